@@ -1,0 +1,47 @@
+// Tarvion: drive Brazilian fiscal printers (ECF) and check printers through one
+// control. Strings are UTF-8, dates are automation dates (days since
+// 30 December 1899), BOOL results are ints: non-zero means success.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tarvion/entry.hpp"
+
+namespace tarvion {
+
+namespace detail {
+struct ControlState;
+}
+
+class CTarvionCtrl {
+ public:
+  CTarvionCtrl();
+  ~CTarvionCtrl();
+  CTarvionCtrl(const CTarvionCtrl&) = delete;
+  CTarvionCtrl& operator=(const CTarvionCtrl&) = delete;
+
+  // Calls an entry (a method, or a property get) with UTF-8 strings. args must hold
+  // one value per parameter; out parameters are written back into it. Never throws.
+  Value Invoke(const EntryInfo& entry, std::vector<Value>& args);
+  Value Invoke(int dispid, std::vector<Value>& args);
+  // Sets a get/set property; false when the entry cannot be set.
+  bool SetProperty(const EntryInfo& entry, const Value& value);
+
+  // The same with Windows-1252 strings (for bindings that convert themselves).
+  Value InvokeCp1252(const EntryInfo& entry, std::vector<Value>& args);
+  bool SetPropertyCp1252(const EntryInfo& entry, const Value& value);
+
+  detail::ControlState& state() { return *state_; }
+
+  // One typed member per entry, generated from the entry table.
+#include "tarvion/ctrl_methods.inc"
+
+ private:
+  std::unique_ptr<detail::ControlState> state_;
+};
+
+}  // namespace tarvion

@@ -1,0 +1,14 @@
+// CDarumaFS600: its protocol arrives with its family's work; until then it keeps the
+// base driver's behaviour.
+#pragma once
+
+#include "core/ecf_base.h"
+
+namespace tarvion {
+
+class CDarumaFS600 : public CECFBase {
+ public:
+  const char* ClassName() const override { return "CDarumaFS600"; }
+};
+
+}  // namespace tarvion

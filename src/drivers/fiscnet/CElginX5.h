@@ -1,0 +1,14 @@
+// CElginX5: its protocol arrives with its family's work; until then it keeps the
+// base driver's behaviour.
+#pragma once
+
+#include "drivers/fiscnet/CFiscNET.h"
+
+namespace tarvion {
+
+class CElginX5 : public CFiscNET {
+ public:
+  const char* ClassName() const override { return "CElginX5"; }
+};
+
+}  // namespace tarvion

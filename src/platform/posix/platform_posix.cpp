@@ -1,0 +1,104 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "core/text.h"
+#include "platform/platform.h"
+
+namespace tarvion::platform {
+
+LocalTime localTime() {
+  struct timespec ts {};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  struct tm tmv {};
+  localtime_r(&ts.tv_sec, &tmv);
+  LocalTime t;
+  t.year = tmv.tm_year + 1900;
+  t.month = tmv.tm_mon + 1;
+  t.day = tmv.tm_mday;
+  t.hour = tmv.tm_hour;
+  t.minute = tmv.tm_min;
+  t.second = tmv.tm_sec;
+  t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+  return t;
+}
+
+std::string tempDir() {
+  const char* t = std::getenv("TMPDIR");
+  std::string dir = (t && *t) ? t : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+bool fileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void appendToLog(const std::string& path, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    // The lock keeps two processes from interleaving within a line.
+    if (::flock(fd, LOCK_EX) == 0) {
+      const char* p = bytes.data();
+      size_t left = bytes.size();
+      while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        p += n;
+        left -= static_cast<size_t>(n);
+      }
+      ::flock(fd, LOCK_UN);
+    }
+  }
+  ::close(fd);
+}
+
+std::string toSystemText(std::string_view cp1252) { return text::cp1252ToUtf8(cp1252); }
+
+namespace {
+thread_local int tLastError = 0;
+}
+int lastError() { return tLastError; }
+void setLastError(int code) { tLastError = code; }
+
+std::string systemErrorText(int code) {
+  char buf[256];
+  buf[0] = 0;
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  const char* s = strerror_r(code, buf, sizeof buf);
+#else
+  const char* s = strerror_r(code, buf, sizeof buf) == 0 ? buf : "";
+#endif
+  return text::utf8ToCp1252(s ? s : "");
+}
+
+namespace {
+class SteadyClock final : public Clock {
+ public:
+  int64_t nowUs() override {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  void sleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+}  // namespace
+
+Clock& steadyClock() {
+  static SteadyClock c;
+  return c;
+}
+
+}  // namespace tarvion::platform
