@@ -49,12 +49,13 @@ BOOL CECFBase::SendCommand(Frame command) {
 Frame CECFBase::BuildCommand(const ByteArray& /*command*/, const ByteArray& /*parameters*/) { return nullptr; }
 
 BOOL CECFBase::Submit() {
-  Frame frame = BuildCommand(arCommand, arParameters);
-  // A command goes on the wire once: the pending buffers are consumed here, so an
-  // operation that only submits later sends nothing instead of repeating this one.
+  BOOL result = SendCommand(BuildCommand(arCommand, arParameters));
+  // A command goes on the wire once: the pending buffers are consumed here (after
+  // the success check, which reads the command code), so an operation that only
+  // submits later sends nothing instead of repeating this one.
   arCommand.clear();
   arParameters.clear();
-  return SendCommand(std::move(frame));
+  return result;
 }
 
 void CECFBase::ClearBuffers() {
