@@ -12,6 +12,7 @@
 #include <ostream>
 
 #include "control/ctrl_state.h"
+#include "core/text.h"
 #include "core/datetime.h"
 
 namespace tarvion::script {
@@ -35,24 +36,6 @@ int hexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 constexpr char32_t kBad = 0xFFFFFFFF;
@@ -205,6 +188,16 @@ bool parseDate(const std::string& token, double& out, std::string& error) {
 
 // ------------------------------------------------------------------ output
 
+// A double-NUL name list as "[a, b, …]", each name quoted by the given writer.
+std::string listText(const std::string& list, std::string (*quote)(std::string_view)) {
+  std::string a = "[";
+  for (const std::string& name : splitNameList(list)) {
+    if (a.size() > 1) a += ", ";
+    a += quote(name);
+  }
+  return a + "]";
+}
+
 std::string jsonValue(Type type, TextForm form, const Value& v) {
   switch (type) {
     case Type::Bool:
@@ -218,13 +211,7 @@ std::string jsonValue(Type type, TextForm form, const Value& v) {
       return d.empty() ? "null" : "\"" + d + "\"";
     }
     case Type::String: {
-      if (form != TextForm::List) return jsonString(v.s);
-      std::string a = "[";
-      for (const std::string& name : splitNameList(v.s)) {
-        if (a.size() > 1) a += ", ";
-        a += jsonString(name);
-      }
-      return a + "]";
+      return form == TextForm::List ? listText(v.s, jsonString) : jsonString(v.s);
     }
     case Type::Void:
       break;
@@ -247,13 +234,7 @@ std::string humanValue(Type type, TextForm form, const Value& v) {
       return d.empty() ? "invalid" : d;
     }
     case Type::String: {
-      if (form != TextForm::List) return humanString(v.s);
-      std::string a = "[";
-      for (const std::string& name : splitNameList(v.s)) {
-        if (a.size() > 1) a += ", ";
-        a += humanString(name);
-      }
-      return a + "]";
+      return form == TextForm::List ? listText(v.s, humanString) : humanString(v.s);
     }
     case Type::Void:
       break;
@@ -339,7 +320,7 @@ bool tokenize(std::string_view text, std::vector<std::string>& tokens, std::stri
               error = "\\x needs two hexadecimal digits";
               return false;
             }
-            appendUtf8(tok, static_cast<char32_t>(h1 * 16 + h2));
+            tarvion::text::appendUtf8(tok, static_cast<char32_t>(h1 * 16 + h2));
             i += 2;
             break;
           }
@@ -522,7 +503,7 @@ std::string humanString(std::string_view s) {
     const size_t start = i;
     char32_t c = decodeUtf8(s, i);
     if (c == kBad) {
-      appendUtf8(out, 0xFFFD);
+      tarvion::text::appendUtf8(out, 0xFFFD);
     } else if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);

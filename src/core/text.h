@@ -13,6 +13,8 @@ std::string utf8ToCp1252(std::string_view utf8);
 std::string cp1252ToUtf8(std::string_view cp);
 // Each byte becomes the code point of the same value (raw answers shown to hosts).
 std::string latin1ToUtf8(std::string_view bytes);
+// Appends the UTF-8 encoding of one code point.
+void appendUtf8(std::string& out, char32_t c);
 std::string utf8ToLatin1(std::string_view utf8);
 std::u16string cp1252ToUtf16(std::string_view cp);
 std::string utf16ToCp1252(std::u16string_view w);
