@@ -3,20 +3,43 @@
 #include <CLI/CLI.hpp>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <vector>
 
 #include "control/script.h"
+#include "tools/commands.h"
+#include "tools/virtual_printers.h"
 
 namespace {
 
 struct ShellCommand {
   bool json = false;
   std::string file;  // empty or "-" for standard input
+  // Virtual printers: the i-th --state and --paper go with the i-th --virtual.
+  std::vector<std::string> virtuals, states, papers;
+  std::shared_ptr<tarvion::tool::VirtualPrinters> printers = std::make_shared<tarvion::tool::VirtualPrinters>();
 
   // Everything that prepares the control before the first line (a simulated
   // printer, a saved state, ...) is gathered here from the options.
   tarvion::script::ShellOptions options() const {
     tarvion::script::ShellOptions o;
     o.json = json;
+    if (!virtuals.empty()) {
+      o.prepare = [this](tarvion::CTarvionCtrl&, std::ostream& err) {
+        for (size_t i = 0; i < virtuals.size(); ++i) {
+          int model = 0, port = 0;
+          std::string error;
+          if (!tarvion::tool::parseVirtual(virtuals[i], model, port, error)) {
+            err << "tarvion: --virtual: " << error << "\n";
+            return false;
+          }
+          if (!printers->add(model, port, i < states.size() ? states[i] : "", i < papers.size() ? papers[i] : "",
+                             err))
+            return false;
+        }
+        return true;
+      };
+    }
     return o;
   }
 
@@ -50,6 +73,26 @@ int main(int argc, char** argv) {
   CLI::App* shell = app.add_subcommand("shell", "Run one call per line from FILE or standard input");
   shell->add_flag("--json", shellCmd.json, "Answer each call with a JSON object");
   shell->add_option("FILE", shellCmd.file, "Script to run (default: standard input)");
+  shell->add_option("--virtual", shellCmd.virtuals,
+                    "Attach an in-process virtual printer of fiscal model MODEL to port number PORT (MODEL@PORT; "
+                    "repeatable)");
+  shell->add_option("--state", shellCmd.states, "Fiscal state file of the matching --virtual printer");
+  shell->add_option("--paper", shellCmd.papers, "File that receives the paper of the matching --virtual printer");
+
+  tarvion::tool::EmulateOptions emu;
+  CLI::App* emulate = app.add_subcommand("emulate", "Run a virtual printer on a new pseudo-terminal");
+  emulate->add_option("MODEL", emu.model, "Fiscal model number (tarvion models)")->required();
+  emulate->add_option("--link", emu.linkPath, "Also make a symbolic link to the terminal at PATH");
+  emulate->add_option("--state", emu.statePath, "Fiscal state file (kept across restarts)");
+  emulate->add_option("--paper", emu.paperPath, "File that receives the printed paper");
+  emulate->add_option("--baud", emu.baud, "Line speed the answers are paced to (0: no pacing)");
+  emulate->add_option("--fault", emu.fault,
+                      "Faults to inject: noanswer, nak, garbage, short, slow=MS, cut=N, once, always, none "
+                      "(comma-separated)");
+
+  bool demoJson = false;
+  CLI::App* demo = app.add_subcommand("demo", "A whole sale and an X report on an in-process virtual printer");
+  demo->add_flag("--json", demoJson, "Answer each call with a JSON object");
 
   CLI11_PARSE(app, argc, argv);
 
@@ -61,5 +104,14 @@ int main(int argc, char** argv) {
     std::cout << tarvion::script::entriesText(entriesJson);
     return 0;
   }
+  if (*emulate) {
+#ifdef _WIN32
+    std::cerr << "tarvion emulate: pseudo-terminals are not available on this system\n";
+    return 1;
+#else
+    return tarvion::tool::runEmulate(emu);
+#endif
+  }
+  if (*demo) return tarvion::tool::runDemo(demoJson);
   return shellCmd.run();
 }

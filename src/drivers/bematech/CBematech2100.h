@@ -1,5 +1,4 @@
-// CBematech2100: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CBematech2100: reads ST3 against the full extended status table.
 #pragma once
 
 #include "drivers/bematech/CBematech2000.h"
@@ -8,7 +7,9 @@ namespace tarvion {
 
 class CBematech2100 : public CBematech2000 {
  public:
+  CBematech2100();
   const char* ClassName() const override { return "CBematech2100"; }
+  BOOL CheckForSuccess() override;
 };
 
 }  // namespace tarvion

@@ -1,5 +1,5 @@
-// CBematechMP25: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CBematechMP25: FS prefix, ST3 read against the MP-25 table. Its own operations
+// arrive with the model work; until then it keeps those of CBematech.
 #pragma once
 
 #include "drivers/bematech/CBematech.h"
@@ -8,7 +8,9 @@ namespace tarvion {
 
 class CBematechMP25 : public CBematech {
  public:
+  CBematechMP25();
   const char* ClassName() const override { return "CBematechMP25"; }
+  BOOL CheckForSuccess() override;
 };
 
 }  // namespace tarvion

@@ -1,5 +1,5 @@
-// CBematechMP6000: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CBematechMP6000: the CBematech2100 protocol and status table. Its own operations
+// arrive with the model work.
 #pragma once
 
 #include "drivers/bematech/CBematech2100.h"
@@ -8,6 +8,7 @@ namespace tarvion {
 
 class CBematechMP6000 : public CBematech2100 {
  public:
+  CBematechMP6000();
   const char* ClassName() const override { return "CBematechMP6000"; }
 };
 

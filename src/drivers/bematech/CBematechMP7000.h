@@ -1,5 +1,5 @@
-// CBematechMP7000: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CBematechMP7000: the CBematech2100 protocol and status table. Its own operations
+// arrive with the model work.
 #pragma once
 
 #include "drivers/bematech/CBematechMP6000.h"
@@ -8,6 +8,7 @@ namespace tarvion {
 
 class CBematechMP7000 : public CBematechMP6000 {
  public:
+  CBematechMP7000();
   const char* ClassName() const override { return "CBematechMP7000"; }
 };
 

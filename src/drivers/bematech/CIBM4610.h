@@ -1,5 +1,6 @@
-// CIBM4610: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CIBM4610: the CBematech2000 protocol; its status check adds the text of its own
+// extended status table to the one of the MP-2000 table. Its own operations arrive
+// with the model work.
 #pragma once
 
 #include "drivers/bematech/CBematech2000.h"
@@ -8,7 +9,9 @@ namespace tarvion {
 
 class CIBM4610 : public CBematech2000 {
  public:
+  CIBM4610();
   const char* ClassName() const override { return "CIBM4610"; }
+  BOOL CheckForSuccess() override;
 };
 
 }  // namespace tarvion

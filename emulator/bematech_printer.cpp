@@ -1,0 +1,791 @@
+#include "emulator/bematech_printer.h"
+
+#include <algorithm>
+
+#include "core/text.h"
+#include "emulator/paper.h"
+
+namespace tarvion::emulator {
+
+namespace bm = tarvion::bematech;
+
+bool BematechModel::byNumber(int number, BematechModel& out) {
+  struct Row {
+    int number;
+    const char* name;
+    uint8_t prefix;
+    int columns;
+    bm::St3Table table;
+    bool mp7000;
+  };
+  static const Row rows[] = {
+      {1, "BEMATECH MP-20 FI II ECF-IF", bm::kESC, 48, bm::St3Table::Full, false},
+      {2, "BEMATECH MP-2000 TH FI", bm::kFS, 48, bm::St3Table::MP2000, false},
+      {3, "BEMATECH MP-2100 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
+      {4, "BEMATECH MP-25 FI", bm::kFS, 48, bm::St3Table::MP25, false},
+      {5, "BEMATECH MP-3000 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
+      {6, "BEMATECH MP-40 FI II ECF-IF", bm::kESC, 40, bm::St3Table::Full, false},
+      {7, "BEMATECH MP-4000 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
+      {8, "BEMATECH MP-50 FI", bm::kFS, 48, bm::St3Table::MP25, false},
+      {9, "BEMATECH MP-6000 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
+      {10, "BEMATECH MP-7000 TH FI", bm::kFS, 48, bm::St3Table::Full, true},
+      {26, "IBM 4610 SUREMARK", bm::kFS, 48, bm::St3Table::IBM4610, false},
+  };
+  for (auto& r : rows) {
+    if (r.number != number) continue;
+    out = BematechModel{r.number, r.name, r.prefix, r.columns, r.table, r.mp7000};
+    return true;
+  }
+  return false;
+}
+
+struct BematechPrinter::Outcome {
+  uint8_t st1 = 0, st2 = 0;
+  uint16_t st3 = 0;
+  ByteArray data;
+  bool text = false;  // status, data, status
+  bool failed() const { return st1 != 0 || st2 != 0; }
+};
+
+namespace {
+
+// Extended status codes of the full table.
+namespace code {
+constexpr uint16_t InvalidCommand = 1, BadParamCount = 3, BadParamType = 4, TaxesFull = 5, TitleProgrammed = 6,
+                   ReceiptOpen = 7, ReceiptClosed = 8, PaperOut = 11, TaxNotProgrammed = 14, DiscountTooLarge = 16,
+                   NoItems = 17, NotDone = 18, PaymentsFull = 19, PaymentNotProgrammed = 20, PaymentsClosed = 22,
+                   NotTotalized = 23, CancelNotAfter = 26, CancelDone = 27, LinkedNotAllowed = 28,
+                   NoNonFiscal = 30, TitleNotProgrammed = 34, PaymentMissing = 37, ReportNotProgrammed = 41,
+                   NonFiscalOpen = 48, MemoryFull = 51, StartDate = 52, DayMovement = 62, ZLock = 63,
+                   ZPending = 66, LinkedOpen = 82, ZeroSale = 85, AuthNotAllowed = 92, NonFiscalClosed = 96,
+                   DateTime = 100, NoReport = 101, TitleNumber = 102, DateBefore = 112, ItemMissing = 115,
+                   FirstByte = 141, PaymentDuplicate = 155, DstAfterZ = 156, Subtotalled = 170, MaxItems = 183;
+}
+
+ByteArray bcd(int64_t v, size_t n) { return bm::toBcd(v < 0 ? 0 : static_cast<uint64_t>(v), n); }
+
+void append(ByteArray& a, const ByteArray& b) { a.insert(a.end(), b.begin(), b.end()); }
+
+void appendText(ByteArray& a, const std::string& s, size_t width) {
+  std::string t = s.substr(0, width);
+  t.resize(width, ' ');
+  a.insert(a.end(), t.begin(), t.end());
+}
+
+ByteArray dateBcd(int64_t seconds) {
+  Stamp s = fromSeconds(seconds);
+  ByteArray o;
+  append(o, bcd(s.day, 1));
+  append(o, bcd(s.month, 1));
+  append(o, bcd(s.year % 100, 1));
+  return o;
+}
+
+ByteArray dateTimeBcd(int64_t seconds) {
+  Stamp s = fromSeconds(seconds);
+  ByteArray o = dateBcd(seconds);
+  append(o, bcd(s.hour, 1));
+  append(o, bcd(s.minute, 1));
+  append(o, bcd(s.second, 1));
+  return o;
+}
+
+bool digits(const ByteArray& p, size_t off, size_t len, int64_t& v) {
+  if (off + len > p.size()) return false;
+  v = 0;
+  for (size_t i = off; i < off + len; ++i) {
+    if (p[i] < '0' || p[i] > '9') return false;
+    v = v * 10 + (p[i] - '0');
+  }
+  return true;
+}
+
+std::string str(const ByteArray& p, size_t off, size_t len) {
+  if (off >= p.size()) return {};
+  len = std::min(len, p.size() - off);
+  return std::string(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(off + len));
+}
+
+// DDMMYY (or DDMMYYhhmmss) digits into printer seconds; false when not a date.
+bool parseDate(const ByteArray& p, size_t off, bool withTime, int64_t& out) {
+  int64_t f[6] = {0, 0, 0, 0, 0, 0};
+  const int n = withTime ? 6 : 3;
+  for (int i = 0; i < n; ++i)
+    if (!digits(p, off + 2 * static_cast<size_t>(i), 2, f[i])) return false;
+  Stamp s{static_cast<int>(2000 + f[2]), static_cast<int>(f[1]), static_cast<int>(f[0]),
+          static_cast<int>(f[3]), static_cast<int>(f[4]), static_cast<int>(f[5])};
+  if (!validStamp(s)) return false;
+  out = toSeconds(s);
+  return true;
+}
+
+std::string joinLines(const std::vector<std::string>& lines) {
+  std::string s;
+  for (auto& l : lines) s += l + "\r\n";
+  return s;
+}
+
+}  // namespace
+
+BematechPrinter::BematechPrinter(std::shared_ptr<FiscalCore> core, const BematechModel& model)
+    : core_(std::move(core)), model_(model) {
+  if (core_->identity().model != model_.name) {
+    Identity id = core_->identity();
+    id.model = model_.name;
+    core_->setIdentity(id);
+  }
+  if (core_->paper()) core_->paper()->setColumns(model_.columns);
+}
+
+void BematechPrinter::setDocumentInserted(bool v) {
+  std::lock_guard<std::mutex> lock(mu_);
+  document_ = v;
+}
+
+bool BematechPrinter::documentInserted() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return document_;
+}
+
+bool BematechPrinter::drawerOpen() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!drawer_) return false;
+  return drawerAutoCloseMs_ == 0 || nowUs_ - drawerOpenedUs_ < static_cast<int64_t>(drawerAutoCloseMs_) * 1000;
+}
+
+void BematechPrinter::setDrawerOpen(bool v) {
+  std::lock_guard<std::mutex> lock(mu_);
+  drawer_ = v;
+  drawerOpenedUs_ = nowUs_;
+}
+
+void BematechPrinter::setDrawerAutoCloseMs(uint32_t ms) {
+  std::lock_guard<std::mutex> lock(mu_);
+  drawerAutoCloseMs_ = ms;
+}
+
+int BematechPrinter::framesReceived() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return frames_;
+}
+
+void BematechPrinter::lineClosed() {
+  std::lock_guard<std::mutex> lock(mu_);
+  buf_.clear();
+}
+
+uint16_t BematechPrinter::st3For(uint16_t fullCode) const {
+  if (fullCode == 0 || model_.table == bm::St3Table::Full) return fullCode;
+  // The older tables hold fewer texts at shifted codes: answer the code under
+  // which this model lists the same text.
+  const std::string want = bm::st3Text(bm::St3Table::Full, fullCode);
+  const auto& table = bm::st3Table(model_.table);
+  for (size_t i = 0; i < table.size(); ++i)
+    if (table[i] == want) return static_cast<uint16_t>(i + 1);
+  return code::NotDone;
+}
+
+ByteArray BematechPrinter::status(uint8_t st1, uint8_t st2, uint16_t st3) const {
+  if (core_->paperOut()) st1 |= bm::st1::PaperOut;
+  if (core_->paperNearEnd()) st1 |= bm::st1::NearPaperEnd;
+  ByteArray s{st1, st2};
+  if (model_.prefix == bm::kFS) {
+    const uint16_t c = st3For(st3);
+    s.push_back(static_cast<uint8_t>(c & 0xFF));
+    s.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return s;
+}
+
+BematechPrinter::Outcome BematechPrinter::refuse(FiscalError e) const {
+  Outcome o;
+  auto set = [&](uint8_t a, uint8_t b, uint16_t c) {
+    o.st1 = a;
+    o.st2 = b;
+    o.st3 = c;
+  };
+  using bm::st1::ReceiptOpen;
+  using bm::st2::NotExecuted;
+  switch (e) {
+    case FiscalError::Ok: break;
+    case FiscalError::ReceiptAlreadyOpen: set(ReceiptOpen, 0, code::ReceiptOpen); break;
+    case FiscalError::NoReceiptOpen: set(0, NotExecuted, code::ReceiptClosed); break;
+    case FiscalError::DocumentOpen:
+      set(0, NotExecuted, core_->document().kind == DocKind::Linked ? code::LinkedOpen : code::NonFiscalOpen);
+      break;
+    case FiscalError::TaxNotProgrammed: set(0, bm::st2::TaxNotProgrammed, code::TaxNotProgrammed); break;
+    case FiscalError::TaxTableFull: set(0, bm::st2::TaxTableFull, code::TaxesFull); break;
+    case FiscalError::PaymentNotProgrammed: set(0, NotExecuted, code::PaymentNotProgrammed); break;
+    case FiscalError::PaymentTableFull: set(0, NotExecuted, code::PaymentsFull); break;
+    case FiscalError::PaymentAlreadyProgrammed: set(0, NotExecuted, code::PaymentDuplicate); break;
+    case FiscalError::TitleNotProgrammed: set(0, NotExecuted, code::TitleNotProgrammed); break;
+    case FiscalError::TitleTableFull: set(0, NotExecuted, code::TitleNumber); break;
+    case FiscalError::TitleAlreadyProgrammed: set(0, NotExecuted, code::TitleProgrammed); break;
+    case FiscalError::ReportNotProgrammed: set(0, NotExecuted, code::ReportNotProgrammed); break;
+    case FiscalError::NoItems: set(0, NotExecuted, code::NoItems); break;
+    case FiscalError::AlreadyTotalized: set(0, NotExecuted, code::Subtotalled); break;
+    case FiscalError::NotTotalized: set(0, NotExecuted, code::NotTotalized); break;
+    case FiscalError::ItemNotFound:
+    case FiscalError::ItemAlreadyCancelled: set(0, NotExecuted, code::ItemMissing); break;
+    case FiscalError::DiscountTooLarge: set(0, NotExecuted, code::DiscountTooLarge); break;
+    case FiscalError::ZeroValue: set(0, NotExecuted, code::ZeroSale); break;
+    case FiscalError::PaymentsNotFinished: set(0, NotExecuted, code::PaymentMissing); break;
+    case FiscalError::PaymentsFinished: set(0, NotExecuted, code::PaymentsClosed); break;
+    case FiscalError::CancelNotAllowed: set(0, bm::st2::CancelNotAllowed, code::CancelNotAfter); break;
+    case FiscalError::AlreadyCancelled: set(0, bm::st2::CancelNotAllowed, code::CancelDone); break;
+    case FiscalError::LinkedNotAllowed: set(0, NotExecuted, code::LinkedNotAllowed); break;
+    case FiscalError::NoLinkedOpen: set(0, NotExecuted, code::NoNonFiscal); break;
+    case FiscalError::NoReportOpen: set(0, NotExecuted, code::NoReport); break;
+    case FiscalError::NoNonFiscalOpen: set(0, NotExecuted, code::NonFiscalClosed); break;
+    case FiscalError::ZPending: set(0, NotExecuted, code::ZPending); break;
+    case FiscalError::ZAlreadyDone: set(0, NotExecuted, code::ZLock); break;
+    case FiscalError::DaylightSavingNotAllowed: set(0, NotExecuted, code::DstAfterZ); break;
+    case FiscalError::AuthenticationNotAllowed: set(0, NotExecuted, code::AuthNotAllowed); break;
+    case FiscalError::PaperOut: set(bm::st1::PaperOut, 0, code::PaperOut); break;
+    case FiscalError::InvalidDate: set(0, bm::st2::BadParamType, code::DateTime); break;
+    case FiscalError::DateBeforeLastDocument: set(0, NotExecuted, code::DateBefore); break;
+    case FiscalError::InvalidRange: set(0, bm::st2::BadParamType, code::StartDate); break;
+    case FiscalError::FiscalMemoryFull: set(0, bm::st2::FiscalMemoryFull, code::MemoryFull); break;
+    case FiscalError::InvalidParameter: set(0, bm::st2::BadParamType, code::BadParamType); break;
+    case FiscalError::TooManyItems: set(0, NotExecuted, code::MaxItems); break;
+    case FiscalError::DayHasMovement: set(0, NotExecuted, code::DayMovement); break;
+  }
+  return o;
+}
+
+std::string BematechPrinter::printerText(const ByteArray& p, size_t from) const {
+  std::string raw = str(p, from, p.size());
+  bool oem = false;
+  // The thermal models' drivers announce code page 850 with ESC 't' 2.
+  if (raw.size() >= 3 && static_cast<uint8_t>(raw[0]) == 0x1B && raw[1] == 't') {
+    oem = raw[2] == 2 || raw[2] == '2';
+    raw.erase(0, 3);
+  }
+  std::string out;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    auto b = static_cast<uint8_t>(raw[i]);
+    if (b == 0x1B) {  // bold on and off, and any other two-byte escape
+      ++i;
+      continue;
+    }
+    if (b == 0) continue;
+    out += raw[i];
+  }
+  return oem ? text::cp850ToCp1252(out) : out;
+}
+
+int BematechPrinter::titleFor(const std::string& c) const {
+  const int n = static_cast<int>(core_->titles().size());
+  int idx = -1;
+  if (c == "SA") idx = 0;
+  else if (c == "SU") idx = 1;
+  else if (c == "#1") idx = 2;
+  else if (c == "#2") idx = 3;
+  else if (c.size() == 2 && c[0] >= '0' && c[0] <= '9' && c[1] >= '0' && c[1] <= '9') {
+    const int num = (c[0] - '0') * 10 + (c[1] - '0');
+    if (model_.prefix == bm::kFS && (num == 29 || num == 30)) idx = num - 29;
+    else if (num >= 1) idx = num + 1;
+  }
+  return idx >= 0 && idx < n ? idx : -1;
+}
+
+ByteArray BematechPrinter::execute(uint8_t prefix, const ByteArray& body) {
+  Outcome o;
+  if (prefix != model_.prefix) {
+    o.st1 = bm::st1::FirstNotEsc;
+    o.st3 = code::FirstByte;
+  } else {
+    o = run(prefix, body);
+  }
+  const ByteArray st = status(o.st1, o.st2, o.st3);
+  if (o.failed()) return st;
+  ByteArray r;
+  if (o.text) {
+    r.push_back(st[0]);
+    r.push_back(st[1]);
+  }
+  append(r, o.data);
+  append(r, st);
+  return r;
+}
+
+ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
+  const FiscalCore& c = *core_;
+  const Counters& k = c.counters();
+  const DayTotals& d = c.day();
+  ByteArray r;
+  switch (sub) {
+    case bm::sub::SerialNumber:
+    case 40: appendText(r, c.identity().serial, 20); break;
+    case bm::sub::Firmware: r = bcd(c.identity().firmware / 100, 2); break;
+    case 41: r = bcd(c.identity().firmware, 3); break;
+    case bm::sub::GrandTotal: r = bcd(c.grandTotal(), 9); break;
+    case bm::sub::CancelTotal: r = bcd(d.cancellations, 7); break;
+    case bm::sub::DiscountTotal: r = bcd(d.discounts, 7); break;
+    case bm::sub::OperationCounter: r = bcd(k.coo, 3); break;
+    case bm::sub::NonFiscalCounter: r = bcd(k.gnf, 3); break;
+    case bm::sub::ZCounter: r = bcd(k.crz, 2); break;
+    case bm::sub::RestartCounter: r = bcd(k.cro, 2); break;
+    case bm::sub::UserNumber: r = bcd(c.identity().userNumber, 2); break;
+    case bm::sub::LastItem: r = bcd(k.lastItem, 2); break;
+    case bm::sub::PrinterNumber: r = bcd(c.identity().ecfNumber, 2); break;
+    case bm::sub::Flags: {
+      const DocKind kind = c.document().kind;
+      uint8_t b0 = 0, b1 = 0, b2 = 0;
+      if (kind == DocKind::Fiscal) b0 |= 0x01, b2 |= 0x01;
+      if (c.daylightSaving()) b0 |= 0x04;
+      if (c.dayClosed()) b0 |= 0x08;
+      if (c.zPending()) b0 |= 0x20;
+      if (kind == DocKind::Linked) b1 |= 0x01;
+      if (kind == DocKind::Report) b1 |= 0x02;
+      if (kind == DocKind::NonFiscal) b1 |= 0x04;
+      r = {b0, b1, b2};
+      break;
+    }
+    case bm::sub::DateTime: r = dateTimeBcd(c.now()); break;
+    case bm::sub::LastReductionDate:
+      r = c.lastReductionDay() >= 0 ? dateBcd(c.lastReductionDay() * 86400) : ByteArray(3, 0);
+      break;
+    case bm::sub::FiscalStartDate:
+      r = dateBcd(c.identity().fiscalStart);
+      for (int i = 1; i <= FiscalCore::kMaxTaxes; ++i) {
+        auto f = d.perTax.find(text::format("%02d", i));
+        append(r, bcd(f == d.perTax.end() ? 0 : f->second, 7));
+      }
+      break;
+    case bm::sub::TaxFlags: {
+      uint8_t f[2] = {0, 0};
+      for (size_t i = 0; i < c.taxes().size() && i < 16; ++i)
+        if (c.taxes()[i].kind == 'S') f[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+      r = {f[0], f[1]};
+      break;
+    }
+    case bm::sub::IncreaseTotal: r = bcd(d.increases, 7); break;
+    case bm::sub::PaymentTypes: {
+      const auto& p = c.payments();
+      r.push_back(static_cast<uint8_t>(p.size()));
+      for (size_t i = 0; i < 50; ++i) appendText(r, i < p.size() ? p[i].name : "", 16);
+      r.resize(833, 0);
+      for (size_t i = 0; i < 50; ++i) append(r, bcd(i < p.size() ? p[i].dayAmount * 100 : 0, 10));
+      break;
+    }
+    case 49: {
+      const auto& p = c.payments();
+      for (size_t i = 0; i < 20; ++i) appendText(r, i < p.size() ? p[i].name : "", 16);
+      for (size_t i = 0; i < 20; ++i) append(r, bcd(i < p.size() ? p[i].dayAmount : 0, 7));
+      break;
+    }
+    case bm::sub::NonFiscalTitles: {
+      const auto& t = c.titles();
+      for (size_t i = 0; i < t.size() && i < 50; ++i) {
+        append(r, bcd(static_cast<int64_t>(i) + 1, 1));
+        append(r, bcd(t[i].dayAmount, 10));
+        append(r, bcd(std::min(t[i].dayCount, 99), 1));
+        appendText(r, t[i].name, 19);
+      }
+      break;
+    }
+    case 52: r = bcd(k.cdc, 2); break;
+    case 54: r = bcd(k.grg, 3); break;
+    case 55: r = bcd(k.ccf, 3); break;
+    case 60: {
+      std::string model = model_.name;
+      if (model.rfind("BEMATECH ", 0) == 0) model.erase(0, 9);
+      appendText(r, model_.name.rfind("IBM", 0) == 0 ? "IBM" : "BEMATECH", 15);
+      appendText(r, model, 20);
+      appendText(r, "ECF-IF", 7);
+      break;
+    }
+    case 64: r = dateTimeBcd(c.lastDocument() ? c.lastDocument() : c.now()); break;
+    case bm::sub::MovementDate:
+      r = d.movementDay >= 0 ? dateBcd(d.movementDay * 86400) : ByteArray(3, 0);
+      break;
+    default:
+      o.st2 = bm::st2::BadParamType;
+      o.st3 = code::BadParamType;
+      break;
+  }
+  return r;
+}
+
+BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
+  Outcome o;
+  FiscalCore& c = *core_;
+  const uint8_t cmdCode = body[0];
+  const ByteArray p(body.begin() + 1, body.end());
+  auto badCount = [&]() {
+    Outcome b;
+    b.st1 = bm::st1::BadParamCount;
+    b.st3 = code::BadParamCount;
+    return b;
+  };
+  auto badType = [&]() { return refuse(FiscalError::InvalidParameter); };
+  auto result = [&](FiscalError e) { return e == FiscalError::Ok ? Outcome{} : refuse(e); };
+  int64_t a = 0, b = 0;
+
+  switch (cmdCode) {
+    case bm::cmd::OpenReceipt:
+      if (p.size() > 139) return badCount();
+      return result(c.openReceipt(text::trim(printerText(ByteArray(p.begin(), p.begin() + std::min<size_t>(29, p.size())), 0))));
+
+    case bm::cmd::ReducaoZ: {
+      if (p.empty()) return result(c.zReduction(0));
+      if (p.size() != 12) return badCount();
+      if (!digits(p, 0, 12, a)) return badType();
+      int64_t when = 0;
+      if (!parseDate(p, 0, true, when)) return refuse(FiscalError::InvalidDate);
+      return result(c.zReduction(when));
+    }
+
+    case bm::cmd::LeituraX:
+      if (!p.empty()) return badCount();
+      return result(c.xReport());
+
+    case bm::cmd::AddTax: {
+      if (p.size() != 4 && p.size() != 5) return badCount();
+      if (!digits(p, 0, 4, a)) return badType();
+      char kind = 'T';
+      if (p.size() == 5) {
+        if (p[4] == '1' || p[4] == 1) kind = 'S';
+        else if (p[4] != '0' && p[4] != 0) return badType();
+      }
+      return result(c.addTax(kind, static_cast<int>(a)));
+    }
+
+    case bm::cmd::FiscalMemory: {
+      if (p.size() != 13) return badCount();
+      const uint8_t flag = p[12];
+      if (flag != 'i' && flag != 'I' && flag != 'r' && flag != 'R') return badType();
+      if (!digits(p, 0, 6, a) || !digits(p, 6, 6, b)) return badType();
+      MemoryRange range;
+      // A reduction counter is sent as six digits; a date never starts with day 00.
+      range.byDate = !(p[0] == '0' && p[1] == '0');
+      if (range.byDate) {
+        int64_t from = 0, to = 0;
+        if (!parseDate(p, 0, false, from) || !parseDate(p, 6, false, to)) return refuse(FiscalError::InvalidRange);
+        range.first = dayNumber(from);
+        range.last = dayNumber(to);
+      } else {
+        range.first = a;
+        range.last = b;
+      }
+      const bool full = flag == 'I' || flag == 'R';
+      const bool serial = flag == 'r' || flag == 'R';
+      std::vector<ZRecord> recs;
+      FiscalError e = c.readFiscalMemory(range, full, &recs, !serial);
+      if (e != FiscalError::Ok) return refuse(e);
+      if (serial) {
+        const std::string t = joinLines(c.memoryLines(recs, full));
+        o.data.assign(t.begin(), t.end());
+        o.text = true;
+      }
+      return o;
+    }
+
+    case bm::cmd::CancelReceipt: return result(c.cancelReceipt());
+
+    case bm::cmd::Authenticate: return result(c.authenticate(printerText(p, 0)));
+
+    case bm::cmd::DaylightSaving:
+      if (!p.empty()) return badCount();
+      return result(c.setDaylightSaving(!c.daylightSaving()));
+
+    case bm::cmd::Status:
+      if (!p.empty()) return badCount();
+      return o;
+
+    case bm::cmd::Report: {
+      if (c.document().kind != DocKind::Report) {
+        if (FiscalError e = c.openReport(0); e != FiscalError::Ok) return refuse(e);
+      }
+      if (!p.empty()) return result(c.reportText(printerText(p, 0)));
+      return o;
+    }
+
+    case bm::cmd::CloseReport:
+      if (!p.empty()) return badCount();
+      if (c.document().kind == DocKind::Linked) return result(c.closeLinked());
+      return result(c.closeReport());
+
+    case bm::cmd::CashDrawer:
+      if (p.size() > 1) return badCount();
+      drawer_ = true;
+      drawerOpenedUs_ = nowUs_;
+      return o;
+
+    case bm::cmd::DrawerStatus: {
+      if (!p.empty()) return badCount();
+      const bool open =
+          drawer_ && (drawerAutoCloseMs_ == 0 || nowUs_ - drawerOpenedUs_ < int64_t{drawerAutoCloseMs_} * 1000);
+      o.data = {static_cast<uint8_t>(open ? 1 : 0)};
+      return o;
+    }
+
+    case bm::cmd::NonFiscal: {
+      if (p.size() != 16 && p.size() != 32) return badCount();
+      if (!digits(p, 2, 14, a)) return badType();
+      const int title = titleFor(str(p, 0, 2));
+      if (title < 0) return refuse(FiscalError::TitleNotProgrammed);
+      int type = c.paymentIndex("Dinheiro");
+      if (type < 0) type = 0;
+      if (p.size() == 32) {
+        const std::string name = text::trim(str(p, 16, 16));
+        type = name.empty() ? type : c.paymentIndex(name);
+        if (type < 0) return refuse(FiscalError::PaymentNotProgrammed);
+      }
+      return result(c.nonFiscalReceipt(title, a, type));
+    }
+
+    case bm::cmd::LoadTaxRates: {
+      if (!p.empty()) return badCount();
+      const auto& t = c.taxes();
+      o.data.push_back(static_cast<uint8_t>(t.size()));
+      for (size_t i = 0; i < 16; ++i) append(o.data, bcd(i < t.size() ? t[i].rate : 0, 2));
+      return o;
+    }
+
+    case bm::cmd::TaxTotals: {
+      if (!p.empty()) return badCount();
+      const auto& pt = c.day().perTax;
+      auto val = [&](const std::string& key) {
+        auto f = pt.find(key);
+        return f == pt.end() ? Cents{0} : f->second;
+      };
+      for (int i = 1; i <= 16; ++i) append(o.data, bcd(val(text::format("%02d", i)), 7));
+      for (const char* key : {"FF", "II", "NN", "SF", "SI", "SN"}) append(o.data, bcd(val(key), 7));
+      return o;
+    }
+
+    case bm::cmd::ReceiptNumber:
+      if (!p.empty()) return badCount();
+      o.data = bcd(c.counters().coo, 3);
+      return o;
+
+    case bm::cmd::CancelItem:
+      if (p.size() != 4) return badCount();
+      if (!digits(p, 0, 4, a)) return badType();
+      return result(c.cancelItem(static_cast<int>(a)));
+
+    case bm::cmd::Totalize: {
+      if (p.size() != 15) return badCount();
+      const uint8_t kind = p[0];
+      if ((kind != 'a' && kind != 'd' && kind != 'A' && kind != 'D') || !digits(p, 1, 14, a)) return badType();
+      Cents value = a;
+      // Upper case carries a percentage of the subtotal (x 100), lower case an amount.
+      if (kind == 'A' || kind == 'D') value = c.document().itemsTotal() * a / 10000;
+      const bool increase = kind == 'a' || kind == 'A';
+      return result(c.totalize(increase ? 0 : value, increase ? value : 0));
+    }
+
+    case bm::cmd::CloseReceipt: return result(c.closeReceipt(printerText(p, 0)));
+
+    case bm::cmd::Read:
+      if (p.size() != 1) return badCount();
+      o.data = read35(p[0], o);
+      return o;
+
+    case bm::cmd::AddNonFiscalTitle: {
+      if (p.size() != 21) return badCount();
+      if (!digits(p, 0, 2, a)) return badType();
+      return result(c.addTitle(text::trim(printerText(p, 2))));
+    }
+
+    case bm::cmd::ReadBlock: {
+      if (p.empty()) return badCount();
+      const uint8_t sub = p[0];
+      if (sub == '0') {
+        const uint8_t present = model_.mp7000 ? 0x49 : 0x64;
+        o.data = {static_cast<uint8_t>(document_ ? present : 0)};
+        return o;
+      }
+      if (sub == bm::sub::InitialBlock) {
+        const DayTotals& d = c.day();
+        o.data.assign(296, 0);
+        o.data[0] = d.movementDay >= 0 ? 1 : 0;
+        const ByteArray gt = bcd(d.initialGrandTotal, 9);
+        std::copy(gt.begin(), gt.end(), o.data.begin() + 1);
+        const ByteArray coo = bcd(d.initialCoo, 3);
+        std::copy(coo.begin(), coo.end(), o.data.begin() + 284);
+        return o;
+      }
+      if (sub == 'K') {  // paper cut
+        if (c.paperOut()) return refuse(FiscalError::PaperOut);
+        if (c.paper()) c.paper()->blank();
+        return o;
+      }
+      if (sub == '@') {  // identification lines printed under each document
+        identification_ = printerText(p, 1);
+        return o;
+      }
+      o.st1 = bm::st1::UnknownCommand;
+      o.st3 = code::InvalidCommand;
+      return o;
+    }
+
+    case bm::cmd::RegisterItem: {
+      // tax(2) price(9) quantity(7) discount(10) increase(10) department(2)
+      // reserved(20) unit(2) code NUL description NUL
+      constexpr size_t kFixed = 62;
+      if (p.size() < kFixed + 1) return badCount();
+      const auto nul = std::find(p.begin() + kFixed, p.end(), 0);
+      if (nul == p.end()) return badCount();
+      int64_t price = 0, qty = 0, disc = 0, inc = 0, dept = 0;
+      if (!digits(p, 2, 9, price) || !digits(p, 11, 7, qty) || !digits(p, 18, 10, disc) || !digits(p, 28, 10, inc) ||
+          !digits(p, 38, 2, dept))
+        return badType();
+      FiscalCore::ItemInput in;
+      in.tax = str(p, 0, 2);
+      in.unitPrice = price;
+      in.quantity = qty;
+      in.discount = disc;
+      in.increase = inc;
+      in.unit = text::trim(str(p, 60, 2));
+      in.code = std::string(p.begin() + kFixed, nul);
+      const ByteArray rest(nul + 1, p.end());
+      const auto nul2 = std::find(rest.begin(), rest.end(), 0);
+      in.description = printerText(ByteArray(rest.begin(), nul2), 0);
+      return result(c.registerItem(in));
+    }
+
+    case bm::cmd::OpenLinked: {
+      if (p.size() != 16 && p.size() != 22 && p.size() != 30 && p.size() != 36) return badCount();
+      const int type = c.paymentIndex(text::trim(str(p, 0, 16)));
+      if (type < 0) return refuse(FiscalError::PaymentNotProgrammed);
+      int64_t value = 0, coo = 0;
+      if (p.size() >= 30 && !digits(p, 16, 14, value)) return badType();
+      if (p.size() == 22 && !digits(p, 16, 6, coo)) return badType();
+      if (p.size() == 36 && !digits(p, 30, 6, coo)) return badType();
+      return result(c.openLinked(type, value, static_cast<int>(coo)));
+    }
+
+    case bm::cmd::LinkedText: return result(c.linkedText(printerText(p, 0)));
+
+    case bm::cmd::LeituraXSerial: {
+      if (!p.empty()) return badCount();
+      const std::string t = joinLines(c.xReportLines());
+      o.data.assign(t.begin(), t.end());
+      o.text = true;
+      return o;
+    }
+
+    case bm::cmd::AddPayment: {
+      if (p.size() != 16 && p.size() != 17) return badCount();
+      int idx = -1;
+      if (FiscalError e = c.addPayment(text::trim(printerText(ByteArray(p.begin(), p.begin() + 16), 0)), &idx);
+          e != FiscalError::Ok)
+        return refuse(e);
+      const std::string n = text::format("%02d", idx);
+      o.data.assign(n.begin(), n.end());
+      return o;
+    }
+
+    case bm::cmd::Payment: {
+      if (p.size() < 16) return badCount();
+      if (!digits(p, 0, 2, a) || !digits(p, 2, 14, b)) return badType();
+      return result(c.pay(static_cast<int>(a), b, printerText(p, 16)));
+    }
+
+    case bm::cmd::RedefinePayments: {
+      if (p.empty() || p.size() % 16 != 0) return badCount();
+      for (size_t off = 0; off < p.size(); off += 16) {
+        const std::string name = text::trim(printerText(ByteArray(p.begin() + static_cast<long>(off),
+                                                                  p.begin() + static_cast<long>(off + 16)),
+                                                        0));
+        if (name.empty() || c.paymentIndex(name) >= 0) continue;
+        if (FiscalError e = c.addPayment(name); e != FiscalError::Ok) return refuse(e);
+      }
+      return o;
+    }
+
+    case 88: {
+      if (!p.empty()) return badCount();
+      const DayTotals& d = c.day();
+      o.data.assign(200, 0);
+      const ByteArray coo = bcd(d.initialCoo, 3);
+      std::copy(coo.begin(), coo.end(), o.data.begin() + 5);
+      const ByteArray gt = bcd(d.initialGrandTotal, 9);
+      std::copy(gt.begin(), gt.end(), o.data.begin() + 150);
+      return o;
+    }
+
+    default:
+      o.st1 = bm::st1::UnknownCommand;
+      o.st3 = code::InvalidCommand;
+      return o;
+  }
+}
+
+void BematechPrinter::receive(const uint8_t* data, size_t n, ReplySink& out) {
+  std::lock_guard<std::mutex> lock(mu_);
+  nowUs_ = out.nowUs();
+  if (lineCut()) return;
+  // A frame left half-way long ago was abandoned by the host, who has since purged
+  // and started again: do not glue the new bytes to it.
+  if (!buf_.empty() && nowUs_ - lastRxUs_ > 500'000) buf_.clear();
+  lastRxUs_ = nowUs_;
+  buf_.insert(buf_.end(), data, data + n);
+  const ByteArray nak{bm::kNAK};
+  while (!buf_.empty()) {
+    if (buf_[0] != bm::kSTX) {
+      auto stx = std::find(buf_.begin() + 1, buf_.end(), bm::kSTX);
+      buf_.erase(buf_.begin(), stx);
+      out.send(nak, 0);
+      continue;
+    }
+    bm::ParsedFrame f;
+    const bm::FrameState st = bm::parseFrame(buf_.data(), buf_.size(), f);
+    if (st == bm::FrameState::Incomplete) {
+      const size_t declared = buf_.size() >= 3 ? (buf_[1] | (static_cast<size_t>(buf_[2]) << 8)) : 0;
+      if (declared <= 4096) break;
+      // No command is that long: this STX was noise.
+      buf_.erase(buf_.begin());
+      out.send(nak, 0);
+      continue;
+    }
+    if (st == bm::FrameState::NotAFrame) {
+      buf_.erase(buf_.begin());
+      out.send(nak, 0);
+      continue;
+    }
+    buf_.erase(buf_.begin(), buf_.begin() + static_cast<long>(f.size));
+    if (st == bm::FrameState::BadChecksum) {
+      out.send(nak, 0);
+      continue;
+    }
+    ++frames_;
+    const FaultAction act = nextCommand();
+    if (act.cut) {
+      buf_.clear();
+      out.hangUp();
+      return;
+    }
+    if (act.noAnswer) continue;
+    if (act.nak) {
+      out.send(nak, act.delayMs);
+      continue;
+    }
+    ByteArray reply{bm::kACK};
+    append(reply, execute(f.prefix, f.body));
+    if (act.garbage) reply = garble(reply.size(), static_cast<uint32_t>(frames_));
+    if (act.shortReply) reply.resize(std::max<size_t>(1, reply.size() / 2));
+    out.send(reply, act.delayMs);
+  }
+}
+
+std::shared_ptr<BematechPrinter> makeBematechPrinter(int model, const std::string& statePath,
+                                                     const std::string& paperPath, std::string* error) {
+  BematechModel m;
+  if (!BematechModel::byNumber(model, m)) {
+    if (error) *error = "model " + std::to_string(model) + " does not speak the Bematech protocol";
+    return nullptr;
+  }
+  auto core = std::make_shared<FiscalCore>(FiscalCore::Options{statePath, nullptr});
+  if (!core->loadError().empty()) {
+    if (error) *error = statePath + ": " + core->loadError();
+    return nullptr;
+  }
+  core->setPaper(paperPath.empty() ? std::make_shared<Paper>(m.columns) : std::make_shared<Paper>(paperPath, m.columns));
+  return std::make_shared<BematechPrinter>(core, m);
+}
+
+}  // namespace tarvion::emulator

@@ -1,0 +1,373 @@
+// The fiscal half of a virtual printer, the same for every maker: tables, the
+// document state machine, counters, totals, the fiscal memory of Z reductions,
+// the clock and the paper flags. A protocol face decodes its maker's commands
+// into these calls and encodes the refusals (FiscalError) as its own status
+// bits; the Paper renders what a real printer would print.
+//
+// Money is kept in integer cents, quantities and unit prices in thousandths, so
+// no total ever depends on floating point or on the process locale. Text is
+// Windows-1252, as on the wire.
+//
+// When a state file is given, every change is written to it at once (temporary
+// file in the same folder, flushed to disk, then renamed over the old one), so a
+// killed emulator comes back exactly where it was, open receipt included.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvion::emulator {
+
+class Paper;
+
+using Cents = int64_t;
+
+// Refusals of the fiscal half. Every face maps each to its maker's status codes.
+enum class FiscalError {
+  Ok = 0,
+  ReceiptAlreadyOpen,     // a fiscal receipt is open
+  NoReceiptOpen,          // the command needs an open fiscal receipt
+  DocumentOpen,           // a linked receipt, report or non-fiscal receipt is open
+  TaxNotProgrammed,
+  TaxTableFull,
+  PaymentNotProgrammed,
+  PaymentTableFull,
+  PaymentAlreadyProgrammed,
+  TitleNotProgrammed,
+  TitleTableFull,
+  TitleAlreadyProgrammed,
+  ReportNotProgrammed,
+  NoItems,                // totalling a receipt without a sold item
+  AlreadyTotalized,       // items or a second totalling after the subtotal
+  NotTotalized,           // payment or closing before the subtotal
+  ItemNotFound,
+  ItemAlreadyCancelled,
+  DiscountTooLarge,
+  ZeroValue,              // sale, payment or non-fiscal value of zero
+  PaymentsNotFinished,    // closing before the payments cover the total
+  PaymentsFinished,       // a payment after the total is covered
+  CancelNotAllowed,       // cancelling a receipt that is not the last document
+  AlreadyCancelled,
+  LinkedNotAllowed,       // no such payment in the receipt, or its linked receipt already issued
+  NoLinkedOpen,
+  NoReportOpen,
+  NoNonFiscalOpen,
+  ZPending,               // the day of the movement has passed without a Z reduction
+  ZAlreadyDone,           // the day is closed by its Z reduction
+  DaylightSavingNotAllowed,
+  AuthenticationNotAllowed,
+  PaperOut,
+  InvalidDate,
+  DateBeforeLastDocument,
+  InvalidRange,
+  FiscalMemoryFull,
+  InvalidParameter,
+  TooManyItems,
+  DayHasMovement,         // table changes that need a day without movement
+};
+const char* errorName(FiscalError e);
+
+// Local calendar time of the printer, counted in seconds from 1970-01-01 00:00
+// (no time zone: the printer's clock is a wall clock).
+struct Stamp {
+  int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+bool validStamp(const Stamp& s);
+int64_t toSeconds(const Stamp& s);
+Stamp fromSeconds(int64_t seconds);
+int64_t dayNumber(int64_t seconds);  // whole days since 1970-01-01
+// The host's local wall clock in the same count.
+int64_t hostLocalSeconds();
+
+struct Tax {
+  char kind = 'T';  // 'T' ICMS, 'S' ISS
+  int rate = 0;     // percent x 100 (1800 is 18.00 %)
+};
+
+struct PaymentType {
+  std::string name;
+  Cents dayAmount = 0;  // received today on this type, change deducted
+  int dayCount = 0;
+};
+
+struct NonFiscalTitle {
+  std::string name;
+  Cents dayAmount = 0;
+  int dayCount = 0;
+};
+
+struct ManagementReport {
+  std::string name;
+  int dayCount = 0;
+};
+
+// Where an item's value is taxed: a programmed position "01".."16", or one of
+// the fixed totals: "II" exempt, "FF" tax substitution, "NN" not taxed for ICMS,
+// "SI", "SF", "SN" the same for ISS.
+bool isSpecialTax(const std::string& label);
+
+struct Item {
+  int number = 0;
+  std::string code, description, unit;
+  int64_t quantity = 0;   // thousandths
+  int64_t unitPrice = 0;  // thousandths of the currency
+  std::string tax;        // position label ("01".."16") or special label
+  Cents discount = 0, increase = 0;
+  int title = -1;         // non-fiscal receipts: index of the totaliser
+  bool cancelled = false;
+  Cents gross() const;  // quantity x unit price, truncated to the cent
+  Cents net() const { return gross() - discount + increase; }
+};
+
+struct Payment {
+  int type = 0;  // index in the payment table
+  Cents amount = 0;
+  std::string text;
+};
+
+enum class DocKind { None, Fiscal, NonFiscal, Linked, Report };
+enum class ReceiptState { Closed, Open, Items, Totalled, Paying };
+
+struct Document {
+  DocKind kind = DocKind::None;
+  ReceiptState state = ReceiptState::Closed;
+  int coo = 0;
+  int ccf = 0;  // fiscal receipts
+  int64_t opened = 0;
+  std::string customer;
+  std::vector<Item> items;
+  Cents subtotalDiscount = 0, subtotalIncrease = 0;
+  std::vector<Payment> payments;
+  int linkedPayment = -1;  // linked receipt: its payment type
+  Cents linkedValue = 0;
+  int report = -1;  // management report: its index
+
+  Cents itemsTotal() const;  // sum of the net values of the items not cancelled
+  Cents total() const { return itemsTotal() - subtotalDiscount + subtotalIncrease; }
+  Cents paid() const;
+  int soldItems() const;
+};
+
+// The last fiscal receipt closed, kept for its cancellation and its linked receipts.
+struct ClosedReceipt {
+  int coo = 0, ccf = 0;
+  int64_t closed = 0;
+  Cents total = 0, change = 0;
+  Cents grossValue = 0, discounts = 0, increases = 0;
+  std::vector<Payment> payments;
+  std::vector<Item> items;
+  std::vector<int> linkedIssued;  // payment types that already had their linked receipt
+  bool cancelled = false;
+  bool lastDocument = false;  // nothing else was issued since it closed
+};
+
+struct Counters {
+  int coo = 0;  // operation counter: every document
+  int crz = 0;  // Z reductions
+  int cro = 1;  // restarts (interventions)
+  int gnf = 0;  // non-fiscal operations
+  int ccf = 0;  // fiscal receipts
+  int cdc = 0;  // linked receipts
+  int grg = 0;  // management reports
+  int cfc = 0;  // cancelled fiscal receipts
+  int lastItem = 0;
+};
+
+struct DayTotals {
+  Cents gross = 0;  // items registered, before any cancellation or discount
+  Cents cancellations = 0, discounts = 0, increases = 0;
+  Cents nonFiscal = 0;
+  std::map<std::string, Cents> perTax;  // net value per tax label
+  int64_t movementDay = -1;             // day of the first document since the last Z; -1 none
+  Cents initialGrandTotal = 0;
+  int initialCoo = 0;
+};
+
+struct ZRecord {
+  int crz = 0, coo = 0, cro = 0;
+  int64_t movementDay = 0;  // the day the reduction closes (day number)
+  int64_t emitted = 0;      // when it was printed
+  Cents grandTotal = 0, gross = 0, cancellations = 0, discounts = 0, increases = 0, nonFiscal = 0;
+  std::map<std::string, Cents> perTax;
+};
+
+// The printer's identity and settings.
+struct Identity {
+  std::string serial = "BE0000000000000001";
+  int firmware = 33000;  // version digits, two per field: 3.30.00
+  int ecfNumber = 1;
+  int userNumber = 1;
+  std::string ownerName = "EMPRESA DEMONSTRACAO LTDA";
+  std::string ownerAddress = "RUA DAS FLORES, 100 - CENTRO - SAO PAULO - SP";
+  std::string ownerCnpj = "00.000.000/0001-91";
+  std::string ownerIe = "111.111.111.111";
+  std::string model = "ECF";
+  int64_t fiscalStart = 0;  // seconds
+};
+
+// Reads of the fiscal memory.
+struct MemoryRange {
+  bool byDate = true;
+  int64_t first = 0, last = 0;  // day numbers, or reduction counters
+};
+
+class FiscalCore {
+ public:
+  static constexpr int kMaxTaxes = 16, kMaxPayments = 20, kMaxTitles = 50, kMaxReports = 20, kMaxItems = 999,
+                       kMaxReductions = 9999;
+
+  struct Options {
+    std::string statePath;              // empty: nothing is saved
+    std::function<int64_t()> hostClock;  // local seconds; the host's wall clock when empty
+  };
+  FiscalCore();
+  explicit FiscalCore(Options options);
+  ~FiscalCore();
+
+  // ---- persistence
+  // With a state file the constructor loads it at once (a missing file makes a
+  // fresh printer and writes it). A file that cannot be read back is left as it
+  // is and nothing is saved over it until a later load succeeds or the printer
+  // is reset: loadError() tells why.
+  bool load(std::string* error = nullptr);
+  const std::string& loadError() const { return loadError_; }
+  bool save(std::string* error = nullptr) const;
+  const std::string& statePath() const { return opt_.statePath; }
+  // The state as text (what the file holds).
+  std::string serialize() const;
+  bool deserialize(const std::string& text, std::string* error = nullptr);
+  // Back to a fresh printer (tables, counters and memory), saved.
+  void factoryReset();
+
+  // ---- paper
+  void setPaper(std::shared_ptr<Paper> paper) { paper_ = std::move(paper); }
+  Paper* paper() const { return paper_.get(); }
+
+  // ---- clock
+  int64_t now() const;  // the printer's clock
+  void setClock(int64_t printerSeconds);
+  int64_t clockOffset() const { return clockOffset_; }
+  bool daylightSaving() const { return dst_; }
+  // Entering moves the clock one hour forward, leaving one hour back. Allowed
+  // only while the day has no movement.
+  FiscalError setDaylightSaving(bool on);
+
+  // ---- paper flags
+  bool paperOut() const { return paperOut_; }
+  bool paperNearEnd() const { return nearEnd_; }
+  void setPaperOut(bool v);
+  void setPaperNearEnd(bool v);
+
+  // ---- identity and tables
+  const Identity& identity() const { return id_; }
+  void setIdentity(const Identity& id);
+  const std::vector<Tax>& taxes() const { return taxes_; }
+  const std::vector<PaymentType>& payments() const { return payments_; }
+  const std::vector<NonFiscalTitle>& titles() const { return titles_; }
+  const std::vector<ManagementReport>& reports() const { return reports_; }
+  // The new entry's index (0-based) in out.
+  FiscalError addTax(char kind, int rate, int* position = nullptr);
+  FiscalError addPayment(const std::string& name, int* index = nullptr);
+  FiscalError addTitle(const std::string& name, int* index = nullptr);
+  FiscalError addReport(const std::string& name, int* index = nullptr);
+  int paymentIndex(const std::string& name) const;  // case and trailing blanks ignored; -1
+  int titleIndex(const std::string& name) const;
+
+  // ---- documents
+  const Document& document() const { return doc_; }
+  const ClosedReceipt& lastReceipt() const { return last_; }
+  const Counters& counters() const { return cnt_; }
+  const DayTotals& day() const { return day_; }
+  Cents grandTotal() const { return gt_; }
+  const std::vector<ZRecord>& fiscalMemory() const { return memory_; }
+  bool receiptOpen() const { return doc_.kind == DocKind::Fiscal; }
+  // The day has a movement from an earlier date: nothing fiscal until the Z.
+  bool zPending() const;
+  // The Z reduction of today was done: nothing fiscal until tomorrow.
+  bool dayClosed() const;
+  int64_t lastReductionDay() const { return lastZDay_; }
+  int64_t lastDocument() const { return lastDocTime_; }
+
+  FiscalError openReceipt(const std::string& customer = {});
+  struct ItemInput {
+    std::string code, description, unit, tax;
+    int64_t quantity = 0, unitPrice = 0;
+    Cents discount = 0, increase = 0;
+  };
+  FiscalError registerItem(const ItemInput& in, int* number = nullptr);
+  FiscalError cancelItem(int number);
+  FiscalError cancelLastItem();
+  // Closes the list of items with a discount or increase on the subtotal.
+  FiscalError totalize(Cents discount, Cents increase);
+  FiscalError pay(int type, Cents amount, const std::string& text = {});
+  FiscalError closeReceipt(const std::string& message);
+  // The open receipt, or the last one when nothing was issued after it.
+  FiscalError cancelReceipt();
+
+  // Linked receipt of a payment of the last fiscal receipt (coo 0: the last one).
+  FiscalError openLinked(int paymentType, Cents value = 0, int coo = 0);
+  FiscalError linkedText(const std::string& text);
+  FiscalError closeLinked();
+
+  FiscalError openReport(int report = 0);
+  FiscalError reportText(const std::string& text);
+  FiscalError closeReport();
+
+  // Non-fiscal receipt in steps (open, items per totaliser, then totalize, pay
+  // and close as a fiscal receipt) or in one go.
+  FiscalError openNonFiscal();
+  FiscalError nonFiscalItem(int title, Cents value);
+  FiscalError nonFiscalReceipt(int title, Cents value, int paymentType);
+
+  FiscalError xReport();
+  // emitted: when the reduction is printed (0: the clock). A later date-time sets
+  // the clock, as a printer that takes the host's time with the reduction.
+  FiscalError zReduction(int64_t emitted = 0);
+  FiscalError readFiscalMemory(const MemoryRange& range, bool full, std::vector<ZRecord>* out = nullptr,
+                               bool print = true);
+  FiscalError authenticate(const std::string& text);
+
+  // The text of an X report (what the paper gets), for the reads that return it.
+  std::vector<std::string> xReportLines() const;
+  std::vector<std::string> memoryLines(const std::vector<ZRecord>& records, bool full) const;
+
+ private:
+  FiscalError canStartDocument(bool movement) const;
+  FiscalError printable() const;
+  void beginDocument(DocKind kind);
+  void touchMovement();
+  void endDocument();
+  void closeFiscal();
+  void cancelOpenFiscal();
+  void commit();
+  void fresh();
+  FiscalError receiptFlow() const;  // a fiscal or non-fiscal receipt is open
+
+  Options opt_;
+  std::shared_ptr<Paper> paper_;
+  Identity id_;
+  std::vector<Tax> taxes_;
+  std::vector<PaymentType> payments_;
+  std::vector<NonFiscalTitle> titles_;
+  std::vector<ManagementReport> reports_;
+  Document doc_;
+  ClosedReceipt last_;
+  Counters cnt_;
+  DayTotals day_;
+  Cents gt_ = 0;
+  std::vector<ZRecord> memory_;
+  int64_t clockOffset_ = 0;
+  bool dst_ = false;
+  bool paperOut_ = false, nearEnd_ = false;
+  int64_t lastZDay_ = -1;
+  int64_t lastDocTime_ = 0;
+  int authentications_ = 0;  // left for the last document
+  int batch_ = 0;            // inside a compound operation: save once at its end
+  std::string loadError_;    // set while the state file could not be read back
+};
+
+}  // namespace tarvion::emulator

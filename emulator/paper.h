@@ -1,0 +1,75 @@
+// The paper of a virtual printer: what a real one would print, as readable
+// UTF-8 text at the printer's column width. It appends to a file (one per
+// emulated printer; `tail -f` shows the receipts as they come out) or keeps the
+// text in memory for tests. Text handed in is Windows-1252, as in the printer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulator/fiscal_core.h"
+
+namespace tarvion::emulator {
+
+// "1.234,56" from cents; "-0,50" below zero.
+std::string money(Cents cents);
+// "1,500" from thousandths (three decimals).
+std::string quantity(int64_t thousandths);
+// "DD/MM/YYYY" and "DD/MM/YYYY hh:mm:ss" of the printer's clock.
+std::string dateText(int64_t seconds);
+std::string dateTimeText(int64_t seconds);
+// How a tax label reads on paper: "T18,00%", "S05,00%", "I1", "F1", "N1"...
+std::string taxText(const FiscalCore& core, const std::string& label);
+
+class Paper {
+ public:
+  explicit Paper(int columns = 48);                      // kept in memory
+  Paper(const std::string& path, int columns = 48);      // appended to a file
+  Paper(const Paper&) = delete;
+  Paper& operator=(const Paper&) = delete;
+
+  int columns() const { return columns_; }
+  void setColumns(int c) { columns_ = c < 20 ? 20 : c; }
+  const std::string& path() const { return path_; }
+
+  // One line, wrapped at the column width. Control bytes other than tabs are dropped.
+  void line(const std::string& cp1252);
+  // Text with line breaks ("\r\n", "\r" or "\n"); each line wrapped.
+  void text(const std::string& cp1252);
+  void centered(const std::string& cp1252);
+  void leftRight(const std::string& left, const std::string& right);
+  void rule(char c = '-');
+  void blank();
+
+  // Everything printed since the start (memory) or by this object (file), UTF-8.
+  std::string printed() const;
+  void clear();
+  uint64_t lineCount() const { return lines_; }
+
+  // Documents, drawn from the fiscal half's data.
+  void header(const FiscalCore& core, const std::string& title);
+  void item(const FiscalCore& core, const Item& item);
+  void itemCancelled(const FiscalCore& core, const Item& item);
+  void subtotal(const FiscalCore& core, const Document& doc);
+  void payment(const FiscalCore& core, const Payment& p);
+  void receiptEnd(const FiscalCore& core, const Document& doc, Cents change, const std::string& message);
+  void receiptCancelled(const FiscalCore& core, int coo, Cents total);
+  void linkedHeader(const FiscalCore& core, const Document& doc, int receiptCoo);
+  void nonFiscalItem(const FiscalCore& core, const Item& item);
+  void report(const FiscalCore& core, const std::string& title, const std::vector<std::string>& lines);
+  void authentication(const FiscalCore& core, const std::string& text);
+  void footer(const FiscalCore& core);  // identification of the printer, then the cut
+
+ private:
+  void emit(const std::string& utf8Line);
+  std::string path_;
+  int columns_;
+  mutable std::mutex mu_;
+  std::string memory_;
+  uint64_t lines_ = 0;
+};
+
+}  // namespace tarvion::emulator

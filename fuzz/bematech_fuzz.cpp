@@ -1,0 +1,169 @@
+// Arbitrary printer replies through the Bematech driver: the status decoding and
+// reply fields as pure functions, then whole operations over the virtual wire
+// (serial or USB) with a printer that answers every command with the input.
+//
+// Input: byte 0 picks the operation, byte 1 the set-up (bit 0 FS prefix, bit 1
+// USB, bit 2 no early end, bit 3 CTS held while sending, bits 4-5 baud pacing,
+// bit 6 answer in 8-byte chunks on USB instead of 3); the rest is the reply.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "core/virtual_wire.h"
+#include "drivers/bematech/CBematech.h"
+#include "drivers/bematech/CBematech2100.h"
+#include "drivers/bematech/CIBM4610.h"
+
+using namespace tarvion;
+
+namespace {
+
+class ReplyPeer final : public VirtualPeer {
+ public:
+  ReplyPeer(ByteArray reply, bool usb, size_t chunk, bool holdCts)
+      : reply_(std::move(reply)), usb_(usb), chunk_(chunk), holdCts_(holdCts) {}
+
+  void onBytes(const uint8_t* data, size_t n, VirtualLink& link) override {
+    bematech::ParsedFrame f;
+    (void)bematech::parseFrame(data, n, f);
+    if (usb_) {
+      for (size_t i = 0; i < reply_.size(); i += chunk_)
+        chunks_.emplace_back(reply_.begin() + static_cast<long>(i),
+                             reply_.begin() + static_cast<long>(std::min(reply_.size(), i + chunk_)));
+      return;
+    }
+    link.send(reply_);
+    if (holdCts_) link.setHolds(true, false);
+  }
+  bool onControl(uint32_t code, const ByteArray&, ByteArray& out, VirtualLink&) override {
+    if (code != 0x80942032) return true;
+    if (chunks_.empty()) {
+      out = {'B', 'E', 'M', 'A', 'A', 'M', 'E', 'B'};
+    } else {
+      out = chunks_.front();
+      chunks_.pop_front();
+    }
+    return true;
+  }
+
+ private:
+  ByteArray reply_;
+  bool usb_;
+  size_t chunk_;
+  bool holdCts_;
+  std::deque<ByteArray> chunks_;
+};
+
+void pureFunctions(const ByteArray& r) {
+  for (uint8_t c : {0, 19, 23, 30, 35, 62, 69, 8}) {
+    for (bool fs : {false, true}) {
+      bematech::Status s = bematech::statusOf(r, c, fs);
+      (void)bematech::statusText(s);
+      (void)bematech::statusOk(s);
+      (void)bematech::fmt::textOfReply(r, fs);
+    }
+  }
+  const uint16_t st3 = bematech::st3Of(r);
+  for (auto t : {bematech::St3Table::Full, bematech::St3Table::MP25, bematech::St3Table::IBM4610,
+                 bematech::St3Table::MP2000})
+    (void)bematech::st3Text(t, st3);
+  const std::string flags = bematech::fmt::taxFlags(r);
+  (void)bematech::fmt::taxList(r, flags);
+  (void)bematech::fmt::bcdDate(r.data(), r.size() >= 6 ? 6 : r.size());
+  (void)bematech::fmt::bcdDecimal(r.data(), r.size() > 10 ? 10 : r.size());
+  (void)bematech::fmt::hexDigitsValue(r.data(), r.size() > 2 ? 2 : r.size());
+  bematech::ParsedFrame f;
+  (void)bematech::parseFrame(r.data(), r.size(), f);
+  if (r.size() >= 8) {
+    double v;
+    std::memcpy(&v, r.data(), sizeof v);
+    (void)bematech::fmt::fixedField(v, 14, 0);
+    (void)bematech::fmt::fixedField(v, 5, 2);
+    (void)bematech::fmt::truncatedField(v, 14);
+    (void)bematech::fmt::itemFields("01T1800", v, v, v);
+    (void)bematech::fmt::taxKey(v, false);
+  }
+  const std::string text(r.begin(), r.end());
+  (void)bematech::fmt::itemDescription(text);
+  (void)bematech::fmt::reportBlocks(text, 48);
+  (void)bematech::fmt::closingText(text, text, text, 40);
+}
+
+void runOperation(CBematech& d, uint8_t op) {
+  std::string s;
+  BOOL b = kFalse;
+  DateTime dt = DateTime::invalid();
+  switch (op % 28) {
+    case 0: d.AbreCupomFiscal(); break;
+    case 1: d.InitialConfiguration(); break;
+    case 2: d.ECFOnline(); break;
+    case 3: d.LoadTaxes(); break;
+    case 4: d.LoadPaymentTypes(kTrue); break;
+    case 5: d.LoadNonFiscalTitles(); break;
+    case 6: d.RetornaNumeroCupom(s); break;
+    case 7: d.LeituraXSerial(s); break;
+    case 8: d.LeituraMFSerialReducao(1, 2, s, kTrue); break;
+    case 9: d.VerificaHorarioVerao(b); break;
+    case 10: d.MudaHorarioVerao(kTrue); break;
+    case 11: d.CupomFiscalAberto(b); break;
+    case 12: d.ReadSerialNumber(s); break;
+    case 13: d.ReadDateTime(dt); break;
+    case 14: d.ReadFiscalInformation(); break;
+    case 15: d.GetSaleTotal(); break;
+    case 16: d.GetUserDateTime(); break;
+    case 17: d.GetUserGrandTotal(); break;
+    case 18: d.GetNonFiscalTotal(); break;
+    case 19: d.GetPendingZReport(); break;
+    case 20: d.GetFiscalDate(); break;
+    case 21: d.ResetNonFiscalTitles(); break;
+    case 22: d.AdicionaFormaPagamento("Vale"); break;
+    case 23: d.IsLowPaper(); break;
+    case 24: d.RegistraItemFiscal("1", "Item", "UN", 18, 1, 1, 0); break;
+    case 25: d.ComprovanteNaoFiscalNaoVinculado(3, 1, "Dinheiro"); break;
+    case 26: d.GetFirmwareVersion(); break;
+    default: d.GetOperationCounter(); break;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const uint8_t op = data[0], setup = data[1];
+  const ByteArray reply(data + 2, data + size);
+  pureFunctions(reply);
+
+  const bool fs = setup & 0x01, usb = setup & 0x02;
+  const int port = usb ? 1050 : 50;
+  auto peer = std::make_shared<ReplyPeer>(reply, usb, (setup & 0x40) ? 8 : 3, (setup & 0x08) != 0);
+  auto dev = std::make_shared<VirtualDevice>(peer);
+  static const uint32_t kBauds[4] = {0, 9600, 115200, 1200};
+  dev->setBaud(kBauds[(setup >> 4) & 3]);
+  ports::attachVirtual(port, dev);
+  {
+    std::unique_ptr<CBematech> d;
+    if (!fs) d = std::make_unique<CBematech>();
+    else if (setup & 0x80) d = std::make_unique<CIBM4610>();
+    else d = std::make_unique<CBematech2100>();
+    d->nPortNumber = port;
+    d->nBaudRate = 9600;
+    d->nDataBits = 8;
+    d->nStopBits = 1;
+    // Short waits keep a silent printer cheap; the wire's clock is simulated anyway.
+    d->nAnswerTimeout = 2000;
+    d->bEndOnKnownLength = (setup & 0x04) ? kFalse : kTrue;
+    d->arTaxes = {"", "T18.00"};
+    d->arPaymentTypes = {"Dinheiro", "Cheque"};
+    d->arNonFiscalTitles = {"", "01,&,SANGRIA"};
+    d->CashDrawerAttached = kTrue;
+    d->OpenComm(kFalse);
+    if (d->bPortOpen) runOperation(*d, op);
+    d->CloseComm();
+  }
+  ports::detachVirtual(port);
+  return 0;
+}

@@ -1,0 +1,310 @@
+// Parameter fields and reply fields of the Bematech protocol, as pure functions.
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "core/text.h"
+#include "drivers/bematech/CBematech.h"
+
+namespace tarvion::bematech::fmt {
+
+namespace {
+
+// Decimal digits needed to write the double exactly: its binary fraction bits.
+int exactFractionDigits(double x) {
+  if (x == 0.0) return 0;
+  int e = 0;
+  double m = std::frexp(x, &e);  // x = m * 2^e, 0.5 <= m < 1
+  auto mant = static_cast<uint64_t>(std::ldexp(m, 53));
+  int exp2 = e - 53;
+  if (exp2 >= 0) return 0;
+  int frac = -exp2 - std::countr_zero(mant);
+  return frac > 0 ? frac : 0;
+}
+
+// Digits of |x| rounded to `decimals`, half away from zero on the exact value.
+std::string roundedDigits(double x, int decimals) {
+  const int exact = exactFractionDigits(x);
+  if (exact <= decimals) {
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, decimals);
+    return std::string(buf, r.ptr);
+  }
+  // The exact expansion, then a decimal rounding of our own: printf on the target
+  // platform rounds ties away from zero, while to_chars would round them to even.
+  std::string s(400 + static_cast<size_t>(exact), '\0');
+  auto r = std::to_chars(s.data(), s.data() + s.size(), x, std::chars_format::fixed, exact);
+  s.resize(static_cast<size_t>(r.ptr - s.data()));
+  const size_t dot = s.find('.');
+  const size_t keep = decimals > 0 ? dot + 1 + static_cast<size_t>(decimals) : dot;
+  const bool up = s[dot + 1 + static_cast<size_t>(decimals)] >= '5';
+  s.resize(keep);
+  if (up) {
+    size_t i = s.size();
+    bool carry = true;
+    while (carry && i-- > 0) {
+      if (s[i] == '.') continue;
+      if (s[i] == '9') {
+        s[i] = '0';
+      } else {
+        ++s[i];
+        carry = false;
+      }
+    }
+    if (carry) s.insert(s.begin(), '1');
+  }
+  return s;
+}
+
+std::string padLeft(std::string body, int width, char fill, bool negative) {
+  const size_t signSize = negative ? 1 : 0;
+  if (width > 0 && body.size() + signSize < static_cast<size_t>(width))
+    body.insert(0, static_cast<size_t>(width) - body.size() - signSize, fill);
+  if (negative) body.insert(body.begin(), '-');
+  return body;
+}
+
+bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+std::string fixedField(double value, int width, int decimals) {
+  if (std::isnan(value) || std::isinf(value)) {
+    std::string body = std::isnan(value) ? "nan" : "inf";
+    std::string out = (std::signbit(value) ? "-" : "") + body;
+    if (width > 0 && out.size() < static_cast<size_t>(width)) out.insert(0, static_cast<size_t>(width) - out.size(), ' ');
+    return out;
+  }
+  return padLeft(roundedDigits(std::fabs(value), decimals), width, '0', std::signbit(value));
+}
+
+std::string truncatedField(double scaled, int width) {
+  long long v = 0;
+  if (std::isnan(scaled)) {
+    v = 0;
+  } else if (scaled >= 9.2e18) {
+    v = std::numeric_limits<long long>::max();
+  } else if (scaled <= -9.2e18) {
+    v = std::numeric_limits<long long>::min() + 1;
+  } else {
+    v = static_cast<long long>(std::trunc(scaled));
+  }
+  const bool negative = v < 0;
+  const unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+  return padLeft(std::to_string(magnitude), width, '0', negative);
+}
+
+std::string padRight(const std::string& s, size_t width) {
+  if (s.size() >= width) return s;
+  return s + std::string(width - s.size(), ' ');
+}
+
+long double bcdDecimal(const uint8_t* data, size_t n) {
+  long double v = 0.0L;
+  for (size_t i = 0; i < n; ++i) v = v * 100.0L + (data[i] >> 4) * 10 + (data[i] & 0x0F);
+  return v;
+}
+
+long hexDigitsValue(const uint8_t* data, size_t n) {
+  std::string digits = text::hexDump(data, n);
+  long v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') break;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+std::string taxKey(double rate, bool service) {
+  std::string key(1, service ? 'S' : 'T');
+  key += fixedField(rate, 5, 2);
+  return key;
+}
+
+std::string taxLabel(int index, double rate, bool service) {
+  std::string label = text::format("%02i", index);
+  label += service ? 'S' : 'T';
+  label += fixedField(rate * 100, 4, 0);
+  return label;
+}
+
+std::string exemptLabel(double rate, bool service) {
+  const double t = std::trunc(rate);
+  if (t == 0.0) return service ? "SI" : "II";
+  if (t == -1.0) return service ? "SF" : "FF";
+  if (t == -2.0) return service ? "SN" : "NN";
+  return {};
+}
+
+std::string lastItemLabel(const std::string& label) {
+  if (label.size() == 2) return std::string(1, label[0]) + "1";
+  if (label.size() == 3) return std::string(1, label[1]) + "S1";
+  return label;
+}
+
+std::string taxMissingMessage(double rate, bool service) {
+  return text::cp(service ? "Alíquota de ISS de " : "Alíquota de ICMS de ") + fixedField(rate, 5, 2) +
+         text::cp("% não cadastrada no ECF.");
+}
+
+ItemFields itemFields(const std::string& label, double quantity, double unitPrice, double discount) {
+  ItemFields f;
+  f.tax = label.substr(0, 2);
+  f.unitPrice = roundedField(unitPrice * 1000, 9);
+  f.quantity = roundedField(quantity * 1000, 7);
+  f.discount = roundedField(discount > 0 ? discount * quantity * 100 : 0.0, 10);
+  f.increase = roundedField(discount < 0 ? std::fabs(discount) * quantity * 100 : 0.0, 10);
+  return f;
+}
+
+std::string itemDescription(const std::string& description) {
+  std::string d = description;
+  for (auto& c : d)
+    if (c == '\n' || c == '\r') c = ' ';
+  d = text::trimRight(d);
+  bool letter = false;
+  for (char c : d) letter = letter || isAsciiLetter(c);
+  if (!letter) {
+    if (d.size() < 20) d.resize(20, ' ');
+    d[19] = 'D';
+  }
+  if (d.size() > 199) d.resize(199);
+  return text::trimRight(d);
+}
+
+std::string itemCode(const std::string& code) { return text::trimRight(code.substr(0, 14)); }
+
+std::string closingText(const std::string& message, const std::string& line1, const std::string& line2,
+                        int columns) {
+  auto fit = [columns](const std::string& line) {
+    if (line.empty()) return line;
+    std::string padded = padRight(line, 50);
+    return padded.substr(0, static_cast<size_t>(columns > 0 ? columns : 0));
+  };
+  const std::string l1 = fit(line1), l2 = fit(line2);
+  if (l1.empty()) return message;
+  return l1 + l2 + message;
+}
+
+std::vector<std::string> reportBlocks(const std::string& text, int columns) {
+  std::string rest = text + "\r";
+  std::string joined;
+  joined.reserve(rest.size());
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '\r' && i + 1 < rest.size() && rest[i + 1] == '\n') {
+      joined += '\r';
+      ++i;
+    } else {
+      joined += rest[i] == '\n' ? '\r' : rest[i];
+    }
+  }
+  std::vector<std::string> blocks;
+  std::string block;
+  int lines = 0;
+  size_t start = 0;
+  const size_t width = static_cast<size_t>(columns > 0 ? columns : 0);
+  for (size_t cr = joined.find('\r'); cr != std::string::npos; cr = joined.find('\r', start)) {
+    std::string line = padRight(joined.substr(start, cr - start), 100).substr(0, width);
+    block += text::trimRight(line) + "\n";
+    start = cr + 1;
+    if (++lines == 12) {
+      blocks.push_back(block);
+      block.clear();
+      lines = 0;
+    }
+  }
+  if (lines > 0) blocks.push_back(block);
+  return blocks;
+}
+
+std::string dateField(const DateTime& dt) {
+  DateParts p;
+  if (!dt.parts(p)) return {};
+  return text::format("%02d%02d%02d", p.day, p.month, p.year % 100);
+}
+
+std::string dateTimeField(const DateTime& dt) {
+  DateParts p;
+  if (!dt.parts(p)) return {};
+  return text::format("%02d%02d%02d%02d%02d%02d", p.day, p.month, p.year % 100, p.hour, p.minute, p.second);
+}
+
+DateTime bcdDate(const uint8_t* data, size_t n) {
+  if (n < 3) return DateTime::invalid();
+  auto two = [data](size_t i) { return static_cast<int>(bcdValue(data + i, 1)); };
+  if (n >= 6) return DateTime::fromParts(2000 + two(2), two(1), two(0), two(3), two(4), two(5));
+  return DateTime::fromParts(2000 + two(2), two(1), two(0));
+}
+
+std::string taxFlags(const ByteArray& reply) {
+  std::string flags;
+  for (size_t i = 0; i < 2; ++i) {
+    const uint8_t b = i < reply.size() ? reply[i] : 0;
+    for (int bit = 7; bit >= 0; --bit) flags += ((b >> bit) & 1) ? '1' : '0';
+  }
+  return flags;
+}
+
+std::vector<std::string> taxList(const ByteArray& rates, const std::string& flags) {
+  std::vector<std::string> list{""};
+  if (rates.empty()) return list;
+  const int count = rates[0];
+  int k = 1;
+  for (size_t pos = 1; static_cast<int>(pos) < 2 * count && pos + 1 < rates.size(); pos += 2, ++k) {
+    const bool service = static_cast<size_t>(k) <= flags.size() && flags[static_cast<size_t>(k) - 1] != '0';
+    std::string entry(1, service ? 'S' : 'T');
+    entry += text::format("%02x.%02x", rates[pos], rates[pos + 1]);
+    list.push_back(entry);
+  }
+  return list;
+}
+
+std::optional<size_t> replyLength(const ByteArray& command, const ByteArray& parameters, bool fsPrefix) {
+  const size_t status = fsPrefix ? 4 : 2;
+  if (command.empty()) return std::nullopt;
+  if (isTextRead(command, parameters)) return std::nullopt;
+  const uint8_t c = command[0];
+  if (!isDataCommand(c)) return status;
+  // The sub-code is the second byte of the command, or the first parameter byte
+  // when an operation puts it there.
+  int sub = -1;
+  if (command.size() > 1) sub = command[1];
+  else if (!parameters.empty()) sub = parameters[0];
+  size_t data = 0;
+  switch (c) {
+    case cmd::LoadTaxRates: data = 33; break;
+    case cmd::ReceiptNumber: data = 3; break;
+    case cmd::Read:
+      switch (sub) {
+        case sub::SerialNumber: data = 20; break;
+        case sub::Firmware: case sub::ZCounter: case sub::RestartCounter: case sub::UserNumber:
+        case sub::LastItem: case sub::PrinterNumber: case sub::TaxFlags: data = 2; break;
+        case sub::GrandTotal: data = 9; break;
+        case sub::CancelTotal: case sub::DiscountTotal: case sub::IncreaseTotal: data = 7; break;
+        case sub::OperationCounter: case sub::NonFiscalCounter: case sub::Flags: case sub::LastReductionDate:
+        case sub::MovementDate: data = 3; break;
+        case sub::DateTime: data = 6; break;
+        case sub::FiscalStartDate: data = 3 + 16 * 7; break;
+        default: return std::nullopt;
+      }
+      break;
+    case cmd::ReadBlock:
+      if (sub != sub::InitialBlock) return std::nullopt;
+      data = 296;
+      break;
+    default: return std::nullopt;
+  }
+  // A 35 or 62 read without its sub-code has no known layout.
+  if ((c == cmd::Read || c == cmd::ReadBlock) && sub < 0) return std::nullopt;
+  return data + status;
+}
+
+std::string textOfReply(const ByteArray& reply, bool fsPrefix) {
+  const size_t front = 2, back = fsPrefix ? 4 : 2;
+  if (reply.size() <= front + back) return {};
+  return std::string(reply.begin() + static_cast<long>(front), reply.end() - static_cast<long>(back));
+}
+
+}  // namespace tarvion::bematech::fmt

@@ -1,0 +1,115 @@
+// The whole path on a real pseudo-terminal: the control and the Bematech driver
+// on one side, `tarvion emulate` in its own process on the other.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tarvion/tarvion.hpp"
+#include "test_support.h"
+
+using namespace tarvion;
+
+namespace {
+
+// A `tarvion emulate` child process; its first output line is the terminal.
+class Emulator {
+ public:
+  Emulator(const std::string& model, const std::string& state, const std::string& paper) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      execl(TARVION_TOOL_PATH, "tarvion", "emulate", model.c_str(), "--state", state.c_str(), "--paper",
+            paper.c_str(), "--baud", "115200", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    FILE* f = fdopen(out[0], "r");
+    char line[256] = {};
+    if (f && fgets(line, sizeof line, f)) path_ = line;
+    while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
+    if (f) fclose(f);
+  }
+  ~Emulator() { stop(SIGTERM); }
+  void stop(int sig) {
+    if (pid_ > 0) {
+      kill(pid_, sig);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+bool init(CTarvionCtrl& c, const Emulator& e) {
+  setenv("TARVION_PORT_7", e.path().c_str(), 1);
+  return c.InitializeECF(1, 7, 115200, 0, 8, 1, 0, 1, 1) != 0;
+}
+
+}  // namespace
+
+TEST(EndToEnd, SaleReportsAndErrorsOverAPseudoTerminal) {
+  testsupport::TempDir tmp;
+  Emulator emu("1", tmp.file("state.txt"), tmp.file("paper.txt"));
+  ASSERT_EQ(emu.path().rfind("/dev/pts/", 0), 0u) << emu.path();
+  CTarvionCtrl c;
+  ASSERT_TRUE(init(c, emu)) << c.UltimoErro();
+  EXPECT_EQ(c.AbreCupomFiscal(), 1) << c.UltimoErro();
+  // A second opening is refused with the printer's own status.
+  EXPECT_EQ(c.AbreCupomFiscal(), 0);
+  EXPECT_EQ(c.UltimoErro(), "Cupom aberto.\n");
+  EXPECT_EQ(c.RegistraItemFiscal("1", "CAFE", "UN", 18, 2, 10.5, 0), 1) << c.UltimoErro();
+  EXPECT_EQ(c.RegistraItemFiscal("2", "ARROZ", "UN", 17, 1, 5, 0), 0);
+  EXPECT_EQ(c.UltimoErro(), "Alíquota de ICMS de 17.00% não cadastrada no ECF.");
+  EXPECT_EQ(c.TotalizaCupomDesconto(1.0, 0), 1) << c.UltimoErro();
+  EXPECT_EQ(c.RegistraPagamento("PIX", 10), 0);  // not programmed: refused before sending
+  EXPECT_EQ(c.RegistraPagamento("Dinheiro", 25), 1) << c.UltimoErro();
+  EXPECT_EQ(c.FechaCupomFiscal("VOLTE SEMPRE", 0), 1) << c.UltimoErro();
+  int open = -1;
+  EXPECT_EQ(c.CupomFiscalAberto(open), 1);
+  EXPECT_EQ(open, 0);
+  EXPECT_EQ(c.LeituraX(), 1) << c.UltimoErro();
+  std::string x;
+  EXPECT_EQ(c.LeituraXSerial(x), 1) << c.UltimoErro();
+  EXPECT_NE(x.find("CRZ: 0000"), std::string::npos) << x.substr(0, 200);
+  EXPECT_EQ(c.CloseComm(), 1);
+  std::string paper = testsupport::readFile(tmp.file("paper.txt"));
+  EXPECT_NE(paper.find("CAFE"), std::string::npos);
+  EXPECT_NE(paper.find("VOLTE SEMPRE"), std::string::npos);
+  EXPECT_NE(paper.find("LEITURA X"), std::string::npos);
+}
+
+TEST(EndToEnd, ReceiptSurvivesAPrinterKilledMidSale) {
+  testsupport::TempDir tmp;
+  const std::string state = tmp.file("state.txt"), paper = tmp.file("paper.txt");
+  {
+    Emulator emu("1", state, paper);
+    CTarvionCtrl c;
+    ASSERT_TRUE(init(c, emu)) << c.UltimoErro();
+    ASSERT_EQ(c.AbreCupomFiscal(), 1) << c.UltimoErro();
+    ASSERT_EQ(c.RegistraItemFiscal("1", "CAFE", "UN", 18, 1, 9.9, 0), 1) << c.UltimoErro();
+    emu.stop(SIGKILL);  // no chance to save anything on the way out
+    EXPECT_EQ(c.RegistraItemFiscal("2", "LEITE", "UN", 7, 1, 4.5, 0), 0);
+  }
+  Emulator again("1", state, paper);
+  CTarvionCtrl c;
+  ASSERT_TRUE(init(c, again)) << c.UltimoErro();
+  int open = 0;
+  ASSERT_EQ(c.CupomFiscalAberto(open), 1) << c.UltimoErro();
+  EXPECT_NE(open, 0);
+  EXPECT_EQ(c.CancelaCupomFiscal(), 1) << c.UltimoErro();
+  EXPECT_EQ(c.CupomFiscalAberto(open), 1);
+  EXPECT_EQ(open, 0);
+}

@@ -1,0 +1,112 @@
+// The library's own Bematech driver against the virtual printer, end to end on
+// the virtual wire: what a POS developer sees when testing without hardware.
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "drivers/bematech/CBematech.h"
+#include "drivers/bematech/CBematech2100.h"
+#include "emulator/bematech_printer.h"
+#include "emulator/paper.h"
+
+using namespace tarvion;
+using namespace tarvion::emulator;
+
+namespace {
+
+template <class Driver>
+struct DriverRig {
+  static constexpr int kPort = 741;
+  int64_t hostNow = toSeconds(Stamp{2026, 12, 4, 9, 30, 0});
+  std::shared_ptr<FiscalCore> core;
+  std::shared_ptr<Paper> paper = std::make_shared<Paper>(48);
+  std::shared_ptr<BematechPrinter> printer;
+  std::shared_ptr<VirtualDevice> dev;
+  Driver d;
+
+  explicit DriverRig(int model) {
+    core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [this] { return hostNow; }});
+    core->setPaper(paper);
+    BematechModel m;
+    EXPECT_TRUE(BematechModel::byNumber(model, m));
+    printer = std::make_shared<BematechPrinter>(core, m);
+    dev = makeVirtualDevice(printer);
+    ports::attachVirtual(kPort, dev);
+    d.nPortNumber = kPort;
+    d.nBaudRate = 9600;
+    d.nDataBits = 8;
+    d.nStopBits = 1;
+  }
+  ~DriverRig() {
+    d.CloseComm();
+    ports::detachVirtual(kPort);
+  }
+};
+
+}  // namespace
+
+TEST(EmulatedBematech, TheDriverSellsReadsAndClosesTheDay) {
+  DriverRig<CBematech> r(1);
+  ASSERT_TRUE(r.d.OpenComm(0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.LoadTaxes()) << r.d.strLastError;
+  ASSERT_EQ(r.d.arTaxes.size(), 5u);
+  EXPECT_EQ(r.d.arTaxes[1], "T18.00");
+  EXPECT_EQ(r.d.arTaxes[4], "S05.00");
+  ASSERT_TRUE(r.d.LoadPaymentTypes(kTrue)) << r.d.strLastError;
+  ASSERT_GE(r.d.arPaymentTypes.size(), 3u);
+  EXPECT_EQ(r.d.arPaymentTypes[2], "Cartao");
+
+  ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  BOOL open = kFalse;
+  ASSERT_TRUE(r.d.CupomFiscalAberto(open));
+  EXPECT_TRUE(open);
+  // A second opening: the printer's own refusal, in the driver's words.
+  EXPECT_FALSE(r.d.AbreCupomFiscal());
+  EXPECT_NE(r.d.strLastError.find(text::cp("Cupom aberto.")), std::string::npos);
+  ASSERT_TRUE(r.d.RegistraItemFiscal("7891234567890", "CAFE 500G", "UN", 18.0, 2.0, 12.5, 0.0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.RegisterService("S1", "ENTREGA", "UN", 5.0, 1.0, 7.0, 0.0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.TotalizaCupomFiscalDesconto(2.0, 0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.RegistraPagamento("Cartao", 10.0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.RegistraPagamento("Dinheiro", 50.0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.FechaCupomFiscal("OBRIGADO", 0)) << r.d.strLastError;
+  EXPECT_FALSE(r.core->receiptOpen());
+  EXPECT_EQ(r.core->lastReceipt().total, 2500 + 700 - 200);
+  EXPECT_EQ(r.core->lastReceipt().change, 3000);
+  EXPECT_EQ(r.core->day().perTax.at("01"), 2500);
+  EXPECT_EQ(r.core->day().perTax.at("04"), 700);
+  std::string number;
+  ASSERT_TRUE(r.d.RetornaNumeroCupom(number));
+  EXPECT_EQ(number, "000001");
+  EXPECT_NEAR(r.d.GetFinalGrandTotal(), 32.00, 1e-9);
+  EXPECT_NEAR(r.d.GetDiscountTotal(), 2.00, 1e-9);
+  EXPECT_NEAR(r.d.GetSaleTotal(), 32.00, 1e-9);
+
+  std::string x;
+  ASSERT_TRUE(r.d.LeituraXSerial(x)) << r.d.strLastError;
+  EXPECT_NE(x.find("GT: 32,00"), std::string::npos);
+  ASSERT_TRUE(r.d.ReducaoZ(DateTime::fromParts(2026, 12, 4, 9, 31, 0))) << r.d.strLastError;
+  EXPECT_EQ(r.d.GetZReportCounter(), 1);
+  EXPECT_EQ(r.core->fiscalMemory().size(), 1u);
+  // After its reduction the day takes no more sales.
+  EXPECT_FALSE(r.d.AbreCupomFiscal());
+  std::string memory;
+  ASSERT_TRUE(r.d.LeituraMFSerialReducao(1, 1, memory, kFalse)) << r.d.strLastError;
+  EXPECT_NE(memory.find("CRZ 0001"), std::string::npos);
+  EXPECT_NE(r.paper->printed().find("CAFE 500G"), std::string::npos);
+}
+
+TEST(EmulatedBematech, AnFsModelReportsTheExtendedStatusText) {
+  DriverRig<CBematech2100> r(3);
+  ASSERT_TRUE(r.d.OpenComm(0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.LoadTaxes()) << r.d.strLastError;
+  // Closing with nothing open: ST2 "command not executed" and ST3 "receipt closed".
+  EXPECT_FALSE(r.d.FechaCupomFiscal("", 0));
+  EXPECT_NE(r.d.strLastError.find(text::cp("Comando não executado.")), std::string::npos) << r.d.strLastError;
+  EXPECT_NE(r.d.strLastError.find(text::cp("Cupom fiscal fechado.")), std::string::npos) << r.d.strLastError;
+  // The link goes dead after two more commands: the driver reports the failure.
+  r.printer->setFaults("cut=2");
+  EXPECT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  EXPECT_TRUE(r.d.CancelaCupomFiscal()) << r.d.strLastError;
+  EXPECT_FALSE(r.d.AbreCupomFiscal());
+  EXPECT_FALSE(r.core->receiptOpen());
+  EXPECT_FALSE(r.d.strLastError.empty());
+}

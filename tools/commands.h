@@ -1,0 +1,21 @@
+// The tool's commands beyond the listings and the shell.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvion::tool {
+
+struct EmulateOptions {
+  int model = 0;
+  std::string linkPath, statePath, paperPath, fault;
+  uint32_t baud = 9600;
+};
+// Serves a virtual printer on a new pseudo-terminal until interrupted.
+int runEmulate(const EmulateOptions& options);
+
+// A whole sale on an in-process virtual printer, then an X report: prints each
+// call, its result and the paper. Non-zero when a call failed.
+int runDemo(bool json);
+
+}  // namespace tarvion::tool

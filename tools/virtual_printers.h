@@ -1,0 +1,35 @@
+// Virtual printers attached to port numbers for one run of the tool.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "emulator/printers.h"
+
+namespace tarvion::tool {
+
+struct VirtualAttachment {
+  int model = 0;
+  int port = 0;
+  std::string statePath, paperPath;
+  std::shared_ptr<emulator::PrinterFace> printer;
+};
+
+// Parses "MODEL@PORT"; false with a message when malformed.
+bool parseVirtual(const std::string& text, int& model, int& port, std::string& error);
+
+// Builds the printers and attaches them to their ports; detaches them again on
+// destruction.
+class VirtualPrinters {
+ public:
+  ~VirtualPrinters();
+  bool add(int model, int port, const std::string& statePath, const std::string& paperPath, std::ostream& err);
+  const std::vector<VirtualAttachment>& all() const { return list_; }
+
+ private:
+  std::vector<VirtualAttachment> list_;
+};
+
+}  // namespace tarvion::tool
