@@ -124,6 +124,17 @@ void PtyHost::runUntil(const std::atomic<bool>& stop) {
   uint8_t buf[4096];
   while (!stop.load() && !stopping_.load()) {
     const int64_t now = monoUs();
+    // Bytes from the host reach the printer at line speed too, as on a cable.
+    size_t arrived = 0;
+    while (arrived < inQueue_.size() && inQueue_[arrived].first <= now) ++arrived;
+    if (arrived > 0) {
+      ByteArray chunk;
+      chunk.reserve(arrived);
+      for (size_t i = 0; i < arrived; ++i) chunk.push_back(inQueue_[i].second);
+      inQueue_.erase(inQueue_.begin(), inQueue_.begin() + static_cast<std::ptrdiff_t>(arrived));
+      if (!cut_) face_->receive(chunk.data(), chunk.size(), sink);
+      continue;
+    }
     // Everything due goes out in one write; the rest waits for its time.
     size_t due = 0;
     while (due < queue_.size() && queue_[due].first <= now) ++due;
@@ -138,18 +149,18 @@ void PtyHost::runUntil(const std::atomic<bool>& stop) {
         continue;
       }
     }
-    int timeoutMs = 100;
+    // Sleep to the microsecond: at 115200 baud a byte lasts 87 us, and waits
+    // rounded up to whole milliseconds would stretch every reply.
+    int64_t timeoutUs = 100'000;
     bool wantOut = false;
     if (!queue_.empty()) {
-      if (queue_.front().first <= now) {
-        wantOut = true;  // the terminal is full: wait until it takes more
-      } else {
-        const int64_t wait = (queue_.front().first - now + 999) / 1000;
-        timeoutMs = static_cast<int>(std::min<int64_t>(wait, 100));
-      }
+      if (queue_.front().first <= now) wantOut = true;  // the terminal is full: wait until it takes more
+      else timeoutUs = std::min<int64_t>(timeoutUs, queue_.front().first - now);
     }
+    if (!inQueue_.empty()) timeoutUs = std::min<int64_t>(timeoutUs, std::max<int64_t>(0, inQueue_.front().first - now));
     pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0}, {wake_[0], POLLIN, 0}};
-    const int r = poll(fds, 2, timeoutMs);
+    const timespec ts{static_cast<time_t>(timeoutUs / 1'000'000), static_cast<long>(timeoutUs % 1'000'000) * 1000};
+    const int r = ppoll(fds, 2, &ts, nullptr);
     if (r < 0) {
       if (errno == EINTR) continue;
       break;
@@ -168,7 +179,13 @@ void PtyHost::runUntil(const std::atomic<bool>& stop) {
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n > 0) {
         in_ += static_cast<uint64_t>(n);
-        if (!cut_) face_->receive(buf, static_cast<size_t>(n), sink);
+        const int64_t byteUs = opt_.baud ? 10'000'000 / opt_.baud : 0;
+        int64_t t = std::max(monoUs(), lastInDue_);
+        for (ssize_t i = 0; i < n; ++i) {
+          t += byteUs;
+          inQueue_.emplace_back(t, buf[i]);
+        }
+        lastInDue_ = t;
       }
     }
   }

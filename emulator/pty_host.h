@@ -59,8 +59,9 @@ class PtyHost {
   int master_ = -1, slaveHold_ = -1;
   int wake_[2] = {-1, -1};
   std::string slavePath_;
-  std::deque<std::pair<int64_t, uint8_t>> queue_;  // (due time in us, byte)
-  int64_t lastDue_ = 0;
+  std::deque<std::pair<int64_t, uint8_t>> queue_;    // to the host: (due time in us, byte)
+  std::deque<std::pair<int64_t, uint8_t>> inQueue_;  // from the host, until its line time has passed
+  int64_t lastDue_ = 0, lastInDue_ = 0;
   bool cut_ = false;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> in_{0}, out_{0};
