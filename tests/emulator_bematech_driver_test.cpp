@@ -110,3 +110,53 @@ TEST(EmulatedBematech, AnFsModelReportsTheExtendedStatusText) {
   EXPECT_FALSE(r.core->receiptOpen());
   EXPECT_FALSE(r.d.strLastError.empty());
 }
+
+// Each injected fault ends in the driver's message within its time limit on the
+// simulated clock: never a hang, and the next command works again.
+TEST(EmulatedBematech, FaultsGiveTheirMessagesWithinTheTimeLimits) {
+  DriverRig<CBematech> r(1);
+  ASSERT_EQ(r.d.OpenComm(0), 1) << r.d.strLastError;
+  VirtualClock& clock = r.dev->clock();
+  auto elapsedMs = [&](int64_t t0) { return (clock.nowUs() - t0) / 1000; };
+
+  r.printer->setFaults("nak,once");
+  int64_t t0 = clock.nowUs();
+  EXPECT_EQ(r.d.AbreCupomFiscal(), 0);
+  EXPECT_EQ(r.d.strLastError, "Timeout enviando comando para a impressora.");
+  EXPECT_LT(elapsedMs(t0), 1000);
+  EXPECT_FALSE(r.core->receiptOpen());  // a refused frame is not executed
+
+  r.printer->setFaults("noanswer,once");
+  t0 = clock.nowUs();
+  EXPECT_EQ(r.d.AbreCupomFiscal(), 0);
+  EXPECT_EQ(r.d.strLastError, "Timeout aguardando resposta da impressora.");
+  EXPECT_GE(elapsedMs(t0), 120000);
+  EXPECT_LT(elapsedMs(t0), 121000);
+
+  r.printer->setFaults("garbage,once");
+  t0 = clock.nowUs();
+  EXPECT_EQ(r.d.LeituraX(), 0);  // noise: read as error bits, or too few bytes to ever finish
+  EXPECT_FALSE(r.d.strLastError.empty());
+  EXPECT_LE(elapsedMs(t0), 120400);
+
+  r.printer->setFaults("slow=2000,once");
+  t0 = clock.nowUs();
+  EXPECT_EQ(r.d.AbreCupomFiscal(), 1) << r.d.strLastError;  // a slow printer is still within the wait
+  EXPECT_GE(elapsedMs(t0), 2000);
+  EXPECT_TRUE(r.core->receiptOpen());
+
+  r.printer->setFaults("short,once");
+  t0 = clock.nowUs();
+  // The printer carried the command out, but its status never arrives whole.
+  EXPECT_EQ(r.d.CancelaCupomFiscal(), 0);
+  EXPECT_EQ(r.d.strLastError, "Timeout aguardando resposta da impressora.");
+  EXPECT_LE(elapsedMs(t0), 120400);
+  EXPECT_FALSE(r.core->receiptOpen());
+
+  r.printer->setFaults("cut=1");
+  EXPECT_EQ(r.d.AbreCupomFiscal(), 1) << r.d.strLastError;
+  t0 = clock.nowUs();
+  EXPECT_EQ(r.d.CancelaCupomFiscal(), 0);
+  EXPECT_EQ(r.d.strLastError.rfind("(", 0), 0u) << r.d.strLastError;  // the system's error of a dead line
+  EXPECT_LT(elapsedMs(t0), 121000);
+}
