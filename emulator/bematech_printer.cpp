@@ -39,6 +39,18 @@ bool BematechModel::byNumber(int number, BematechModel& out) {
   return false;
 }
 
+bool BematechModel::byName(const std::string& name, BematechModel& out) {
+  const std::string want = text::upper(text::trim(name));
+  for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 26}) {
+    BematechModel m;
+    if (byNumber(n, m) && m.name == want) {
+      out = m;
+      return true;
+    }
+  }
+  return false;
+}
+
 struct BematechPrinter::Outcome {
   uint8_t st1 = 0, st2 = 0;
   uint16_t st3 = 0;
@@ -46,6 +58,14 @@ struct BematechPrinter::Outcome {
   bool text = false;  // status, data, status
   bool failed() const { return st1 != 0 || st2 != 0; }
 };
+
+BematechPrinter::Outcome BematechPrinter::failed(uint8_t st1, uint8_t st2, uint16_t st3) {
+  Outcome o;
+  o.st1 = st1;
+  o.st2 = st2;
+  o.st3 = st3;
+  return o;
+}
 
 namespace {
 
@@ -59,7 +79,41 @@ constexpr uint16_t InvalidCommand = 1, BadParamCount = 3, BadParamType = 4, Taxe
                    NonFiscalOpen = 48, MemoryFull = 51, StartDate = 52, DayMovement = 62, ZLock = 63,
                    ZPending = 66, LinkedOpen = 82, ZeroSale = 85, AuthNotAllowed = 92, NonFiscalClosed = 96,
                    DateTime = 100, NoReport = 101, TitleNumber = 102, DateBefore = 112, ItemMissing = 115,
-                   FirstByte = 141, PaymentDuplicate = 155, DstAfterZ = 156, Subtotalled = 170, MaxItems = 183;
+                   FirstByte = 141, PaymentDuplicate = 155, DstAfterZ = 156, Subtotalled = 170, MaxItems = 183,
+                   ReportProgrammed = 40, SecondCopy = 80, ReportNumber = 105, BlankName = 111,
+                   IncreaseTooLarge = 118, ItemDiscountTooLarge = 119, IncreaseDone = 121, DiscountDone = 122,
+                   CheckReadTimeout = 128, IncreaseZero = 174, DiscountZero = 175, BadDate = 177, CheckZero = 178,
+                   CheckNoCity = 180, CancelIncrease = 181, CancelDiscount = 182, ItemZero = 184,
+                   CheckInsertTimeout = 191;
+}
+
+// The check station's document sensor (62/'0'). The MP-7000 reports a
+// document ready with 0x01, 0x08 and 0x40; the other models with 0x04 (at the
+// entry), 0x20 (at the print position) and 0x40 (aligned), 0x08 there meaning
+// busy, which a command that runs at once never shows.
+constexpr uint8_t kSensorReady = 0x04 | 0x20 | 0x40, kSensorReadyMp7000 = 0x01 | 0x08 | 0x40;
+
+// Modulo 10 with weights 2, 1 from the right, the check digit of the CMC-7 groups.
+char mod10(const std::string& digits) {
+  int sum = 0, w = 2;
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+    int v = (*it - '0') * w;
+    sum += v / 10 + v % 10;
+    w = w == 2 ? 1 : 2;
+  }
+  return static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+// The 30 digits of a Brazilian check's CMC-7: bank, branch and the check digit
+// of the second group; clearing house, check number and type; the check digit
+// of the first group, the account and its check digit.
+std::string cmc7Digits(int checkNumber) {
+  const std::string bank = "001", branch = "1234", clearing = "018", type = "5", account = "0000123456";
+  const std::string number = text::format("%06d", checkNumber % 1000000);
+  const std::string g2 = clearing + number + type;
+  const std::string g1 = bank + branch + mod10(g2);
+  const std::string g3 = std::string(1, mod10(bank + branch)) + account + mod10(account);
+  return g1 + g2 + g3;
 }
 
 ByteArray bcd(int64_t v, size_t n) { return bm::toBcd(v < 0 ? 0 : static_cast<uint64_t>(v), n); }
@@ -137,9 +191,67 @@ BematechPrinter::BematechPrinter(std::shared_ptr<FiscalCore> core, const Bematec
   if (core_->paper()) core_->paper()->setColumns(model_.columns);
 }
 
-void BematechPrinter::setDocumentInserted(bool v) {
+void BematechPrinter::setDocumentInserted(bool v, const std::string& cmc7) {
   std::lock_guard<std::mutex> lock(mu_);
   document_ = v;
+  if (!v) return;
+  std::string digits;
+  for (char ch : cmc7)
+    if (ch >= '0' && ch <= '9') digits += ch;
+  cmc7_ = digits.size() == 30 ? digits : cmc7Digits(++checkSerial_);
+}
+
+void BematechPrinter::setAutoDocument(bool v) {
+  std::lock_guard<std::mutex> lock(mu_);
+  autoDocument_ = v;
+}
+
+bool BematechPrinter::autoDocument() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return autoDocument_;
+}
+
+std::string BematechPrinter::documentCmc7() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return document_ ? cmc7Text() : std::string();
+}
+
+int BematechPrinter::checksPrinted() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return checksPrinted_;
+}
+
+bool BematechPrinter::feedDocument() {
+  if (!document_ && autoDocument_) {
+    document_ = true;
+    cmc7_ = cmc7Digits(++checkSerial_);
+  }
+  return document_;
+}
+
+uint8_t BematechPrinter::sensor() {
+  if (!feedDocument()) return 0;
+  return model_.mp7000 ? kSensorReadyMp7000 : kSensorReady;
+}
+
+std::string BematechPrinter::cmc7Text() const {
+  // The reader marks the start of the first two groups and the start of the
+  // third; the MP-7000 writes those marks as letters.
+  const char s1 = model_.mp7000 ? 'a' : '<', s2 = model_.mp7000 ? 'b' : '>';
+  // Built into a fixed buffer: GCC 12 sees false overlaps in the string appends.
+  char line[33];
+  size_t n = 0;
+  auto put = [&](char c) { line[n++] = c; };
+  auto copy = [&](size_t from, size_t count) {
+    for (size_t i = from; i < from + count; ++i) put(i < cmc7_.size() ? cmc7_[i] : '0');
+  };
+  put(s1);
+  copy(0, 8);
+  put(s1);
+  copy(8, 10);
+  put(s2);
+  copy(18, 12);
+  return std::string(line, n);
 }
 
 bool BematechPrinter::documentInserted() const {
@@ -182,6 +294,13 @@ uint16_t BematechPrinter::st3For(uint16_t fullCode) const {
   const auto& table = bm::st3Table(model_.table);
   for (size_t i = 0; i < table.size(); ++i)
     if (table[i] == want) return static_cast<uint16_t>(i + 1);
+  // Some codes keep their number under a wording of the model's own ("Já
+  // programado." for "Relatório já programado."): a text the full table does
+  // not have at all is such a variant.
+  if (fullCode <= table.size()) {
+    const auto& full = bm::st3Table(bm::St3Table::Full);
+    if (std::find(full.begin(), full.end(), table[fullCode - 1]) == full.end()) return fullCode;
+  }
   return code::NotDone;
 }
 
@@ -249,6 +368,9 @@ BematechPrinter::Outcome BematechPrinter::refuse(FiscalError e) const {
     case FiscalError::InvalidParameter: set(0, bm::st2::BadParamType, code::BadParamType); break;
     case FiscalError::TooManyItems: set(0, NotExecuted, code::MaxItems); break;
     case FiscalError::DayHasMovement: set(0, NotExecuted, code::DayMovement); break;
+    case FiscalError::ItemAdjustmentDone: set(0, NotExecuted, code::DiscountDone); break;
+    case FiscalError::NoItemAdjustment: set(0, NotExecuted, code::CancelDiscount); break;
+    case FiscalError::SecondCopyNotAllowed: set(0, NotExecuted, code::SecondCopy); break;
   }
   return o;
 }
@@ -385,6 +507,20 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       }
       break;
     }
+    case 50: {
+      // The totalisers after SANGRIA and SUPRIMENTO, one 30-byte record each.
+      const auto& t = c.titles();
+      for (size_t i = 2; i < t.size(); ++i) {
+        append(r, bcd(static_cast<int64_t>(i) + 1, 1));
+        append(r, bcd(t[i].dayAmount, 10));
+        appendText(r, t[i].name, 19);
+      }
+      break;
+    }
+    case 51:
+      for (const auto& rep : c.reports()) appendText(r, rep.name, 17);
+      break;
+    case 76: r = bcd(d.issDiscounts, 7); break;
     case 52: r = bcd(k.cdc, 2); break;
     case 54: r = bcd(k.grg, 3); break;
     case 55: r = bcd(k.ccf, 3); break;
@@ -424,9 +560,16 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
   int64_t a = 0, b = 0;
 
   switch (cmdCode) {
-    case bm::cmd::OpenReceipt:
+    case bm::cmd::OpenReceipt: {
+      // code(29) [name(30) [address(80)]]
       if (p.size() > 139) return badCount();
-      return result(c.openReceipt(text::trim(printerText(ByteArray(p.begin(), p.begin() + std::min<size_t>(29, p.size())), 0))));
+      auto field = [&](size_t off, size_t len) {
+        if (off >= p.size()) return std::string();
+        const size_t end = std::min(p.size(), off + len);
+        return text::trim(printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(end)), 0));
+      };
+      return result(c.openReceipt(field(0, 29), field(29, 30), field(59, 80)));
+    }
 
     case bm::cmd::ReducaoZ: {
       if (p.empty()) return result(c.zReduction(0));
@@ -544,7 +687,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return o;
     }
 
-    case bm::cmd::TaxTotals: {
+    case bm::cmd::TaxTotals:
+    case 87: {
       if (!p.empty()) return badCount();
       const auto& pt = c.day().perTax;
       auto val = [&](const std::string& key) {
@@ -553,6 +697,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       };
       for (int i = 1; i <= 16; ++i) append(o.data, bcd(val(text::format("%02d", i)), 7));
       for (const char* key : {"FF", "II", "NN", "SF", "SI", "SN"}) append(o.data, bcd(val(key), 7));
+      // 87 is no data command for the driver: its status comes first, as with the text reads.
+      o.text = cmdCode == 87;
       return o;
     }
 
@@ -590,37 +736,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return result(c.addTitle(text::trim(printerText(p, 2))));
     }
 
-    case bm::cmd::ReadBlock: {
-      if (p.empty()) return badCount();
-      const uint8_t sub = p[0];
-      if (sub == '0') {
-        const uint8_t present = model_.mp7000 ? 0x49 : 0x64;
-        o.data = {static_cast<uint8_t>(document_ ? present : 0)};
-        return o;
-      }
-      if (sub == bm::sub::InitialBlock) {
-        const DayTotals& d = c.day();
-        o.data.assign(296, 0);
-        o.data[0] = d.movementDay >= 0 ? 1 : 0;
-        const ByteArray gt = bcd(d.initialGrandTotal, 9);
-        std::copy(gt.begin(), gt.end(), o.data.begin() + 1);
-        const ByteArray coo = bcd(d.initialCoo, 3);
-        std::copy(coo.begin(), coo.end(), o.data.begin() + 284);
-        return o;
-      }
-      if (sub == 'K') {  // paper cut
-        if (c.paperOut()) return refuse(FiscalError::PaperOut);
-        if (c.paper()) c.paper()->blank();
-        return o;
-      }
-      if (sub == '@') {  // identification lines printed under each document
-        identification_ = printerText(p, 1);
-        return o;
-      }
-      o.st1 = bm::st1::UnknownCommand;
-      o.st3 = code::InvalidCommand;
-      return o;
-    }
+    case bm::cmd::ReadBlock: return run62(p);
 
     case bm::cmd::RegisterItem: {
       // tax(2) price(9) quantity(7) discount(10) increase(10) department(2)
@@ -708,11 +824,228 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return o;
     }
 
+    case 57: return printCheck(p, 45);
+
+    case 58:
+    case 59: {
+      // The currency's name in the singular (58) and the plural (59), used to
+      // write a check's amount out in words.
+      const size_t max = cmdCode == 58 ? 19 : 22;
+      if (p.empty() || p.size() > max) return badCount();
+      const std::string name = text::trim(printerText(p, 0));
+      if (name.empty()) return badType();
+      Identity id = c.identity();
+      (cmdCode == 58 ? id.currencySingular : id.currencyPlural) = name;
+      c.setIdentity(id);
+      return o;
+    }
+
+    case 76: {  // read the CMC-7 line of the document in the slot
+      if (p.size() > 1) return badCount();
+      if (!feedDocument()) {
+        o.st2 = bm::st2::NotExecuted;
+        o.st3 = code::CheckReadTimeout;
+        return o;
+      }
+      const std::string line = cmc7Text();
+      o.data.assign(line.begin(), line.end());
+      o.text = true;
+      return o;
+    }
+
+    case 82: {  // name a management report: number(2) name(17)
+      if (p.size() != 19) return badCount();
+      if (!digits(p, 0, 2, a)) return badType();
+      const std::string name = text::trim(printerText(p, 2));
+      Outcome bad;
+      bad.st2 = bm::st2::BadParamType;
+      if (name.empty()) {
+        bad.st3 = code::BlankName;
+        return bad;
+      }
+      const int next = static_cast<int>(c.reports().size()) + 1;
+      if (a < 1 || a > FiscalCore::kMaxReports) {
+        bad.st3 = code::ReportNumber;
+        return bad;
+      }
+      if (c.document().kind != DocKind::None)
+        return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::DocumentOpen);
+      // A number in use, or a name already there, is refused; a number past the
+      // next free one takes the next free one.
+      const FiscalError e = a < next ? FiscalError::TitleAlreadyProgrammed : c.addReport(name);
+      if (e == FiscalError::TitleAlreadyProgrammed) return failed(0, bm::st2::NotExecuted, code::ReportProgrammed);
+      return result(e);
+    }
+
+    case 83: {  // open a named management report: number(2)
+      if (p.size() != 2) return badCount();
+      if (!digits(p, 0, 2, a)) return badType();
+      if (a < 1 || a > static_cast<int64_t>(c.reports().size())) return refuse(FiscalError::ReportNotProgrammed);
+      return result(c.openReport(static_cast<int>(a) - 1));
+    }
+
+    case 85:  // second copy of the linked receipt just closed
+      if (!p.empty()) return badCount();
+      return result(c.linkedSecondCopy());
+
+    case 93: {  // discount (D) or increase (A) on an item after it: kind item(3) value(8)
+      if (p.size() != 12) return badCount();
+      const uint8_t kind = p[0];
+      if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, a) || !digits(p, 4, 8, b)) return badType();
+      const bool increase = kind == 'A';
+      if (a == 0) return failed(0, bm::st2::NotExecuted, code::ItemZero);
+      const FiscalError e = c.adjustItem(static_cast<int>(a), increase, b);
+      Outcome r = result(e);
+      if (e == FiscalError::ZeroValue) r.st3 = increase ? code::IncreaseZero : code::DiscountZero;
+      if (e == FiscalError::DiscountTooLarge) r.st3 = increase ? code::IncreaseTooLarge : code::ItemDiscountTooLarge;
+      if (e == FiscalError::ItemAdjustmentDone) r.st3 = increase ? code::IncreaseDone : code::DiscountDone;
+      return r;
+    }
+
+    case 114: {  // cancel an item's discount (D) or increase (A): kind item(3)
+      if (p.size() != 4) return badCount();
+      const uint8_t kind = p[0];
+      if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, a)) return badType();
+      const bool increase = kind == 'A';
+      if (a == 0) return failed(0, bm::st2::NotExecuted, code::ItemZero);
+      const FiscalError e = c.cancelItemAdjustment(static_cast<int>(a), increase);
+      Outcome r = result(e);
+      if (e == FiscalError::NoItemAdjustment) r.st3 = increase ? code::CancelIncrease : code::CancelDiscount;
+      return r;
+    }
+
     default:
       o.st1 = bm::st1::UnknownCommand;
       o.st3 = code::InvalidCommand;
       return o;
   }
+}
+
+BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
+  Outcome o;
+  FiscalCore& c = *core_;
+  auto badCount = [&]() {
+    Outcome b;
+    b.st1 = bm::st1::BadParamCount;
+    b.st3 = code::BadParamCount;
+    return b;
+  };
+  auto badType = [&]() { return refuse(FiscalError::InvalidParameter); };
+  // Bare 62 lets the document in the check station go.
+  if (p.empty()) {
+    document_ = false;
+    return o;
+  }
+  const uint8_t sub = p[0];
+  if (sub == '0') {  // document sensor
+    if (p.size() != 1) return badCount();
+    o.data = {sensor()};
+    return o;
+  }
+  if (sub == bm::sub::InitialBlock) {
+    if (p.size() != 1) return badCount();
+    const DayTotals& d = c.day();
+    o.data.assign(296, 0);
+    o.data[0] = d.movementDay >= 0 ? 1 : 0;
+    const ByteArray gt = bcd(d.initialGrandTotal, 9);
+    std::copy(gt.begin(), gt.end(), o.data.begin() + 1);
+    const ByteArray coo = bcd(d.initialCoo, 3);
+    std::copy(coo.begin(), coo.end(), o.data.begin() + 284);
+    return o;
+  }
+  if (sub == 'K') {  // paper cut: lines to feed first, then 1 full cut or 0 partial
+    if (p.size() != 3) return badCount();
+    int feed = p[1];
+    if (feed >= '0' && feed <= '9') feed -= '0';
+    if (feed > 10 || (p[2] != 0 && p[2] != 1)) return badType();
+    if (c.paperOut()) return refuse(FiscalError::PaperOut);
+    if (c.paper()) c.paper()->cut(feed, p[2] == 0);
+    return o;
+  }
+  if (sub == '@') {  // the application's identification: line 1 (48), line 2 (36)
+    if (p.size() != 85) return badCount();
+    if (c.document().kind != DocKind::None)
+      return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::DocumentOpen);
+    Identity id = c.identity();
+    id.appLine1 = text::trim(printerText(ByteArray(p.begin() + 1, p.begin() + 49), 0));
+    id.appLine2 = text::trim(printerText(ByteArray(p.begin() + 49, p.end()), 0));
+    c.setIdentity(id);
+    return o;
+  }
+  if (model_.mp7000 && sub == 'L') return printCheck(ByteArray(p.begin() + 1, p.end()), 80);
+  if (model_.mp7000 && sub == 'I') return registerMp7000Item(ByteArray(p.begin() + 1, p.end()));
+  o.st1 = bm::st1::UnknownCommand;
+  o.st3 = code::InvalidCommand;
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::printCheck(const ByteArray& p, size_t payeeWidth) {
+  // value(14) payee(45, or 80 on the MP-7000) city(27) date DDMMYYYY(8)
+  // bank(3 digits or "###") [text] [NUL]
+  Outcome o;
+  const size_t fixed = 14 + payeeWidth + 27 + 8 + 3;
+  if (p.size() < fixed) {
+    o.st1 = bm::st1::BadParamCount;
+    o.st3 = code::BadParamCount;
+    return o;
+  }
+  int64_t value = 0, day = 0, month = 0, year = 0;
+  const size_t cityAt = 14 + payeeWidth, dateAt = cityAt + 27, bankAt = dateAt + 8;
+  const std::string bank = str(p, bankAt, 3);
+  const bool bankOk = bank == "###" || (std::isdigit(static_cast<unsigned char>(bank[0])) &&
+                                        std::isdigit(static_cast<unsigned char>(bank[1])) &&
+                                        std::isdigit(static_cast<unsigned char>(bank[2])));
+  if (!digits(p, 0, 14, value) || !digits(p, dateAt, 2, day) || !digits(p, dateAt + 2, 2, month) ||
+      !digits(p, dateAt + 4, 4, year) || !bankOk)
+    return refuse(FiscalError::InvalidParameter);
+  auto field = [&](size_t off, size_t len) {
+    return text::trim(printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(off + len)), 0));
+  };
+  CheckPrint chk;
+  chk.value = value;
+  chk.payee = field(14, payeeWidth);
+  chk.city = field(cityAt, 27);
+  chk.bank = bank;
+  chk.extra = field(fixed, p.size() - fixed);
+  const Stamp when{static_cast<int>(year), static_cast<int>(month), static_cast<int>(day), 0, 0, 0};
+  if (!validStamp(when)) return failed(0, bm::st2::BadParamType, code::BadDate);
+  if (value == 0) return failed(0, bm::st2::NotExecuted, code::CheckZero);
+  if (chk.city.empty()) return failed(0, bm::st2::NotExecuted, code::CheckNoCity);
+  if (!feedDocument()) return failed(0, bm::st2::NotExecuted, code::CheckInsertTimeout);
+  chk.date = toSeconds(when);
+  if (Paper* paper = core_->paper()) paper->check(*core_, chk);
+  ++checksPrinted_;
+  // The operator of the auto mode takes the printed check away at once; a
+  // check put in by hand stays in the slot until it is taken or let go.
+  if (autoDocument_) document_ = false;
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::registerMp7000Item(const ByteArray& p) {
+  // code(14) tax(2) unit(2) quantity(7, x 1000) price(8, x 1000) discount(8,
+  // cents) increase(8, cents) description [NUL]
+  constexpr size_t kFixed = 14 + 2 + 2 + 7 + 8 + 8 + 8;
+  if (p.size() < kFixed + 1) {
+    Outcome b;
+    b.st1 = bm::st1::BadParamCount;
+    b.st3 = code::BadParamCount;
+    return b;
+  }
+  int64_t qty = 0, price = 0, disc = 0, inc = 0;
+  if (!digits(p, 18, 7, qty) || !digits(p, 25, 8, price) || !digits(p, 33, 8, disc) || !digits(p, 41, 8, inc))
+    return refuse(FiscalError::InvalidParameter);
+  FiscalCore::ItemInput in;
+  in.code = text::trim(str(p, 0, 14));
+  in.tax = str(p, 14, 2);
+  in.unit = text::trim(str(p, 16, 2));
+  in.quantity = qty;
+  in.unitPrice = price;
+  in.discount = disc;
+  in.increase = inc;
+  const auto nul = std::find(p.begin() + kFixed, p.end(), 0);
+  in.description = printerText(ByteArray(p.begin() + kFixed, nul), 0);
+  const FiscalError e = core_->registerItem(in);
+  return e == FiscalError::Ok ? Outcome{} : refuse(e);
 }
 
 void BematechPrinter::receive(const uint8_t* data, size_t n, ReplySink& out) {

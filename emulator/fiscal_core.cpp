@@ -63,6 +63,9 @@ const char* errorName(FiscalError e) {
     case FiscalError::InvalidParameter: return "InvalidParameter";
     case FiscalError::TooManyItems: return "TooManyItems";
     case FiscalError::DayHasMovement: return "DayHasMovement";
+    case FiscalError::ItemAdjustmentDone: return "ItemAdjustmentDone";
+    case FiscalError::NoItemAdjustment: return "NoItemAdjustment";
+    case FiscalError::SecondCopyNotAllowed: return "SecondCopyNotAllowed";
   }
   return "?";
 }
@@ -192,6 +195,7 @@ void FiscalCore::fresh() {
   reports_ = {{"GERAL"}};
   doc_ = Document{};
   last_ = ClosedReceipt{};
+  linked_ = LinkedCopy{};
   cnt_ = Counters{};
   day_ = DayTotals{};
   gt_ = 0;
@@ -343,6 +347,7 @@ void FiscalCore::beginDocument(DocKind kind) {
   doc_.opened = now();
   lastDocTime_ = doc_.opened;
   last_.lastDocument = false;
+  linked_.allowed = false;
   authentications_ = 0;
 }
 
@@ -358,13 +363,16 @@ void FiscalCore::endDocument() {
   lastDocTime_ = now();
 }
 
-FiscalError FiscalCore::openReceipt(const std::string& customer) {
+FiscalError FiscalCore::openReceipt(const std::string& customer, const std::string& name,
+                                    const std::string& address) {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
   beginDocument(DocKind::Fiscal);
   cnt_.ccf = next(cnt_.ccf, 999999);
   doc_.ccf = cnt_.ccf;
   doc_.state = ReceiptState::Open;
   doc_.customer = text::trim(customer);
+  doc_.customerName = text::trim(name);
+  doc_.customerAddress = text::trim(address);
   cnt_.lastItem = 0;
   touchMovement();
   if (paper_) paper_->header(*this, "CUPOM FISCAL");
@@ -409,6 +417,7 @@ FiscalError FiscalCore::registerItem(const ItemInput& in, int* number) {
   cnt_.lastItem = it.number;
   day_.gross += it.gross();
   day_.discounts += it.discount;
+  if (issTax(it.tax)) day_.issDiscounts += it.discount;
   day_.increases += it.increase;
   day_.perTax[it.tax] += it.net();
   gt_ += it.gross() + it.increase;
@@ -437,6 +446,69 @@ FiscalError FiscalCore::cancelItem(int number) {
 FiscalError FiscalCore::cancelLastItem() {
   if (doc_.kind == DocKind::Fiscal && !doc_.items.empty()) return cancelItem(static_cast<int>(doc_.items.size()));
   return cancelItem(0);
+}
+
+bool FiscalCore::issTax(const std::string& label) const {
+  if (isSpecialTax(label)) return label[0] == 'S';
+  if (label.size() != 2 || !isdigit(static_cast<unsigned char>(label[0])) ||
+      !isdigit(static_cast<unsigned char>(label[1])))
+    return false;
+  const int pos = (label[0] - '0') * 10 + (label[1] - '0');
+  return pos >= 1 && pos <= static_cast<int>(taxes_.size()) && taxes_[static_cast<size_t>(pos - 1)].kind == 'S';
+}
+
+FiscalError FiscalCore::adjustItem(int number, bool increase, Cents value) {
+  if (doc_.kind != DocKind::Fiscal)
+    return doc_.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
+  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
+  if (paperOut_) return FiscalError::PaperOut;
+  if (number < 1 || number > static_cast<int>(doc_.items.size())) return FiscalError::ItemNotFound;
+  Item& it = doc_.items[static_cast<size_t>(number - 1)];
+  if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
+  if (value <= 0) return FiscalError::ZeroValue;
+  if (increase ? it.increase > 0 : it.discount > 0) return FiscalError::ItemAdjustmentDone;
+  // A discount must leave something to pay; an increase may at most double the item.
+  if (increase ? value > it.gross() : value >= it.gross() + it.increase) return FiscalError::DiscountTooLarge;
+  if (increase) {
+    it.increase = value;
+    day_.increases += value;
+    gt_ += value;
+    day_.perTax[it.tax] += value;
+  } else {
+    it.discount = value;
+    day_.discounts += value;
+    if (issTax(it.tax)) day_.issDiscounts += value;
+    day_.perTax[it.tax] -= value;
+  }
+  if (paper_) paper_->itemAdjusted(*this, it, increase, false);
+  commit();
+  return FiscalError::Ok;
+}
+
+FiscalError FiscalCore::cancelItemAdjustment(int number, bool increase) {
+  if (doc_.kind != DocKind::Fiscal)
+    return doc_.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
+  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
+  if (paperOut_) return FiscalError::PaperOut;
+  if (number < 1 || number > static_cast<int>(doc_.items.size())) return FiscalError::ItemNotFound;
+  Item& it = doc_.items[static_cast<size_t>(number - 1)];
+  if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
+  Cents& v = increase ? it.increase : it.discount;
+  if (v <= 0) return FiscalError::NoItemAdjustment;
+  if (paper_) paper_->itemAdjusted(*this, it, increase, true);
+  if (increase) {
+    // The grand total never goes back: the increase given stays there and its
+    // cancellation is recorded with the day's cancellations.
+    day_.cancellations += v;
+    day_.perTax[it.tax] -= v;
+  } else {
+    day_.discounts -= v;
+    if (issTax(it.tax)) day_.issDiscounts -= v;
+    day_.perTax[it.tax] += v;
+  }
+  v = 0;
+  commit();
+  return FiscalError::Ok;
 }
 
 FiscalError FiscalCore::totalize(Cents discount, Cents increase) {
@@ -579,6 +651,7 @@ FiscalError FiscalCore::openLinked(int type, Cents value, int coo) {
   doc_.linkedPayment = type;
   doc_.linkedValue = value ? value : onType;
   last_.linkedIssued.push_back(type);
+  linked_ = LinkedCopy{doc_.coo, receiptCoo, type, doc_.linkedValue, {}, false};
   if (paper_) {
     paper_->header(*this, text::cp("COMPROVANTE CRÉDITO OU DÉBITO"));
     paper_->linkedHeader(*this, doc_, receiptCoo);
@@ -591,6 +664,9 @@ FiscalError FiscalCore::linkedText(const std::string& t) {
   if (doc_.kind != DocKind::Linked) return FiscalError::NoLinkedOpen;
   if (paperOut_) return FiscalError::PaperOut;
   if (paper_) paper_->text(t);
+  linked_.text += t;
+  if (!t.empty() && t.back() != '\n' && t.back() != '\r') linked_.text += '\n';
+  commit();
   return FiscalError::Ok;
 }
 
@@ -602,6 +678,32 @@ FiscalError FiscalCore::closeLinked() {
     paper_->footer(*this);
   }
   endDocument();
+  linked_.allowed = linked_.coo != 0;
+  commit();
+  return FiscalError::Ok;
+}
+
+FiscalError FiscalCore::linkedSecondCopy() {
+  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
+  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (paperOut_) return FiscalError::PaperOut;
+  if (!linked_.allowed) return FiscalError::SecondCopyNotAllowed;
+  const LinkedCopy copy = linked_;
+  beginDocument(DocKind::Linked);
+  cnt_.gnf = next(cnt_.gnf, 999999);
+  doc_.linkedPayment = copy.payment;
+  doc_.linkedValue = copy.value;
+  if (paper_) {
+    paper_->header(*this, text::cp("COMPROVANTE CRÉDITO OU DÉBITO"));
+    paper_->centered("SEGUNDA VIA");
+    paper_->linkedHeader(*this, doc_, copy.receiptCoo);
+    paper_->text(copy.text);
+    paper_->rule();
+    paper_->footer(*this);
+  }
+  endDocument();
+  linked_ = copy;
+  linked_.allowed = false;
   commit();
   return FiscalError::Ok;
 }
@@ -966,6 +1068,8 @@ std::string FiscalCore::serialize() const {
   kv("id.ownerIe", esc(id_.ownerIe));
   kv("id.model", esc(id_.model));
   ki("id.fiscalStart", id_.fiscalStart);
+  kv("id.app", esc(id_.appLine1) + "|" + esc(id_.appLine2));
+  kv("id.currency", esc(id_.currencySingular) + "|" + esc(id_.currencyPlural));
   ki("clock.offset", clockOffset_);
   ki("clock.dst", dst_);
   ki("paper.out", paperOut_);
@@ -986,6 +1090,7 @@ std::string FiscalCore::serialize() const {
                 std::to_string(day_.nonFiscal) + "|" + std::to_string(day_.movementDay) + "|" +
                 std::to_string(day_.initialGrandTotal) + "|" + std::to_string(day_.initialCoo));
   kv("day.tax", joinMap(day_.perTax));
+  ki("day.iss", day_.issDiscounts);
   ki("lastZDay", lastZDay_);
   ki("lastDocTime", lastDocTime_);
   ki("authentications", authentications_);
@@ -994,6 +1099,7 @@ std::string FiscalCore::serialize() const {
                 esc(doc_.customer) + "|" + std::to_string(doc_.subtotalDiscount) + "|" +
                 std::to_string(doc_.subtotalIncrease) + "|" + std::to_string(doc_.linkedPayment) + "|" +
                 std::to_string(doc_.linkedValue) + "|" + std::to_string(doc_.report));
+  kv("doc.customer", esc(doc_.customerName) + "|" + esc(doc_.customerAddress));
   for (auto& i : doc_.items) kv("doc.item", itemText(i));
   for (auto& p : doc_.payments) kv("doc.payment", paymentText(p));
   kv("last", std::to_string(last_.coo) + "|" + std::to_string(last_.ccf) + "|" + std::to_string(last_.closed) + "|" +
@@ -1003,6 +1109,9 @@ std::string FiscalCore::serialize() const {
   for (auto& i : last_.items) kv("last.item", itemText(i));
   for (auto& p : last_.payments) kv("last.payment", paymentText(p));
   for (int t : last_.linkedIssued) ki("last.linked", t);
+  kv("linked", std::to_string(linked_.coo) + "|" + std::to_string(linked_.receiptCoo) + "|" +
+                   std::to_string(linked_.payment) + "|" + std::to_string(linked_.value) + "|" +
+                   (linked_.allowed ? "1" : "0") + "|" + esc(linked_.text));
   for (auto& z : memory_)
     kv("z", std::to_string(z.crz) + "|" + std::to_string(z.coo) + "|" + std::to_string(z.cro) + "|" +
                 std::to_string(z.movementDay) + "|" + std::to_string(z.emitted) + "|" +
@@ -1069,6 +1178,17 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
     else if (k == "id.ownerIe") n.id_.ownerIe = unesc(v);
     else if (k == "id.model") n.id_.model = unesc(v);
     else if (k == "id.fiscalStart") n.id_.fiscalStart = num();
+    else if (k == "id.app") {
+      Fields f(v, 2);
+      n.id_.appLine1 = f.s(0);
+      n.id_.appLine2 = f.s(1);
+      ok = f.ok;
+    } else if (k == "id.currency") {
+      Fields f(v, 2);
+      n.id_.currencySingular = f.s(0);
+      n.id_.currencyPlural = f.s(1);
+      ok = f.ok;
+    }
     else if (k == "clock.offset") n.clockOffset_ = num();
     else if (k == "clock.dst") n.dst_ = num() != 0;
     else if (k == "paper.out") n.paperOut_ = num() != 0;
@@ -1121,6 +1241,13 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       d.initialCoo = static_cast<int>(f.i(7));
       ok = f.ok;
     } else if (k == "day.tax") ok = parseMap(v, n.day_.perTax);
+    else if (k == "day.iss") n.day_.issDiscounts = num();
+    else if (k == "doc.customer") {
+      Fields f(v, 2);
+      n.doc_.customerName = f.s(0);
+      n.doc_.customerAddress = f.s(1);
+      ok = f.ok;
+    }
     else if (k == "lastZDay") n.lastZDay_ = num();
     else if (k == "lastDocTime") n.lastDocTime_ = num();
     else if (k == "authentications") n.authentications_ = static_cast<int>(num());
@@ -1176,6 +1303,17 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       l.lastDocument = f.i(8) != 0;
       ok = f.ok;
     } else if (k == "last.linked") n.last_.linkedIssued.push_back(static_cast<int>(num()));
+    else if (k == "linked") {
+      Fields f(v, 6);
+      LinkedCopy& l = n.linked_;
+      l.coo = static_cast<int>(f.i(0));
+      l.receiptCoo = static_cast<int>(f.i(1));
+      l.payment = static_cast<int>(f.i(2));
+      l.value = f.i(3);
+      l.allowed = f.i(4) != 0;
+      l.text = f.s(5);
+      ok = f.ok && l.payment < static_cast<int>(n.payments_.size());
+    }
     else if (k == "z") {
       Fields f(v, 12);
       ZRecord z;
@@ -1207,6 +1345,7 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
   id_ = n.id_;
   doc_ = std::move(n.doc_);
   last_ = std::move(n.last_);
+  linked_ = std::move(n.linked_);
   cnt_ = n.cnt_;
   day_ = std::move(n.day_);
   gt_ = n.gt_;

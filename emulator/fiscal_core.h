@@ -68,6 +68,9 @@ enum class FiscalError {
   InvalidParameter,
   TooManyItems,
   DayHasMovement,         // table changes that need a day without movement
+  ItemAdjustmentDone,     // the item already has a discount (or an increase) of that kind
+  NoItemAdjustment,       // cancelling a discount (or an increase) the item does not have
+  SecondCopyNotAllowed,   // a second copy is only for the linked receipt just closed
 };
 const char* errorName(FiscalError e);
 
@@ -138,7 +141,8 @@ struct Document {
   int coo = 0;
   int ccf = 0;  // fiscal receipts
   int64_t opened = 0;
-  std::string customer;
+  std::string customer;  // the customer's CPF or CNPJ
+  std::string customerName, customerAddress;
   std::vector<Item> items;
   Cents subtotalDiscount = 0, subtotalIncrease = 0;
   std::vector<Payment> payments;
@@ -182,6 +186,7 @@ struct DayTotals {
   Cents cancellations = 0, discounts = 0, increases = 0;
   Cents nonFiscal = 0;
   std::map<std::string, Cents> perTax;  // net value per tax label
+  Cents issDiscounts = 0;               // the part of the discounts given on ISS items
   int64_t movementDay = -1;             // day of the first document since the last Z; -1 none
   Cents initialGrandTotal = 0;
   int initialCoo = 0;
@@ -207,6 +212,20 @@ struct Identity {
   std::string ownerIe = "111.111.111.111";
   std::string model = "ECF";
   int64_t fiscalStart = 0;  // seconds
+  // The identification of the point-of-sale application, printed under the
+  // reports the printer composes itself (X, Z, fiscal memory).
+  std::string appLine1, appLine2;
+  // The currency's name as the amount of a check is written out in words.
+  std::string currencySingular = "Real", currencyPlural = "Reais";
+};
+
+// The linked receipt last issued, kept for its second copy.
+struct LinkedCopy {
+  int coo = 0, receiptCoo = 0;
+  int payment = -1;
+  Cents value = 0;
+  std::string text;     // what was printed in its body
+  bool allowed = false; // it was the last document and has no second copy yet
 };
 
 // Reads of the fiscal memory.
@@ -280,6 +299,7 @@ class FiscalCore {
   // ---- documents
   const Document& document() const { return doc_; }
   const ClosedReceipt& lastReceipt() const { return last_; }
+  const LinkedCopy& lastLinked() const { return linked_; }
   const Counters& counters() const { return cnt_; }
   const DayTotals& day() const { return day_; }
   Cents grandTotal() const { return gt_; }
@@ -292,7 +312,8 @@ class FiscalCore {
   int64_t lastReductionDay() const { return lastZDay_; }
   int64_t lastDocument() const { return lastDocTime_; }
 
-  FiscalError openReceipt(const std::string& customer = {});
+  FiscalError openReceipt(const std::string& customer = {}, const std::string& name = {},
+                          const std::string& address = {});
   struct ItemInput {
     std::string code, description, unit, tax;
     int64_t quantity = 0, unitPrice = 0;
@@ -301,6 +322,10 @@ class FiscalCore {
   FiscalError registerItem(const ItemInput& in, int* number = nullptr);
   FiscalError cancelItem(int number);
   FiscalError cancelLastItem();
+  // A discount or an increase given to an item after it was registered, while
+  // the receipt is not yet totalled. An item takes one of each at most.
+  FiscalError adjustItem(int number, bool increase, Cents value);
+  FiscalError cancelItemAdjustment(int number, bool increase);
   // Closes the list of items with a discount or increase on the subtotal.
   FiscalError totalize(Cents discount, Cents increase);
   FiscalError pay(int type, Cents amount, const std::string& text = {});
@@ -312,6 +337,8 @@ class FiscalCore {
   FiscalError openLinked(int paymentType, Cents value = 0, int coo = 0);
   FiscalError linkedText(const std::string& text);
   FiscalError closeLinked();
+  // The second copy of the linked receipt just closed (only that one, only once).
+  FiscalError linkedSecondCopy();
 
   FiscalError openReport(int report = 0);
   FiscalError reportText(const std::string& text);
@@ -342,6 +369,7 @@ class FiscalCore {
   void touchMovement();
   void endDocument();
   void closeFiscal();
+  bool issTax(const std::string& label) const;
   void cancelOpenFiscal();
   void commit();
   void fresh();
@@ -356,6 +384,7 @@ class FiscalCore {
   std::vector<ManagementReport> reports_;
   Document doc_;
   ClosedReceipt last_;
+  LinkedCopy linked_;
   Counters cnt_;
   DayTotals day_;
   Cents gt_ = 0;

@@ -54,6 +54,100 @@ std::string taxText(const FiscalCore& core, const std::string& label) {
   return text::format("%c%02d,%02d%%", t.kind, t.rate / 100, t.rate % 100);
 }
 
+namespace {
+
+// 0 to 999 in words, lower case UTF-8.
+std::string hundredsInWords(int n) {
+  static const char* units[] = {"",      "um",      "dois",      "três",      "quatro",   "cinco",     "seis",
+                                "sete",  "oito",    "nove",      "dez",       "onze",     "doze",      "treze",
+                                "catorze", "quinze", "dezesseis", "dezessete", "dezoito", "dezenove"};
+  static const char* tens[] = {"", "", "vinte", "trinta", "quarenta", "cinquenta", "sessenta", "setenta", "oitenta",
+                               "noventa"};
+  static const char* hundreds[] = {"",           "cento",      "duzentos",  "trezentos", "quatrocentos",
+                                   "quinhentos", "seiscentos", "setecentos", "oitocentos", "novecentos"};
+  if (n == 100) return "cem";
+  std::string out;
+  auto join = [&](const std::string& w) {
+    if (w.empty()) return;
+    if (!out.empty()) out += " e ";
+    out += w;
+  };
+  join(hundreds[n / 100]);
+  const int r = n % 100;
+  if (r < 20) {
+    join(units[r]);
+  } else {
+    join(tens[r / 10]);
+    join(units[r % 10]);
+  }
+  return out;
+}
+
+// A whole number in words, by groups of thousands ("mil" without "um"). A group
+// joins the one before with "e" when nothing follows it and it is below a
+// hundred or a round hundred ("mil e cem", "um milhão e duzentos mil"), with a
+// blank otherwise ("mil duzentos e trinta").
+std::string integerInWords(uint64_t n) {
+  if (n == 0) return "zero";
+  struct Scale {
+    uint64_t size;
+    const char *one, *many;
+  };
+  static const Scale scales[] = {{1000000000000ull, "trilhão", "trilhões"},
+                                 {1000000000ull, "bilhão", "bilhões"},
+                                 {1000000ull, "milhão", "milhões"},
+                                 {1000ull, "mil", "mil"},
+                                 {1ull, "", ""}};
+  std::string out;
+  uint64_t rest = n;
+  for (const Scale& s : scales) {
+    const int g = static_cast<int>(rest / s.size);
+    rest %= s.size;
+    if (g == 0) continue;
+    if (!out.empty()) out += rest == 0 && (g < 100 || g % 100 == 0) ? " e " : " ";
+    if (s.size == 1000 && g == 1) out += "mil";
+    else if (s.size == 1) out += hundredsInWords(g);
+    else out += hundredsInWords(g) + " " + (g == 1 ? s.one : s.many);
+  }
+  return out;
+}
+
+std::vector<std::string> splitWords(const std::string& s) {
+  std::vector<std::string> out;
+  std::string w;
+  for (char ch : s) {
+    if (ch == ' ') {
+      if (!w.empty()) out.push_back(w);
+      w.clear();
+    } else {
+      w += ch;
+    }
+  }
+  if (!w.empty()) out.push_back(w);
+  return out;
+}
+
+}  // namespace
+
+std::string amountInWords(Cents cents, const std::string& singular, const std::string& plural) {
+  const uint64_t v = cents < 0 ? 0 : static_cast<uint64_t>(cents);
+  const uint64_t whole = v / 100;
+  const int frac = static_cast<int>(v % 100);
+  std::string out;
+  if (whole > 0) {
+    out = text::cp(integerInWords(whole));
+    // "um milhão de reais": a round million or more takes "de".
+    if (whole >= 1000000 && whole % 1000000 == 0) out += " de";
+    out += " " + (whole == 1 ? singular : plural);
+  }
+  if (frac > 0) {
+    if (!out.empty()) out += " e ";
+    out += text::cp(hundredsInWords(frac)) + (frac == 1 ? " centavo" : " centavos");
+  }
+  if (out.empty()) out = "zero " + plural;
+  return text::upper(out);
+}
+
 Paper::Paper(int columns) : columns_(columns < 20 ? 20 : columns) {}
 
 Paper::Paper(const std::string& path, int columns) : path_(path), columns_(columns < 20 ? 20 : columns) {}
@@ -150,6 +244,8 @@ void Paper::header(const FiscalCore& core, const std::string& title) {
   centered(title);
   if (d.kind == DocKind::Fiscal) {
     if (!d.customer.empty()) line(text::cp("CPF/CNPJ consumidor: ") + d.customer);
+    if (!d.customerName.empty()) line("Nome: " + d.customerName);
+    if (!d.customerAddress.empty()) line(text::cp("Endereço: ") + d.customerAddress);
     line(text::cp("ITEM CÓDIGO DESCRIÇÃO"));
     line(text::cp("QTD.UN.VL UNIT(R$) ST VL ITEM(R$)"));
   }
@@ -167,6 +263,16 @@ void Paper::item(const FiscalCore& core, const Item& it) {
 
 void Paper::itemCancelled(const FiscalCore&, const Item& it) {
   leftRight(text::format("CANCELAMENTO ITEM %03d ", it.number) + it.code, money(-it.net()));
+}
+
+void Paper::itemAdjusted(const FiscalCore&, const Item& it, bool increase, bool cancelled) {
+  const Cents v = increase ? it.increase : it.discount;
+  std::string what = increase ? text::cp("acréscimo") : "desconto";
+  if (cancelled) {
+    leftRight(text::format("    cancelamento %s item %03d", what.c_str(), it.number), money(increase ? -v : v));
+    return;
+  }
+  leftRight(text::format("    %s item %03d", what.c_str(), it.number), money(increase ? v : -v));
 }
 
 void Paper::subtotal(const FiscalCore&, const Document& d) {
@@ -221,11 +327,60 @@ void Paper::report(const FiscalCore& core, const std::string& title, const std::
   header(core, title);
   for (auto& l : lines) text(l);
   rule();
+  const Identity& id = core.identity();
+  if (!id.appLine1.empty() || !id.appLine2.empty()) {
+    if (!id.appLine1.empty()) line(id.appLine1);
+    if (!id.appLine2.empty()) line(id.appLine2);
+    rule();
+  }
   footer(core);
 }
 
 void Paper::authentication(const FiscalCore& core, const std::string& t) {
   line(text::format("AUTENTICACAO COO:%06d ", core.counters().coo) + dateTimeText(core.now()) + " " + t);
+}
+
+void Paper::cut(int feed, bool partial) {
+  for (int i = 0; i < feed; ++i) blank();
+  // Drawn in UTF-8 directly: the scissors have no Windows-1252 code.
+  const std::string label = partial ? " corte parcial " : " corte ";
+  std::string mark = "\xE2\x9C\x82" + label;  // U+2702
+  const int dashes = columns_ - 1 - static_cast<int>(label.size());
+  for (int i = 0; i < dashes; ++i) mark += '-';
+  emit(mark);
+}
+
+void Paper::check(const FiscalCore& core, const CheckPrint& c) {
+  static const char* months[] = {"janeiro", "fevereiro", "março",    "abril",   "maio",     "junho",
+                                 "julho",   "agosto",    "setembro", "outubro", "novembro", "dezembro"};
+  const Identity& id = core.identity();
+  const std::string title = " CHEQUE ";
+  const int side = (columns_ - static_cast<int>(title.size())) / 2;
+  line(std::string(static_cast<size_t>(side > 0 ? side : 0), '=') + title +
+       std::string(static_cast<size_t>(columns_ - side - static_cast<int>(title.size()) > 0
+                                           ? columns_ - side - static_cast<int>(title.size())
+                                           : 0),
+                   '='));
+  leftRight("BANCO " + c.bank, "R$ " + money(c.value));
+  line("PAGUE POR ESTE CHEQUE A QUANTIA DE");
+  // The amount in words breaks between words, never inside one.
+  std::string cur;
+  for (const std::string& w : splitWords(amountInWords(c.value, id.currencySingular, id.currencyPlural))) {
+    if (!cur.empty() && cur.size() + 1 + w.size() > static_cast<size_t>(columns_)) {
+      line(cur);
+      cur.clear();
+    }
+    cur += (cur.empty() ? "" : " ") + w;
+  }
+  if (!cur.empty()) line(cur);
+  line(text::cp("A ") + c.payee);
+  line(text::cp("OU À SUA ORDEM"));
+  const Stamp d = fromSeconds(c.date);
+  leftRight("", c.city + text::format(", %d de ", d.day) + text::cp(months[d.month - 1]) +
+                    text::format(" de %04d", d.year));
+  if (!c.extra.empty()) line(c.extra);
+  rule('=');
+  blank();
 }
 
 void Paper::footer(const FiscalCore& core) {

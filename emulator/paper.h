@@ -23,6 +23,18 @@ std::string dateText(int64_t seconds);
 std::string dateTimeText(int64_t seconds);
 // How a tax label reads on paper: "T18,00%", "S05,00%", "I1", "F1", "N1"...
 std::string taxText(const FiscalCore& core, const std::string& label);
+// An amount written out in words, as on a check, in upper case Windows-1252:
+// "CENTO E VINTE E TRÊS REAIS E QUARENTA E CINCO CENTAVOS". The currency names
+// are the printer's (singular for exactly one unit).
+std::string amountInWords(Cents cents, const std::string& singular, const std::string& plural);
+
+// What a check station prints on a check.
+struct CheckPrint {
+  Cents value = 0;
+  std::string payee, city, bank;  // bank: three digits, or "###" when not given
+  int64_t date = 0;               // printer seconds (the day counts)
+  std::string extra;              // the optional line under the date
+};
 
 class Paper {
  public:
@@ -53,6 +65,8 @@ class Paper {
   void header(const FiscalCore& core, const std::string& title);
   void item(const FiscalCore& core, const Item& item);
   void itemCancelled(const FiscalCore& core, const Item& item);
+  // A discount or increase given to an item after it, or its cancellation.
+  void itemAdjusted(const FiscalCore& core, const Item& item, bool increase, bool cancelled);
   void subtotal(const FiscalCore& core, const Document& doc);
   void payment(const FiscalCore& core, const Payment& p);
   void receiptEnd(const FiscalCore& core, const Document& doc, Cents change, const std::string& message);
@@ -62,6 +76,10 @@ class Paper {
   void report(const FiscalCore& core, const std::string& title, const std::vector<std::string>& lines);
   void authentication(const FiscalCore& core, const std::string& text);
   void footer(const FiscalCore& core);  // identification of the printer, then the cut
+  // The knife: feed lines first, then a mark across the paper.
+  void cut(int feed, bool partial);
+  // A check from the check station, drawn where it can be read.
+  void check(const FiscalCore& core, const CheckPrint& c);
 
  private:
   void emit(const std::string& utf8Line);

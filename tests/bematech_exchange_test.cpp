@@ -88,7 +88,6 @@ TEST(BematechExchange, ConstructorSettings) {
   EXPECT_EQ(d.usbInterfaceClass.bytes[0], 0x96);
   EXPECT_EQ(d.usbInterfaceClass.bytes[3], 0x32);
   EXPECT_EQ(d.usbInterfaceClass.bytes[15], 0xF4);
-  EXPECT_FALSE(d.AskContinue("?", "Atenção"));
   CBematech2000 b2000;
   CBematechMP25 mp25;
   CBematechMP7000 mp7000;

@@ -16,6 +16,7 @@
 #include "core/virtual_wire.h"
 #include "drivers/bematech/CBematech.h"
 #include "drivers/bematech/bematech_protocol.h"
+#include "platform/prompt.h"
 
 namespace bematest {
 
@@ -83,7 +84,9 @@ class FakeBematech : public tarvion::VirtualPeer {
     const ByteArray st = status();
     ByteArray command{body[0]};
     ByteArray params(body.begin() + 1, body.end());
-    if (tarvion::bematech::isTextRead(command, params)) {
+    // Text reads, and the other commands that are not data commands but carry
+    // data (the CMC-7 read, the per-tax totals): status, data, status.
+    if (tarvion::bematech::isTextRead(command, params) || (!tarvion::bematech::isDataCommand(body[0]) && !d.empty())) {
       reply = {st1, st2};
       reply.insert(reply.end(), d.begin(), d.end());
     } else if (tarvion::bematech::isDataCommand(body[0])) {
@@ -174,6 +177,37 @@ struct Rig {
   std::shared_ptr<FakeBematech> printer;
   std::shared_ptr<tarvion::VirtualDevice> dev;
   Driver d;
+};
+
+// The operator, scripted: answers the prompts in order (the safe answer once the
+// script runs out) and records what was asked. Notices (PromptKind::Ok) take no
+// answer from the script. Restores the previous handler when it goes.
+class ScriptedPrompts {
+ public:
+  using Kind = tarvion::platform::PromptKind;
+  using Answer = tarvion::platform::PromptAnswer;
+  explicit ScriptedPrompts(std::deque<Answer> script = {}) : answers(std::move(script)) {
+    previous_ = tarvion::platform::setPromptHandler([this](const tarvion::platform::PromptRequest& r) {
+      asked.push_back(r);
+      if (onAsk) onAsk(r);
+      if (r.kind == Kind::Ok) return Answer::Ok;
+      if (answers.empty()) return tarvion::platform::safeAnswer(r.kind);
+      const Answer a = answers.front();
+      answers.pop_front();
+      return a;
+    });
+  }
+  ~ScriptedPrompts() { tarvion::platform::setPromptHandler(std::move(previous_)); }
+  ScriptedPrompts(const ScriptedPrompts&) = delete;
+  ScriptedPrompts& operator=(const ScriptedPrompts&) = delete;
+
+  std::deque<Answer> answers;
+  std::vector<tarvion::platform::PromptRequest> asked;
+  // Runs when a question comes, before it is answered (the operator inserting a check).
+  std::function<void(const tarvion::platform::PromptRequest&)> onAsk;
+
+ private:
+  tarvion::platform::PromptHandler previous_;
 };
 
 }  // namespace bematest

@@ -359,21 +359,20 @@ TEST(BematechReports, OperationCounterAsksAfterTwoMinutes) {
   Rig<> r(71);
   ASSERT_TRUE(r.open());
   r.printer->silent = true;
-  std::vector<std::string> asked;
-  r.d.AskContinue = [&asked](const std::string& text, const std::string& title) {
-    asked.push_back(title + "|" + text);
-    return asked.size() < 2;
-  };
+  ScriptedPrompts prompts({ScriptedPrompts::Answer::Yes, ScriptedPrompts::Answer::No});
   EXPECT_EQ(r.d.GetOperationCounter(), 0);
-  ASSERT_EQ(asked.size(), 2u);
-  EXPECT_EQ(asked[0], cp("Atenção|O ECF não respondeu por dois minutos.\n\nDeseja continuar esperando?"));
+  ASSERT_EQ(prompts.asked.size(), 2u);
+  EXPECT_EQ(prompts.asked[0].kind, ScriptedPrompts::Kind::YesNo);
+  EXPECT_EQ(prompts.asked[0].title + "|" + prompts.asked[0].message,
+            cp("Atenção|O ECF não respondeu por dois minutos.\n\nDeseja continuar esperando?"));
   std::string log = testsupport::readFile(tmp.logPath());
   EXPECT_NE(log.find("CBematech::GetOperationCounter{Responsta: sim}"), std::string::npos);
   EXPECT_NE(log.find("CBematech::GetOperationCounter{Resposta: não}"), std::string::npos);
   EXPECT_NE(log.find("CBematech::GetOperationCounter{Retorno=0}"), std::string::npos);
-  // The default answer is no: one question, then 0.
-  CBematech plain;
-  EXPECT_FALSE(plain.AskContinue("", ""));
+  // Without an answer (the safe one, No): one question, then 0.
+  ScriptedPrompts silent;
+  EXPECT_EQ(r.d.GetOperationCounter(), 0);
+  EXPECT_EQ(silent.asked.size(), 1u);
 }
 
 TEST(BematechReports, DatesOfTheFiscalDay) {

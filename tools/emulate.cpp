@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <iostream>
 
 #include "emulator/printers.h"
@@ -13,6 +14,7 @@ namespace tarvion::tool {
 namespace {
 std::atomic<bool> gStop{false};
 extern "C" void onSignal(int) { gStop = true; }
+
 }  // namespace
 
 int runEmulate(const EmulateOptions& o) {
@@ -24,6 +26,13 @@ int runEmulate(const EmulateOptions& o) {
   }
   if (!o.fault.empty() && !printer->setFaults(o.fault, &error)) {
     std::cerr << "tarvion emulate: --fault: " << error << "\n";
+    return 1;
+  }
+  // The check station's document: out (default), in, or auto (a check is fed
+  // whenever the printer looks for one).
+  if (const char* mode = std::getenv(emulator::kCheckDocumentVariable);
+      mode && !emulator::setCheckDocument(*printer, mode, &error)) {
+    std::cerr << "tarvion emulate: " << emulator::kCheckDocumentVariable << ": " << error << "\n";
     return 1;
   }
   emulator::PtyHost host(printer, {o.linkPath, o.baud});

@@ -1,6 +1,7 @@
 // tarvion: the command-line face of the control. Lists the model tables and the
 // dispatch entries, and runs the line language in a shell (see control/script.h).
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -12,7 +13,27 @@
 
 namespace {
 
+// --answer: the operator's answers to the drivers' prompts, in order; the last
+// one keeps answering once the list is used up, and yes/ok, no/cancel stand for
+// each other. Notices take no answer. Each prompt goes to standard error.
+void answerPrompts(const std::vector<std::string>& given) {
+  using Ctrl = tarvion::CTarvionCtrl;
+  auto next = std::make_shared<size_t>(0);
+  Ctrl::SetPromptHandler([given, next](Ctrl::PromptKind kind, const std::string& title, const std::string& message) {
+    std::string word = "ok";
+    if (kind != Ctrl::PromptKind::Ok) word = given[std::min((*next)++, given.size() - 1)];
+    std::string shown = message;
+    for (char& c : shown)
+      if (c == '\n' || c == '\r') c = ' ';
+    std::cerr << "tarvion: " << title << ": " << shown << " -> " << word << "\n";
+    const bool positive = word == "ok" || word == "yes";
+    if (kind == Ctrl::PromptKind::YesNo) return positive ? Ctrl::PromptAnswer::Yes : Ctrl::PromptAnswer::No;
+    return positive ? Ctrl::PromptAnswer::Ok : Ctrl::PromptAnswer::Cancel;
+  });
+}
+
 struct ShellCommand {
+  std::vector<std::string> answers;
   bool json = false;
   std::string file;  // empty or "-" for standard input
   // Virtual printers: the i-th --state and --paper go with the i-th --virtual.
@@ -44,6 +65,7 @@ struct ShellCommand {
   }
 
   int run() const {
+    if (!answers.empty()) answerPrompts(answers);
     const tarvion::script::ShellOptions o = options();
     if (file.empty() || file == "-") return tarvion::script::runShell(std::cin, std::cout, std::cerr, o);
     std::ifstream in(file, std::ios::binary);
@@ -75,13 +97,22 @@ int main(int argc, char** argv) {
   shell->add_option("FILE", shellCmd.file, "Script to run (default: standard input)");
   shell->add_option("--virtual", shellCmd.virtuals,
                     "Attach an in-process virtual printer of fiscal model MODEL to port number PORT (MODEL@PORT; "
-                    "repeatable)");
-  shell->add_option("--state", shellCmd.states, "Fiscal state file of the matching --virtual printer");
-  shell->add_option("--paper", shellCmd.papers, "File that receives the paper of the matching --virtual printer");
+                    "repeatable)")
+      ->allow_extra_args(false);
+  shell->add_option("--state", shellCmd.states, "Fiscal state file of the matching --virtual printer")
+      ->allow_extra_args(false);
+  shell->add_option("--paper", shellCmd.papers, "File that receives the paper of the matching --virtual printer")
+      ->allow_extra_args(false);
+  shell->add_option("--answer", shellCmd.answers,
+                    "Answer the operator prompts in order: ok, cancel, yes or no (repeatable; the last one repeats)")
+      ->check(CLI::IsMember({"ok", "cancel", "yes", "no"}))
+      ->allow_extra_args(false);
 
   tarvion::tool::EmulateOptions emu;
   CLI::App* emulate = app.add_subcommand("emulate", "Run a virtual printer on a new pseudo-terminal");
-  emulate->add_option("MODEL", emu.model, "Fiscal model number (tarvion models)")->required();
+  emulate->add_option("MODEL", emu.model,
+                      "Fiscal model number (tarvion models), or a model name such as \"BEMATECH MP-7000 TH FI\"")
+      ->required();
   emulate->add_option("--link", emu.linkPath, "Also make a symbolic link to the terminal at PATH");
   emulate->add_option("--state", emu.statePath, "Fiscal state file (kept across restarts)");
   emulate->add_option("--paper", emu.paperPath, "File that receives the printed paper");

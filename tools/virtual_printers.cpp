@@ -1,20 +1,26 @@
 #include "tools/virtual_printers.h"
 
 #include <charconv>
+#include <cstdlib>
 
 #include "core/virtual_wire.h"
 
 namespace tarvion::tool {
 
 bool parseVirtual(const std::string& text, int& model, int& port, std::string& error) {
-  auto at = text.find('@');
-  auto number = [](std::string_view s, int& out) {
-    auto r = std::from_chars(s.data(), s.data() + s.size(), out);
-    return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size();
-  };
-  if (at == std::string::npos || !number(std::string_view(text).substr(0, at), model) ||
-      !number(std::string_view(text).substr(at + 1), port) || port < 1) {
-    error = "expected MODEL@PORT (for example 1@5), got '" + text + "'";
+  // Model names hold no '@', but the port is always last.
+  const auto at = text.rfind('@');
+  const std::string_view portText = at == std::string::npos ? std::string_view() : std::string_view(text).substr(at + 1);
+  auto r = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+  if (at == std::string::npos || at == 0 || portText.empty() || r.ec != std::errc() ||
+      r.ptr != portText.data() + portText.size() || port < 1) {
+    error = "expected MODEL@PORT (for example 1@5 or \"BEMATECH MP-7000 TH FI@5\"), got '" + text + "'";
+    return false;
+  }
+  const std::string modelText = text.substr(0, at);
+  model = emulator::virtualModelNumber(modelText);
+  if (model == 0) {
+    error = "no virtual printer for the model '" + modelText + "' (a model number or a name of tarvion models)";
     return false;
   }
   return true;
@@ -30,6 +36,11 @@ bool VirtualPrinters::add(int model, int port, const std::string& statePath, con
   auto printer = emulator::makePrinter(model, statePath, paperPath, &error);
   if (!printer) {
     err << "tarvion: " << error << "\n";
+    return false;
+  }
+  if (const char* mode = std::getenv(emulator::kCheckDocumentVariable);
+      mode && !emulator::setCheckDocument(*printer, mode, &error)) {
+    err << "tarvion: " << emulator::kCheckDocumentVariable << ": " << error << "\n";
     return false;
   }
   ports::attachVirtual(port, emulator::makeVirtualDevice(printer));

@@ -17,11 +17,15 @@ struct VirtualAttachment {
   std::shared_ptr<emulator::PrinterFace> printer;
 };
 
-// Parses "MODEL@PORT"; false with a message when malformed.
+// Parses "MODEL@PORT", MODEL a model number or a name of the fiscal or check
+// printer table ("IBM 4610 SUREMARK@3"; the port follows the last '@'). The
+// model comes back as its fiscal model number. False with a message when
+// malformed or when no virtual printer answers to the model.
 bool parseVirtual(const std::string& text, int& model, int& port, std::string& error);
 
 // Builds the printers and attaches them to their ports; detaches them again on
-// destruction.
+// destruction. The check stations start as TARVION_CHECK_DOCUMENT says (out,
+// in, auto; see emulator/printers.h).
 class VirtualPrinters {
  public:
   ~VirtualPrinters();

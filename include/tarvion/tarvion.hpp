@@ -37,6 +37,18 @@ class CTarvionCtrl {
 
   detail::ControlState& state() { return *state_; }
 
+  // Operator prompts ("Insira o cheque na impressora.", "Deseja continuar
+  // esperando?"). One handler for the whole process, shared by every control:
+  // drivers ask it from the calling thread while an operation waits for the
+  // answer. Title and message are UTF-8. An empty handler restores the default:
+  // a message box on Windows; on Linux a question on the controlling terminal
+  // when standard input is one, else Cancel or No, so the operation fails safely.
+  enum class PromptKind { Ok, OkCancel, YesNo };
+  enum class PromptAnswer { Ok, Cancel, Yes, No };
+  using PromptHandler =
+      std::function<PromptAnswer(PromptKind kind, const std::string& title, const std::string& message)>;
+  static void SetPromptHandler(PromptHandler handler);
+
   // One typed member per entry, generated from the entry table.
 #include "tarvion/ctrl_methods.inc"
 

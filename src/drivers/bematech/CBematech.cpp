@@ -383,15 +383,16 @@ BOOL CBematech::GetCommState() {
   return kTrue;
 }
 
+BOOL CBematech::WaitCheckEvent() { return WaitDocument("CBematech::WaitCheckEvent", fmt::documentReady); }
+
 // Polls the document sensor until a document is in place or the wait runs out.
 // It runs on the port's clock, so on the virtual wire the wait is simulated.
-BOOL CBematech::WaitCheckEvent() {
-  const char* where = "CBematech::WaitCheckEvent";
+BOOL CBematech::WaitDocument(const char* where, bool (*ready)(uint8_t)) {
   try {
     platform::Clock& clock = PortClock();
     const int64_t deadline = clock.nowMs() + kCheckWaitMs;
-    bool ready = false;
-    while (!ready && clock.nowMs() < deadline) {
+    bool done = false;
+    while (!done && clock.nowMs() < deadline) {
       ClearBuffers();
       AddCommandByte(cmd::ReadBlock);
       AddParameterByte('0');
@@ -400,11 +401,10 @@ BOOL CBematech::WaitCheckEvent() {
         clock.sleepMs(static_cast<uint32_t>(std::max<int64_t>(0, deadline - clock.nowMs())));
         break;
       }
-      const uint8_t b = arAnswer.empty() ? 0 : arAnswer[0];
-      ready = (b & 0x04) && (b & 0x20) && (b & 0x40) && !(b & 0x08);
+      done = ready(arAnswer.empty() ? 0 : arAnswer[0]);
       clock.sleepMs(1);
     }
-    if (ready) return kTrue;
+    if (done) return kTrue;
     strLastError = "Timeout aguardando resposta da impressora.";
     Log(where, "Retorno=FALSE");
     return kFalse;
@@ -412,6 +412,17 @@ BOOL CBematech::WaitCheckEvent() {
     RecordError(where, cp("Erro desconhecido."));
     return kFalse;
   }
+}
+
+BOOL CBematech::SubmitToIdle() {
+  // Restored on every path: the next command may again end on its known length.
+  struct Restore {
+    BOOL& flag;
+    BOOL kept;
+    ~Restore() { flag = kept; }
+  } restore{bEndOnKnownLength, bEndOnKnownLength};
+  bEndOnKnownLength = kFalse;
+  return Submit();
 }
 
 }  // namespace tarvion

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -140,6 +139,80 @@ namespace payrec {
 constexpr size_t kNames = 1, kNameSize = 16, kValues = 833, kValueSize = 10, kMax = 50;
 }
 
+// "%-<n>.<n>s": blanks up to n, cut at n.
+std::string fitField(const std::string& s, size_t n);
+
+// ---- the printed text of the FS models (CBematech2000 and its descendants) ----
+// ESC t 2 selects the printer's code page 850; it heads every text they print.
+inline const std::string kCodePage850{"\x1B\x74\x02", 3};
+// Their own character conversion: the letters from 0xC0 on in code page 850,
+// except Ñ Ý ñ ý, which become N Y n y, and Å Æ Ð × Ø Þ ß å æ ð ÷ ø þ ÿ, which
+// pass unchanged; everything below 0xC0 passes unchanged.
+std::string fsCharset(const std::string& cp1252);
+// The layout: "\r\n" and "\r" become "\n"; the text is cut into lines of at
+// most `columns` visible characters (the tags <b> </b> <h> </h> <barcode>
+// </barcode> are not visible); <b> becomes ESC E, </b> ESC F, the other tags
+// go; a line shorter than the columns that does not end in "\n" gets one. An
+// empty text is a single line feed.
+std::string fsLayout(const std::string& text, int columns);
+// At most `limit` characters; one less when the last one kept would be an ESC
+// whose letter was cut off.
+std::string cutText(const std::string& text, size_t limit);
+// The pieces of a long text, one command each: 600 characters, or 598 (599)
+// when the character at 598 (599) is an ESC, so no escape pair is split.
+std::vector<std::string> textBlocks(const std::string& text);
+constexpr size_t kClosingLimit = 480;
+constexpr size_t kBlockLimit = 600;
+
+// ---- checks ----
+// The banks whose check layout the printers know; any other prints with "###".
+bool knownBank(const std::string& number);
+// The bank field of a check: the three digits of a known bank (a shorter number
+// gets its leading zeros), else "###".
+std::string bankField(const std::string& number);
+// "%d%m%Y" (DDMMYYYY); today when the date is not valid.
+std::string checkDate(const DateTime& dt);
+// The document-sensor byte of 62 "0" with a check in place: sensors 0x04, 0x20
+// and 0x40 see paper and 0x08 (slot empty) is off; on the MP-7000 the sensors
+// 0x01, 0x40 and 0x08 are all on.
+bool documentReady(uint8_t sensor);
+bool documentReadyMP7000(uint8_t sensor);
+// The CMC-7 line as the host gets it: padded to 33, then without blanks and the
+// field marks < > ^ = / (and, for the MP-7000, its letters a to e).
+std::string cmc7Text(const std::string& raw, bool dropLetters);
+
+// ---- reply layouts of the FS models' own reads ----
+// Payment types (35/49): 20 names of 16 bytes, then 20 amounts of 7 BCD bytes (cents).
+namespace pay2000 {
+constexpr size_t kNameSize = 16, kCount = 20, kValues = 320, kValueSize = 7;
+}
+// Non-fiscal totalisers (35/50): records of 30 bytes from byte 0: the
+// totaliser's number (1 BCD byte), the day's total (10 BCD bytes, cents), 19
+// bytes of title. The withdrawal and the supply (01 and 02), which every printer
+// has, are not in the reply; a record without a number is number i + 3.
+namespace title2000 {
+constexpr size_t kSize = 30, kNumber = 0, kTotal = 1, kTotalSize = 10, kTitle = 11, kTitleSize = 19, kMax = 50;
+constexpr int kFirstNumber = 3;
+}
+// Management reports (35/51): 17-byte names from byte 0; record i is report i + 1.
+namespace report2000 {
+constexpr size_t kSize = 17, kMax = 50;
+}
+// Command 88: the day's opening block; operation counter (3 BCD) from byte 5,
+// grand total (9 BCD, cents) from byte 150.
+namespace open88 {
+constexpr size_t kOperation = 5, kGrandTotal = 150;
+}
+// Equipment (35/60): maker 15 bytes, model 20, type 7.
+namespace equip {
+constexpr size_t kMark = 0, kMarkSize = 15, kModel = 15, kModelSize = 20, kType = 35, kTypeSize = 7;
+}
+// Per-tax totals (command 87): 7 BCD bytes (cents) per tax position.
+constexpr size_t kTaxTotalSize = 7;
+
+// The PAF-ECF identification as the printer takes it: "%-48.48s%-36.36s".
+std::string pafIdentification(const std::string& line1, const std::string& line2);
+
 }  // namespace bematech::fmt
 
 class CBematech : public CECFBase {
@@ -157,7 +230,7 @@ class CBematech : public CECFBase {
   BOOL ContinueComm() override;
   BOOL GetCommState() override;
   // Waits for a document in the check slot (the sensor polled with 62/"0").
-  BOOL WaitCheckEvent();
+  virtual BOOL WaitCheckEvent();
 
   // ---- the sale ----
   BOOL AbreCupomFiscal() override;
@@ -242,6 +315,14 @@ class CBematech : public CECFBase {
   DateTime GetFiscalDate() override;
   DateTime GetDataMovUltimaRZ() override;
 
+  // ---- checks (command 57; the CMC-7 read with command 76) ----
+  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
+  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
+  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
+  BOOL SetCheckConfiguration(const std::string& strSingleCurrency, const std::string& strMultipleCurrency,
+                             const std::string& strCheckLocal, const std::string& strCheckCarrier, DateTime dtCheck,
+                             DateTime dtDeposit) override;
+
   // ---- accepted without a printer command ----
   BOOL DisplaySubtotal() override;
   BOOL SetOperator(const std::string& strOperator) override;
@@ -261,11 +342,47 @@ class CBematech : public CECFBase {
   std::string strReceiptCustomerId;  // customer id of the open receipt
   std::string strReceiptNumber;      // last receipt number read by GetOperationCounter
   DateTime dtDataMovUltimaRZ = DateTime::invalid();
-  // The operator's answer to "keep waiting?" (text, title): false is "No".
-  std::function<bool(const std::string& text, const std::string& title)> AskContinue =
-      [](const std::string&, const std::string&) { return false; };
+  // The check data kept by SetCheckConfiguration for the next check.
+  std::string strCheckCity, strCheckPayee, strCurrencySingular, strCurrencyPlural;
+  DateTime dtCheck = DateTime::invalid(), dtDeposit = DateTime::invalid();
 
  protected:
+  // ---- shared by the models of the family; `where` is the name their logs carry ----
+  // Checks: the CMC-7 read (76), the check print (57) and the two in a row.
+  BOOL ReadCmc7(const char* where, BOOL bKeepCheck, std::string& strCheckInfo, bool dropLetters);
+  BOOL PrintCheck57(const char* where, double nValue, const std::string& strBankNumber);
+  BOOL ReadThenPrint(const char* where, double nValue, const std::string& strBankNumber, std::string& strCheckInfo);
+  // Polls the document sensor (62 "0") until ready(sensor byte) or the wait runs out.
+  BOOL WaitDocument(const char* where, bool (*ready)(uint8_t));
+  // The readings and tables that CBematech2000 and CBematechMP25 share.
+  BOOL ReadSerial20(const char* where, std::string& strOut);
+  BOOL ReceiptOpenFs(const char* where, BOOL& bOut);
+  BOOL SendSimple(const char* where, uint8_t command);
+  BOOL OpenLinkedLong(const char* where, const std::string& strPaymentType, double nValor,
+                      const std::string& strNumeroCupom);
+  BOOL LoadPayments2000(const char* where, BOOL bLoadValues);
+  BOOL LoadTitles2000(const char* where);
+  BOOL AddMissingPayments(const char* where, const std::vector<std::string>& arNames, size_t most);
+  double SaleTotal2000(const char* where);
+  BOOL LoadReports2000(const char* where);
+  BOOL OpenReport2000(const char* where, const std::string& strReportName);
+  BOOL FiscalInformation2000(const char* where);
+  // The tax label of an item rate; false when the printer lacks the rate.
+  bool FindTaxLabel(double rate, bool service, std::string& label);
+  // An attempt repeated up to `tries` times, with a pause on the port's clock
+  // between failed ones.
+  template <class F>
+  bool Retry(int tries, uint32_t pauseMs, F attempt) {
+    for (int i = 1;; ++i) {
+      if (attempt()) return true;
+      if (i >= tries) return false;
+      PortClock().sleepMs(pauseMs);
+    }
+  }
+  // Submit for a command whose reply length the protocol does not fix: the
+  // reply is read until the line goes idle.
+  BOOL SubmitToIdle();
+
   // Item registration after the tax lookup (command 63).
   virtual BOOL RegisterItem(const std::string& strCode, const std::string& strDescription,
                             const std::string& strUnit, const std::string& strLabel, double nQuantity,

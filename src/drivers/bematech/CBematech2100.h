@@ -1,4 +1,5 @@
-// CBematech2100: reads ST3 against the full extended status table.
+// CBematech2100: the CBematech2000 protocol and operations; reads ST3 against
+// the full extended status table.
 #pragma once
 
 #include "drivers/bematech/CBematech2000.h"

@@ -1,5 +1,5 @@
-// The FS-prefixed models of the family: their prefix and the extended status
-// table each one reads ST3 against.
+// The FS-prefixed models of the family: what each constructor sets and the
+// extended status table each one reads ST3 against.
 #include "core/text.h"
 #include "drivers/bematech/CBematech2000.h"
 #include "drivers/bematech/CBematech2100.h"
@@ -24,19 +24,23 @@ void useFsPrefix(CBematech& d) {
 CBematech2000::CBematech2000() {
   Log("CBematech2000::CBematech2000", cp("início"));
   useFsPrefix(*this);
+  Columns = 48;
+  SendFullReport = kTrue;
+  FreeReport = kTrue;
+  Thermal = kTrue;
+  CanGetCurrentDocumentDateTime = kTrue;
+  CanRegDiscountAnyItem = kTrue;
+  CanCancelDiscountAnyItem = kTrue;
+  CanCCDAfterReport = kTrue;
   Log("CBematech2000::CBematech2000", "Fim");
-}
-
-BOOL CBematech2000::CheckForSuccess() {
-  const BOOL ok = CBematech::CheckForSuccess();
-  AppendSt3(St3Table::MP2000);
-  if (!ok) Log("CBematech2000::CheckForSuccess", strLastError);
-  return ok;
 }
 
 CBematech2100::CBematech2100() {
   Log("CBematech2100::CBematech2100", cp("início"));
   useFsPrefix(*this);
+  SendFullReport = kTrue;
+  FreeReport = kTrue;
+  Thermal = kTrue;
   Log("CBematech2100::CBematech2100", "Fim");
 }
 
@@ -50,17 +54,32 @@ BOOL CBematech2100::CheckForSuccess() {
 
 CBematechMP6000::CBematechMP6000() {
   Log("CBematechMP6000::CBematechMP6000", cp("início"));
+  useFsPrefix(*this);
+  SendFullReport = kTrue;
+  CanAuthenticateDocument = kTrue;
+  FreeReport = kTrue;
+  CanReadCheck = kTrue;
+  HasPaperCutter = kTrue;
   Log("CBematechMP6000::CBematechMP6000", "Fim");
 }
 
 CBematechMP7000::CBematechMP7000() {
   Log("CBematechMP7000::CBematechMP7000", cp("início"));
+  useFsPrefix(*this);
+  SendFullReport = kTrue;
+  CanAuthenticateDocument = kTrue;
+  FreeReport = kTrue;
+  CanReadCheck = kTrue;
   Log("CBematechMP7000::CBematechMP7000", "Fim");
 }
 
 CBematechMP25::CBematechMP25() {
   Log("CBematechMP25::CBematechMP25", cp("início"));
   useFsPrefix(*this);
+  SendFullReport = kTrue;
+  CanAuthenticateDocument = kTrue;
+  FreeReport = kTrue;
+  CanReadCheck = kFalse;
   Log("CBematechMP25::CBematechMP25", "Fim");
 }
 
@@ -73,6 +92,11 @@ BOOL CBematechMP25::CheckForSuccess() {
 
 CIBM4610::CIBM4610() {
   Log("CIBM4610::CIBM4610", cp("início"));
+  useFsPrefix(*this);
+  SendFullReport = kTrue;
+  CanAuthenticateDocument = kTrue;
+  FreeReport = kTrue;
+  CanReadCheck = kFalse;
   Log("CIBM4610::CIBM4610", "Fim");
 }
 

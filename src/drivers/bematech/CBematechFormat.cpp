@@ -307,4 +307,168 @@ std::string textOfReply(const ByteArray& reply, bool fsPrefix) {
   return std::string(reply.begin() + static_cast<long>(front), reply.end() - static_cast<long>(back));
 }
 
+std::string fitField(const std::string& s, size_t n) {
+  std::string out = s.substr(0, n);
+  out.resize(n, ' ');
+  return out;
+}
+
+// ---------------------------------------------------------------- FS printer text
+
+std::string fsCharset(const std::string& cp1252) {
+  std::string out;
+  out.reserve(cp1252.size());
+  for (char ch : cp1252) {
+    const auto b = static_cast<uint8_t>(ch);
+    if (b < 0xC0) {
+      out += ch;
+      continue;
+    }
+    switch (b) {
+      // The printer's 850 set prints these four wrongly: their plain letters instead.
+      case 0xD1: out += 'N'; break;  // Ñ
+      case 0xDD: out += 'Y'; break;  // Ý
+      case 0xF1: out += 'n'; break;  // ñ
+      case 0xFD: out += 'y'; break;  // ý
+      // Å Æ Ð × Ø Þ ß å æ ð ÷ ø þ ÿ: sent as they are.
+      case 0xC5: case 0xC6: case 0xD0: case 0xD7: case 0xD8: case 0xDE: case 0xDF:
+      case 0xE5: case 0xE6: case 0xF0: case 0xF7: case 0xF8: case 0xFE: case 0xFF: out += ch; break;
+      default: out += text::cp1252ToCp850(std::string_view(&ch, 1)); break;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+struct Tag {
+  std::string_view text;
+  std::string_view printed;
+};
+// The markup a host may put into printed text; only bold reaches the printer.
+constexpr Tag kTags[] = {{"<b>", "\x1B\x45"}, {"</b>", "\x1B\x46"}, {"<h>", ""},
+                         {"</h>", ""},        {"<barcode>", ""},    {"</barcode>", ""}};
+
+const Tag* tagAt(const std::string& s, size_t i) {
+  for (const Tag& t : kTags)
+    if (s.compare(i, t.text.size(), t.text) == 0) return &t;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string fsLayout(const std::string& text, int columns) {
+  std::string s;
+  s.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      s += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      s += text[i];
+    }
+  }
+  if (s.empty()) return "\n";
+  const int width = columns > 0 ? columns : 1;
+  std::string out;
+  size_t i = 0;
+  while (i < s.size()) {
+    std::string piece;
+    int visible = 0;
+    bool ended = false;
+    while (i < s.size()) {
+      if (const Tag* t = tagAt(s, i)) {
+        piece += t->printed;
+        i += t->text.size();
+        continue;
+      }
+      if (visible == width) break;
+      piece += s[i];
+      if (s[i++] == '\n') {
+        ended = true;
+        break;
+      }
+      ++visible;
+    }
+    // A full line wraps on the printer by itself; a shorter one needs its line feed.
+    if (!ended && visible != width) piece += '\n';
+    out += piece;
+  }
+  return out;
+}
+
+std::string cutText(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t n = limit;
+  if (n > 0 && text[n - 1] == '\x1B') --n;
+  return text.substr(0, n);
+}
+
+std::vector<std::string> textBlocks(const std::string& text) {
+  std::vector<std::string> blocks;
+  size_t at = 0;
+  while (text.size() - at > kBlockLimit) {
+    size_t n = kBlockLimit;
+    if (text[at + 598] == '\x1B') n = 598;
+    else if (text[at + 599] == '\x1B') n = 599;
+    blocks.push_back(text.substr(at, n));
+    at += n;
+  }
+  if (at < text.size() || blocks.empty()) blocks.push_back(text.substr(at));
+  return blocks;
+}
+
+// ---------------------------------------------------------------- checks
+
+namespace {
+// The banks of the printers' check layout table.
+constexpr std::string_view kBanks[] = {
+    "000", "001", "003", "004", "006", "008", "021", "022", "024", "027", "028", "029", "031", "032", "033",
+    "034", "035", "036", "037", "038", "039", "041", "047", "048", "059", "070", "104", "106", "151", "153",
+    "168", "200", "201", "206", "207", "211", "215", "220", "230", "231", "237", "244", "254", "275", "282",
+    "291", "294", "302", "308", "320", "334", "341", "346", "347", "351", "353", "356", "369", "370", "372",
+    "376", "388", "389", "392", "394", "399", "409", "415", "420", "422", "424", "434", "453", "456", "464",
+    "472", "477", "479", "483", "487", "494", "602", "603", "607", "610", "630", "718", "756", "995", "996"};
+
+std::string bankDigits(const std::string& number) {
+  std::string n = text::trim(number);
+  for (char c : n)
+    if (c < '0' || c > '9') return n;
+  if (!n.empty() && n.size() < 3) n.insert(0, 3 - n.size(), '0');
+  return n;
+}
+}  // namespace
+
+bool knownBank(const std::string& number) {
+  const std::string n = bankDigits(number);
+  for (std::string_view b : kBanks)
+    if (n == b) return true;
+  return false;
+}
+
+std::string bankField(const std::string& number) { return knownBank(number) ? bankDigits(number) : "###"; }
+
+std::string checkDate(const DateTime& dt) {
+  DateParts p;
+  if (!dt.parts(p) && !DateTime::now().parts(p)) return "00000000";
+  return text::format("%02d%02d%04d", p.day, p.month, p.year);
+}
+
+bool documentReady(uint8_t b) { return (b & 0x04) && (b & 0x20) && (b & 0x40) && !(b & 0x08); }
+bool documentReadyMP7000(uint8_t b) { return (b & 0x01) && (b & 0x40) && (b & 0x08); }
+
+std::string cmc7Text(const std::string& raw, bool dropLetters) {
+  std::string out;
+  for (char c : padRight(raw, 33)) {
+    if (c == ' ' || c == '<' || c == '>' || c == '^' || c == '=' || c == '/') continue;
+    if (dropLetters && c >= 'a' && c <= 'e') continue;
+    out += c;
+  }
+  return out;
+}
+
+std::string pafIdentification(const std::string& line1, const std::string& line2) {
+  return fitField(line1, 48) + fitField(line2, 36);
+}
+
 }  // namespace tarvion::bematech::fmt

@@ -1,5 +1,6 @@
-// CBematechMP25: FS prefix, ST3 read against the MP-25 table. Its own operations
-// arrive with the model work; until then it keeps those of CBematech.
+// CBematechMP25 (MP-25 FI and MP-50 FI): the CBematech sale, text and Z
+// operations with the FS prefix, the MP-25 status table, and the readings and
+// tables of the CBematech2000 firmware; no check reader.
 #pragma once
 
 #include "drivers/bematech/CBematech.h"
@@ -11,6 +12,22 @@ class CBematechMP25 : public CBematech {
   CBematechMP25();
   const char* ClassName() const override { return "CBematechMP25"; }
   BOOL CheckForSuccess() override;
+  BOOL ReadSerialNumber(std::string& strOut) override;
+  BOOL ReadFiscalInformation() override;
+  BOOL CupomFiscalAberto(BOOL& bOut) override;
+  BOOL PrintSecondReceipt() override;
+  BOOL AbreComprovanteVinculado(const std::string& strPaymentType, double nValorPagamento,
+                                const std::string& strNumeroCupom) override;
+  BOOL LoadPaymentTypes(BOOL bLoadValues) override;
+  BOOL LoadPaymentTypes() override;
+  BOOL LoadNonFiscalTitles() override;
+  BOOL RedefineFormasPagamento(const std::vector<std::string>& arNames) override;
+  double GetSaleTotal() override;
+  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
+  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
+  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
+  BOOL OpenNamedReport(const std::string& strReportName) override;
+  BOOL LoadReports() override;
 };
 
 }  // namespace tarvion

@@ -1,5 +1,5 @@
-// CBematechMP6000: the CBematech2100 protocol and status table. Its own operations
-// arrive with the model work.
+// CBematechMP6000 (MP-3000, MP-4000 and MP-6000 TH FI): the CBematech2100
+// protocol, a paper cutter and a check station that reads the CMC-7 line.
 #pragma once
 
 #include "drivers/bematech/CBematech2100.h"
@@ -10,6 +10,9 @@ class CBematechMP6000 : public CBematech2100 {
  public:
   CBematechMP6000();
   const char* ClassName() const override { return "CBematechMP6000"; }
+  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
+  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
+  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
 };
 
 }  // namespace tarvion

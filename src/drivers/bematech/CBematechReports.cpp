@@ -6,6 +6,7 @@
 
 #include "core/text.h"
 #include "drivers/bematech/CBematech.h"
+#include "platform/prompt.h"
 
 namespace tarvion {
 
@@ -589,7 +590,10 @@ long CBematech::GetOperationCounter() {
         PortClock().sleepMs(kCounterPauseMs);
       }
       if (PortClock().nowMs() - started >= kCounterAskAfterMs) {
-        if (AskContinue(cp("O ECF não respondeu por dois minutos.\n\nDeseja continuar esperando?"), cp("Atenção"))) {
+        const platform::PromptAnswer answer =
+            platform::ask(platform::PromptKind::YesNo, cp("Atenção"),
+                          cp("O ECF não respondeu por dois minutos.\n\nDeseja continuar esperando?"));
+        if (answer == platform::PromptAnswer::Yes) {
           Log(where, "Responsta: sim");
           started = PortClock().nowMs();
         } else {

@@ -79,19 +79,23 @@ BOOL CBematech::SetCustomerInfo(const std::string& strCode, const std::string& s
 
 // ---------------------------------------------------------------- items
 
-BOOL CBematech::TaxLabelFor(double rate, bool service, std::string& label, const char* where) {
+bool CBematech::FindTaxLabel(double rate, bool service, std::string& label) {
   if (rate > 0) {
     const std::string key = fmt::taxKey(rate, service);
     for (size_t i = 1; i < arTaxes.size(); ++i) {
       if (arTaxes[i] == key) {
         label = fmt::taxLabel(static_cast<int>(i), rate, service);
-        return kTrue;
+        return true;
       }
     }
-  } else {
-    label = fmt::exemptLabel(rate, service);
-    if (!label.empty()) return kTrue;
+    return false;
   }
+  label = fmt::exemptLabel(rate, service);
+  return !label.empty();
+}
+
+BOOL CBematech::TaxLabelFor(double rate, bool service, std::string& label, const char* where) {
+  if (FindTaxLabel(rate, service, label)) return kTrue;
   strLastError = fmt::taxMissingMessage(rate, service);
   Log(where, strLastError);
   return kFalse;

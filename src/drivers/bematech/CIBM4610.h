@@ -1,6 +1,6 @@
-// CIBM4610: the CBematech2000 protocol; its status check adds the text of its own
-// extended status table to the one of the MP-2000 table. Its own operations arrive
-// with the model work.
+// CIBM4610 (IBM 4610 SureMark): the CBematech2000 protocol; its status check
+// adds the text of its own extended status table to the MP-2000 one, and it
+// prints checks with command 57 (it has no CMC-7 reader).
 #pragma once
 
 #include "drivers/bematech/CBematech2000.h"
@@ -12,6 +12,10 @@ class CIBM4610 : public CBematech2000 {
   CIBM4610();
   const char* ClassName() const override { return "CIBM4610"; }
   BOOL CheckForSuccess() override;
+  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
+  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
+  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
+  BOOL WaitCheckEvent() override;
 };
 
 }  // namespace tarvion
