@@ -4,7 +4,9 @@
 Outputs (in the given folder):
   entries_table.inc          entry descriptions, parameter lists and handlers
   tarvion/ctrl_methods.inc   one typed member of CTarvionCtrl per entry
-  tarvion.idl                the dispatch interface for the type library
+  tarvion.idl                the type library (dispatch and event interfaces, coclass)
+
+With --idl-only only tarvion.idl is written.
 """
 import os
 import sys
@@ -192,24 +194,54 @@ def gen_methods(entries):
     return '\n'.join(out) + '\n'
 
 
+# The type library's identity. The COM server (src/control/com/com_ids.h) uses the
+# same identifiers; registration fails loudly if the two ever disagree.
+LIBRARY = {
+    'name': 'TarvionLib', 'uuid': '0D6F643A-0BA4-419E-8B07-E2EB235A6543', 'version': '1.0',
+    'help': 'Tarvion ActiveX Control module',
+}
+DISPINTERFACE = {'name': '_DTarvion', 'uuid': '2FD5563F-C739-41F1-82E3-8E35BC0FF593',
+                 'help': 'Dispatch interface for Tarvion Control'}
+EVENTS = {'name': '_DTarvionEvents', 'uuid': '5FAF3A9B-70FB-48F1-8C71-3C6DD5FC172B',
+          'help': 'Event interface for Tarvion Control'}
+COCLASS = {'name': 'Tarvion', 'uuid': 'E6F0942A-3030-43AA-8C6E-F3B5305C27D8', 'help': 'Tarvion Control'}
+
+# Parameter types as the dispatch interface shows them. Everything a driver hands
+# back travels through a reference the host already owns, so those are [in, out].
+IDL_PARAM = {'string': ('[in]', 'BSTR'), 'string_out': ('[in, out]', 'BSTR*'),
+             'strlist_out': ('[in, out]', 'BSTR*'), 'bytes_out': ('[in, out]', 'BSTR*'),
+             'bool': ('[in]', 'VARIANT_BOOL'), 'bool_out': ('[in, out]', 'VARIANT_BOOL*'),
+             'short': ('[in]', 'short'), 'long': ('[in]', 'long'), 'long_inout': ('[in, out]', 'long*'),
+             'double': ('[in]', 'double'), 'date': ('[in]', 'DATE'), 'date_out': ('[in, out]', 'DATE*')}
+
+
 def gen_idl(entries):
+    """The whole type library: widl compiles it (with automation_base.idl for the
+    few base declarations it needs) into the .tlb that the DLL embeds."""
     out = ['// Generated from src/control/entries.tab by scripts/gen_entries.py. Do not edit.',
-           'dispinterface _DTarvion {', '  properties:', '  methods:']
+           '// Compile with widl -t; the DLL embeds the result as its TYPELIB resource 1.',
+           'import "automation_base.idl";', '',
+           f'[uuid({LIBRARY["uuid"]}), version({LIBRARY["version"]}), helpstring("{LIBRARY["help"]}"), control]',
+           f'library {LIBRARY["name"]}', '{', '  importlib("stdole2.tlb");', '',
+           f'  [uuid({DISPINTERFACE["uuid"]}), helpstring("{DISPINTERFACE["help"]}")]',
+           f'  dispinterface {DISPINTERFACE["name"]}', '  {', '    properties:', '    methods:']
     for e in entries:
-        ps = []
-        for n, t in e['params']:
-            typ = {'string': 'BSTR', 'string_out': 'BSTR*', 'strlist_out': 'BSTR*', 'bytes_out': 'BSTR*',
-                   'bool': 'VARIANT_BOOL', 'bool_out': 'VARIANT_BOOL*', 'short': 'short', 'long': 'long',
-                   'long_inout': 'long*', 'double': 'double', 'date': 'DATE', 'date_out': 'DATE*'}[t]
-            ps.append(f'{typ} {n}')
+        ps = ', '.join(f'{IDL_PARAM[t][0]} {IDL_PARAM[t][1]} {n}' for n, t in e['params'])
         r = IDL_TYPE[e['result']]
         if e['kind'] == 'method':
-            out.append(f'    [id({e["id"]})] {r} {e["name"]}({", ".join(ps)});')
+            out.append(f'    [id({e["id"]})] {r} {e["name"]}({ps});')
         else:
-            out.append(f'    [id({e["id"]}), propget] {r} {e["name"]}({", ".join(ps)});')
+            out.append(f'    [id({e["id"]}), propget] {r} {e["name"]}({ps});')
             if e['kind'] == 'getset':
-                out.append(f'    [id({e["id"]}), propput] void {e["name"]}([in] {r} newValue);')
-    out.append('};')
+                sep = ', ' if ps else ''
+                out.append(f'    [id({e["id"]}), propput] void {e["name"]}({ps}{sep}[in] {r} newValue);')
+    out += ['  };', '',
+            f'  [uuid({EVENTS["uuid"]}), helpstring("{EVENTS["help"]}")]',
+            f'  dispinterface {EVENTS["name"]}', '  {', '    properties:', '    methods:', '  };', '',
+            f'  [uuid({COCLASS["uuid"]}), helpstring("{COCLASS["help"]}"), control]',
+            f'  coclass {COCLASS["name"]}', '  {',
+            f'    [default] dispinterface {DISPINTERFACE["name"]};',
+            f'    [default, source] dispinterface {EVENTS["name"]};', '  };', '};']
     return '\n'.join(out) + '\n'
 
 
@@ -221,10 +253,16 @@ def write(path, text):
 
 
 def main():
-    table, outdir = sys.argv[1], sys.argv[2]
+    args = sys.argv[1:]
+    # --idl-only: the Windows build writes the type library's description into
+    # a folder of its own, without racing the C++ glue generation.
+    idl_only = '--idl-only' in args
+    args = [a for a in args if a != '--idl-only']
+    table, outdir = args[0], args[1]
     entries = parse(table)
-    write(os.path.join(outdir, 'entries_table.inc'), gen_table(entries))
-    write(os.path.join(outdir, 'tarvion', 'ctrl_methods.inc'), gen_methods(entries))
+    if not idl_only:
+        write(os.path.join(outdir, 'entries_table.inc'), gen_table(entries))
+        write(os.path.join(outdir, 'tarvion', 'ctrl_methods.inc'), gen_methods(entries))
     write(os.path.join(outdir, 'tarvion.idl'), gen_idl(entries))
 
 
