@@ -1,5 +1,6 @@
 // CBematech2000: the sale, the printed text, the tables and the readings of the
 // FS models, and the PAF-ECF identification.
+#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech2000.h"
 
 #include <cmath>
@@ -35,28 +36,6 @@ constexpr size_t kMostPayments = 22;
 constexpr size_t kPaymentWidth = 16;
 constexpr size_t kSerialWidth = 20;
 const char* const kCash = "Dinheiro";
-
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, cp("Erro desconhecido."));
-    return fallback;
-  }
-}
-
-BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? "Retorno=TRUE" : "Retorno=FALSE");
-  return result;
-}
-
-std::string fieldText(const ByteArray& reply, size_t at, size_t size, size_t limit) {
-  if (at >= limit) return {};
-  const size_t n = std::min(size, limit - at);
-  std::string s(reply.begin() + static_cast<long>(at), reply.begin() + static_cast<long>(at + n));
-  return text::trimRight(s.substr(0, s.find('\0')));
-}
 
 }  // namespace
 

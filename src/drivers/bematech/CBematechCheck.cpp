@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/text.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
 
 namespace tarvion {
@@ -22,11 +23,6 @@ constexpr uint8_t kPrintCheck = 57, kSingularCurrency = 58, kPluralCurrency = 59
 constexpr size_t kPayeeWidth = 45, kCityWidth = 27, kSingularWidth = 19, kPluralWidth = 22;
 // Shorter than this, the reply cannot hold a CMC-7 line (status, 30 and more characters, status).
 constexpr size_t kCmc7MinReply = 32;
-
-BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? "Retorno=TRUE" : "Retorno=FALSE");
-  return result;
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/text.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
 
 namespace tarvion {
@@ -25,41 +26,7 @@ constexpr int kInfoTries = 10;
 constexpr uint32_t kInfoPauseMs = 1000;
 constexpr size_t kPaymentWidth = 16;
 
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, cp("Erro desconhecido."));
-    return fallback;
-  }
-}
-
-BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? "Retorno=TRUE" : "Retorno=FALSE");
-  return result;
-}
-
 // Text of a fixed-size reply field: up to the first zero byte, trailing blanks removed.
-std::string fieldText(const ByteArray& reply, size_t at, size_t size) {
-  if (at >= reply.size()) return {};
-  const size_t n = std::min(size, reply.size() - at);
-  std::string s(reply.begin() + static_cast<long>(at), reply.begin() + static_cast<long>(at + n));
-  return text::trimRight(s.substr(0, s.find('\0')));
-}
-
-std::string shortDate(const DateTime& dt) {
-  DateParts p;
-  if (!dt.parts(p)) return "0/0/0";
-  return format("%d/%d/%d", p.day, p.month, p.year);
-}
-
-bool allZero(const ByteArray& bytes, size_t n) {
-  for (size_t i = 0; i < n && i < bytes.size(); ++i)
-    if (bytes[i]) return false;
-  return true;
-}
-
 }  // namespace
 
 // Wire example, the serial number (35/40):

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/text.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematechMP25.h"
 #include "drivers/bematech/CBematechMP7000.h"
 #include "drivers/bematech/CIBM4610.h"
@@ -22,21 +23,6 @@ constexpr uint8_t kSecondReceipt = 85;
 constexpr uint8_t kSensor = '0', kPrintCheckMP7000 = 'L', kItemMP7000 = 'I';
 constexpr size_t kPayeeWidthMP7000 = 80, kCityWidth = 27;
 constexpr size_t kMostPayments = 22;
-
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, cp("Erro desconhecido."));
-    return fallback;
-  }
-}
-
-BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? "Retorno=TRUE" : "Retorno=FALSE");
-  return result;
-}
 
 // A printer without a CMC-7 reader: the read gives nothing and lets the check
 // be printed after it.

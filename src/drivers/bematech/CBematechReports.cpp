@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/text.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
 #include "platform/prompt.h"
 
@@ -17,42 +18,15 @@ using fmt::logNumber;
 
 namespace {
 
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, cp("Erro desconhecido."));
-    return fallback;
-  }
-}
-
-BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? "Retorno=TRUE" : "Retorno=FALSE");
-  return result;
-}
-
 std::string dateText(const DateTime& dt) {
   DateParts p;
   if (!dt.parts(p)) return "00/00/0000";
   return format("%.2d/%.2d/%.4d", p.day, p.month, p.year);
 }
 
-std::string shortDate(const DateTime& dt) {
-  DateParts p;
-  if (!dt.parts(p)) return "0/0/0";
-  return format("%d/%d/%d", p.day, p.month, p.year);
-}
-
 bool sameDay(const DateTime& a, const DateTime& b) {
   DateParts x, y;
   return a.parts(x) && b.parts(y) && x.day == y.day && x.month == y.month && x.year == y.year;
-}
-
-bool allZero(const ByteArray& bytes, size_t n) {
-  for (size_t i = 0; i < n && i < bytes.size(); ++i)
-    if (bytes[i]) return false;
-  return true;
 }
 
 // The operation-counter poll: rounds, pauses and the time after which the operator is asked.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/text.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
 
 namespace tarvion {
@@ -17,21 +18,6 @@ using fmt::padRight;
 using fmt::roundedField;
 
 namespace {
-
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, cp("Erro desconhecido."));
-    return fallback;
-  }
-}
-
-BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? "Retorno=TRUE" : "Retorno=FALSE");
-  return result;
-}
 
 // Payment names travel in 16 columns.
 constexpr size_t kPaymentWidth = 16;
