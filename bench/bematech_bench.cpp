@@ -4,12 +4,11 @@
 // simulated, so its waits cost no real time; the simulated time of one command
 // is reported as a counter (with and without the early end of known-length replies).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
 #include <string>
-
-#include <unistd.h>
 
 #include "core/virtual_wire.h"
 #include "drivers/bematech/CBematech.h"
@@ -88,7 +87,12 @@ void BM_SimulatedTimePerCommand(benchmark::State& state) {
   const double perCommandUs = commands ? static_cast<double>(b.dev->clock().nowUs() - start) / commands : 0;
   state.counters["simulated_ms"] = perCommandUs / 1000.0;
 }
-BENCHMARK(BM_SimulatedTimePerCommand)->ArgNames({"early", "baud"})->Args({1, 0})->Args({0, 0})->Args({1, 9600})->Args({0, 9600});
+BENCHMARK(BM_SimulatedTimePerCommand)
+    ->ArgNames({"early", "baud"})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({1, 9600})
+    ->Args({0, 9600});
 
 }  // namespace
 

@@ -84,8 +84,9 @@ int main(int argc, char** argv) {
     const double busy = (timed->busyNs - busy0) / 1e9;
     const double ratio = wall / (line + busy);
     if (!idleRule && ratio > worst) worst = ratio;
-    std::printf("%s %d: %llu bytes, wall %.1f ms, line time %.1f ms, printer %.2f ms, ratio %.3f\n", idleRule ? "idle-read sale" : "sale", r + 1,
-                static_cast<unsigned long long>(bytes), wall * 1e3, line * 1e3, busy * 1e3, ratio);
+    std::printf("%s %d: %llu bytes, wall %.1f ms, line time %.1f ms, printer %.2f ms, ratio %.3f\n",
+                idleRule ? "idle-read sale" : "sale", r + 1, static_cast<unsigned long long>(bytes), wall * 1e3,
+                line * 1e3, busy * 1e3, ratio);
   }
   c.CloseComm();
   host.stop();

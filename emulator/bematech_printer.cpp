@@ -74,17 +74,16 @@ namespace code {
 constexpr uint16_t InvalidCommand = 1, BadParamCount = 3, BadParamType = 4, TaxesFull = 5, TitleProgrammed = 6,
                    ReceiptOpen = 7, ReceiptClosed = 8, PaperOut = 11, TaxNotProgrammed = 14, DiscountTooLarge = 16,
                    NoItems = 17, NotDone = 18, PaymentsFull = 19, PaymentNotProgrammed = 20, PaymentsClosed = 22,
-                   NotTotalized = 23, CancelNotAfter = 26, CancelDone = 27, LinkedNotAllowed = 28,
-                   NoNonFiscal = 30, TitleNotProgrammed = 34, PaymentMissing = 37, ReportNotProgrammed = 41,
-                   NonFiscalOpen = 48, MemoryFull = 51, StartDate = 52, DayMovement = 62, ZLock = 63,
-                   ZPending = 66, LinkedOpen = 82, ZeroSale = 85, AuthNotAllowed = 92, NonFiscalClosed = 96,
-                   DateTime = 100, NoReport = 101, TitleNumber = 102, DateBefore = 112, ItemMissing = 115,
-                   FirstByte = 141, PaymentDuplicate = 155, DstAfterZ = 156, Subtotalled = 170, MaxItems = 183,
-                   ReportProgrammed = 40, SecondCopy = 80, ReportNumber = 105, BlankName = 111,
-                   IncreaseTooLarge = 118, ItemDiscountTooLarge = 119, IncreaseDone = 121, DiscountDone = 122,
-                   CheckReadTimeout = 128, IncreaseZero = 174, DiscountZero = 175, BadDate = 177, CheckZero = 178,
-                   CheckNoCity = 180, CancelIncrease = 181, CancelDiscount = 182, ItemZero = 184,
-                   CheckInsertTimeout = 191;
+                   NotTotalized = 23, CancelNotAfter = 26, CancelDone = 27, LinkedNotAllowed = 28, NoNonFiscal = 30,
+                   TitleNotProgrammed = 34, PaymentMissing = 37, ReportNotProgrammed = 41, NonFiscalOpen = 48,
+                   MemoryFull = 51, StartDate = 52, DayMovement = 62, ZLock = 63, ZPending = 66, LinkedOpen = 82,
+                   ZeroSale = 85, AuthNotAllowed = 92, NonFiscalClosed = 96, DateTime = 100, NoReport = 101,
+                   TitleNumber = 102, DateBefore = 112, ItemMissing = 115, FirstByte = 141, PaymentDuplicate = 155,
+                   DstAfterZ = 156, Subtotalled = 170, MaxItems = 183, ReportProgrammed = 40, SecondCopy = 80,
+                   ReportNumber = 105, BlankName = 111, IncreaseTooLarge = 118, ItemDiscountTooLarge = 119,
+                   IncreaseDone = 121, DiscountDone = 122, CheckReadTimeout = 128, IncreaseZero = 174,
+                   DiscountZero = 175, BadDate = 177, CheckZero = 178, CheckNoCity = 180, CancelIncrease = 181,
+                   CancelDiscount = 182, ItemZero = 184, CheckInsertTimeout = 191;
 }
 
 // The check station's document sensor (62/'0'). The MP-7000 reports a
@@ -116,9 +115,13 @@ std::string cmc7Digits(int checkNumber) {
   return g1 + g2 + g3;
 }
 
-ByteArray bcd(int64_t v, size_t n) { return bm::toBcd(v < 0 ? 0 : static_cast<uint64_t>(v), n); }
+ByteArray bcd(int64_t v, size_t n) {
+  return bm::toBcd(v < 0 ? 0 : static_cast<uint64_t>(v), n);
+}
 
-void append(ByteArray& a, const ByteArray& b) { a.insert(a.end(), b.begin(), b.end()); }
+void append(ByteArray& a, const ByteArray& b) {
+  a.insert(a.end(), b.begin(), b.end());
+}
 
 void appendText(ByteArray& a, const std::string& s, size_t width) {
   std::string t = s.substr(0, width);
@@ -167,7 +170,7 @@ bool parseDate(const ByteArray& p, size_t off, bool withTime, int64_t& out) {
   for (int i = 0; i < n; ++i)
     if (!digits(p, off + 2 * static_cast<size_t>(i), 2, f[i])) return false;
   Stamp s{static_cast<int>(2000 + f[2]), static_cast<int>(f[1]), static_cast<int>(f[0]),
-          static_cast<int>(f[3]), static_cast<int>(f[4]), static_cast<int>(f[5])};
+          static_cast<int>(f[3]),        static_cast<int>(f[4]), static_cast<int>(f[5])};
   if (!validStamp(s)) return false;
   out = toSeconds(s);
   return true;
@@ -326,51 +329,132 @@ BematechPrinter::Outcome BematechPrinter::refuse(FiscalError e) const {
   using bm::st1::ReceiptOpen;
   using bm::st2::NotExecuted;
   switch (e) {
-    case FiscalError::Ok: break;
-    case FiscalError::ReceiptAlreadyOpen: set(ReceiptOpen, 0, code::ReceiptOpen); break;
-    case FiscalError::NoReceiptOpen: set(0, NotExecuted, code::ReceiptClosed); break;
+    case FiscalError::Ok:
+      break;
+    case FiscalError::ReceiptAlreadyOpen:
+      set(ReceiptOpen, 0, code::ReceiptOpen);
+      break;
+    case FiscalError::NoReceiptOpen:
+      set(0, NotExecuted, code::ReceiptClosed);
+      break;
     case FiscalError::DocumentOpen:
       set(0, NotExecuted, core_->document().kind == DocKind::Linked ? code::LinkedOpen : code::NonFiscalOpen);
       break;
-    case FiscalError::TaxNotProgrammed: set(0, bm::st2::TaxNotProgrammed, code::TaxNotProgrammed); break;
-    case FiscalError::TaxTableFull: set(0, bm::st2::TaxTableFull, code::TaxesFull); break;
-    case FiscalError::PaymentNotProgrammed: set(0, NotExecuted, code::PaymentNotProgrammed); break;
-    case FiscalError::PaymentTableFull: set(0, NotExecuted, code::PaymentsFull); break;
-    case FiscalError::PaymentAlreadyProgrammed: set(0, NotExecuted, code::PaymentDuplicate); break;
-    case FiscalError::TitleNotProgrammed: set(0, NotExecuted, code::TitleNotProgrammed); break;
-    case FiscalError::TitleTableFull: set(0, NotExecuted, code::TitleNumber); break;
-    case FiscalError::TitleAlreadyProgrammed: set(0, NotExecuted, code::TitleProgrammed); break;
-    case FiscalError::ReportNotProgrammed: set(0, NotExecuted, code::ReportNotProgrammed); break;
-    case FiscalError::NoItems: set(0, NotExecuted, code::NoItems); break;
-    case FiscalError::AlreadyTotalized: set(0, NotExecuted, code::Subtotalled); break;
-    case FiscalError::NotTotalized: set(0, NotExecuted, code::NotTotalized); break;
+    case FiscalError::TaxNotProgrammed:
+      set(0, bm::st2::TaxNotProgrammed, code::TaxNotProgrammed);
+      break;
+    case FiscalError::TaxTableFull:
+      set(0, bm::st2::TaxTableFull, code::TaxesFull);
+      break;
+    case FiscalError::PaymentNotProgrammed:
+      set(0, NotExecuted, code::PaymentNotProgrammed);
+      break;
+    case FiscalError::PaymentTableFull:
+      set(0, NotExecuted, code::PaymentsFull);
+      break;
+    case FiscalError::PaymentAlreadyProgrammed:
+      set(0, NotExecuted, code::PaymentDuplicate);
+      break;
+    case FiscalError::TitleNotProgrammed:
+      set(0, NotExecuted, code::TitleNotProgrammed);
+      break;
+    case FiscalError::TitleTableFull:
+      set(0, NotExecuted, code::TitleNumber);
+      break;
+    case FiscalError::TitleAlreadyProgrammed:
+      set(0, NotExecuted, code::TitleProgrammed);
+      break;
+    case FiscalError::ReportNotProgrammed:
+      set(0, NotExecuted, code::ReportNotProgrammed);
+      break;
+    case FiscalError::NoItems:
+      set(0, NotExecuted, code::NoItems);
+      break;
+    case FiscalError::AlreadyTotalized:
+      set(0, NotExecuted, code::Subtotalled);
+      break;
+    case FiscalError::NotTotalized:
+      set(0, NotExecuted, code::NotTotalized);
+      break;
     case FiscalError::ItemNotFound:
-    case FiscalError::ItemAlreadyCancelled: set(0, NotExecuted, code::ItemMissing); break;
-    case FiscalError::DiscountTooLarge: set(0, NotExecuted, code::DiscountTooLarge); break;
-    case FiscalError::ZeroValue: set(0, NotExecuted, code::ZeroSale); break;
-    case FiscalError::PaymentsNotFinished: set(0, NotExecuted, code::PaymentMissing); break;
-    case FiscalError::PaymentsFinished: set(0, NotExecuted, code::PaymentsClosed); break;
-    case FiscalError::CancelNotAllowed: set(0, bm::st2::CancelNotAllowed, code::CancelNotAfter); break;
-    case FiscalError::AlreadyCancelled: set(0, bm::st2::CancelNotAllowed, code::CancelDone); break;
-    case FiscalError::LinkedNotAllowed: set(0, NotExecuted, code::LinkedNotAllowed); break;
-    case FiscalError::NoLinkedOpen: set(0, NotExecuted, code::NoNonFiscal); break;
-    case FiscalError::NoReportOpen: set(0, NotExecuted, code::NoReport); break;
-    case FiscalError::NoNonFiscalOpen: set(0, NotExecuted, code::NonFiscalClosed); break;
-    case FiscalError::ZPending: set(0, NotExecuted, code::ZPending); break;
-    case FiscalError::ZAlreadyDone: set(0, NotExecuted, code::ZLock); break;
-    case FiscalError::DaylightSavingNotAllowed: set(0, NotExecuted, code::DstAfterZ); break;
-    case FiscalError::AuthenticationNotAllowed: set(0, NotExecuted, code::AuthNotAllowed); break;
-    case FiscalError::PaperOut: set(bm::st1::PaperOut, 0, code::PaperOut); break;
-    case FiscalError::InvalidDate: set(0, bm::st2::BadParamType, code::DateTime); break;
-    case FiscalError::DateBeforeLastDocument: set(0, NotExecuted, code::DateBefore); break;
-    case FiscalError::InvalidRange: set(0, bm::st2::BadParamType, code::StartDate); break;
-    case FiscalError::FiscalMemoryFull: set(0, bm::st2::FiscalMemoryFull, code::MemoryFull); break;
-    case FiscalError::InvalidParameter: set(0, bm::st2::BadParamType, code::BadParamType); break;
-    case FiscalError::TooManyItems: set(0, NotExecuted, code::MaxItems); break;
-    case FiscalError::DayHasMovement: set(0, NotExecuted, code::DayMovement); break;
-    case FiscalError::ItemAdjustmentDone: set(0, NotExecuted, code::DiscountDone); break;
-    case FiscalError::NoItemAdjustment: set(0, NotExecuted, code::CancelDiscount); break;
-    case FiscalError::SecondCopyNotAllowed: set(0, NotExecuted, code::SecondCopy); break;
+    case FiscalError::ItemAlreadyCancelled:
+      set(0, NotExecuted, code::ItemMissing);
+      break;
+    case FiscalError::DiscountTooLarge:
+      set(0, NotExecuted, code::DiscountTooLarge);
+      break;
+    case FiscalError::ZeroValue:
+      set(0, NotExecuted, code::ZeroSale);
+      break;
+    case FiscalError::PaymentsNotFinished:
+      set(0, NotExecuted, code::PaymentMissing);
+      break;
+    case FiscalError::PaymentsFinished:
+      set(0, NotExecuted, code::PaymentsClosed);
+      break;
+    case FiscalError::CancelNotAllowed:
+      set(0, bm::st2::CancelNotAllowed, code::CancelNotAfter);
+      break;
+    case FiscalError::AlreadyCancelled:
+      set(0, bm::st2::CancelNotAllowed, code::CancelDone);
+      break;
+    case FiscalError::LinkedNotAllowed:
+      set(0, NotExecuted, code::LinkedNotAllowed);
+      break;
+    case FiscalError::NoLinkedOpen:
+      set(0, NotExecuted, code::NoNonFiscal);
+      break;
+    case FiscalError::NoReportOpen:
+      set(0, NotExecuted, code::NoReport);
+      break;
+    case FiscalError::NoNonFiscalOpen:
+      set(0, NotExecuted, code::NonFiscalClosed);
+      break;
+    case FiscalError::ZPending:
+      set(0, NotExecuted, code::ZPending);
+      break;
+    case FiscalError::ZAlreadyDone:
+      set(0, NotExecuted, code::ZLock);
+      break;
+    case FiscalError::DaylightSavingNotAllowed:
+      set(0, NotExecuted, code::DstAfterZ);
+      break;
+    case FiscalError::AuthenticationNotAllowed:
+      set(0, NotExecuted, code::AuthNotAllowed);
+      break;
+    case FiscalError::PaperOut:
+      set(bm::st1::PaperOut, 0, code::PaperOut);
+      break;
+    case FiscalError::InvalidDate:
+      set(0, bm::st2::BadParamType, code::DateTime);
+      break;
+    case FiscalError::DateBeforeLastDocument:
+      set(0, NotExecuted, code::DateBefore);
+      break;
+    case FiscalError::InvalidRange:
+      set(0, bm::st2::BadParamType, code::StartDate);
+      break;
+    case FiscalError::FiscalMemoryFull:
+      set(0, bm::st2::FiscalMemoryFull, code::MemoryFull);
+      break;
+    case FiscalError::InvalidParameter:
+      set(0, bm::st2::BadParamType, code::BadParamType);
+      break;
+    case FiscalError::TooManyItems:
+      set(0, NotExecuted, code::MaxItems);
+      break;
+    case FiscalError::DayHasMovement:
+      set(0, NotExecuted, code::DayMovement);
+      break;
+    case FiscalError::ItemAdjustmentDone:
+      set(0, NotExecuted, code::DiscountDone);
+      break;
+    case FiscalError::NoItemAdjustment:
+      set(0, NotExecuted, code::CancelDiscount);
+      break;
+    case FiscalError::SecondCopyNotAllowed:
+      set(0, NotExecuted, code::SecondCopy);
+      break;
   }
   return o;
 }
@@ -399,14 +483,20 @@ std::string BematechPrinter::printerText(const ByteArray& p, size_t from) const 
 int BematechPrinter::titleFor(const std::string& c) const {
   const int n = static_cast<int>(core_->titles().size());
   int idx = -1;
-  if (c == "SA") idx = 0;
-  else if (c == "SU") idx = 1;
-  else if (c == "#1") idx = 2;
-  else if (c == "#2") idx = 3;
+  if (c == "SA")
+    idx = 0;
+  else if (c == "SU")
+    idx = 1;
+  else if (c == "#1")
+    idx = 2;
+  else if (c == "#2")
+    idx = 3;
   else if (c.size() == 2 && c[0] >= '0' && c[0] <= '9' && c[1] >= '0' && c[1] <= '9') {
     const int num = (c[0] - '0') * 10 + (c[1] - '0');
-    if (model_.prefix == bm::kFS && (num == 29 || num == 30)) idx = num - 29;
-    else if (num >= 1) idx = num + 1;
+    if (model_.prefix == bm::kFS && (num == 29 || num == 30))
+      idx = num - 29;
+    else if (num >= 1)
+      idx = num + 1;
   }
   return idx >= 0 && idx < n ? idx : -1;
 }
@@ -438,19 +528,45 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
   ByteArray r;
   switch (sub) {
     case bm::sub::SerialNumber:
-    case 40: appendText(r, c.identity().serial, 20); break;
-    case bm::sub::Firmware: r = bcd(c.identity().firmware / 100, 2); break;
-    case 41: r = bcd(c.identity().firmware, 3); break;
-    case bm::sub::GrandTotal: r = bcd(c.grandTotal(), 9); break;
-    case bm::sub::CancelTotal: r = bcd(d.cancellations, 7); break;
-    case bm::sub::DiscountTotal: r = bcd(d.discounts, 7); break;
-    case bm::sub::OperationCounter: r = bcd(k.coo, 3); break;
-    case bm::sub::NonFiscalCounter: r = bcd(k.gnf, 3); break;
-    case bm::sub::ZCounter: r = bcd(k.crz, 2); break;
-    case bm::sub::RestartCounter: r = bcd(k.cro, 2); break;
-    case bm::sub::UserNumber: r = bcd(c.identity().userNumber, 2); break;
-    case bm::sub::LastItem: r = bcd(k.lastItem, 2); break;
-    case bm::sub::PrinterNumber: r = bcd(c.identity().ecfNumber, 2); break;
+    case 40:
+      appendText(r, c.identity().serial, 20);
+      break;
+    case bm::sub::Firmware:
+      r = bcd(c.identity().firmware / 100, 2);
+      break;
+    case 41:
+      r = bcd(c.identity().firmware, 3);
+      break;
+    case bm::sub::GrandTotal:
+      r = bcd(c.grandTotal(), 9);
+      break;
+    case bm::sub::CancelTotal:
+      r = bcd(d.cancellations, 7);
+      break;
+    case bm::sub::DiscountTotal:
+      r = bcd(d.discounts, 7);
+      break;
+    case bm::sub::OperationCounter:
+      r = bcd(k.coo, 3);
+      break;
+    case bm::sub::NonFiscalCounter:
+      r = bcd(k.gnf, 3);
+      break;
+    case bm::sub::ZCounter:
+      r = bcd(k.crz, 2);
+      break;
+    case bm::sub::RestartCounter:
+      r = bcd(k.cro, 2);
+      break;
+    case bm::sub::UserNumber:
+      r = bcd(c.identity().userNumber, 2);
+      break;
+    case bm::sub::LastItem:
+      r = bcd(k.lastItem, 2);
+      break;
+    case bm::sub::PrinterNumber:
+      r = bcd(c.identity().ecfNumber, 2);
+      break;
     case bm::sub::Flags: {
       const DocKind kind = c.document().kind;
       uint8_t b0 = 0, b1 = 0, b2 = 0;
@@ -464,7 +580,9 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       r = {b0, b1, b2};
       break;
     }
-    case bm::sub::DateTime: r = dateTimeBcd(c.now()); break;
+    case bm::sub::DateTime:
+      r = dateTimeBcd(c.now());
+      break;
     case bm::sub::LastReductionDate:
       r = c.lastReductionDay() >= 0 ? dateBcd(c.lastReductionDay() * 86400) : ByteArray(3, 0);
       break;
@@ -482,7 +600,9 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       r = {f[0], f[1]};
       break;
     }
-    case bm::sub::IncreaseTotal: r = bcd(d.increases, 7); break;
+    case bm::sub::IncreaseTotal:
+      r = bcd(d.increases, 7);
+      break;
     case bm::sub::PaymentTypes: {
       const auto& p = c.payments();
       r.push_back(static_cast<uint8_t>(p.size()));
@@ -520,10 +640,18 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
     case 51:
       for (const auto& rep : c.reports()) appendText(r, rep.name, 17);
       break;
-    case 76: r = bcd(d.issDiscounts, 7); break;
-    case 52: r = bcd(k.cdc, 2); break;
-    case 54: r = bcd(k.grg, 3); break;
-    case 55: r = bcd(k.ccf, 3); break;
+    case 76:
+      r = bcd(d.issDiscounts, 7);
+      break;
+    case 52:
+      r = bcd(k.cdc, 2);
+      break;
+    case 54:
+      r = bcd(k.grg, 3);
+      break;
+    case 55:
+      r = bcd(k.ccf, 3);
+      break;
     case 60: {
       std::string model = model_.name;
       if (model.rfind("BEMATECH ", 0) == 0) model.erase(0, 9);
@@ -532,7 +660,9 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       appendText(r, "ECF-IF", 7);
       break;
     }
-    case 64: r = dateTimeBcd(c.lastDocument() ? c.lastDocument() : c.now()); break;
+    case 64:
+      r = dateTimeBcd(c.lastDocument() ? c.lastDocument() : c.now());
+      break;
     case bm::sub::MovementDate:
       r = d.movementDay >= 0 ? dateBcd(d.movementDay * 86400) : ByteArray(3, 0);
       break;
@@ -566,7 +696,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       auto field = [&](size_t off, size_t len) {
         if (off >= p.size()) return std::string();
         const size_t end = std::min(p.size(), off + len);
-        return text::trim(printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(end)), 0));
+        return text::trim(
+            printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(end)), 0));
       };
       return result(c.openReceipt(field(0, 29), field(29, 30), field(59, 80)));
     }
@@ -589,8 +720,10 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       if (!digits(p, 0, 4, a)) return badType();
       char kind = 'T';
       if (p.size() == 5) {
-        if (p[4] == '1' || p[4] == 1) kind = 'S';
-        else if (p[4] != '0' && p[4] != 0) return badType();
+        if (p[4] == '1' || p[4] == 1)
+          kind = 'S';
+        else if (p[4] != '0' && p[4] != 0)
+          return badType();
       }
       return result(c.addTax(kind, static_cast<int>(a)));
     }
@@ -625,9 +758,11 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return o;
     }
 
-    case bm::cmd::CancelReceipt: return result(c.cancelReceipt());
+    case bm::cmd::CancelReceipt:
+      return result(c.cancelReceipt());
 
-    case bm::cmd::Authenticate: return result(c.authenticate(printerText(p, 0)));
+    case bm::cmd::Authenticate:
+      return result(c.authenticate(printerText(p, 0)));
 
     case bm::cmd::DaylightSaving:
       if (!p.empty()) return badCount();
@@ -723,7 +858,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return result(c.totalize(increase ? 0 : value, increase ? value : 0));
     }
 
-    case bm::cmd::CloseReceipt: return result(c.closeReceipt(printerText(p, 0)));
+    case bm::cmd::CloseReceipt:
+      return result(c.closeReceipt(printerText(p, 0)));
 
     case bm::cmd::Read:
       if (p.size() != 1) return badCount();
@@ -736,7 +872,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return result(c.addTitle(text::trim(printerText(p, 2))));
     }
 
-    case bm::cmd::ReadBlock: return run62(p);
+    case bm::cmd::ReadBlock:
+      return run62(p);
 
     case bm::cmd::RegisterItem: {
       // tax(2) price(9) quantity(7) discount(10) increase(10) department(2)
@@ -774,7 +911,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return result(c.openLinked(type, value, static_cast<int>(coo)));
     }
 
-    case bm::cmd::LinkedText: return result(c.linkedText(printerText(p, 0)));
+    case bm::cmd::LinkedText:
+      return result(c.linkedText(printerText(p, 0)));
 
     case bm::cmd::LeituraXSerial: {
       if (!p.empty()) return badCount();
@@ -804,9 +942,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
     case bm::cmd::RedefinePayments: {
       if (p.empty() || p.size() % 16 != 0) return badCount();
       for (size_t off = 0; off < p.size(); off += 16) {
-        const std::string name = text::trim(printerText(ByteArray(p.begin() + static_cast<long>(off),
-                                                                  p.begin() + static_cast<long>(off + 16)),
-                                                        0));
+        const std::string name = text::trim(
+            printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(off + 16)), 0));
         if (name.empty() || c.paymentIndex(name) >= 0) continue;
         if (FiscalError e = c.addPayment(name); e != FiscalError::Ok) return refuse(e);
       }
@@ -824,7 +961,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return o;
     }
 
-    case 57: return printCheck(p, 45);
+    case 57:
+      return printCheck(p, 45);
 
     case 58:
     case 59: {
@@ -869,7 +1007,8 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
         return bad;
       }
       if (c.document().kind != DocKind::None)
-        return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::DocumentOpen);
+        return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen
+                                                           : FiscalError::DocumentOpen);
       // A number in use, or a name already there, is refused; a number past the
       // next free one takes the next free one.
       const FiscalError e = a < next ? FiscalError::TitleAlreadyProgrammed : c.addReport(name);
@@ -999,7 +1138,8 @@ BematechPrinter::Outcome BematechPrinter::printCheck(const ByteArray& p, size_t 
       !digits(p, dateAt + 4, 4, year) || !bankOk)
     return refuse(FiscalError::InvalidParameter);
   auto field = [&](size_t off, size_t len) {
-    return text::trim(printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(off + len)), 0));
+    return text::trim(
+        printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(off + len)), 0));
   };
   CheckPrint chk;
   chk.value = value;
@@ -1117,7 +1257,8 @@ std::shared_ptr<BematechPrinter> makeBematechPrinter(int model, const std::strin
     if (error) *error = statePath + ": " + core->loadError();
     return nullptr;
   }
-  core->setPaper(paperPath.empty() ? std::make_shared<Paper>(m.columns) : std::make_shared<Paper>(paperPath, m.columns));
+  core->setPaper(paperPath.empty() ? std::make_shared<Paper>(m.columns)
+                                   : std::make_shared<Paper>(paperPath, m.columns));
   return std::make_shared<BematechPrinter>(core, m);
 }
 

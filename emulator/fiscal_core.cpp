@@ -23,49 +23,92 @@ namespace tarvion::emulator {
 
 const char* errorName(FiscalError e) {
   switch (e) {
-    case FiscalError::Ok: return "Ok";
-    case FiscalError::ReceiptAlreadyOpen: return "ReceiptAlreadyOpen";
-    case FiscalError::NoReceiptOpen: return "NoReceiptOpen";
-    case FiscalError::DocumentOpen: return "DocumentOpen";
-    case FiscalError::TaxNotProgrammed: return "TaxNotProgrammed";
-    case FiscalError::TaxTableFull: return "TaxTableFull";
-    case FiscalError::PaymentNotProgrammed: return "PaymentNotProgrammed";
-    case FiscalError::PaymentTableFull: return "PaymentTableFull";
-    case FiscalError::PaymentAlreadyProgrammed: return "PaymentAlreadyProgrammed";
-    case FiscalError::TitleNotProgrammed: return "TitleNotProgrammed";
-    case FiscalError::TitleTableFull: return "TitleTableFull";
-    case FiscalError::TitleAlreadyProgrammed: return "TitleAlreadyProgrammed";
-    case FiscalError::ReportNotProgrammed: return "ReportNotProgrammed";
-    case FiscalError::NoItems: return "NoItems";
-    case FiscalError::AlreadyTotalized: return "AlreadyTotalized";
-    case FiscalError::NotTotalized: return "NotTotalized";
-    case FiscalError::ItemNotFound: return "ItemNotFound";
-    case FiscalError::ItemAlreadyCancelled: return "ItemAlreadyCancelled";
-    case FiscalError::DiscountTooLarge: return "DiscountTooLarge";
-    case FiscalError::ZeroValue: return "ZeroValue";
-    case FiscalError::PaymentsNotFinished: return "PaymentsNotFinished";
-    case FiscalError::PaymentsFinished: return "PaymentsFinished";
-    case FiscalError::CancelNotAllowed: return "CancelNotAllowed";
-    case FiscalError::AlreadyCancelled: return "AlreadyCancelled";
-    case FiscalError::LinkedNotAllowed: return "LinkedNotAllowed";
-    case FiscalError::NoLinkedOpen: return "NoLinkedOpen";
-    case FiscalError::NoReportOpen: return "NoReportOpen";
-    case FiscalError::NoNonFiscalOpen: return "NoNonFiscalOpen";
-    case FiscalError::ZPending: return "ZPending";
-    case FiscalError::ZAlreadyDone: return "ZAlreadyDone";
-    case FiscalError::DaylightSavingNotAllowed: return "DaylightSavingNotAllowed";
-    case FiscalError::AuthenticationNotAllowed: return "AuthenticationNotAllowed";
-    case FiscalError::PaperOut: return "PaperOut";
-    case FiscalError::InvalidDate: return "InvalidDate";
-    case FiscalError::DateBeforeLastDocument: return "DateBeforeLastDocument";
-    case FiscalError::InvalidRange: return "InvalidRange";
-    case FiscalError::FiscalMemoryFull: return "FiscalMemoryFull";
-    case FiscalError::InvalidParameter: return "InvalidParameter";
-    case FiscalError::TooManyItems: return "TooManyItems";
-    case FiscalError::DayHasMovement: return "DayHasMovement";
-    case FiscalError::ItemAdjustmentDone: return "ItemAdjustmentDone";
-    case FiscalError::NoItemAdjustment: return "NoItemAdjustment";
-    case FiscalError::SecondCopyNotAllowed: return "SecondCopyNotAllowed";
+    case FiscalError::Ok:
+      return "Ok";
+    case FiscalError::ReceiptAlreadyOpen:
+      return "ReceiptAlreadyOpen";
+    case FiscalError::NoReceiptOpen:
+      return "NoReceiptOpen";
+    case FiscalError::DocumentOpen:
+      return "DocumentOpen";
+    case FiscalError::TaxNotProgrammed:
+      return "TaxNotProgrammed";
+    case FiscalError::TaxTableFull:
+      return "TaxTableFull";
+    case FiscalError::PaymentNotProgrammed:
+      return "PaymentNotProgrammed";
+    case FiscalError::PaymentTableFull:
+      return "PaymentTableFull";
+    case FiscalError::PaymentAlreadyProgrammed:
+      return "PaymentAlreadyProgrammed";
+    case FiscalError::TitleNotProgrammed:
+      return "TitleNotProgrammed";
+    case FiscalError::TitleTableFull:
+      return "TitleTableFull";
+    case FiscalError::TitleAlreadyProgrammed:
+      return "TitleAlreadyProgrammed";
+    case FiscalError::ReportNotProgrammed:
+      return "ReportNotProgrammed";
+    case FiscalError::NoItems:
+      return "NoItems";
+    case FiscalError::AlreadyTotalized:
+      return "AlreadyTotalized";
+    case FiscalError::NotTotalized:
+      return "NotTotalized";
+    case FiscalError::ItemNotFound:
+      return "ItemNotFound";
+    case FiscalError::ItemAlreadyCancelled:
+      return "ItemAlreadyCancelled";
+    case FiscalError::DiscountTooLarge:
+      return "DiscountTooLarge";
+    case FiscalError::ZeroValue:
+      return "ZeroValue";
+    case FiscalError::PaymentsNotFinished:
+      return "PaymentsNotFinished";
+    case FiscalError::PaymentsFinished:
+      return "PaymentsFinished";
+    case FiscalError::CancelNotAllowed:
+      return "CancelNotAllowed";
+    case FiscalError::AlreadyCancelled:
+      return "AlreadyCancelled";
+    case FiscalError::LinkedNotAllowed:
+      return "LinkedNotAllowed";
+    case FiscalError::NoLinkedOpen:
+      return "NoLinkedOpen";
+    case FiscalError::NoReportOpen:
+      return "NoReportOpen";
+    case FiscalError::NoNonFiscalOpen:
+      return "NoNonFiscalOpen";
+    case FiscalError::ZPending:
+      return "ZPending";
+    case FiscalError::ZAlreadyDone:
+      return "ZAlreadyDone";
+    case FiscalError::DaylightSavingNotAllowed:
+      return "DaylightSavingNotAllowed";
+    case FiscalError::AuthenticationNotAllowed:
+      return "AuthenticationNotAllowed";
+    case FiscalError::PaperOut:
+      return "PaperOut";
+    case FiscalError::InvalidDate:
+      return "InvalidDate";
+    case FiscalError::DateBeforeLastDocument:
+      return "DateBeforeLastDocument";
+    case FiscalError::InvalidRange:
+      return "InvalidRange";
+    case FiscalError::FiscalMemoryFull:
+      return "FiscalMemoryFull";
+    case FiscalError::InvalidParameter:
+      return "InvalidParameter";
+    case FiscalError::TooManyItems:
+      return "TooManyItems";
+    case FiscalError::DayHasMovement:
+      return "DayHasMovement";
+    case FiscalError::ItemAdjustmentDone:
+      return "ItemAdjustmentDone";
+    case FiscalError::NoItemAdjustment:
+      return "NoItemAdjustment";
+    case FiscalError::SecondCopyNotAllowed:
+      return "SecondCopyNotAllowed";
   }
   return "?";
 }
@@ -103,9 +146,13 @@ int floorDiv(int64_t a, int64_t b, int64_t& rem) {
   return static_cast<int>(q);
 }
 
-int next(int v, int max) { return v >= max ? 1 : v + 1; }
+int next(int v, int max) {
+  return v >= max ? 1 : v + 1;
+}
 
-std::string upperTrim(const std::string& s) { return text::upper(text::trim(s)); }
+std::string upperTrim(const std::string& s) {
+  return text::upper(text::trim(s));
+}
 
 }  // namespace
 
@@ -222,7 +269,9 @@ void FiscalCore::commit() {
 
 // ---------------------------------------------------------------- clock and flags
 
-int64_t FiscalCore::now() const { return opt_.hostClock() + clockOffset_; }
+int64_t FiscalCore::now() const {
+  return opt_.hostClock() + clockOffset_;
+}
 
 void FiscalCore::setClock(int64_t printerSeconds) {
   clockOffset_ = printerSeconds - opt_.hostClock();
@@ -254,9 +303,13 @@ void FiscalCore::setIdentity(const Identity& id) {
   commit();
 }
 
-bool FiscalCore::zPending() const { return day_.movementDay >= 0 && dayNumber(now()) > day_.movementDay; }
+bool FiscalCore::zPending() const {
+  return day_.movementDay >= 0 && dayNumber(now()) > day_.movementDay;
+}
 
-bool FiscalCore::dayClosed() const { return day_.movementDay < 0 && lastZDay_ >= 0 && dayNumber(now()) == lastZDay_; }
+bool FiscalCore::dayClosed() const {
+  return day_.movementDay < 0 && lastZDay_ >= 0 && dayNumber(now()) == lastZDay_;
+}
 
 // ---------------------------------------------------------------- tables
 
@@ -328,7 +381,9 @@ FiscalError FiscalCore::addReport(const std::string& name, int* index) {
 
 // ---------------------------------------------------------------- documents
 
-FiscalError FiscalCore::printable() const { return paperOut_ ? FiscalError::PaperOut : FiscalError::Ok; }
+FiscalError FiscalCore::printable() const {
+  return paperOut_ ? FiscalError::PaperOut : FiscalError::Ok;
+}
 
 FiscalError FiscalCore::canStartDocument(bool movement) const {
   if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
@@ -363,8 +418,7 @@ void FiscalCore::endDocument() {
   lastDocTime_ = now();
 }
 
-FiscalError FiscalCore::openReceipt(const std::string& customer, const std::string& name,
-                                    const std::string& address) {
+FiscalError FiscalCore::openReceipt(const std::string& customer, const std::string& name, const std::string& address) {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
   beginDocument(DocKind::Fiscal);
   cnt_.ccf = next(cnt_.ccf, 999999);
@@ -845,8 +899,10 @@ FiscalError FiscalCore::zReduction(int64_t emitted) {
   }
   ++batch_;
   // Whatever is open is closed first: the reduction ends the fiscal day.
-  if (doc_.kind == DocKind::Fiscal) cancelOpenFiscal();
-  else if (doc_.kind != DocKind::None) endDocument();
+  if (doc_.kind == DocKind::Fiscal)
+    cancelOpenFiscal();
+  else if (doc_.kind != DocKind::None)
+    endDocument();
   beginDocument(DocKind::None);
   ZRecord z;
   cnt_.crz += 1;
@@ -890,8 +946,7 @@ std::vector<std::string> FiscalCore::memoryLines(const std::vector<ZRecord>& rec
     l.push_back(text::format("CRZ %04d COO %06d CRO %04d ", z.crz, z.coo, z.cro) + dateText(z.movementDay * 86400));
     l.push_back("  GT " + money(z.grandTotal) + "  VB " + money(z.gross));
     if (full) {
-      l.push_back("  CANC " + money(z.cancellations) + "  DESC " + money(z.discounts) + "  ACRE " +
-                  money(z.increases));
+      l.push_back("  CANC " + money(z.cancellations) + "  DESC " + money(z.discounts) + "  ACRE " + money(z.increases));
       for (auto& [k, v] : z.perTax) l.push_back("  " + k + " " + money(v));
     }
   }
@@ -945,8 +1000,10 @@ std::string esc(const std::string& s) {
   std::string o;
   for (char ch : s) {
     auto b = static_cast<uint8_t>(ch);
-    if (b < 0x20 || b == 0x7F || b == '%' || b == '|' || b == ';' || b == ':') o += text::format("%%%02X", b);
-    else o += ch;
+    if (b < 0x20 || b == 0x7F || b == '%' || b == '|' || b == ';' || b == ':')
+      o += text::format("%%%02X", b);
+    else
+      o += ch;
   }
   return o;
 }
@@ -1082,9 +1139,8 @@ std::string FiscalCore::serialize() const {
   for (auto& r : reports_) kv("report", esc(r.name) + "|" + std::to_string(r.dayCount));
   ki("gt", gt_);
   kv("counters", std::to_string(cnt_.coo) + "|" + std::to_string(cnt_.crz) + "|" + std::to_string(cnt_.cro) + "|" +
-                     std::to_string(cnt_.gnf) + "|" + std::to_string(cnt_.ccf) + "|" + std::to_string(cnt_.cdc) +
-                     "|" + std::to_string(cnt_.grg) + "|" + std::to_string(cnt_.cfc) + "|" +
-                     std::to_string(cnt_.lastItem));
+                     std::to_string(cnt_.gnf) + "|" + std::to_string(cnt_.ccf) + "|" + std::to_string(cnt_.cdc) + "|" +
+                     std::to_string(cnt_.grg) + "|" + std::to_string(cnt_.cfc) + "|" + std::to_string(cnt_.lastItem));
   kv("day", std::to_string(day_.gross) + "|" + std::to_string(day_.cancellations) + "|" +
                 std::to_string(day_.discounts) + "|" + std::to_string(day_.increases) + "|" +
                 std::to_string(day_.nonFiscal) + "|" + std::to_string(day_.movementDay) + "|" +
@@ -1114,10 +1170,10 @@ std::string FiscalCore::serialize() const {
                    (linked_.allowed ? "1" : "0") + "|" + esc(linked_.text));
   for (auto& z : memory_)
     kv("z", std::to_string(z.crz) + "|" + std::to_string(z.coo) + "|" + std::to_string(z.cro) + "|" +
-                std::to_string(z.movementDay) + "|" + std::to_string(z.emitted) + "|" +
-                std::to_string(z.grandTotal) + "|" + std::to_string(z.gross) + "|" +
-                std::to_string(z.cancellations) + "|" + std::to_string(z.discounts) + "|" +
-                std::to_string(z.increases) + "|" + std::to_string(z.nonFiscal) + "|" + joinMap(z.perTax));
+                std::to_string(z.movementDay) + "|" + std::to_string(z.emitted) + "|" + std::to_string(z.grandTotal) +
+                "|" + std::to_string(z.gross) + "|" + std::to_string(z.cancellations) + "|" +
+                std::to_string(z.discounts) + "|" + std::to_string(z.increases) + "|" + std::to_string(z.nonFiscal) +
+                "|" + joinMap(z.perTax));
   o << "end=1\n";
   return o.str();
 }
@@ -1168,16 +1224,26 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       if (!toInt(v, x)) ok = false;
       return x;
     };
-    if (k == "id.serial") n.id_.serial = unesc(v);
-    else if (k == "id.firmware") n.id_.firmware = static_cast<int>(num());
-    else if (k == "id.ecf") n.id_.ecfNumber = static_cast<int>(num());
-    else if (k == "id.user") n.id_.userNumber = static_cast<int>(num());
-    else if (k == "id.ownerName") n.id_.ownerName = unesc(v);
-    else if (k == "id.ownerAddress") n.id_.ownerAddress = unesc(v);
-    else if (k == "id.ownerCnpj") n.id_.ownerCnpj = unesc(v);
-    else if (k == "id.ownerIe") n.id_.ownerIe = unesc(v);
-    else if (k == "id.model") n.id_.model = unesc(v);
-    else if (k == "id.fiscalStart") n.id_.fiscalStart = num();
+    if (k == "id.serial")
+      n.id_.serial = unesc(v);
+    else if (k == "id.firmware")
+      n.id_.firmware = static_cast<int>(num());
+    else if (k == "id.ecf")
+      n.id_.ecfNumber = static_cast<int>(num());
+    else if (k == "id.user")
+      n.id_.userNumber = static_cast<int>(num());
+    else if (k == "id.ownerName")
+      n.id_.ownerName = unesc(v);
+    else if (k == "id.ownerAddress")
+      n.id_.ownerAddress = unesc(v);
+    else if (k == "id.ownerCnpj")
+      n.id_.ownerCnpj = unesc(v);
+    else if (k == "id.ownerIe")
+      n.id_.ownerIe = unesc(v);
+    else if (k == "id.model")
+      n.id_.model = unesc(v);
+    else if (k == "id.fiscalStart")
+      n.id_.fiscalStart = num();
     else if (k == "id.app") {
       Fields f(v, 2);
       n.id_.appLine1 = f.s(0);
@@ -1188,11 +1254,14 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       n.id_.currencySingular = f.s(0);
       n.id_.currencyPlural = f.s(1);
       ok = f.ok;
-    }
-    else if (k == "clock.offset") n.clockOffset_ = num();
-    else if (k == "clock.dst") n.dst_ = num() != 0;
-    else if (k == "paper.out") n.paperOut_ = num() != 0;
-    else if (k == "paper.nearEnd") n.nearEnd_ = num() != 0;
+    } else if (k == "clock.offset")
+      n.clockOffset_ = num();
+    else if (k == "clock.dst")
+      n.dst_ = num() != 0;
+    else if (k == "paper.out")
+      n.paperOut_ = num() != 0;
+    else if (k == "paper.nearEnd")
+      n.nearEnd_ = num() != 0;
     else if (k == "tax") {
       Fields f(v, 2);
       std::string kind = f.s(0);
@@ -1214,7 +1283,8 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       ManagementReport r{f.s(0), static_cast<int>(f.i(1))};
       ok = f.ok;
       n.reports_.push_back(r);
-    } else if (k == "gt") n.gt_ = num();
+    } else if (k == "gt")
+      n.gt_ = num();
     else if (k == "counters") {
       Fields f(v, 9);
       Counters& c = n.cnt_;
@@ -1240,17 +1310,21 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       d.initialGrandTotal = f.i(6);
       d.initialCoo = static_cast<int>(f.i(7));
       ok = f.ok;
-    } else if (k == "day.tax") ok = parseMap(v, n.day_.perTax);
-    else if (k == "day.iss") n.day_.issDiscounts = num();
+    } else if (k == "day.tax")
+      ok = parseMap(v, n.day_.perTax);
+    else if (k == "day.iss")
+      n.day_.issDiscounts = num();
     else if (k == "doc.customer") {
       Fields f(v, 2);
       n.doc_.customerName = f.s(0);
       n.doc_.customerAddress = f.s(1);
       ok = f.ok;
-    }
-    else if (k == "lastZDay") n.lastZDay_ = num();
-    else if (k == "lastDocTime") n.lastDocTime_ = num();
-    else if (k == "authentications") n.authentications_ = static_cast<int>(num());
+    } else if (k == "lastZDay")
+      n.lastZDay_ = num();
+    else if (k == "lastDocTime")
+      n.lastDocTime_ = num();
+    else if (k == "authentications")
+      n.authentications_ = static_cast<int>(num());
     else if (k == "doc") {
       Fields f(v, 11);
       Document& d = n.doc_;
@@ -1302,7 +1376,8 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       l.cancelled = f.i(7) != 0;
       l.lastDocument = f.i(8) != 0;
       ok = f.ok;
-    } else if (k == "last.linked") n.last_.linkedIssued.push_back(static_cast<int>(num()));
+    } else if (k == "last.linked")
+      n.last_.linkedIssued.push_back(static_cast<int>(num()));
     else if (k == "linked") {
       Fields f(v, 6);
       LinkedCopy& l = n.linked_;
@@ -1313,8 +1388,7 @@ bool FiscalCore::deserialize(const std::string& content, std::string* error) {
       l.allowed = f.i(4) != 0;
       l.text = f.s(5);
       ok = f.ok && l.payment < static_cast<int>(n.payments_.size());
-    }
-    else if (k == "z") {
+    } else if (k == "z") {
       Fields f(v, 12);
       ZRecord z;
       z.crz = static_cast<int>(f.i(0));

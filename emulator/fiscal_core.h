@@ -29,9 +29,9 @@ using Cents = int64_t;
 // Refusals of the fiscal half. Every face maps each to its maker's status codes.
 enum class FiscalError {
   Ok = 0,
-  ReceiptAlreadyOpen,     // a fiscal receipt is open
-  NoReceiptOpen,          // the command needs an open fiscal receipt
-  DocumentOpen,           // a linked receipt, report or non-fiscal receipt is open
+  ReceiptAlreadyOpen,  // a fiscal receipt is open
+  NoReceiptOpen,       // the command needs an open fiscal receipt
+  DocumentOpen,        // a linked receipt, report or non-fiscal receipt is open
   TaxNotProgrammed,
   TaxTableFull,
   PaymentNotProgrammed,
@@ -41,23 +41,23 @@ enum class FiscalError {
   TitleTableFull,
   TitleAlreadyProgrammed,
   ReportNotProgrammed,
-  NoItems,                // totalling a receipt without a sold item
-  AlreadyTotalized,       // items or a second totalling after the subtotal
-  NotTotalized,           // payment or closing before the subtotal
+  NoItems,           // totalling a receipt without a sold item
+  AlreadyTotalized,  // items or a second totalling after the subtotal
+  NotTotalized,      // payment or closing before the subtotal
   ItemNotFound,
   ItemAlreadyCancelled,
   DiscountTooLarge,
-  ZeroValue,              // sale, payment or non-fiscal value of zero
-  PaymentsNotFinished,    // closing before the payments cover the total
-  PaymentsFinished,       // a payment after the total is covered
-  CancelNotAllowed,       // cancelling a receipt that is not the last document
+  ZeroValue,            // sale, payment or non-fiscal value of zero
+  PaymentsNotFinished,  // closing before the payments cover the total
+  PaymentsFinished,     // a payment after the total is covered
+  CancelNotAllowed,     // cancelling a receipt that is not the last document
   AlreadyCancelled,
-  LinkedNotAllowed,       // no such payment in the receipt, or its linked receipt already issued
+  LinkedNotAllowed,  // no such payment in the receipt, or its linked receipt already issued
   NoLinkedOpen,
   NoReportOpen,
   NoNonFiscalOpen,
-  ZPending,               // the day of the movement has passed without a Z reduction
-  ZAlreadyDone,           // the day is closed by its Z reduction
+  ZPending,      // the day of the movement has passed without a Z reduction
+  ZAlreadyDone,  // the day is closed by its Z reduction
   DaylightSavingNotAllowed,
   AuthenticationNotAllowed,
   PaperOut,
@@ -67,10 +67,10 @@ enum class FiscalError {
   FiscalMemoryFull,
   InvalidParameter,
   TooManyItems,
-  DayHasMovement,         // table changes that need a day without movement
-  ItemAdjustmentDone,     // the item already has a discount (or an increase) of that kind
-  NoItemAdjustment,       // cancelling a discount (or an increase) the item does not have
-  SecondCopyNotAllowed,   // a second copy is only for the linked receipt just closed
+  DayHasMovement,        // table changes that need a day without movement
+  ItemAdjustmentDone,    // the item already has a discount (or an increase) of that kind
+  NoItemAdjustment,      // cancelling a discount (or an increase) the item does not have
+  SecondCopyNotAllowed,  // a second copy is only for the linked receipt just closed
 };
 const char* errorName(FiscalError e);
 
@@ -120,7 +120,7 @@ struct Item {
   int64_t unitPrice = 0;  // thousandths of the currency
   std::string tax;        // position label ("01".."16") or special label
   Cents discount = 0, increase = 0;
-  int title = -1;         // non-fiscal receipts: index of the totaliser
+  int title = -1;  // non-fiscal receipts: index of the totaliser
   bool cancelled = false;
   Cents gross() const;  // quantity x unit price, truncated to the cent
   Cents net() const { return gross() - discount + increase; }
@@ -224,8 +224,8 @@ struct LinkedCopy {
   int coo = 0, receiptCoo = 0;
   int payment = -1;
   Cents value = 0;
-  std::string text;     // what was printed in its body
-  bool allowed = false; // it was the last document and has no second copy yet
+  std::string text;      // what was printed in its body
+  bool allowed = false;  // it was the last document and has no second copy yet
 };
 
 // Reads of the fiscal memory.
@@ -240,7 +240,7 @@ class FiscalCore {
                        kMaxReductions = 9999;
 
   struct Options {
-    std::string statePath;              // empty: nothing is saved
+    std::string statePath;               // empty: nothing is saved
     std::function<int64_t()> hostClock;  // local seconds; the host's wall clock when empty
   };
   FiscalCore();

@@ -58,12 +58,12 @@ namespace {
 
 // 0 to 999 in words, lower case UTF-8.
 std::string hundredsInWords(int n) {
-  static const char* units[] = {"",      "um",      "dois",      "três",      "quatro",   "cinco",     "seis",
-                                "sete",  "oito",    "nove",      "dez",       "onze",     "doze",      "treze",
+  static const char* units[] = {"",        "um",     "dois",      "três",      "quatro",  "cinco",   "seis",
+                                "sete",    "oito",   "nove",      "dez",       "onze",    "doze",    "treze",
                                 "catorze", "quinze", "dezesseis", "dezessete", "dezoito", "dezenove"};
-  static const char* tens[] = {"", "", "vinte", "trinta", "quarenta", "cinquenta", "sessenta", "setenta", "oitenta",
-                               "noventa"};
-  static const char* hundreds[] = {"",           "cento",      "duzentos",  "trezentos", "quatrocentos",
+  static const char* tens[] = {"",          "",         "vinte",   "trinta",  "quarenta",
+                               "cinquenta", "sessenta", "setenta", "oitenta", "noventa"};
+  static const char* hundreds[] = {"",           "cento",      "duzentos",   "trezentos",  "quatrocentos",
                                    "quinhentos", "seiscentos", "setecentos", "oitocentos", "novecentos"};
   if (n == 100) return "cem";
   std::string out;
@@ -105,9 +105,12 @@ std::string integerInWords(uint64_t n) {
     rest %= s.size;
     if (g == 0) continue;
     if (!out.empty()) out += rest == 0 && (g < 100 || g % 100 == 0) ? " e " : " ";
-    if (s.size == 1000 && g == 1) out += "mil";
-    else if (s.size == 1) out += hundredsInWords(g);
-    else out += hundredsInWords(g) + " " + (g == 1 ? s.one : s.many);
+    if (s.size == 1000 && g == 1)
+      out += "mil";
+    else if (s.size == 1)
+      out += hundredsInWords(g);
+    else
+      out += hundredsInWords(g) + " " + (g == 1 ? s.one : s.many);
   }
   return out;
 }
@@ -171,8 +174,10 @@ void Paper::line(const std::string& cp) {
   std::string clean;
   for (char ch : cp) {
     auto b = static_cast<uint8_t>(ch);
-    if (b == '\t') clean += ' ';
-    else if (b >= 0x20 && b != 0x7F) clean += ch;
+    if (b == '\t')
+      clean += ' ';
+    else if (b >= 0x20 && b != 0x7F)
+      clean += ch;
   }
   // A printer wraps what does not fit; so does the paper.
   const size_t cols = static_cast<size_t>(columns_);
@@ -214,9 +219,13 @@ void Paper::leftRight(const std::string& left, const std::string& right) {
   line(left + std::string(cols - left.size() - right.size(), ' ') + right);
 }
 
-void Paper::rule(char c) { line(std::string(static_cast<size_t>(columns_), c)); }
+void Paper::rule(char c) {
+  line(std::string(static_cast<size_t>(columns_), c));
+}
 
-void Paper::blank() { emit(""); }
+void Paper::blank() {
+  emit("");
+}
 
 std::string Paper::printed() const {
   std::lock_guard<std::mutex> lock(mu_);
@@ -237,8 +246,10 @@ void Paper::header(const FiscalCore& core, const std::string& title) {
   rule();
   const Document& d = core.document();
   std::string right;
-  if (d.kind == DocKind::Fiscal) right = text::format("CCF:%06d ", d.ccf);
-  else if (d.kind != DocKind::None) right = text::format("GNF:%06d ", core.counters().gnf);
+  if (d.kind == DocKind::Fiscal)
+    right = text::format("CCF:%06d ", d.ccf);
+  else if (d.kind != DocKind::None)
+    right = text::format("GNF:%06d ", core.counters().gnf);
   right += text::format("COO:%06d", d.kind != DocKind::None ? d.coo : core.counters().coo);
   leftRight(dateTimeText(core.now()), right);
   centered(title);
@@ -254,9 +265,9 @@ void Paper::header(const FiscalCore& core, const std::string& title) {
 
 void Paper::item(const FiscalCore& core, const Item& it) {
   line(text::format("%03d ", it.number) + it.code + " " + it.description);
-  leftRight("    " + quantity(it.quantity) + " " + it.unit + " X " + quantity(it.unitPrice) + " " +
-                taxText(core, it.tax),
-            money(it.gross()));
+  leftRight(
+      "    " + quantity(it.quantity) + " " + it.unit + " X " + quantity(it.unitPrice) + " " + taxText(core, it.tax),
+      money(it.gross()));
   if (it.discount) leftRight("    desconto item", money(-it.discount));
   if (it.increase) leftRight(text::cp("    acréscimo item"), money(it.increase));
 }
@@ -284,9 +295,8 @@ void Paper::subtotal(const FiscalCore&, const Document& d) {
 }
 
 void Paper::payment(const FiscalCore& core, const Payment& p) {
-  std::string name = p.type >= 0 && p.type < static_cast<int>(core.payments().size())
-                         ? core.payments()[p.type].name
-                         : text::format("%02d", p.type);
+  std::string name = p.type >= 0 && p.type < static_cast<int>(core.payments().size()) ? core.payments()[p.type].name
+                                                                                      : text::format("%02d", p.type);
   leftRight(name, money(p.amount));
   if (!p.text.empty()) line("  " + p.text);
 }
@@ -376,8 +386,8 @@ void Paper::check(const FiscalCore& core, const CheckPrint& c) {
   line(text::cp("A ") + c.payee);
   line(text::cp("OU À SUA ORDEM"));
   const Stamp d = fromSeconds(c.date);
-  leftRight("", c.city + text::format(", %d de ", d.day) + text::cp(months[d.month - 1]) +
-                    text::format(" de %04d", d.year));
+  leftRight(
+      "", c.city + text::format(", %d de ", d.day) + text::cp(months[d.month - 1]) + text::format(" de %04d", d.year));
   if (!c.extra.empty()) line(c.extra);
   rule('=');
   blank();

@@ -38,8 +38,8 @@ struct CheckPrint {
 
 class Paper {
  public:
-  explicit Paper(int columns = 48);                      // kept in memory
-  Paper(const std::string& path, int columns = 48);      // appended to a file
+  explicit Paper(int columns = 48);                  // kept in memory
+  Paper(const std::string& path, int columns = 48);  // appended to a file
   Paper(const Paper&) = delete;
   Paper& operator=(const Paper&) = delete;
 

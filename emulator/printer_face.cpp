@@ -40,12 +40,18 @@ bool FaultSet::parse(const std::string& list, FaultSet& out, std::string* error)
     const std::string val = eq == std::string::npos ? "" : item.substr(eq + 1);
     if (eq != std::string::npos && key != "slow" && key != "cut") return fail("'" + key + "' takes no value");
     int64_t n = 0;
-    if (key == "noanswer") f.noAnswer = true;
-    else if (key == "nak") f.nak = true;
-    else if (key == "garbage") f.garbage = true;
-    else if (key == "short") f.shortReply = true;
-    else if (key == "once") f.once = true;
-    else if (key == "always") f.once = false;
+    if (key == "noanswer")
+      f.noAnswer = true;
+    else if (key == "nak")
+      f.nak = true;
+    else if (key == "garbage")
+      f.garbage = true;
+    else if (key == "short")
+      f.shortReply = true;
+    else if (key == "once")
+      f.once = true;
+    else if (key == "always")
+      f.once = false;
     else if (key == "slow") {
       if (!parseCount(val, 3'600'000, n)) return fail("slow needs milliseconds: slow=2000");
       f.slowMs = static_cast<uint32_t>(n);

@@ -23,7 +23,9 @@ int64_t monoUs() {
       .count();
 }
 
-std::string sysError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string sysError(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 }  // namespace
 
@@ -154,8 +156,10 @@ void PtyHost::runUntil(const std::atomic<bool>& stop) {
     int64_t timeoutUs = 100'000;
     bool wantOut = false;
     if (!queue_.empty()) {
-      if (queue_.front().first <= now) wantOut = true;  // the terminal is full: wait until it takes more
-      else timeoutUs = std::min<int64_t>(timeoutUs, queue_.front().first - now);
+      if (queue_.front().first <= now)
+        wantOut = true;  // the terminal is full: wait until it takes more
+      else
+        timeoutUs = std::min<int64_t>(timeoutUs, queue_.front().first - now);
     }
     if (!inQueue_.empty()) timeoutUs = std::min<int64_t>(timeoutUs, std::max<int64_t>(0, inQueue_.front().first - now));
     pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0}, {wake_[0], POLLIN, 0}};

@@ -68,8 +68,8 @@ void pureFunctions(const ByteArray& r) {
     }
   }
   const uint16_t st3 = bematech::st3Of(r);
-  for (auto t : {bematech::St3Table::Full, bematech::St3Table::MP25, bematech::St3Table::IBM4610,
-                 bematech::St3Table::MP2000})
+  for (auto t :
+       {bematech::St3Table::Full, bematech::St3Table::MP25, bematech::St3Table::IBM4610, bematech::St3Table::MP2000})
     (void)bematech::st3Text(t, st3);
   const std::string flags = bematech::fmt::taxFlags(r);
   (void)bematech::fmt::taxList(r, flags);
@@ -98,34 +98,90 @@ void runOperation(CBematech& d, uint8_t op) {
   BOOL b = kFalse;
   DateTime dt = DateTime::invalid();
   switch (op % 28) {
-    case 0: d.AbreCupomFiscal(); break;
-    case 1: d.InitialConfiguration(); break;
-    case 2: d.ECFOnline(); break;
-    case 3: d.LoadTaxes(); break;
-    case 4: d.LoadPaymentTypes(kTrue); break;
-    case 5: d.LoadNonFiscalTitles(); break;
-    case 6: d.RetornaNumeroCupom(s); break;
-    case 7: d.LeituraXSerial(s); break;
-    case 8: d.LeituraMFSerialReducao(1, 2, s, kTrue); break;
-    case 9: d.VerificaHorarioVerao(b); break;
-    case 10: d.MudaHorarioVerao(kTrue); break;
-    case 11: d.CupomFiscalAberto(b); break;
-    case 12: d.ReadSerialNumber(s); break;
-    case 13: d.ReadDateTime(dt); break;
-    case 14: d.ReadFiscalInformation(); break;
-    case 15: d.GetSaleTotal(); break;
-    case 16: d.GetUserDateTime(); break;
-    case 17: d.GetUserGrandTotal(); break;
-    case 18: d.GetNonFiscalTotal(); break;
-    case 19: d.GetPendingZReport(); break;
-    case 20: d.GetFiscalDate(); break;
-    case 21: d.ResetNonFiscalTitles(); break;
-    case 22: d.AdicionaFormaPagamento("Vale"); break;
-    case 23: d.IsLowPaper(); break;
-    case 24: d.RegistraItemFiscal("1", "Item", "UN", 18, 1, 1, 0); break;
-    case 25: d.ComprovanteNaoFiscalNaoVinculado(3, 1, "Dinheiro"); break;
-    case 26: d.GetFirmwareVersion(); break;
-    default: d.GetOperationCounter(); break;
+    case 0:
+      d.AbreCupomFiscal();
+      break;
+    case 1:
+      d.InitialConfiguration();
+      break;
+    case 2:
+      d.ECFOnline();
+      break;
+    case 3:
+      d.LoadTaxes();
+      break;
+    case 4:
+      d.LoadPaymentTypes(kTrue);
+      break;
+    case 5:
+      d.LoadNonFiscalTitles();
+      break;
+    case 6:
+      d.RetornaNumeroCupom(s);
+      break;
+    case 7:
+      d.LeituraXSerial(s);
+      break;
+    case 8:
+      d.LeituraMFSerialReducao(1, 2, s, kTrue);
+      break;
+    case 9:
+      d.VerificaHorarioVerao(b);
+      break;
+    case 10:
+      d.MudaHorarioVerao(kTrue);
+      break;
+    case 11:
+      d.CupomFiscalAberto(b);
+      break;
+    case 12:
+      d.ReadSerialNumber(s);
+      break;
+    case 13:
+      d.ReadDateTime(dt);
+      break;
+    case 14:
+      d.ReadFiscalInformation();
+      break;
+    case 15:
+      d.GetSaleTotal();
+      break;
+    case 16:
+      d.GetUserDateTime();
+      break;
+    case 17:
+      d.GetUserGrandTotal();
+      break;
+    case 18:
+      d.GetNonFiscalTotal();
+      break;
+    case 19:
+      d.GetPendingZReport();
+      break;
+    case 20:
+      d.GetFiscalDate();
+      break;
+    case 21:
+      d.ResetNonFiscalTitles();
+      break;
+    case 22:
+      d.AdicionaFormaPagamento("Vale");
+      break;
+    case 23:
+      d.IsLowPaper();
+      break;
+    case 24:
+      d.RegistraItemFiscal("1", "Item", "UN", 18, 1, 1, 0);
+      break;
+    case 25:
+      d.ComprovanteNaoFiscalNaoVinculado(3, 1, "Dinheiro");
+      break;
+    case 26:
+      d.GetFirmwareVersion();
+      break;
+    default:
+      d.GetOperationCounter();
+      break;
   }
 }
 
@@ -146,9 +202,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ports::attachVirtual(port, dev);
   {
     std::unique_ptr<CBematech> d;
-    if (!fs) d = std::make_unique<CBematech>();
-    else if (setup & 0x80) d = std::make_unique<CIBM4610>();
-    else d = std::make_unique<CBematech2100>();
+    if (!fs)
+      d = std::make_unique<CBematech>();
+    else if (setup & 0x80)
+      d = std::make_unique<CIBM4610>();
+    else
+      d = std::make_unique<CBematech2100>();
     d->nPortNumber = port;
     d->nBaudRate = 9600;
     d->nDataBits = 8;

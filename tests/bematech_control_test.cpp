@@ -52,8 +52,7 @@ TEST_F(BematechControl, AWholeSale) {
   CTarvionCtrl c;
   ASSERT_EQ(c.InitializeECF(1, kPort, 9600, 0, 8, 1, 0, 1, 1), 1) << c.UltimoErro();
   // Opening: the status probe, the set-up exchange and the printer's tables.
-  EXPECT_EQ(printer->take(),
-            (std::vector<ByteArray>{{19}, {35, 1}, {35, 29}, {26}, {35, 32}, {35, 33}}));
+  EXPECT_EQ(printer->take(), (std::vector<ByteArray>{{19}, {35, 1}, {35, 29}, {26}, {35, 32}, {35, 33}}));
   std::string taxes;
   EXPECT_NE(c.RetornaAliquotas(taxes), 0);
   EXPECT_EQ(taxes, "T18.00, T07.00");
@@ -74,10 +73,22 @@ TEST_F(BematechControl, AWholeSale) {
   EXPECT_EQ(printer->take(),
             (std::vector<ByteArray>{
                 body(0, "123.456.789-09"),
-                body(63, "02" "000008490" "0002000" "0000000000" "0000000000" "01" + zeros + "kg" + "7891000" +
-                             std::string(1, '\0') + "Feijao carioca" + std::string(1, '\0')),
-                body(63, "01" "000020000" "0001000" "0000000000" "0000000100" "01" + zeros + "PC" + "7892000" +
-                             std::string(1, '\0') + "Arroz" + std::string(1, '\0')),
+                body(63,
+                     "02"
+                     "000008490"
+                     "0002000"
+                     "0000000000"
+                     "0000000000"
+                     "01" +
+                         zeros + "kg" + "7891000" + std::string(1, '\0') + "Feijao carioca" + std::string(1, '\0')),
+                body(63,
+                     "01"
+                     "000020000"
+                     "0001000"
+                     "0000000000"
+                     "0000000100"
+                     "01" +
+                         zeros + "PC" + "7892000" + std::string(1, '\0') + "Arroz" + std::string(1, '\0')),
                 body(32, "d00000000000098"),
                 body(72, "0100000000002000"),
                 body(72, "0000000000002000"),

@@ -122,7 +122,8 @@ TEST(BematechExchange, FrameAndLogOfOneCommand) {
   const ByteArray& w = r.dev->written();
   ASSERT_EQ(w.size(), 11u);
   EXPECT_EQ(w[1] | (w[2] << 8), 8);
-  EXPECT_EQ(r.printer->bodies.back(), bytes("\x1f" "0012"));
+  EXPECT_EQ(r.printer->bodies.back(), bytes("\x1f"
+                                            "0012"));
 }
 
 TEST(BematechExchange, StatusBytesDecideTheResult) {
@@ -244,8 +245,10 @@ TEST(BematechExchange, KnownReplyLengthsEndTheReadEarly) {
     EXPECT_EQ(fast.answer, slow.answer) << name;
     EXPECT_EQ(fast.error, slow.error) << name;
     EXPECT_EQ(slow.us, 400'000) << name;  // two idle reads of 200 ms
-    if (name == "list") EXPECT_EQ(fast.us, 400'000) << name;
-    else EXPECT_EQ(fast.us, 0) << name;
+    if (name == "list")
+      EXPECT_EQ(fast.us, 400'000) << name;
+    else
+      EXPECT_EQ(fast.us, 0) << name;
   }
   setup.st1 = 0x02;
   Outcome fast = run(true, ops[0].second, setup), slow = run(false, ops[0].second, setup);
@@ -405,8 +408,7 @@ TEST(BematechExchange, ExtendedStatusOfTheFsModels) {
     r.printer->st3 = 12;
     EXPECT_EQ(r.d.LeituraX(), 0);
     // The MP-2000 text first, then the model's own for the same code.
-    EXPECT_EQ(r.d.strLastError,
-              cp("Cupom aberto.\nImpressora com tampa aberta.Impressora com cabeça levantada."));
+    EXPECT_EQ(r.d.strLastError, cp("Cupom aberto.\nImpressora com tampa aberta.Impressora com cabeça levantada."));
     r.printer->st1 = 0;
     r.printer->st3 = 168;  // beyond the MP-2000 table, within the model's own
     EXPECT_EQ(r.d.LeituraX(), 1);

@@ -22,8 +22,12 @@ namespace bematest {
 
 using tarvion::ByteArray;
 
-inline ByteArray bytes(const std::string& s) { return ByteArray(s.begin(), s.end()); }
-inline std::string str(const ByteArray& b) { return std::string(b.begin(), b.end()); }
+inline ByteArray bytes(const std::string& s) {
+  return ByteArray(s.begin(), s.end());
+}
+inline std::string str(const ByteArray& b) {
+  return std::string(b.begin(), b.end());
+}
 // A command body: the command byte, then the parameter text.
 inline ByteArray body(uint8_t command, const std::string& params) {
   ByteArray b;
@@ -32,17 +36,19 @@ inline ByteArray body(uint8_t command, const std::string& params) {
   for (char c : params) b.push_back(static_cast<uint8_t>(c));
   return b;
 }
-inline std::string pad(const std::string& s, size_t n) { return s + std::string(n > s.size() ? n - s.size() : 0, ' '); }
+inline std::string pad(const std::string& s, size_t n) {
+  return s + std::string(n > s.size() ? n - s.size() : 0, ' ');
+}
 
 class FakeBematech : public tarvion::VirtualPeer {
  public:
   bool fs = false;
   uint8_t st1 = 0, st2 = 0;
   uint16_t st3 = 0;
-  bool nak = false;     // refuse every frame
-  bool silent = false;  // answer nothing at all
-  uint32_t delayMs = 0; // time before the answer starts
-  bool holdCts = false; // hold CTS from the first frame on, as a printer busy sending does
+  bool nak = false;      // refuse every frame
+  bool silent = false;   // answer nothing at all
+  uint32_t delayMs = 0;  // time before the answer starts
+  bool holdCts = false;  // hold CTS from the first frame on, as a printer busy sending does
   // Data bytes per command: key {command} or {command, sub-code} for 35 and 62.
   std::map<ByteArray, ByteArray> data;
   // A hook that may answer a command itself (the bytes after the ACK); false

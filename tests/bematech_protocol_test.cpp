@@ -1,10 +1,11 @@
 // The Bematech frame, status bytes and extended status tables as pure functions.
+#include "drivers/bematech/bematech_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_protocol.h"
 
 using namespace tarvion;
 using namespace tarvion::bematech;

@@ -61,7 +61,7 @@ TEST(BematechReports, FiscalMemoryReads) {
   ASSERT_EQ(r.d.LeituraMFReducao(1, 25, kTrue), 1);
   ASSERT_EQ(r.d.LeituraMFReducao(1, 25, kFalse), 1);
   EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(8, "010126311226i"), body(8, "010126311226I"),
-                                                        body(8, "000001000025i"), body(8, "000001000025I")}));
+                                                       body(8, "000001000025i"), body(8, "000001000025I")}));
   r.printer->data[{8}] = bytes("REDUCAO 000001\r\nREDUCAO 000002\r\n");
   std::string text;
   ASSERT_EQ(r.d.LeituraMFSerialReducao(1, 2, text, kFalse), 1);
@@ -209,8 +209,8 @@ TEST(BematechReports, FiscalInformation) {
   data[{35, 14}] = {0x00, 0x03};
   ByteArray start{0x01, 0x02, 0x24};
   ByteArray totals(16 * 7, 0);
-  totals[4] = 0x01;          // position 1: 100.00
-  totals[7 + 5] = 0x50;      // position 2: 50.00
+  totals[4] = 0x01;      // position 1: 100.00
+  totals[7 + 5] = 0x50;  // position 2: 50.00
   data[{35, 27}] = concat({start, totals});
   data[{35, 26}] = {0x03, 0x12, 0x26};
   data[{35, 23}] = {0x04, 0x12, 0x26, 0x10, 0x30, 0x00};
@@ -240,9 +240,22 @@ TEST(BematechReports, FiscalInformation) {
   data[{35, 32}] = payments;
 
   ASSERT_EQ(r.d.ReadFiscalInformation(), 1);
-  EXPECT_EQ(r.printer->take(),
-            (std::vector<ByteArray>{{35, 0},  {35, 14}, {35, 27}, {35, 26}, {35, 23}, {35, 9},  {35, 10}, {35, 4},
-                                    {35, 5},  {35, 30}, {35, 6},  {62, 55}, {35, 3},  {35, 29}, {26},     {35, 32}}));
+  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{{35, 0},
+                                                       {35, 14},
+                                                       {35, 27},
+                                                       {35, 26},
+                                                       {35, 23},
+                                                       {35, 9},
+                                                       {35, 10},
+                                                       {35, 4},
+                                                       {35, 5},
+                                                       {35, 30},
+                                                       {35, 6},
+                                                       {62, 55},
+                                                       {35, 3},
+                                                       {35, 29},
+                                                       {26},
+                                                       {35, 32}}));
   EXPECT_EQ(r.d.strSerialNumber, "BE0912101000112");
   EXPECT_EQ(r.d.intPrinterID, 3);
   EXPECT_EQ(r.d.intZReportCounter, 42);
@@ -268,11 +281,11 @@ TEST(BematechReports, FiscalInformation) {
   EXPECT_EQ(r.d.arPaymentTypes, (std::vector<std::string>{"Dinheiro", "Cheque"}));
   EXPECT_DOUBLE_EQ(r.d.PaymentTypeValue(0), 50.0);
   std::string log = testsupport::readFile(tmp.logPath());
-  for (const char* line : {"{strSerialNumber=BE0912101000112}", "{intPrinterID=3}",
-                           "{dtFiscalBegin=1/2/2024, bEmptyFiscal=0}", "{dtLastReport=3/12/2026}",
-                           "{dtPrinterDate=4/12/2026}", "{dtFiscalDate=4/12/2026}", "{intZReportCounter=42}",
-                           "{nCancelTotal=123.450000}", "{nInitialGrandTotal=10000.000000}",
-                           "{intInitialOperation=1200}", "{01T180000000000010000}", "{02S050000000000005000}"})
+  for (const char* line :
+       {"{strSerialNumber=BE0912101000112}", "{intPrinterID=3}", "{dtFiscalBegin=1/2/2024, bEmptyFiscal=0}",
+        "{dtLastReport=3/12/2026}", "{dtPrinterDate=4/12/2026}", "{dtFiscalDate=4/12/2026}", "{intZReportCounter=42}",
+        "{nCancelTotal=123.450000}", "{nInitialGrandTotal=10000.000000}", "{intInitialOperation=1200}",
+        "{01T180000000000010000}", "{02S050000000000005000}"})
     EXPECT_NE(log.find(std::string("CBematech::ReadFiscalInformation") + line), std::string::npos) << line;
 
   // After the day's reduction the fiscal day is the next one.

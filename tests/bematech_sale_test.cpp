@@ -76,18 +76,16 @@ TEST(BematechSale, OpeningTheReceipt) {
 TEST(BematechSale, ItemFieldsOnTheWire) {
   SaleRig r(61);
   ASSERT_EQ(r.d.RegistraItemFiscal("789", "Arroz", "", 18, 1.5, 2.99, 0), 1);
-  EXPECT_EQ(r.printer->take(),
-            (std::vector<ByteArray>{body(63, itemBody("01", "000002990", "0001500", "0000000000", "0000000000", "PC",
-                                                      "789", "Arroz"))}));
+  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(63, itemBody("01", "000002990", "0001500", "0000000000",
+                                                                         "0000000000", "PC", "789", "Arroz"))}));
   EXPECT_EQ(r.d.LastItemCode(), "789");
   EXPECT_EQ(r.d.LastItemDescription(), "Arroz");
   EXPECT_EQ(r.d.LastItemUnit(), "");
   EXPECT_EQ(r.d.LastItemLabel(), "01T1800");
   // A negative discount is an increase on the whole quantity.
   ASSERT_EQ(r.d.RegistraItemFiscal("1", cp("Feijão\npreto"), "kg", 7, 3, 1.0, -0.50), 1);
-  EXPECT_EQ(r.printer->take(),
-            (std::vector<ByteArray>{body(63, itemBody("02", "000001000", "0003000", "0000000000", "0000000150", "kg",
-                                                      "1", "Feijao preto"))}));
+  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(63, itemBody("02", "000001000", "0003000", "0000000000",
+                                                                         "0000000150", "kg", "1", "Feijao preto"))}));
   EXPECT_EQ(r.d.LastItemDescription(), cp("Feijão preto"));
   ASSERT_EQ(r.d.RegistraItemFiscal("12345678901234567", "Sal", cp("Ção"), 0, 2, 0.5, 0.25), 1);
   EXPECT_EQ(r.printer->take(),
@@ -101,8 +99,8 @@ TEST(BematechSale, ItemFieldsOnTheWire) {
   EXPECT_EQ(r.d.LastItemLabel(), "N1");
   // A description without a letter gets one.
   ASSERT_EQ(r.d.RegistraItemFiscal("4", "12345", "", 18, 1, 1, 0), 1);
-  EXPECT_EQ(r.printer->take().back(), body(63, itemBody("01", "000001000", "0001000", "0000000000", "0000000000",
-                                                         "PC", "4", "12345              D")));
+  EXPECT_EQ(r.printer->take().back(), body(63, itemBody("01", "000001000", "0001000", "0000000000", "0000000000", "PC",
+                                                        "4", "12345              D")));
   // Services look their rate up among the S entries.
   r.printer->take();
   ASSERT_EQ(r.d.RegisterService("9", "Servico", "", 5, 1, 100, 0), 1);
@@ -142,8 +140,8 @@ TEST(BematechSale, CancellingTotallingAndPaying) {
   ASSERT_EQ(r.d.TotalizaCupomFiscalAcrescimo(-2.5, 100), 1);
   ASSERT_EQ(r.d.RegistraPagamento("cheque ", 50), 1);
   EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(31, "0005"), body(14, ""), body(32, "a00000000001000"),
-                                                        body(32, "d00000000001001"), body(32, "a00000000000250"),
-                                                        body(72, "0100000000005000")}));
+                                                       body(32, "d00000000001001"), body(32, "a00000000000250"),
+                                                       body(72, "0100000000005000")}));
   EXPECT_EQ(r.d.LastPaymentType(), "cheque ");
   // An unknown payment type goes nowhere.
   EXPECT_EQ(r.d.RegistraPagamento("Vale", 10), 0);
@@ -193,8 +191,7 @@ TEST(BematechSale, ReportTextInBlocksOfTwelveLines) {
   EXPECT_EQ(sent[2], body(20, "linha 25\n"));
   // The linked receipt's text goes the same way, with its own command.
   ASSERT_EQ(r.d.EnviaTextoComprovanteVinculado(cp("Autorização 1234\r\n") + std::string(60, '*')), 1);
-  EXPECT_EQ(r.printer->take(),
-            std::vector<ByteArray>{body(67, "Autorizacao 1234\n" + std::string(48, '*') + "\n")});
+  EXPECT_EQ(r.printer->take(), std::vector<ByteArray>{body(67, "Autorizacao 1234\n" + std::string(48, '*') + "\n")});
   // Without the full report the text goes whole, followed by a line feed.
   r.d.SendFullReport = kFalse;
   ASSERT_EQ(r.d.ImprimeRelatorioGerencial("a\r\nb"), 1);
@@ -239,7 +236,7 @@ TEST(BematechSale, ManagementReportAndLinkedReceipt) {
   };
   ASSERT_EQ(r.d.AbreComprovanteVinculado("Cartao", 10, "123"), 1);
   EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(66, pad("Cartao", 16)),
-                                                        body(66, pad("Cartao", 16) + "00000000001000000123")}));
+                                                       body(66, pad("Cartao", 16) + "00000000001000000123")}));
   r.d.nFirmware = 3.11;
   ASSERT_EQ(r.d.AbreComprovanteVinculado("Cartao", 10, "123"), 1);
   EXPECT_EQ(r.printer->take().size(), 1u);
@@ -253,10 +250,22 @@ TEST(BematechSale, NonFiscalReceipts) {
   ASSERT_EQ(r.d.ComprovanteNaoFiscalNaoVinculado(1, 5, ""), 1);
   ASSERT_EQ(r.d.ComprovanteNaoFiscalNaoVinculado(2, 5, "Cheque"), 1);
   ASSERT_EQ(r.d.ComprovanteNaoFiscalNaoVinculado(4, 5, "Vale"), 1);  // unknown: cash
-  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(25, "03" "00000000001000" + pad("Cheque", 16)),
-                                                        body(25, "SA" "00000000000500" + pad("Dinheiro", 16)),
-                                                        body(25, "SU" "00000000000500" + pad("Cheque", 16)),
-                                                        body(25, "04" "00000000000500" + pad("Dinheiro", 16))}));
+  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(25,
+                                                            "03"
+                                                            "00000000001000" +
+                                                                pad("Cheque", 16)),
+                                                       body(25,
+                                                            "SA"
+                                                            "00000000000500" +
+                                                                pad("Dinheiro", 16)),
+                                                       body(25,
+                                                            "SU"
+                                                            "00000000000500" +
+                                                                pad("Cheque", 16)),
+                                                       body(25,
+                                                            "04"
+                                                            "00000000000500" +
+                                                                pad("Dinheiro", 16))}));
   // A printer that takes no payment name gets the command again without it.
   r.printer->hook = [](const ByteArray& b, ByteArray& reply) {
     if (b[0] != 25 || b.size() <= 17) return false;
@@ -264,12 +273,17 @@ TEST(BematechSale, NonFiscalReceipts) {
     return true;
   };
   ASSERT_EQ(r.d.ComprovanteNaoFiscalNaoVinculado(3, 10, "Cheque"), 1);
-  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(25, "03" "00000000001000" + pad("Cheque", 16)),
-                                                        body(25, "03" "00000000001000")}));
+  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(25,
+                                                            "03"
+                                                            "00000000001000" +
+                                                                pad("Cheque", 16)),
+                                                       body(25,
+                                                            "03"
+                                                            "00000000001000")}));
   r.printer->hook = nullptr;
 
-  r.d.arNonFiscalTitles = {"",         "01,&,SANGRIA",   "02,&,SUPRIMENTO", "03,&,VALE",
-                           "04,&,DIVERSOS", "05,&,CONTA LUZ", "07,&,AGUA"};
+  r.d.arNonFiscalTitles = {
+      "", "01,&,SANGRIA", "02,&,SUPRIMENTO", "03,&,VALE", "04,&,DIVERSOS", "05,&,CONTA LUZ", "07,&,AGUA"};
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"sangria", "SA00000000000100"},
       {"SUPRIMENTO", "SU00000000000100"},
@@ -333,8 +347,7 @@ TEST(BematechSale, LoadingTheTables) {
     titles.insert(titles.end(), rec.begin(), rec.end());
   r.printer->data[{35, 33}] = titles;
   ASSERT_EQ(r.d.LoadNonFiscalTitles(), 1);
-  EXPECT_EQ(r.d.arNonFiscalTitles,
-            (std::vector<std::string>{"", "01,&,SANGRIA", "02,&,SUPRIMENTO", "12,&,CONTA LUZ"}));
+  EXPECT_EQ(r.d.arNonFiscalTitles, (std::vector<std::string>{"", "01,&,SANGRIA", "02,&,SUPRIMENTO", "12,&,CONTA LUZ"}));
   EXPECT_EQ(r.d.NonFiscalTitlesIndex("conta luz"), 12);
   std::string log = testsupport::readFile(tmp.logPath());
   EXPECT_NE(log.find("CBematech::LoadTaxes{i=3, Imposto=S05.50}"), std::string::npos);
@@ -385,7 +398,8 @@ TEST(BematechSale, ProgrammingTheTables) {
     titles.insert(titles.end(), rec.begin(), rec.end());
   r.printer->data[{35, 33}] = titles;
   ASSERT_EQ(r.d.ResetNonFiscalTitles(), 1);
-  EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{{35, 33}, body(40, "04" + pad("VALE PRODUTO", 19)),
-                                                        body(40, "05" + pad("VALE PRESENTE", 19))}));
+  EXPECT_EQ(r.printer->take(),
+            (std::vector<ByteArray>{
+                {35, 33}, body(40, "04" + pad("VALE PRODUTO", 19)), body(40, "05" + pad("VALE PRESENTE", 19))}));
   EXPECT_EQ(r.d.NonFiscalTitlesIndex("VALE PRESENTE"), 5);
 }

@@ -27,8 +27,8 @@ class Emulator {
       dup2(out[1], 1);
       close(out[0]);
       close(out[1]);
-      execl(TARVION_TOOL_PATH, "tarvion", "emulate", model.c_str(), "--state", state.c_str(), "--paper",
-            paper.c_str(), "--baud", "115200", static_cast<char*>(nullptr));
+      execl(TARVION_TOOL_PATH, "tarvion", "emulate", model.c_str(), "--state", state.c_str(), "--paper", paper.c_str(),
+            "--baud", "115200", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);

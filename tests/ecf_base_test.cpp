@@ -1,7 +1,8 @@
 // The base driver: the command cycle, the lookups and the fixed answers.
+#include "core/ecf_base.h"
+
 #include <gtest/gtest.h>
 
-#include "core/ecf_base.h"
 #include "core/text.h"
 #include "core/virtual_wire.h"
 #include "test_support.h"
@@ -174,8 +175,7 @@ TEST(EcfBase, NonFiscalTitleLookupReadsTheNumberFromTheEntry) {
                      "Mid(5)=TROCO}"),
             std::string::npos);
   EXPECT_NE(log.find("CECFBase::NonFiscalTitlesIndex{Retorno=12}"), std::string::npos);
-  EXPECT_NE(log.find("CECFBase::NonFiscalTitlesIndex{Vai checar vale produto.strTitle=SUPRIMENTO}"),
-            std::string::npos);
+  EXPECT_NE(log.find("CECFBase::NonFiscalTitlesIndex{Vai checar vale produto.strTitle=SUPRIMENTO}"), std::string::npos);
 }
 
 TEST(EcfBase, PafIdentificationAndResets) {

@@ -25,13 +25,15 @@ namespace bm = tarvion::bematech;
 
 namespace {
 
-ByteArray bytes(const std::string& s) { return ByteArray(s.begin(), s.end()); }
+ByteArray bytes(const std::string& s) {
+  return ByteArray(s.begin(), s.end());
+}
 
 // The ten fields of an item as the driver lays them out.
 std::string itemParams(const std::string& tax, const std::string& price9, const std::string& qty7,
                        const std::string& code, const std::string& desc) {
-  return tax + price9 + qty7 + std::string(10, '0') + std::string(10, '0') + "01" + std::string(20, '0') + "UN" +
-         code + std::string(1, '\0') + desc + std::string(1, '\0');
+  return tax + price9 + qty7 + std::string(10, '0') + std::string(10, '0') + "01" + std::string(20, '0') + "UN" + code +
+         std::string(1, '\0') + desc + std::string(1, '\0');
 }
 
 struct Rig {
@@ -91,7 +93,10 @@ TEST(BematechPrinter, AWholeSaleOverTheWire) {
   EXPECT_EQ(r.send(bm::cmd::RegisterItem, itemParams("04", "000010000", "0002000", "SRV1", "INSTALACAO")), kOk);
   EXPECT_EQ(r.send(bm::cmd::CancelItem, "0002"), kOk);
   EXPECT_EQ(r.send(bm::cmd::Totalize, "d00000000000048"), kOk);
-  EXPECT_EQ(r.send(bm::cmd::Payment, "00" "00000000001000"), kOk);
+  EXPECT_EQ(r.send(bm::cmd::Payment,
+                   "00"
+                   "00000000001000"),
+            kOk);
   EXPECT_EQ(r.send(bm::cmd::CloseReceipt, "VOLTE SEMPRE"), kOk);
 
   const FiscalCore& c = *r.core;
@@ -131,8 +136,11 @@ TEST(BematechPrinter, WrongStateCommandsGiveTheStatusBitsOfARealPrinter) {
   EXPECT_EQ(r.send(bm::cmd::LeituraX), (ByteArray{bm::kACK, bm::st1::ReceiptOpen, 0}));
   EXPECT_EQ(r.send(bm::cmd::RegisterItem, itemParams("09", "000001000", "0001000", "1", "PRODUTO")),
             (ByteArray{bm::kACK, 0, bm::st2::TaxNotProgrammed}));
-  EXPECT_EQ(r.send(bm::cmd::Payment, "00" "00000000000100"), notExecuted);  // not totalled
-  EXPECT_EQ(r.send(bm::cmd::Totalize, "d00000000000000"), notExecuted);     // no item
+  EXPECT_EQ(r.send(bm::cmd::Payment,
+                   "00"
+                   "00000000000100"),
+            notExecuted);                                                // not totalled
+  EXPECT_EQ(r.send(bm::cmd::Totalize, "d00000000000000"), notExecuted);  // no item
   // Unknown command, wrong parameter count, wrong parameter type.
   EXPECT_EQ(r.send(0x7F), (ByteArray{bm::kACK, bm::st1::UnknownCommand, 0}));
   EXPECT_EQ(r.send(bm::cmd::CancelItem, "001"), (ByteArray{bm::kACK, bm::st1::BadParamCount, 0}));
@@ -177,9 +185,15 @@ TEST(BematechPrinter, FsModelsAddTheExtendedStatusCode) {
   EXPECT_EQ(st3(bm::cmd::CloseReceipt, ""), 23);
   ASSERT_EQ(r.send(bm::cmd::RegisterItem, itemParams("01", "000001000", "0001000", "1", "PRODUTO")), ok);
   ASSERT_EQ(r.send(bm::cmd::Totalize, "a00000000000000"), ok);
-  EXPECT_EQ(st3(bm::cmd::Payment, "09" "00000000000100"), 20);
+  EXPECT_EQ(st3(bm::cmd::Payment,
+                "09"
+                "00000000000100"),
+            20);
   EXPECT_EQ(st3(bm::cmd::CloseReceipt, ""), 37);
-  ASSERT_EQ(r.send(bm::cmd::Payment, "01" "00000000000100"), ok);
+  ASSERT_EQ(r.send(bm::cmd::Payment,
+                   "01"
+                   "00000000000100"),
+            ok);
   ASSERT_EQ(r.send(bm::cmd::CloseReceipt, ""), ok);
   EXPECT_EQ(st3(bm::cmd::CloseReceipt, ""), 8);
   // Data commands: data, ST1, ST2, ST3 low, ST3 high.
@@ -192,8 +206,7 @@ TEST(BematechPrinter, FsModelsAddTheExtendedStatusCode) {
   Rig old(2);  // MP-2000 TH FI
   EXPECT_EQ(old.printer->st3For(7), 7);
   EXPECT_EQ(old.printer->st3For(126), 125);
-  EXPECT_EQ(bm::st3Text(bm::St3Table::MP2000, old.printer->st3For(126)),
-            bm::st3Text(bm::St3Table::Full, 126));
+  EXPECT_EQ(bm::st3Text(bm::St3Table::MP2000, old.printer->st3For(126)), bm::st3Text(bm::St3Table::Full, 126));
   // A text the model lacks becomes "command not carried out".
   EXPECT_EQ(old.printer->st3For(170), 18);
   Rig esc(6);  // MP-40: ESC, 40 columns, no ST3
@@ -217,7 +230,10 @@ TEST(BematechPrinter, ReadsAnswerInTheLayoutsTheDriverParses) {
   ASSERT_EQ(r.send(bm::cmd::OpenReceipt), kOk);
   ASSERT_EQ(r.send(bm::cmd::RegisterItem, itemParams("02", "000012345", "0001000", "1", "PRODUTO")), kOk);
   ASSERT_EQ(r.send(bm::cmd::Totalize, "d00000000000000"), kOk);
-  ASSERT_EQ(r.send(bm::cmd::Payment, "02" "00000000001234"), kOk);
+  ASSERT_EQ(r.send(bm::cmd::Payment,
+                   "02"
+                   "00000000001234"),
+            kOk);
   ByteArray flags17 = dataOf(r.read35(bm::sub::Flags));
   ASSERT_EQ(flags17.size(), 3u);
   EXPECT_EQ(flags17[2] & 0x01, 0x01);  // receipt open, in the last data byte
@@ -265,9 +281,15 @@ TEST(BematechPrinter, ReadsAnswerInTheLayoutsTheDriverParses) {
   EXPECT_EQ(r.send(bm::cmd::RedefinePayments, "TICKET          Vale            "), kOk);
   ASSERT_EQ(r.core->payments().size(), 5u);
   EXPECT_EQ(r.core->payments()[4].name, "Vale");
-  EXPECT_EQ(r.send(bm::cmd::AddNonFiscalTitle, "03" "VALE PRESENTE      "), kOk);
+  EXPECT_EQ(r.send(bm::cmd::AddNonFiscalTitle,
+                   "03"
+                   "VALE PRESENTE      "),
+            kOk);
   EXPECT_EQ(r.core->titles()[2].name, "VALE PRESENTE");
-  EXPECT_EQ(r.send(bm::cmd::AddNonFiscalTitle, "03" "VALE PRESENTE      "), (ByteArray{bm::kACK, 0, 1}));
+  EXPECT_EQ(r.send(bm::cmd::AddNonFiscalTitle,
+                   "03"
+                   "VALE PRESENTE      "),
+            (ByteArray{bm::kACK, 0, 1}));
   // A new rate waits for a day without movement.
   EXPECT_EQ(r.send(bm::cmd::AddTax, "1500"), (ByteArray{bm::kACK, 0, bm::st2::NotExecuted}));
 }
@@ -277,7 +299,10 @@ TEST(BematechPrinter, ReportsLinkedAndNonFiscalReceipts) {
   ASSERT_EQ(r.send(bm::cmd::OpenReceipt), kOk);
   ASSERT_EQ(r.send(bm::cmd::RegisterItem, itemParams("01", "000005000", "0001000", "1", "PRODUTO")), kOk);
   ASSERT_EQ(r.send(bm::cmd::Totalize, "d00000000000000"), kOk);
-  ASSERT_EQ(r.send(bm::cmd::Payment, "02" "00000000000500"), kOk);
+  ASSERT_EQ(r.send(bm::cmd::Payment,
+                   "02"
+                   "00000000000500"),
+            kOk);
   ASSERT_EQ(r.send(bm::cmd::CloseReceipt), kOk);
   // Linked receipt of the card payment: 66, text, 21.
   EXPECT_EQ(r.send(bm::cmd::OpenLinked, "Dinheiro        "), (ByteArray{bm::kACK, 0, bm::st2::NotExecuted}));
@@ -333,7 +358,10 @@ TEST(BematechPrinter, XReportZReductionAndTheFiscalMemory) {
   ASSERT_EQ(r.send(bm::cmd::OpenReceipt), kOk);
   ASSERT_EQ(r.send(bm::cmd::RegisterItem, itemParams("01", "000001000", "0003000", "1", "PRODUTO")), kOk);
   ASSERT_EQ(r.send(bm::cmd::Totalize, "d00000000000000"), kOk);
-  ASSERT_EQ(r.send(bm::cmd::Payment, "00" "00000000000300"), kOk);
+  ASSERT_EQ(r.send(bm::cmd::Payment,
+                   "00"
+                   "00000000000300"),
+            kOk);
   ASSERT_EQ(r.send(bm::cmd::CloseReceipt), kOk);
 
   // The X report over the port: status, text, status.
@@ -529,8 +557,7 @@ ByteArray readFor(int fd, size_t n, int timeoutMs, double* lastMs = nullptr) {
     uint8_t buf[512];
     ssize_t k = ::read(fd, buf, sizeof buf);
     if (k > 0) got.insert(got.end(), buf, buf + k);
-    if (lastMs)
-      *lastMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (lastMs) *lastMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   }
   return got;
 }

@@ -43,9 +43,7 @@ struct Fixture {
   Clock clock;
   std::shared_ptr<Paper> paper = std::make_shared<Paper>(48);
   FiscalCore core;
-  explicit Fixture(const std::string& path = {}) : core(FiscalCore::Options{path, clock.fn()}) {
-    core.setPaper(paper);
-  }
+  explicit Fixture(const std::string& path = {}) : core(FiscalCore::Options{path, clock.fn()}) { core.setPaper(paper); }
   // A receipt of one item of the given value, paid in cash, closed.
   void sale(Cents value, int payment = 0) {
     ASSERT_EQ(core.openReceipt(), FiscalError::Ok);

@@ -94,7 +94,9 @@ std::string check57(const std::string& value14, const std::string& payee, const 
   return value14 + pad(payee, 45) + pad(city, 27) + date8 + bank + " " + std::string(1, '\0');
 }
 
-bool has(const std::string& haystack, const std::string& needle) { return haystack.find(needle) != std::string::npos; }
+bool has(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
 
 // The CMC-7 as the drivers keep it: separators and blanks taken out.
 std::string stripCmc7(const std::string& line, bool letters) {
@@ -269,9 +271,10 @@ TEST(CheckStation, AmountsInWords) {
   EXPECT_EQ(w(200000000), "DOIS MILHÕES DE REAIS");
   EXPECT_EQ(w(100000000), "UM MILHÃO DE REAIS");
   EXPECT_EQ(w(100100000), "UM MILHÃO E MIL REAIS");
-  EXPECT_EQ(w(99999999999999), "NOVECENTOS E NOVENTA E NOVE BILHÕES NOVECENTOS E NOVENTA E NOVE MILHÕES "
-                               "NOVECENTOS E NOVENTA E NOVE MIL NOVECENTOS E NOVENTA E NOVE REAIS E NOVENTA E "
-                               "NOVE CENTAVOS");
+  EXPECT_EQ(w(99999999999999),
+            "NOVECENTOS E NOVENTA E NOVE BILHÕES NOVECENTOS E NOVENTA E NOVE MILHÕES "
+            "NOVECENTOS E NOVENTA E NOVE MIL NOVECENTOS E NOVENTA E NOVE REAIS E NOVENTA E "
+            "NOVE CENTAVOS");
 }
 
 TEST(CheckStation, TheAutoOperatorFeedsEveryCheck) {
@@ -344,8 +347,9 @@ TEST(VirtualPrinterNames, TheShellTakesModelsByNameAndTheDocumentFromTheEnvironm
   ToolRun noPort = run(kTool + " shell --virtual 'BEMATECH MP-7000 TH FI@' </dev/null 2>&1");
   EXPECT_NE(noPort.status, 0);
   EXPECT_TRUE(has(noPort.out, "MODEL@PORT")) << noPort.out;
-  ToolRun byName = run(kTool + " shell --json --virtual 'bematech mp-7000 th fi@4' <<'EOF'\n"
-                               "InitializeECF 10 4 9600 0 8 1 0 TRUE FALSE\nEOF\n");
+  ToolRun byName = run(kTool +
+                       " shell --json --virtual 'bematech mp-7000 th fi@4' <<'EOF'\n"
+                       "InitializeECF 10 4 9600 0 8 1 0 TRUE FALSE\nEOF\n");
   EXPECT_EQ(byName.status, 0) << byName.out;
   EXPECT_TRUE(has(byName.out, "\"entry\": \"InitializeECF\", \"result\": 1,")) << byName.out;
   ToolRun badDoc = run("TARVION_CHECK_DOCUMENT=sideways " + kTool + " shell --virtual 10@4 </dev/null 2>&1");

@@ -18,7 +18,9 @@ namespace bm = tarvion::bematech;
 
 namespace {
 
-ByteArray bytes(const std::string& s) { return ByteArray(s.begin(), s.end()); }
+ByteArray bytes(const std::string& s) {
+  return ByteArray(s.begin(), s.end());
+}
 
 // A literal with its zero bytes kept.
 template <size_t N>
@@ -99,12 +101,17 @@ ByteArray dataOf(const ByteArray& reply) {
 }
 
 std::string textOf(const ByteArray& data, size_t off, size_t len) {
-  return text::trimRight(std::string(data.begin() + static_cast<long>(off), data.begin() + static_cast<long>(off + len)));
+  return text::trimRight(
+      std::string(data.begin() + static_cast<long>(off), data.begin() + static_cast<long>(off + len)));
 }
 
-uint64_t bcdAt(const ByteArray& data, size_t off, size_t len) { return bm::bcdValue(data.data() + off, len); }
+uint64_t bcdAt(const ByteArray& data, size_t off, size_t len) {
+  return bm::bcdValue(data.data() + off, len);
+}
 
-bool has(const std::string& haystack, const std::string& needle) { return haystack.find(needle) != std::string::npos; }
+bool has(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
 
 // A fiscal receipt with one item of 10.00 at 18 %, paid with the given payment index.
 void sale(Rig& r, const std::string& payment = "00") {
@@ -124,11 +131,11 @@ TEST(FsModels, ModelsByNumberAndByTheirTableNames) {
     bm::St3Table table;
     bool mp7000;
   };
-  const Want want[] = {{1, bm::kESC, bm::St3Table::Full, false},  {2, bm::kFS, bm::St3Table::MP2000, false},
-                       {3, bm::kFS, bm::St3Table::Full, false},   {4, bm::kFS, bm::St3Table::MP25, false},
-                       {5, bm::kFS, bm::St3Table::Full, false},   {6, bm::kESC, bm::St3Table::Full, false},
-                       {7, bm::kFS, bm::St3Table::Full, false},   {8, bm::kFS, bm::St3Table::MP25, false},
-                       {9, bm::kFS, bm::St3Table::Full, false},   {10, bm::kFS, bm::St3Table::Full, true},
+  const Want want[] = {{1, bm::kESC, bm::St3Table::Full, false},   {2, bm::kFS, bm::St3Table::MP2000, false},
+                       {3, bm::kFS, bm::St3Table::Full, false},    {4, bm::kFS, bm::St3Table::MP25, false},
+                       {5, bm::kFS, bm::St3Table::Full, false},    {6, bm::kESC, bm::St3Table::Full, false},
+                       {7, bm::kFS, bm::St3Table::Full, false},    {8, bm::kFS, bm::St3Table::MP25, false},
+                       {9, bm::kFS, bm::St3Table::Full, false},    {10, bm::kFS, bm::St3Table::Full, true},
                        {26, bm::kFS, bm::St3Table::IBM4610, false}};
   for (const Want& w : want) {
     BematechModel m;
@@ -191,7 +198,11 @@ TEST(FsModels, ReadsInTheLayoutsOfTheMp2000Family) {
   EXPECT_TRUE(dataOf(r.read35(50)).empty());
   ASSERT_EQ(r.core->addTitle("VALE PRESENTE"), FiscalError::Ok);
   ASSERT_EQ(r.core->addTitle("DESPESAS"), FiscalError::Ok);
-  ASSERT_EQ(tail(r.send(bm::cmd::NonFiscal, "#2" "00000000000250" "Dinheiro        ")), kDone);
+  ASSERT_EQ(tail(r.send(bm::cmd::NonFiscal,
+                        "#2"
+                        "00000000000250"
+                        "Dinheiro        ")),
+            kDone);
   ByteArray titles = dataOf(r.read35(50));
   ASSERT_EQ(titles.size(), 2u * 30);
   EXPECT_EQ(titles[0], 0x03);
@@ -215,7 +226,11 @@ TEST(FsModels, ReadsInTheLayoutsOfTheMp2000Family) {
 
   // Counters: 35/55 fiscal receipts (3 BCD), 35/52 linked receipts (2 BCD),
   // 35/54 management reports (3 BCD).
-  ASSERT_EQ(tail(r.send(bm::cmd::OpenLinked, "Cartao          " "00000000001000" "000002")), kDone);
+  ASSERT_EQ(tail(r.send(bm::cmd::OpenLinked,
+                        "Cartao          "
+                        "00000000001000"
+                        "000002")),
+            kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::CloseReport)), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::Report, "X\n")), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::CloseReport)), kDone);
@@ -250,11 +265,9 @@ TEST(FsModels, IssDiscountsOfTheDay) {
   Rig r(5);
   ASSERT_EQ(tail(r.send(bm::cmd::OpenReceipt)), kDone);
   // Position 04 is ISS (5 %), 01 is ICMS: only the ISS items' discounts count.
-  ASSERT_EQ(tail(r.send(bm::cmd::RegisterItem,
-                        itemParams("04", "000020000", "0001000", "1", "SERVICO", "0000000150"))),
+  ASSERT_EQ(tail(r.send(bm::cmd::RegisterItem, itemParams("04", "000020000", "0001000", "1", "SERVICO", "0000000150"))),
             kDone);
-  ASSERT_EQ(tail(r.send(bm::cmd::RegisterItem,
-                        itemParams("01", "000020000", "0001000", "2", "PRODUTO", "0000000300"))),
+  ASSERT_EQ(tail(r.send(bm::cmd::RegisterItem, itemParams("01", "000020000", "0001000", "2", "PRODUTO", "0000000300"))),
             kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::RegisterItem, itemParams("SI", "000010000", "0001000", "3", "ISENTO ISS"))), kDone);
   ASSERT_EQ(tail(r.send(93, "D00300000025")), kDone);
@@ -374,7 +387,10 @@ TEST(FsModels, DiscountsAndIncreasesAfterTheItem) {
   ASSERT_EQ(tail(r.send(bm::cmd::Totalize, "d00000000000000")), kDone);
   EXPECT_EQ(tail(r.send(93, "D00100000010")), (St{0, bm::st2::NotExecuted, 170}));
   EXPECT_EQ(tail(r.send(114, "D002")), (St{0, bm::st2::NotExecuted, 170}));
-  ASSERT_EQ(tail(r.send(bm::cmd::Payment, "00" "00000000001001")), kDone);
+  ASSERT_EQ(tail(r.send(bm::cmd::Payment,
+                        "00"
+                        "00000000001001")),
+            kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::CloseReceipt)), kDone);
 
   const std::string p = r.printed();
@@ -400,7 +416,11 @@ TEST(FsModels, SecondCopyOfTheLinkedReceipt) {
   Rig r(9);
   EXPECT_EQ(tail(r.send(85)), (St{0, bm::st2::NotExecuted, 80}));
   sale(r, "02");
-  ASSERT_EQ(tail(r.send(bm::cmd::OpenLinked, "Cartao          " "00000000001000" "000001")), kDone);
+  ASSERT_EQ(tail(r.send(bm::cmd::OpenLinked,
+                        "Cartao          "
+                        "00000000001000"
+                        "000001")),
+            kDone);
   // Not while it is still open.
   EXPECT_EQ(tail(r.send(85)), (St{0, bm::st2::NotExecuted, 82}));
   ASSERT_EQ(tail(r.send(bm::cmd::LinkedText, "TRANSACAO APROVADA\nAUT 123456\n")), kDone);
@@ -420,7 +440,10 @@ TEST(FsModels, SecondCopyOfTheLinkedReceipt) {
   ASSERT_EQ(tail(r.send(bm::cmd::OpenReceipt)), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::RegisterItem, itemParams("01", "000010000", "0001000", "7", "CAFE"))), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::Totalize, "d00000000000000")), kDone);
-  ASSERT_EQ(tail(r.send(bm::cmd::Payment, "02" "00000000001000")), kDone);
+  ASSERT_EQ(tail(r.send(bm::cmd::Payment,
+                        "02"
+                        "00000000001000")),
+            kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::CloseReceipt)), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::OpenLinked, pad("Cartao", 16))), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::CloseReport)), kDone);
@@ -430,8 +453,8 @@ TEST(FsModels, SecondCopyOfTheLinkedReceipt) {
 
 TEST(FsModels, CustomerFieldsAndCodePage850Text) {
   Rig r(2);
-  const std::string customer = pad("123.456.789-09", 29) + pad("FULANO DE TAL", 30) +
-                               pad(text::cp("RUA DA CONCEIÇÃO, 12"), 80);
+  const std::string customer =
+      pad("123.456.789-09", 29) + pad("FULANO DE TAL", 30) + pad(text::cp("RUA DA CONCEIÇÃO, 12"), 80);
   EXPECT_EQ(tail(r.send(bm::cmd::OpenReceipt, customer + "X")), (St{bm::st1::BadParamCount, 0, 3}));
   ASSERT_EQ(tail(r.send(bm::cmd::OpenReceipt, customer)), kDone);
   EXPECT_EQ(r.core->document().customer, "123.456.789-09");
@@ -461,7 +484,10 @@ TEST(FsModels, CustomerFieldsAndCodePage850Text) {
   ASSERT_EQ(tail(r.send(bm::cmd::OpenReceipt)), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::RegisterItem, itemParams("01", "000001000", "0001000", "1", "BALA"))), kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::Totalize, "d00000000000000")), kDone);
-  ASSERT_EQ(tail(r.send(bm::cmd::Payment, "00" "00000000000100")), kDone);
+  ASSERT_EQ(tail(r.send(bm::cmd::Payment,
+                        "00"
+                        "00000000000100")),
+            kDone);
   ASSERT_EQ(tail(r.send(bm::cmd::CloseReceipt, raw("\x1B\x74\x02OBRIGADO PELA PREFER\xD2NCIA\n"))), kDone);
   EXPECT_TRUE(has(r.printed(), "OBRIGADO PELA PREFERÊNCIA")) << r.printed();
 }
@@ -475,12 +501,10 @@ TEST(FsModels, PaperCutAndTheApplicationIdentification) {
   ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x00\x00"))), kDone);
   EXPECT_TRUE(has(r.printed(), "✂ corte parcial ---")) << r.printed();
   EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "K")), (St{bm::st1::BadParamCount, 0, 3}));
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x05\x02"))),
-            (St{0, bm::st2::BadParamType, 4}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x05\x02"))), (St{0, bm::st2::BadParamType, 4}));
   r.core->setPaperOut(true);
   const size_t lines = r.paper->lineCount();
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x00\x01"))),
-            (St{bm::st1::PaperOut, 0, 11}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x00\x01"))), (St{bm::st1::PaperOut, 0, 11}));
   EXPECT_EQ(r.paper->lineCount(), lines);
   r.core->setPaperOut(false);
 
@@ -496,8 +520,7 @@ TEST(FsModels, PaperCutAndTheApplicationIdentification) {
   EXPECT_TRUE(has(p, "\nMD5: 0123456789ABCDEF0123456789ABCDEF\nTARVION PDV 1.0\n")) << p;
   // Not in the middle of a document.
   ASSERT_EQ(tail(r.send(bm::cmd::OpenReceipt)), kDone);
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + std::string(84, ' '))),
-            (St{bm::st1::ReceiptOpen, 0, 7}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + std::string(84, ' '))), (St{bm::st1::ReceiptOpen, 0, 7}));
   ASSERT_EQ(tail(r.send(bm::cmd::CancelReceipt)), kDone);
   // Blank lines take the identification away.
   ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + std::string(84, ' '))), kDone);
@@ -582,8 +605,10 @@ TEST(FsModels, NewSettingsAndDocumentsSurviveARestart) {
          std::vector<std::string> v;
          std::string all = testsupport::readFile(state), cur;
          for (char ch : all) {
-           if (ch == '\n') v.push_back(cur), cur.clear();
-           else cur += ch;
+           if (ch == '\n')
+             v.push_back(cur), cur.clear();
+           else
+             cur += ch;
          }
          return v;
        }()) {

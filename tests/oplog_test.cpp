@@ -1,4 +1,6 @@
 // The operation log: line format, when it is on, and what it refuses to write to.
+#include "core/oplog.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -6,7 +8,6 @@
 
 #include "control/ctrl_state.h"
 #include "core/ecf_base.h"
-#include "core/oplog.h"
 #include "tarvion/tarvion.hpp"
 #include "test_support.h"
 
@@ -22,7 +23,8 @@ TEST(OpLog, LineFormatDownToTheMillisecond) {
   t.minute = 5;
   t.second = 3;
   t.millisecond = 7;
-  EXPECT_EQ(formatLogLine(t, "CTarvionCtrl::AbreCupomFiscal"), "04/02/2026 09:05:03.007 - CTarvionCtrl::AbreCupomFiscal\r\n");
+  EXPECT_EQ(formatLogLine(t, "CTarvionCtrl::AbreCupomFiscal"),
+            "04/02/2026 09:05:03.007 - CTarvionCtrl::AbreCupomFiscal\r\n");
   EXPECT_EQ(OpLog::shape("W", ""), "W");
   EXPECT_EQ(OpLog::shape("W", "x"), "W{x}");
 }

@@ -22,8 +22,10 @@ class TempDir {
     setenv("TMPDIR", path_.c_str(), 1);
   }
   ~TempDir() {
-    if (hadTmp_) setenv("TMPDIR", oldTmp_.c_str(), 1);
-    else unsetenv("TMPDIR");
+    if (hadTmp_)
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }

@@ -1,16 +1,19 @@
-#include <gtest/gtest.h>
-
 #include "core/text.h"
+
+#include <gtest/gtest.h>
 
 using namespace tarvion;
 
 TEST(Text, ConvertsBetweenUtf8AndWindows1252) {
   std::string cp = text::utf8ToCp1252("AÇÚCAR € ç");
-  EXPECT_EQ(cp, std::string("A\xC7\xDA" "CAR \x80 \xE7"));
+  EXPECT_EQ(cp, std::string("A\xC7\xDA"
+                            "CAR \x80 \xE7"));
   EXPECT_EQ(text::cp1252ToUtf8(cp), "AÇÚCAR € ç");
   // Characters outside the code page become '?', malformed UTF-8 too.
   EXPECT_EQ(text::utf8ToCp1252("日本"), "??");
-  EXPECT_EQ(text::utf8ToCp1252(std::string("a\xFF" "b")), "a?b");
+  EXPECT_EQ(text::utf8ToCp1252(std::string("a\xFF"
+                                           "b")),
+            "a?b");
   EXPECT_EQ(text::cp1252ToUtf16("\x80"), u"\u20AC");
   EXPECT_EQ(text::utf16ToCp1252(u"Ação"), "A\xE7\xE3o");
 }

@@ -13,7 +13,9 @@
 namespace tarvion::tool {
 namespace {
 std::atomic<bool> gStop{false};
-extern "C" void onSignal(int) { gStop = true; }
+extern "C" void onSignal(int) {
+  gStop = true;
+}
 
 }  // namespace
 

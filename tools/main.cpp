@@ -54,8 +54,7 @@ struct ShellCommand {
             err << "tarvion: --virtual: " << error << "\n";
             return false;
           }
-          if (!printers->add(model, port, i < states.size() ? states[i] : "", i < papers.size() ? papers[i] : "",
-                             err))
+          if (!printers->add(model, port, i < states.size() ? states[i] : "", i < papers.size() ? papers[i] : "", err))
             return false;
         }
         return true;
@@ -95,23 +94,26 @@ int main(int argc, char** argv) {
   CLI::App* shell = app.add_subcommand("shell", "Run one call per line from FILE or standard input");
   shell->add_flag("--json", shellCmd.json, "Answer each call with a JSON object");
   shell->add_option("FILE", shellCmd.file, "Script to run (default: standard input)");
-  shell->add_option("--virtual", shellCmd.virtuals,
-                    "Attach an in-process virtual printer of fiscal model MODEL to port number PORT (MODEL@PORT; "
-                    "repeatable)")
+  shell
+      ->add_option("--virtual", shellCmd.virtuals,
+                   "Attach an in-process virtual printer of fiscal model MODEL to port number PORT (MODEL@PORT; "
+                   "repeatable)")
       ->allow_extra_args(false);
   shell->add_option("--state", shellCmd.states, "Fiscal state file of the matching --virtual printer")
       ->allow_extra_args(false);
   shell->add_option("--paper", shellCmd.papers, "File that receives the paper of the matching --virtual printer")
       ->allow_extra_args(false);
-  shell->add_option("--answer", shellCmd.answers,
-                    "Answer the operator prompts in order: ok, cancel, yes or no (repeatable; the last one repeats)")
+  shell
+      ->add_option("--answer", shellCmd.answers,
+                   "Answer the operator prompts in order: ok, cancel, yes or no (repeatable; the last one repeats)")
       ->check(CLI::IsMember({"ok", "cancel", "yes", "no"}))
       ->allow_extra_args(false);
 
   tarvion::tool::EmulateOptions emu;
   CLI::App* emulate = app.add_subcommand("emulate", "Run a virtual printer on a new pseudo-terminal");
-  emulate->add_option("MODEL", emu.model,
-                      "Fiscal model number (tarvion models), or a model name such as \"BEMATECH MP-7000 TH FI\"")
+  emulate
+      ->add_option("MODEL", emu.model,
+                   "Fiscal model number (tarvion models), or a model name such as \"BEMATECH MP-7000 TH FI\"")
       ->required();
   emulate->add_option("--link", emu.linkPath, "Also make a symbolic link to the terminal at PATH");
   emulate->add_option("--state", emu.statePath, "Fiscal state file (kept across restarts)");

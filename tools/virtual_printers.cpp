@@ -10,7 +10,8 @@ namespace tarvion::tool {
 bool parseVirtual(const std::string& text, int& model, int& port, std::string& error) {
   // Model names hold no '@', but the port is always last.
   const auto at = text.rfind('@');
-  const std::string_view portText = at == std::string::npos ? std::string_view() : std::string_view(text).substr(at + 1);
+  const std::string_view portText =
+      at == std::string::npos ? std::string_view() : std::string_view(text).substr(at + 1);
   auto r = std::from_chars(portText.data(), portText.data() + portText.size(), port);
   if (at == std::string::npos || at == 0 || portText.empty() || r.ec != std::errc() ||
       r.ptr != portText.data() + portText.size() || port < 1) {

@@ -116,7 +116,9 @@ static long checkModelNumber(ControlState& c, const std::string& name) {
   return 0;
 }
 
-Value entry_CheckPrinterID(ControlState& c, Value* a) { return Value::longInt(checkModelNumber(c, a[0].s)); }
+Value entry_CheckPrinterID(ControlState& c, Value* a) {
+  return Value::longInt(checkModelNumber(c, a[0].s));
+}
 
 Value entry_ImpressorasDisponiveis(ControlState& c, Value* a) {
   a[0].s = joinNames(c.fiscalModelNames);
@@ -133,9 +135,10 @@ Value entry_CheckPrinters(ControlState& c, Value* a) {
 Value entry_InitializeECF(ControlState& c, Value* a) {
   const char* where = "CTarvionCtrl::InitializeECF";
   const int model = a[0].i, port = a[1].i;
-  c.Log(format("%s{intModeloECF=%i,intNumeroPorta=%i,intVelocidade=%i,intParidade=%i,intBitsDados=%i,intBitsStop=%i,"
-               "intControleFluxo=%i,bOpenComm=%s,bReadPrinterInfo=%s}",
-               where, model, port, a[2].i, a[3].i, a[4].i, a[5].i, a[6].i, boolText(a[7].i), boolText(a[8].i)));
+  c.Log(
+      format("%s{intModeloECF=%i,intNumeroPorta=%i,intVelocidade=%i,intParidade=%i,intBitsDados=%i,intBitsStop=%i,"
+             "intControleFluxo=%i,bOpenComm=%s,bReadPrinterInfo=%s}",
+             where, model, port, a[2].i, a[3].i, a[4].i, a[5].i, a[6].i, boolText(a[7].i), boolText(a[8].i)));
   if (c.fiscal) {
     c.Log(format("%s{Reiniciando objFiscalPrinter}", where));
     if (c.fiscal->bPortOpen) c.fiscal->CloseComm();
@@ -216,16 +219,23 @@ Value entry_UltimoErro(ControlState& c, Value*) {
       c.strLastError += "\r\n" + cp(kNotInitialised);
     return Value::string(c.strLastError);
   }
-  if (c.fiscal && !c.fiscal->strLastError.empty()) c.strLastError = c.fiscal->strLastError;
-  else if (c.check && !c.check->strLastError.empty()) c.strLastError = c.check->strLastError;
-  else c.strLastError = "Erro indefinido (sem retorno).";
+  if (c.fiscal && !c.fiscal->strLastError.empty())
+    c.strLastError = c.fiscal->strLastError;
+  else if (c.check && !c.check->strLastError.empty())
+    c.strLastError = c.check->strLastError;
+  else
+    c.strLastError = "Erro indefinido (sem retorno).";
   return Value::string(c.strLastError);
 }
 
 // ------------------------------------------------------------------ sale
 
-Value entry_RegistraItemFiscal(ControlState& c, Value* a) { return registerItem(c, a, false); }
-Value entry_RegisterService(ControlState& c, Value* a) { return registerItem(c, a, true); }
+Value entry_RegistraItemFiscal(ControlState& c, Value* a) {
+  return registerItem(c, a, false);
+}
+Value entry_RegisterService(ControlState& c, Value* a) {
+  return registerItem(c, a, true);
+}
 
 Value entry_RedefineFormasPagamento(ControlState& c, Value* a) {
   CECFBase* d = c.fiscal.get();

@@ -26,9 +26,7 @@ struct ControlState {
   int alterarHVAgendado = 0;
 
   void Log(const std::string& where, const std::string& detail = {}) { log.log(where, detail); }
-  void LogResult(const std::string& where, const std::string& result) {
-    log.logResult(where, result, strLastError);
-  }
+  void LogResult(const std::string& where, const std::string& result) { log.logResult(where, result, strLastError); }
   // "%s{%s}" of where and message: logged, and kept as the last error while a
   // fiscal driver exists.
   void RecordError(const std::string& where, const std::string& message);
@@ -45,8 +43,12 @@ struct EntryImpl {
   EntrySetter set;
 };
 
-inline DateTime toDate(const Value& v) { return v.valid ? DateTime(v.d) : DateTime::invalid(); }
-inline Value fromDate(const DateTime& d) { return Value::date(d.automationDate(), d.valid()); }
+inline DateTime toDate(const Value& v) {
+  return v.valid ? DateTime(v.d) : DateTime::invalid();
+}
+inline Value fromDate(const DateTime& d) {
+  return Value::date(d.automationDate(), d.valid());
+}
 
 // The model tables: fiscal model n is row n-1.
 struct ModelRow {

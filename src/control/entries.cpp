@@ -20,12 +20,16 @@ bool sameName(std::string_view a, std::string_view b) {
          });
 }
 
-size_t indexOf(const EntryInfo& e) { return static_cast<size_t>(&e - kEntries); }
+size_t indexOf(const EntryInfo& e) {
+  return static_cast<size_t>(&e - kEntries);
+}
 
 std::string whereOf(const EntryInfo& e, bool setter) {
   std::string w = "CTarvionCtrl::";
-  if (setter) w += "Set";
-  else if (e.kind != Kind::Method) w += "Get";
+  if (setter)
+    w += "Set";
+  else if (e.kind != Kind::Method)
+    w += "Get";
   return w + e.name;
 }
 
@@ -62,22 +66,32 @@ const EntryInfo* findEntry(int dispid) {
 
 const char* typeName(Type t) {
   switch (t) {
-    case Type::Void: return "void";
-    case Type::Bool: return "BOOL";
-    case Type::Short: return "short";
-    case Type::Long: return "long";
-    case Type::Double: return "double";
-    case Type::Date: return "date";
-    case Type::String: return "string";
+    case Type::Void:
+      return "void";
+    case Type::Bool:
+      return "BOOL";
+    case Type::Short:
+      return "short";
+    case Type::Long:
+      return "long";
+    case Type::Double:
+      return "double";
+    case Type::Date:
+      return "date";
+    case Type::String:
+      return "string";
   }
   return "?";
 }
 
 const char* kindName(Kind k) {
   switch (k) {
-    case Kind::Method: return "method";
-    case Kind::Get: return "get";
-    case Kind::GetSet: return "get/set";
+    case Kind::Method:
+      return "method";
+    case Kind::Get:
+      return "get";
+    case Kind::GetSet:
+      return "get/set";
   }
   return "?";
 }
@@ -122,14 +136,15 @@ Value CTarvionCtrl::Invoke(const EntryInfo& entry, std::vector<Value>& args) {
   normalise(entry, args);
   for (int i = 0; i < entry.paramCount; ++i) {
     if (entry.params[i].type != Type::String) continue;
-    if (entry.params[i].dir == Dir::Out) args[i].s.clear();
-    else args[i].s = text::utf8ToCp1252(args[i].s);
+    if (entry.params[i].dir == Dir::Out)
+      args[i].s.clear();
+    else
+      args[i].s = text::utf8ToCp1252(args[i].s);
   }
   Value r = InvokeCp1252(entry, args);
   for (int i = 0; i < entry.paramCount; ++i) {
     if (entry.params[i].type != Type::String || entry.params[i].dir == Dir::In) continue;
-    args[i].s = entry.params[i].form == TextForm::Bytes ? text::latin1ToUtf8(args[i].s)
-                                                        : text::cp1252ToUtf8(args[i].s);
+    args[i].s = entry.params[i].form == TextForm::Bytes ? text::latin1ToUtf8(args[i].s) : text::cp1252ToUtf8(args[i].s);
   }
   if (r.type == Type::String) r.s = text::cp1252ToUtf8(r.s);
   return r;

@@ -12,8 +12,8 @@
 #include <ostream>
 
 #include "control/ctrl_state.h"
-#include "core/text.h"
 #include "core/datetime.h"
+#include "core/text.h"
 
 namespace tarvion::script {
 namespace {

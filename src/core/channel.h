@@ -25,8 +25,8 @@ struct PortSettings {
   uint32_t DCBlength = 28;
   uint32_t BaudRate = 0;
   uint8_t fBinary = 0, fParity = 0, fOutxCtsFlow = 0, fOutxDsrFlow = 0, fDtrControl = 0, fDsrSensitivity = 0,
-          fTXContinueOnXoff = 0, fOutX = 0, fInX = 0, fErrorChar = 0, fNull = 0, fRtsControl = 0,
-          fAbortOnError = 0, fDummy2 = 0;
+          fTXContinueOnXoff = 0, fOutX = 0, fInX = 0, fErrorChar = 0, fNull = 0, fRtsControl = 0, fAbortOnError = 0,
+          fDummy2 = 0;
   uint16_t XonLim = 0, XoffLim = 0;
   uint8_t ByteSize = 8, Parity = 0, StopBits = 0;
   uint8_t XonChar = 0, XoffChar = 0, ErrorChar = 0, EofChar = 0, EvtChar = 0;
@@ -40,10 +40,9 @@ struct PortTimeouts {
 
 // Port properties as the system reports them (logged by OpenComm).
 struct PortProperties {
-  uint32_t wPacketLength = 0, wPacketVersion = 0, dwServiceMask = 0, dwMaxTxQueue = 0, dwMaxRxQueue = 0,
-           dwMaxBaud = 0, dwProvSubType = 0, dwProvCapabilities = 0, dwSettableParams = 0, dwSettableBaud = 0,
-           wSettableData = 0, wSettableStopParity = 0, dwCurrentTxQueue = 0, dwCurrentRxQueue = 0,
-           dwProvSpec1 = 0, dwProvSpec2 = 0;
+  uint32_t wPacketLength = 0, wPacketVersion = 0, dwServiceMask = 0, dwMaxTxQueue = 0, dwMaxRxQueue = 0, dwMaxBaud = 0,
+           dwProvSubType = 0, dwProvCapabilities = 0, dwSettableParams = 0, dwSettableBaud = 0, wSettableData = 0,
+           wSettableStopParity = 0, dwCurrentTxQueue = 0, dwCurrentRxQueue = 0, dwProvSpec1 = 0, dwProvSpec2 = 0;
 };
 
 // Line status: error mask and queue counts, with the lines that hold transmission.
@@ -56,7 +55,16 @@ struct LineStatus {
 enum class WaitResult { Ready, Timeout, Failure };
 
 // Raw line functions (escape codes of the Win32 API).
-enum class LineFunction { SetXoff = 1, SetXon = 2, SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr = 6, SetBreak = 8, ClrBreak = 9 };
+enum class LineFunction {
+  SetXoff = 1,
+  SetXon = 2,
+  SetRts = 3,
+  ClrRts = 4,
+  SetDtr = 5,
+  ClrDtr = 6,
+  SetBreak = 8,
+  ClrBreak = 9
+};
 
 class Channel {
  public:

@@ -31,7 +31,9 @@ void civilFromDays(long long z, int& y, int& m, int& d) {
 
 const long long kEpoch = daysFromCivil(1899, 12, 30);
 
-bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool leap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 int monthDays(int y, int m) {
   static const int k[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && leap(y) ? 29 : k[m - 1];
@@ -46,8 +48,8 @@ DateTime DateTime::invalid() {
 }
 
 DateTime DateTime::fromParts(int year, int month, int day, int hour, int minute, int second) {
-  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > monthDays(year, month) ||
-      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > monthDays(year, month) || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
     return invalid();
   double days = static_cast<double>(daysFromCivil(year, month, day) - kEpoch);
   double frac = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;

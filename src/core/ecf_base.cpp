@@ -35,7 +35,9 @@ CECFBase::~CECFBase() {
 
 // ---------------------------------------------------------------- command cycle
 
-BOOL CECFBase::CheckForSuccess() { return kFalse; }
+BOOL CECFBase::CheckForSuccess() {
+  return kFalse;
+}
 
 BOOL CECFBase::SendCommand(Frame command) {
   if (!command) return kTrue;
@@ -46,7 +48,9 @@ BOOL CECFBase::SendCommand(Frame command) {
   return kTrue;
 }
 
-Frame CECFBase::BuildCommand(const ByteArray& /*command*/, const ByteArray& /*parameters*/) { return nullptr; }
+Frame CECFBase::BuildCommand(const ByteArray& /*command*/, const ByteArray& /*parameters*/) {
+  return nullptr;
+}
 
 BOOL CECFBase::Submit() {
   BOOL result = SendCommand(BuildCommand(arCommand, arParameters));
@@ -118,8 +122,12 @@ BOOL CECFBase::EnviaComandoECF(const ByteArray& command, ByteArray& answer) {
 
 // ---------------------------------------------------------------- log and errors
 
-void CECFBase::Log(const std::string& where, const std::string& detail) { log_.log(where, detail); }
-void CECFBase::LogBuffered(const std::string& where, const std::string& detail) { log_.logBuffered(where, detail); }
+void CECFBase::Log(const std::string& where, const std::string& detail) {
+  log_.log(where, detail);
+}
+void CECFBase::LogBuffered(const std::string& where, const std::string& detail) {
+  log_.logBuffered(where, detail);
+}
 void CECFBase::LogResult(const std::string& where, const std::string& result) {
   log_.logResult(where, result, strLastError);
 }
@@ -245,8 +253,12 @@ BOOL CECFBase::LoadECFInfo(BOOL bReadPrinterInfo) {
   return kTrue;
 }
 
-int CECFBase::GetParity() { return kNoParity; }
-BOOL CECFBase::ECFOnline() { return kTrue; }
+int CECFBase::GetParity() {
+  return kNoParity;
+}
+BOOL CECFBase::ECFOnline() {
+  return kTrue;
+}
 
 // ---------------------------------------------------------------- PAF identification
 
@@ -273,11 +285,21 @@ BOOL CECFBase::ResetPAFECFIdentification() {
 
 // ---------------------------------------------------------------- operations with fixed answers
 
-BOOL CECFBase::LeMFDataBIN(DateTime, DateTime, const std::string&) { return kTrue; }
-BOOL CECFBase::LeMFContZBIN(long, long, const std::string&) { return kTrue; }
-BOOL CECFBase::ReadCFeXML(const std::string&, const std::string&, long, BOOL, std::string&) { return kTrue; }
-BOOL CECFBase::ReadCFeKey(const std::string&, long, std::string&) { return kTrue; }
-BOOL CECFBase::ReadLastCFeKey(std::string&) { return kTrue; }
+BOOL CECFBase::LeMFDataBIN(DateTime, DateTime, const std::string&) {
+  return kTrue;
+}
+BOOL CECFBase::LeMFContZBIN(long, long, const std::string&) {
+  return kTrue;
+}
+BOOL CECFBase::ReadCFeXML(const std::string&, const std::string&, long, BOOL, std::string&) {
+  return kTrue;
+}
+BOOL CECFBase::ReadCFeKey(const std::string&, long, std::string&) {
+  return kTrue;
+}
+BOOL CECFBase::ReadLastCFeKey(std::string&) {
+  return kTrue;
+}
 
 BOOL CECFBase::RegistraDescontoItemApos(long, double) {
   strLastError = cp("Método RegistraDescontoItemApos não disponível para esse ECF.");
@@ -294,24 +316,60 @@ BOOL CECFBase::SetCheckFooter(const std::string& strFooterText) {
   return kTrue;
 }
 
-double CECFBase::GetSaleTotal() { return 0.0; }
-double CECFBase::GetCancelTotal() { return 0.0; }
-double CECFBase::GetDiscountTotal() { return 0.0; }
-double CECFBase::GetIncreaseTotal() { return 0.0; }
-double CECFBase::GetFinalGrandTotal() { return 0.0; }
-long CECFBase::GetPrinterID() { return 0; }
-short CECFBase::GetUserNumber() { return 0; }
-DateTime CECFBase::GetUserDateTime() { return DateTime::invalid(); }
-short CECFBase::GetUserRestartCounter() { return 0; }
-std::string CECFBase::GetFirmwareVersion() { return {}; }
-DateTime CECFBase::GetFirmwareDateTime() { return DateTime::invalid(); }
-std::string CECFBase::LibraryVersion() { return "01.00.00"; }
-long CECFBase::GetOperationCounter() { return 0; }
-long CECFBase::GetFiscalReceiptCounter() { return 0; }
-long CECFBase::GetNonFiscalCounter() { return 0; }
-long CECFBase::GetPaymentReceiptCounter() { return 0; }
-long CECFBase::GetManagementReportCounter() { return 0; }
-double CECFBase::GetNonFiscalTotal() { return 0.0; }
+double CECFBase::GetSaleTotal() {
+  return 0.0;
+}
+double CECFBase::GetCancelTotal() {
+  return 0.0;
+}
+double CECFBase::GetDiscountTotal() {
+  return 0.0;
+}
+double CECFBase::GetIncreaseTotal() {
+  return 0.0;
+}
+double CECFBase::GetFinalGrandTotal() {
+  return 0.0;
+}
+long CECFBase::GetPrinterID() {
+  return 0;
+}
+short CECFBase::GetUserNumber() {
+  return 0;
+}
+DateTime CECFBase::GetUserDateTime() {
+  return DateTime::invalid();
+}
+short CECFBase::GetUserRestartCounter() {
+  return 0;
+}
+std::string CECFBase::GetFirmwareVersion() {
+  return {};
+}
+DateTime CECFBase::GetFirmwareDateTime() {
+  return DateTime::invalid();
+}
+std::string CECFBase::LibraryVersion() {
+  return "01.00.00";
+}
+long CECFBase::GetOperationCounter() {
+  return 0;
+}
+long CECFBase::GetFiscalReceiptCounter() {
+  return 0;
+}
+long CECFBase::GetNonFiscalCounter() {
+  return 0;
+}
+long CECFBase::GetPaymentReceiptCounter() {
+  return 0;
+}
+long CECFBase::GetManagementReportCounter() {
+  return 0;
+}
+double CECFBase::GetNonFiscalTotal() {
+  return 0.0;
+}
 
 DateTime CECFBase::GetLastDocumentDateTime() {
   DateTime dt = DateTime::invalid();
@@ -319,15 +377,33 @@ DateTime CECFBase::GetLastDocumentDateTime() {
   return DateTime::now();
 }
 
-long CECFBase::GetZReportCounter() { return intZReportCounter; }
-long CECFBase::GetRestartCounter() { return intRestartCounter; }
-double CECFBase::GetUserGrandTotal() { return 0.0; }
-BOOL CECFBase::FinishOperation() { return kTrue; }
-BOOL CECFBase::GetPendingZReport() { return kFalse; }
-std::string CECFBase::GetEquipamentMark() { return {}; }
-std::string CECFBase::GetEquipamentModel() { return {}; }
-std::string CECFBase::GetEquipamentType() { return "ECF-IF"; }
-std::string CECFBase::AditionalFiscalMemory() { return " "; }
+long CECFBase::GetZReportCounter() {
+  return intZReportCounter;
+}
+long CECFBase::GetRestartCounter() {
+  return intRestartCounter;
+}
+double CECFBase::GetUserGrandTotal() {
+  return 0.0;
+}
+BOOL CECFBase::FinishOperation() {
+  return kTrue;
+}
+BOOL CECFBase::GetPendingZReport() {
+  return kFalse;
+}
+std::string CECFBase::GetEquipamentMark() {
+  return {};
+}
+std::string CECFBase::GetEquipamentModel() {
+  return {};
+}
+std::string CECFBase::GetEquipamentType() {
+  return "ECF-IF";
+}
+std::string CECFBase::AditionalFiscalMemory() {
+  return " ";
+}
 
 BOOL CECFBase::ReadOperationsByDate(DateTime, DateTime, const std::string&) {
   strLastError = cp("Função não suportada pelo modelo de ECF utilizado.");
@@ -344,11 +420,21 @@ BOOL CECFBase::DiscountISSQN(std::string& strOut) {
   return kTrue;
 }
 
-DateTime CECFBase::GetDataMovUltimaRZ() { return DateTime::invalid(); }
-std::string CECFBase::GetCustomerCode() { return strCustomerCode; }
-std::string CECFBase::GetCustomerName() { return strCustomerName; }
-std::string CECFBase::GetCustomerAddress() { return strCustomerAddress; }
-DateTime CECFBase::GetFiscalDate() { return dtFiscalDate; }
+DateTime CECFBase::GetDataMovUltimaRZ() {
+  return DateTime::invalid();
+}
+std::string CECFBase::GetCustomerCode() {
+  return strCustomerCode;
+}
+std::string CECFBase::GetCustomerName() {
+  return strCustomerName;
+}
+std::string CECFBase::GetCustomerAddress() {
+  return strCustomerAddress;
+}
+DateTime CECFBase::GetFiscalDate() {
+  return dtFiscalDate;
+}
 
 long CECFBase::GetLastItemNumber() {
   Log("CECFBase::GetLastItemNumber", cp("início"));
@@ -356,82 +442,243 @@ long CECFBase::GetLastItemNumber() {
   return nLastItemNumber;
 }
 
-std::string CECFBase::LastPaymentType() { return strLastPaymentType; }
-std::string CECFBase::LastItemCode() { return strLastItemCode; }
-std::string CECFBase::LastItemDescription() { return strLastItemDescription; }
-std::string CECFBase::LastItemUnit() { return strLastItemUnit; }
-std::string CECFBase::LastItemLabel() { return strLastItemLabel; }
-BOOL CECFBase::ErroRegistroDescontoItem() { return bErroRegistroDescontoItem; }
-long CECFBase::StatusComprovante() { return nStatusComprovante; }
-BOOL CECFBase::TransmitirReducaoZ() { return bTransmitirReducaoZ; }
-void CECFBase::SetTransmitirReducaoZ(BOOL value) { bTransmitirReducaoZ = value; }
+std::string CECFBase::LastPaymentType() {
+  return strLastPaymentType;
+}
+std::string CECFBase::LastItemCode() {
+  return strLastItemCode;
+}
+std::string CECFBase::LastItemDescription() {
+  return strLastItemDescription;
+}
+std::string CECFBase::LastItemUnit() {
+  return strLastItemUnit;
+}
+std::string CECFBase::LastItemLabel() {
+  return strLastItemLabel;
+}
+BOOL CECFBase::ErroRegistroDescontoItem() {
+  return bErroRegistroDescontoItem;
+}
+long CECFBase::StatusComprovante() {
+  return nStatusComprovante;
+}
+BOOL CECFBase::TransmitirReducaoZ() {
+  return bTransmitirReducaoZ;
+}
+void CECFBase::SetTransmitirReducaoZ(BOOL value) {
+  bTransmitirReducaoZ = value;
+}
 
 // ---------------------------------------------------------------- operations that only submit
 // Without a driver's framing these send nothing and succeed.
 
-BOOL CECFBase::InitialConfiguration() { return Submit(); }
-BOOL CECFBase::FechaComprovanteVinculado() { return Submit(); }
-BOOL CECFBase::OpenNamedReport(const std::string& /*strReportName*/) { return Submit(); }
-BOOL CECFBase::AbreRelatorioGerencial() { return Submit(); }
-BOOL CECFBase::FechaRelatorioGerencial() { return Submit(); }
-BOOL CECFBase::LoadNonFiscalTitles() { return Submit(); }
-BOOL CECFBase::LoadReports() { return Submit(); }
-BOOL CECFBase::LoadPaymentTypes(BOOL /*bLoadValues*/) { return Submit(); }
-BOOL CECFBase::LoadPaymentTypes() { return Submit(); }
-BOOL CECFBase::CancelaCupomFiscal() { return Submit(); }
-BOOL CECFBase::LeituraX() { return Submit(); }
-BOOL CECFBase::ReducaoZ(DateTime /*dtReducao*/) { return Submit(); }
-BOOL CECFBase::AbreCupomFiscal() { return Submit(); }
-BOOL CECFBase::LoadTaxes() { return Submit(); }
-BOOL CECFBase::EnviaTextoComprovanteVinculado(const std::string& /*strTextoComprovante*/) { return Submit(); }
-BOOL CECFBase::AbreComprovanteVinculado(const std::string& /*strPaymentType*/, double /*nValorPagamento*/, const std::string& /*strNumeroCupom*/) { return Submit(); }
-BOOL CECFBase::ComprovanteNaoFiscalNaoVinculado(long /*intTitle*/, double /*nValor*/, const std::string& /*strPaymentType*/) { return Submit(); }
-BOOL CECFBase::ImprimeRelatorioGerencial(const std::string& /*strTextoRelatorio*/) { return Submit(); }
-BOOL CECFBase::AdicionaTotalizadorNaoFiscal(const std::string& /*strDescricaoTotalizador*/) { return Submit(); }
-BOOL CECFBase::RegistraPagamento(const std::string& /*strPaymentType*/, double /*nValorPagamento*/) { return Submit(); }
-BOOL CECFBase::RegistraItemFiscal(const std::string& /*strCodigoProduto*/, const std::string& /*strDescricaoProduto*/, const std::string& /*strUnidade*/, double /*nAliquota*/, double /*nQuantidade*/, double /*nValorUnitario*/, double /*nValorDesconto*/) { return Submit(); }
-BOOL CECFBase::FechaCupomFiscal(const std::string& /*strPrintMessage*/, double /*nTotalValue*/) { return Submit(); }
-BOOL CECFBase::RetornaNumeroCupom(std::string& /*strNumeroCupom*/) { return Submit(); }
-BOOL CECFBase::CancelaItemFiscal(long /*intItem*/, const std::string& /*strDescricao*/, double /*nAliquota*/, double /*nValor*/, double /*nQuantidade*/, double /*nDesconto*/) { return Submit(); }
-BOOL CECFBase::TotalizaCupomFiscalAcrescimo(double /*nAcrescimo*/, double /*nTotalValue*/) { return Submit(); }
-BOOL CECFBase::TotalizaCupomFiscalDesconto(double /*nDesconto*/, double /*nTotalValue*/) { return Submit(); }
-BOOL CECFBase::AdicionaFormaPagamento(const std::string& /*strPaymentType*/) { return Submit(); }
-BOOL CECFBase::RedefineFormasPagamento(const std::vector<std::string>& /*arNames*/) { return Submit(); }
-BOOL CECFBase::AdicionaAliquotaTributaria(double /*nAliquota*/, long /*intTipoAliquota*/) { return Submit(); }
-BOOL CECFBase::LeituraXSerial(std::string& /*strLeitura*/) { return Submit(); }
-BOOL CECFBase::VerificaHorarioVerao(BOOL& /*bOut*/) { return Submit(); }
-BOOL CECFBase::MudaHorarioVerao(BOOL /*bHabilita*/) { return Submit(); }
-BOOL CECFBase::LeituraMemoriaFiscal(DateTime /*dtInicial*/, DateTime /*dtFinal*/, BOOL /*bResumida*/) { return Submit(); }
-BOOL CECFBase::LeituraMemoriaFiscalSerial(DateTime /*dtInicial*/, DateTime /*dtFinal*/, std::string& /*strLeitura*/, BOOL /*bResumida*/) { return Submit(); }
-BOOL CECFBase::LeituraMFReducao(long /*intInicial*/, long /*intFinal*/, BOOL /*bResumida*/) { return Submit(); }
-BOOL CECFBase::LeituraMFSerialReducao(long /*intInicial*/, long /*intFinal*/, std::string& /*strLeitura*/, BOOL /*bResumida*/) { return Submit(); }
-BOOL CECFBase::CupomFiscalAberto(BOOL& /*bOut*/) { return Submit(); }
-BOOL CECFBase::OpenCashDrawer() { return Submit(); }
-BOOL CECFBase::AuthenticateDocument(const std::string& /*strAdditionalInfo*/) { return Submit(); }
-BOOL CECFBase::IsLowPaper() { return Submit(); }
-BOOL CECFBase::CanCancelReceipt() { return Submit(); }
-BOOL CECFBase::IsCashDrawerClosed() { return Submit(); }
-BOOL CECFBase::PrintSecondReceipt() { return Submit(); }
-BOOL CECFBase::PrintSecondReport() { return Submit(); }
-BOOL CECFBase::PrintCustomerInfo(const std::string& /*strCustomerInfo*/) { return Submit(); }
-BOOL CECFBase::CutPaper() { return Submit(); }
-BOOL CECFBase::NonFiscalReceipt(double /*nValue*/, const std::string& /*strTitle*/, const std::string& /*strPaymentType*/) { return Submit(); }
-BOOL CECFBase::SetCustomerInfo(const std::string& /*strCustomerCode*/, const std::string& /*strCustomerName*/, const std::string& /*strCustomerAddress*/) { return Submit(); }
-BOOL CECFBase::RegisterService(const std::string& /*strProductCode*/, const std::string& /*strDescription*/, const std::string& /*strUnit*/, double /*nTaxPercent*/, double /*nQuantity*/, double /*nUnitValue*/, double /*nDiscountValue*/) { return Submit(); }
-BOOL CECFBase::DisplaySubtotal() { return Submit(); }
-BOOL CECFBase::SetOperator(const std::string& /*strOperator*/) { return Submit(); }
-BOOL CECFBase::DisplayText(const std::string& /*strFirstLine*/, const std::string& /*strSecondLine*/) { return Submit(); }
-BOOL CECFBase::ResetNonFiscalTitles() { return Submit(); }
-BOOL CECFBase::ReadSerialNumber(std::string& /*strOut*/) { return Submit(); }
-BOOL CECFBase::ReadDateTime(DateTime& /*dtOut*/) { return Submit(); }
-BOOL CECFBase::ReadFiscalInformation() { return Submit(); }
-BOOL CECFBase::ReadCheck(BOOL /*bKeepCheck*/, std::string& /*strCheckInfo*/) { return Submit(); }
-BOOL CECFBase::PrintCheck(double /*nValue*/, const std::string& /*strBankNumber*/) { return Submit(); }
-BOOL CECFBase::ReadAndPrintCheck(double /*nValue*/, const std::string& /*strBankNumber*/, std::string& /*strCheckInfo*/) { return Submit(); }
-BOOL CECFBase::ReleaseCheck() { return Submit(); }
-BOOL CECFBase::SetCheckConfiguration(const std::string& /*strSingleCurrency*/, const std::string& /*strMultipleCurrency*/, const std::string& /*strCheckLocal*/, const std::string& /*strCheckCarrier*/, DateTime /*dtCheck*/, DateTime /*dtDeposit*/) { return Submit(); }
-BOOL CECFBase::SetCheckAdditionalInfo(const std::string& /*strAdditionalInfo*/) { return Submit(); }
-BOOL CECFBase::IsDocumentInserted() { return Submit(); }
-BOOL CECFBase::PrintCheckText(const std::string& /*strText*/) { return Submit(); }
+BOOL CECFBase::InitialConfiguration() {
+  return Submit();
+}
+BOOL CECFBase::FechaComprovanteVinculado() {
+  return Submit();
+}
+BOOL CECFBase::OpenNamedReport(const std::string& /*strReportName*/) {
+  return Submit();
+}
+BOOL CECFBase::AbreRelatorioGerencial() {
+  return Submit();
+}
+BOOL CECFBase::FechaRelatorioGerencial() {
+  return Submit();
+}
+BOOL CECFBase::LoadNonFiscalTitles() {
+  return Submit();
+}
+BOOL CECFBase::LoadReports() {
+  return Submit();
+}
+BOOL CECFBase::LoadPaymentTypes(BOOL /*bLoadValues*/) {
+  return Submit();
+}
+BOOL CECFBase::LoadPaymentTypes() {
+  return Submit();
+}
+BOOL CECFBase::CancelaCupomFiscal() {
+  return Submit();
+}
+BOOL CECFBase::LeituraX() {
+  return Submit();
+}
+BOOL CECFBase::ReducaoZ(DateTime /*dtReducao*/) {
+  return Submit();
+}
+BOOL CECFBase::AbreCupomFiscal() {
+  return Submit();
+}
+BOOL CECFBase::LoadTaxes() {
+  return Submit();
+}
+BOOL CECFBase::EnviaTextoComprovanteVinculado(const std::string& /*strTextoComprovante*/) {
+  return Submit();
+}
+BOOL CECFBase::AbreComprovanteVinculado(const std::string& /*strPaymentType*/, double /*nValorPagamento*/,
+                                        const std::string& /*strNumeroCupom*/) {
+  return Submit();
+}
+BOOL CECFBase::ComprovanteNaoFiscalNaoVinculado(long /*intTitle*/, double /*nValor*/,
+                                                const std::string& /*strPaymentType*/) {
+  return Submit();
+}
+BOOL CECFBase::ImprimeRelatorioGerencial(const std::string& /*strTextoRelatorio*/) {
+  return Submit();
+}
+BOOL CECFBase::AdicionaTotalizadorNaoFiscal(const std::string& /*strDescricaoTotalizador*/) {
+  return Submit();
+}
+BOOL CECFBase::RegistraPagamento(const std::string& /*strPaymentType*/, double /*nValorPagamento*/) {
+  return Submit();
+}
+BOOL CECFBase::RegistraItemFiscal(const std::string& /*strCodigoProduto*/, const std::string& /*strDescricaoProduto*/,
+                                  const std::string& /*strUnidade*/, double /*nAliquota*/, double /*nQuantidade*/,
+                                  double /*nValorUnitario*/, double /*nValorDesconto*/) {
+  return Submit();
+}
+BOOL CECFBase::FechaCupomFiscal(const std::string& /*strPrintMessage*/, double /*nTotalValue*/) {
+  return Submit();
+}
+BOOL CECFBase::RetornaNumeroCupom(std::string& /*strNumeroCupom*/) {
+  return Submit();
+}
+BOOL CECFBase::CancelaItemFiscal(long /*intItem*/, const std::string& /*strDescricao*/, double /*nAliquota*/,
+                                 double /*nValor*/, double /*nQuantidade*/, double /*nDesconto*/) {
+  return Submit();
+}
+BOOL CECFBase::TotalizaCupomFiscalAcrescimo(double /*nAcrescimo*/, double /*nTotalValue*/) {
+  return Submit();
+}
+BOOL CECFBase::TotalizaCupomFiscalDesconto(double /*nDesconto*/, double /*nTotalValue*/) {
+  return Submit();
+}
+BOOL CECFBase::AdicionaFormaPagamento(const std::string& /*strPaymentType*/) {
+  return Submit();
+}
+BOOL CECFBase::RedefineFormasPagamento(const std::vector<std::string>& /*arNames*/) {
+  return Submit();
+}
+BOOL CECFBase::AdicionaAliquotaTributaria(double /*nAliquota*/, long /*intTipoAliquota*/) {
+  return Submit();
+}
+BOOL CECFBase::LeituraXSerial(std::string& /*strLeitura*/) {
+  return Submit();
+}
+BOOL CECFBase::VerificaHorarioVerao(BOOL& /*bOut*/) {
+  return Submit();
+}
+BOOL CECFBase::MudaHorarioVerao(BOOL /*bHabilita*/) {
+  return Submit();
+}
+BOOL CECFBase::LeituraMemoriaFiscal(DateTime /*dtInicial*/, DateTime /*dtFinal*/, BOOL /*bResumida*/) {
+  return Submit();
+}
+BOOL CECFBase::LeituraMemoriaFiscalSerial(DateTime /*dtInicial*/, DateTime /*dtFinal*/, std::string& /*strLeitura*/,
+                                          BOOL /*bResumida*/) {
+  return Submit();
+}
+BOOL CECFBase::LeituraMFReducao(long /*intInicial*/, long /*intFinal*/, BOOL /*bResumida*/) {
+  return Submit();
+}
+BOOL CECFBase::LeituraMFSerialReducao(long /*intInicial*/, long /*intFinal*/, std::string& /*strLeitura*/,
+                                      BOOL /*bResumida*/) {
+  return Submit();
+}
+BOOL CECFBase::CupomFiscalAberto(BOOL& /*bOut*/) {
+  return Submit();
+}
+BOOL CECFBase::OpenCashDrawer() {
+  return Submit();
+}
+BOOL CECFBase::AuthenticateDocument(const std::string& /*strAdditionalInfo*/) {
+  return Submit();
+}
+BOOL CECFBase::IsLowPaper() {
+  return Submit();
+}
+BOOL CECFBase::CanCancelReceipt() {
+  return Submit();
+}
+BOOL CECFBase::IsCashDrawerClosed() {
+  return Submit();
+}
+BOOL CECFBase::PrintSecondReceipt() {
+  return Submit();
+}
+BOOL CECFBase::PrintSecondReport() {
+  return Submit();
+}
+BOOL CECFBase::PrintCustomerInfo(const std::string& /*strCustomerInfo*/) {
+  return Submit();
+}
+BOOL CECFBase::CutPaper() {
+  return Submit();
+}
+BOOL CECFBase::NonFiscalReceipt(double /*nValue*/, const std::string& /*strTitle*/,
+                                const std::string& /*strPaymentType*/) {
+  return Submit();
+}
+BOOL CECFBase::SetCustomerInfo(const std::string& /*strCustomerCode*/, const std::string& /*strCustomerName*/,
+                               const std::string& /*strCustomerAddress*/) {
+  return Submit();
+}
+BOOL CECFBase::RegisterService(const std::string& /*strProductCode*/, const std::string& /*strDescription*/,
+                               const std::string& /*strUnit*/, double /*nTaxPercent*/, double /*nQuantity*/,
+                               double /*nUnitValue*/, double /*nDiscountValue*/) {
+  return Submit();
+}
+BOOL CECFBase::DisplaySubtotal() {
+  return Submit();
+}
+BOOL CECFBase::SetOperator(const std::string& /*strOperator*/) {
+  return Submit();
+}
+BOOL CECFBase::DisplayText(const std::string& /*strFirstLine*/, const std::string& /*strSecondLine*/) {
+  return Submit();
+}
+BOOL CECFBase::ResetNonFiscalTitles() {
+  return Submit();
+}
+BOOL CECFBase::ReadSerialNumber(std::string& /*strOut*/) {
+  return Submit();
+}
+BOOL CECFBase::ReadDateTime(DateTime& /*dtOut*/) {
+  return Submit();
+}
+BOOL CECFBase::ReadFiscalInformation() {
+  return Submit();
+}
+BOOL CECFBase::ReadCheck(BOOL /*bKeepCheck*/, std::string& /*strCheckInfo*/) {
+  return Submit();
+}
+BOOL CECFBase::PrintCheck(double /*nValue*/, const std::string& /*strBankNumber*/) {
+  return Submit();
+}
+BOOL CECFBase::ReadAndPrintCheck(double /*nValue*/, const std::string& /*strBankNumber*/,
+                                 std::string& /*strCheckInfo*/) {
+  return Submit();
+}
+BOOL CECFBase::ReleaseCheck() {
+  return Submit();
+}
+BOOL CECFBase::SetCheckConfiguration(const std::string& /*strSingleCurrency*/,
+                                     const std::string& /*strMultipleCurrency*/, const std::string& /*strCheckLocal*/,
+                                     const std::string& /*strCheckCarrier*/, DateTime /*dtCheck*/,
+                                     DateTime /*dtDeposit*/) {
+  return Submit();
+}
+BOOL CECFBase::SetCheckAdditionalInfo(const std::string& /*strAdditionalInfo*/) {
+  return Submit();
+}
+BOOL CECFBase::IsDocumentInserted() {
+  return Submit();
+}
+BOOL CECFBase::PrintCheckText(const std::string& /*strText*/) {
+  return Submit();
+}
 
 }  // namespace tarvion

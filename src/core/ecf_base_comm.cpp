@@ -16,15 +16,16 @@ platform::Clock& CECFBase::PortClock() {
 void CECFBase::SetSystemError() {
   int code = platform::lastError();
   std::string message;
-  if (code == platform::kErrFileNotFound || code == platform::kErrInvalidHandle ||
-      code == platform::kErrAlreadyExists)
+  if (code == platform::kErrFileNotFound || code == platform::kErrInvalidHandle || code == platform::kErrAlreadyExists)
     message = cp("Falha na comunicação com o ECF.");
   else
     message = platform::systemErrorText(code);
   strLastError = format("(%d)%s", code, message.c_str());
 }
 
-static long handleOf(const ChannelPtr& p) { return p ? p->handleValue() : -1; }
+static long handleOf(const ChannelPtr& p) {
+  return p ? p->handleValue() : -1;
+}
 
 // Opens the COM port of nPortNumber; logs under OpenComm's or ContinueComm's lines.
 BOOL CECFBase::OpenPortHandle(bool forContinue, int attempt) {
@@ -76,10 +77,10 @@ BOOL CECFBase::OpenComm(BOOL bReadPrinterInfo) {
     PortProperties p;
     int ret = hPort->properties(p) ? 1 : 0;
     const char* where = "CECFBase::OpenComm";
-    Log(where, format("intTesteRet=%d wPacketLength=%d, wPacketVersion=%d, dwServiceMask=%d, dwMaxTxQueue=%d, "
-                      "dwMaxRxQueue=%d, dwMaxBaud=%d",
-                      ret, p.wPacketLength, p.wPacketVersion, p.dwServiceMask, p.dwMaxTxQueue, p.dwMaxRxQueue,
-                      p.dwMaxBaud));
+    Log(where,
+        format("intTesteRet=%d wPacketLength=%d, wPacketVersion=%d, dwServiceMask=%d, dwMaxTxQueue=%d, "
+               "dwMaxRxQueue=%d, dwMaxBaud=%d",
+               ret, p.wPacketLength, p.wPacketVersion, p.dwServiceMask, p.dwMaxTxQueue, p.dwMaxRxQueue, p.dwMaxBaud));
     Log(where, format("dwProvSubType=%d, dwProvCapabilities=%d, dwSettableParams=%d, dwSettableBaud=%d, "
                       "wSettableData=%d, wSettableStopParity=%d",
                       p.dwProvSubType, p.dwProvCapabilities, p.dwSettableParams, p.dwSettableBaud, p.wSettableData,
@@ -210,11 +211,11 @@ BOOL CECFBase::ContinueComm() {
   hPort->purge(true, true);
   Log(where, format("PurgeComm - Handle = %li", hPort->handleValue()));
   if (!usb) {
-    const char* failed = !GetCommState()          ? "GetCommState"
-                         : !SetCommState()        ? "SetCommState"
+    const char* failed = !GetCommState()           ? "GetCommState"
+                         : !SetCommState()         ? "SetCommState"
                          : !CarregaTimeoutsPorta() ? "GetCommTimeouts"
-                         : !SetCommTimeouts()     ? "SetCommTimeouts"
-                                                  : nullptr;
+                         : !SetCommTimeouts()      ? "SetCommTimeouts"
+                                                   : nullptr;
     if (failed) {
       LogBuffered(where, failed);
       Log(where, "Retorno=FALSE");
@@ -235,8 +236,8 @@ BOOL CECFBase::WaitCommEvent(uint32_t timeoutMs) {
     return kFalse;
   }
   if (r == WaitResult::Failure && bCheckDSR) {
-    strLastError = cp(
-        "Timeout aguardando resposta da impressora. Verifique se a impressora está ligada e pronta comunicação.");
+    strLastError =
+        cp("Timeout aguardando resposta da impressora. Verifique se a impressora está ligada e pronta comunicação.");
     platform::setLastError(0);
     Log("CECFBase::WaitCommEvent{(DSR)Retorno=FALSE,strLastError=" + strLastError + "}");
     return kFalse;
@@ -250,14 +251,14 @@ void CECFBase::LogCommState(const std::string& where) {
   const PortSettings& d = dcb;
   Log(where, format("BaudRate=%d, ByteSize=%d, DCBlength=%d, EofChar=%d, ErrorChar=%d, EvtChar=%d", d.BaudRate,
                     d.ByteSize, d.DCBlength, d.EofChar, d.ErrorChar, d.EvtChar));
-  Log(where, format("fAbortOnError=%d, fBinary=%d, fDsrSensitivity=%d, fDtrControl=%d, fDummy2=%d, fErrorChar=%d, "
-                    "fInX=%d, fNull=%d",
-                    d.fAbortOnError, d.fBinary, d.fDsrSensitivity, d.fDtrControl, d.fDummy2, d.fErrorChar, d.fInX,
-                    d.fNull));
+  Log(where,
+      format("fAbortOnError=%d, fBinary=%d, fDsrSensitivity=%d, fDtrControl=%d, fDummy2=%d, fErrorChar=%d, "
+             "fInX=%d, fNull=%d",
+             d.fAbortOnError, d.fBinary, d.fDsrSensitivity, d.fDtrControl, d.fDummy2, d.fErrorChar, d.fInX, d.fNull));
   Log(where, format("fOutX=%d, fOutxCtsFlow=%d, fOutxDsrFlow=%d, fParity=%d, fRtsControl=%d, fTXContinueOnXoff=%d",
                     d.fOutX, d.fOutxCtsFlow, d.fOutxDsrFlow, d.fParity, d.fRtsControl, d.fTXContinueOnXoff));
-  Log(where, format("ByteSize=%d, Parity=%d, StopBits=%d, XoffChar=%d, XoffLim=%d, XonChar=%d, XonLim=%d",
-                    d.ByteSize, d.Parity, d.StopBits, d.XoffChar, d.XoffLim, d.XonChar, d.XonLim));
+  Log(where, format("ByteSize=%d, Parity=%d, StopBits=%d, XoffChar=%d, XoffLim=%d, XonChar=%d, XonLim=%d", d.ByteSize,
+                    d.Parity, d.StopBits, d.XoffChar, d.XoffLim, d.XonChar, d.XonLim));
   Log(where, format("bCheckCTS=%s, bCheckDSR=%s", boolText(bCheckCTS), boolText(bCheckDSR)));
 }
 

@@ -12,7 +12,9 @@ std::string formatLogLine(const platform::LocalTime& t, std::string_view message
   return line;
 }
 
-OpLog::OpLog() : path_(platform::tempDir() + kLogFileName) { enabled_ = platform::fileExists(path_); }
+OpLog::OpLog() : path_(platform::tempDir() + kLogFileName) {
+  enabled_ = platform::fileExists(path_);
+}
 
 std::string OpLog::shape(std::string_view where, std::string_view detail) {
   std::string s(where);

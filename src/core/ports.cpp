@@ -9,8 +9,8 @@ namespace tarvion {
 InterfaceClass InterfaceClass::parse(const char* braced) {
   InterfaceClass c;
   unsigned v[11] = {};
-  if (std::sscanf(braced, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                  &v[6], &v[7], &v[8], &v[9], &v[10]) != 11)
+  if (std::sscanf(braced, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
+                  &v[7], &v[8], &v[9], &v[10]) != 11)
     return c;
   // Stored in the byte order of the Windows GUID structure.
   for (int i = 0; i < 4; ++i) c.bytes[i] = static_cast<uint8_t>(v[0] >> (8 * i));
@@ -49,8 +49,8 @@ std::shared_ptr<VirtualDevice> virtualAt(int portNumber) {
 }
 
 std::string serialName(int portNumber) {
-  if (virtualAt(portNumber)) return portNumber < 10 ? "COM" + std::to_string(portNumber)
-                                                    : "\\\\.\\COM" + std::to_string(portNumber);
+  if (virtualAt(portNumber))
+    return portNumber < 10 ? "COM" + std::to_string(portNumber) : "\\\\.\\COM" + std::to_string(portNumber);
   return sysports::serialName(portNumber);
 }
 

@@ -10,10 +10,9 @@ namespace {
 
 // Code points of bytes 0x80..0x9F in Windows-1252; 0 marks the five undefined bytes,
 // which map to the C1 control of the same value, as Windows itself does.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                                0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 char32_t toCodePoint(uint8_t b) {
   if (b >= 0x80 && b < 0xA0 && kHigh[b - 0x80] != 0) return kHigh[b - 0x80];
@@ -135,7 +134,9 @@ std::string upper(std::string_view cp) {
 }
 
 namespace {
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 }  // namespace
 
 std::string trimRight(std::string_view s) {
@@ -150,7 +151,9 @@ std::string trimLeft(std::string_view s) {
   return std::string(s.substr(i));
 }
 
-std::string trim(std::string_view s) { return trimLeft(trimRight(s)); }
+std::string trim(std::string_view s) {
+  return trimLeft(trimRight(s));
+}
 
 std::string vformat(const char* fmt, va_list ap) {
   va_list copy;
@@ -207,22 +210,38 @@ std::string foldPrinterText(std::string_view cp) {
   for (auto& ch : s) {
     auto b = static_cast<uint8_t>(ch);
     char r = 0;
-    if (b >= 0xC0 && b <= 0xC4) r = 'A';
-    else if (b == 0xC7) r = 'C';
-    else if (b >= 0xC8 && b <= 0xCB) r = 'E';
-    else if (b >= 0xCC && b <= 0xCF) r = 'I';
-    else if (b == 0xD1) r = 'N';
-    else if (b >= 0xD2 && b <= 0xD6) r = 'O';
-    else if (b >= 0xD9 && b <= 0xDC) r = 'U';
-    else if (b == 0xDD) r = 'Y';
-    else if (b >= 0xE0 && b <= 0xE4) r = 'a';
-    else if (b == 0xE7) r = 'c';
-    else if (b >= 0xE8 && b <= 0xEB) r = 'e';
-    else if (b >= 0xEC && b <= 0xEF) r = 'i';
-    else if (b == 0xF1) r = 'n';
-    else if (b >= 0xF2 && b <= 0xF6) r = 'o';
-    else if (b >= 0xF9 && b <= 0xFC) r = 'u';
-    else if (b == 0xFD) r = 'y';
+    if (b >= 0xC0 && b <= 0xC4)
+      r = 'A';
+    else if (b == 0xC7)
+      r = 'C';
+    else if (b >= 0xC8 && b <= 0xCB)
+      r = 'E';
+    else if (b >= 0xCC && b <= 0xCF)
+      r = 'I';
+    else if (b == 0xD1)
+      r = 'N';
+    else if (b >= 0xD2 && b <= 0xD6)
+      r = 'O';
+    else if (b >= 0xD9 && b <= 0xDC)
+      r = 'U';
+    else if (b == 0xDD)
+      r = 'Y';
+    else if (b >= 0xE0 && b <= 0xE4)
+      r = 'a';
+    else if (b == 0xE7)
+      r = 'c';
+    else if (b >= 0xE8 && b <= 0xEB)
+      r = 'e';
+    else if (b >= 0xEC && b <= 0xEF)
+      r = 'i';
+    else if (b == 0xF1)
+      r = 'n';
+    else if (b >= 0xF2 && b <= 0xF6)
+      r = 'o';
+    else if (b >= 0xF9 && b <= 0xFC)
+      r = 'u';
+    else if (b == 0xFD)
+      r = 'y';
     if (r) ch = r;
   }
   return s;

@@ -20,7 +20,9 @@ std::u16string cp1252ToUtf16(std::string_view cp);
 std::string utf16ToCp1252(std::u16string_view w);
 
 // A UTF-8 literal as Windows-1252 bytes (source files are UTF-8).
-inline std::string cp(std::string_view utf8) { return utf8ToCp1252(utf8); }
+inline std::string cp(std::string_view utf8) {
+  return utf8ToCp1252(utf8);
+}
 
 // Code page 850 (the printers' OEM set) and Windows-1252, both ways; '?' where
 // the other set has no such character.

@@ -17,6 +17,8 @@ using ByteArray = std::vector<uint8_t>;
 // A framed command ready for the wire; null means "nothing to send".
 using Frame = std::unique_ptr<ByteArray>;
 
-inline const char* boolText(bool b) { return b ? "TRUE" : "FALSE"; }
+inline const char* boolText(bool b) {
+  return b ? "TRUE" : "FALSE";
+}
 
 }  // namespace tarvion

@@ -35,9 +35,7 @@ class VirtualPeer {
   virtual void onOpen(VirtualLink&) {}
   virtual void onBytes(const uint8_t* data, size_t n, VirtualLink& link) = 0;
   // Control requests of a USB device driver; false rejects the request.
-  virtual bool onControl(uint32_t /*code*/, const ByteArray& /*in*/, ByteArray& /*out*/, VirtualLink&) {
-    return false;
-  }
+  virtual bool onControl(uint32_t /*code*/, const ByteArray& /*in*/, ByteArray& /*out*/, VirtualLink&) { return false; }
   virtual void onClose() {}
 };
 

@@ -103,8 +103,10 @@ BOOL CBematech::LineCheck(const char* where, bool logStep) {
   if (!hPort || !hPort->lineStatus(ls)) {
     if (!hPort) platform::setLastError(platform::kErrInvalidHandle);
     SetSystemError();
-    if (logStep) Log(where, format("ClearCommError - Erro = %s", strLastError.c_str()));
-    else Log(where, "Retorno=FALSE");
+    if (logStep)
+      Log(where, format("ClearCommError - Erro = %s", strLastError.c_str()));
+    else
+      Log(where, "Retorno=FALSE");
     return kFalse;
   }
   if (ls.ctsHold && ls.dsrHold) {
@@ -383,7 +385,9 @@ BOOL CBematech::GetCommState() {
   return kTrue;
 }
 
-BOOL CBematech::WaitCheckEvent() { return WaitDocument("CBematech::WaitCheckEvent", fmt::documentReady); }
+BOOL CBematech::WaitCheckEvent() {
+  return WaitDocument("CBematech::WaitCheckEvent", fmt::documentReady);
+}
 
 // Polls the document sensor until a document is in place or the wait runs out.
 // It runs on the port's clock, so on the virtual wire the wait is simulated.

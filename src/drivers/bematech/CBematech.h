@@ -26,11 +26,15 @@ namespace bematech::fmt {
 // the zero padding, nan and inf are padded with blanks. width 0 means no padding.
 std::string fixedField(double value, int width, int decimals);
 // "%0<width>.0f": an amount or quantity already scaled (value * 100, * 1000).
-inline std::string roundedField(double scaled, int width) { return fixedField(scaled, width, 0); }
+inline std::string roundedField(double scaled, int width) {
+  return fixedField(scaled, width, 0);
+}
 // "%0<width>i" of the scaled value cut toward zero (as a C cast to an integer does).
 std::string truncatedField(double scaled, int width);
 // "%f" as the logs write doubles: six decimals.
-inline std::string logNumber(double value) { return fixedField(value, 0, 6); }
+inline std::string logNumber(double value) {
+  return fixedField(value, 0, 6);
+}
 // "%-<width>s": pads with blanks, never cuts.
 std::string padRight(const std::string& s, size_t width);
 
@@ -55,11 +59,11 @@ std::string taxMissingMessage(double rate, bool service);
 
 // The fields of command 63 (item registration), in wire order.
 struct ItemFields {
-  std::string tax;          // 2 characters of the label
-  std::string unitPrice;    // price * 1000, 9 digits rounded
-  std::string quantity;     // quantity * 1000, 7 digits rounded
-  std::string discount;     // 10 digits rounded
-  std::string increase;     // 10 digits rounded
+  std::string tax;        // 2 characters of the label
+  std::string unitPrice;  // price * 1000, 9 digits rounded
+  std::string quantity;   // quantity * 1000, 7 digits rounded
+  std::string discount;   // 10 digits rounded
+  std::string increase;   // 10 digits rounded
 };
 ItemFields itemFields(const std::string& label, double quantity, double unitPrice, double discount);
 // The description as the printer gets it (before the printer-text conversion):
@@ -72,8 +76,7 @@ std::string itemCode(const std::string& code);
 
 // The text printed at the end of a receipt or report: the two identification
 // lines (each padded to 50 and cut to the columns), then the message.
-std::string closingText(const std::string& message, const std::string& line1, const std::string& line2,
-                        int columns);
+std::string closingText(const std::string& message, const std::string& line1, const std::string& line2, int columns);
 // A report text cut for the printer: lines of at most `columns` characters
 // without trailing blanks, each ended by "\n", twelve lines per block.
 std::vector<std::string> reportBlocks(const std::string& text, int columns);
@@ -113,22 +116,24 @@ std::string textOfReply(const ByteArray& reply, bool fsPrefix);
 // (command 8, read over the port). The dump starts with the owner header, then one
 // record per user, numbered from 1.
 namespace userrec {
-constexpr size_t kFirst = 64;        // offset of the first user record
-constexpr size_t kSize = 32;         // bytes per user record
-constexpr size_t kNumber = 0;        // user number, 2 BCD bytes (not read: the position says it)
-constexpr size_t kDate = 2;          // "DDMMYY", two-digit text fields
-constexpr size_t kTime = 8;          // "hhmmss", two-digit text fields
-constexpr size_t kRestarts = 14;     // restart counter at registration, 2 BCD bytes
-constexpr size_t kGrandTotal = 16;   // grand total at registration, 9 BCD bytes (cents)
-constexpr size_t offset(int user) { return kFirst + static_cast<size_t>(user > 0 ? user - 1 : 0) * kSize; }
+constexpr size_t kFirst = 64;       // offset of the first user record
+constexpr size_t kSize = 32;        // bytes per user record
+constexpr size_t kNumber = 0;       // user number, 2 BCD bytes (not read: the position says it)
+constexpr size_t kDate = 2;         // "DDMMYY", two-digit text fields
+constexpr size_t kTime = 8;         // "hhmmss", two-digit text fields
+constexpr size_t kRestarts = 14;    // restart counter at registration, 2 BCD bytes
+constexpr size_t kGrandTotal = 16;  // grand total at registration, 9 BCD bytes (cents)
+constexpr size_t offset(int user) {
+  return kFirst + static_cast<size_t>(user > 0 ? user - 1 : 0) * kSize;
+}
 }  // namespace userrec
 
 // Records of the non-fiscal totalisers (35/33): 31 bytes each.
 namespace titlerec {
 constexpr size_t kSize = 31;
-constexpr size_t kNumber = 0;   // totaliser number, 1 BCD byte
-constexpr size_t kTotal = 1;    // day's total, 10 BCD bytes (cents)
-constexpr size_t kTitle = 12;   // 19 text bytes
+constexpr size_t kNumber = 0;  // totaliser number, 1 BCD byte
+constexpr size_t kTotal = 1;   // day's total, 10 BCD bytes (cents)
+constexpr size_t kTitle = 12;  // 19 text bytes
 constexpr size_t kTitleSize = 19;
 constexpr size_t kMax = 50;
 }  // namespace titlerec
@@ -193,7 +198,7 @@ constexpr size_t kNameSize = 16, kCount = 20, kValues = 320, kValueSize = 7;
 namespace title2000 {
 constexpr size_t kSize = 30, kNumber = 0, kTotal = 1, kTotalSize = 10, kTitle = 11, kTitleSize = 19, kMax = 50;
 constexpr int kFirstNumber = 3;
-}
+}  // namespace title2000
 // Management reports (35/51): 17-byte names from byte 0; record i is report i + 1.
 namespace report2000 {
 constexpr size_t kSize = 17, kMax = 50;
@@ -237,9 +242,8 @@ class CBematech : public CECFBase {
   BOOL RegistraItemFiscal(const std::string& strCodigoProduto, const std::string& strDescricaoProduto,
                           const std::string& strUnidade, double nAliquota, double nQuantidade, double nValorUnitario,
                           double nValorDesconto) override;
-  BOOL RegisterService(const std::string& strProductCode, const std::string& strDescription,
-                       const std::string& strUnit, double nTaxPercent, double nQuantity, double nUnitValue,
-                       double nDiscountValue) override;
+  BOOL RegisterService(const std::string& strProductCode, const std::string& strDescription, const std::string& strUnit,
+                       double nTaxPercent, double nQuantity, double nUnitValue, double nDiscountValue) override;
   BOOL CancelaItemFiscal(long intItem, const std::string& strDescricao, double nAliquota, double nValor,
                          double nQuantidade, double nDesconto) override;
   BOOL CancelaCupomFiscal() override;
@@ -384,9 +388,8 @@ class CBematech : public CECFBase {
   BOOL SubmitToIdle();
 
   // Item registration after the tax lookup (command 63).
-  virtual BOOL RegisterItem(const std::string& strCode, const std::string& strDescription,
-                            const std::string& strUnit, const std::string& strLabel, double nQuantity,
-                            double nUnitValue, double nDiscount);
+  virtual BOOL RegisterItem(const std::string& strCode, const std::string& strDescription, const std::string& strUnit,
+                            const std::string& strLabel, double nQuantity, double nUnitValue, double nDiscount);
   bool FsPrefix() const { return nPrefix == bematech::kFS; }
   size_t StatusSize() const { return FsPrefix() ? 4 : 2; }
   bool Logging() const { return log_.enabled(); }

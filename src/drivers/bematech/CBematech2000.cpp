@@ -1,12 +1,12 @@
 // CBematech2000: the sale, the printed text, the tables and the readings of the
 // FS models, and the PAF-ECF identification.
-#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech2000.h"
 
 #include <cmath>
 #include <cstdlib>
 
 #include "core/text.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "platform/keystore.h"
 
 namespace tarvion {

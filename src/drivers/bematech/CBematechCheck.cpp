@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
+#include "drivers/bematech/bematech_ops.h"
 
 namespace tarvion {
 

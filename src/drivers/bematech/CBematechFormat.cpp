@@ -66,7 +66,9 @@ std::string padLeft(std::string body, int width, char fill, bool negative) {
   return body;
 }
 
-bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 }  // namespace
 
@@ -74,7 +76,8 @@ std::string fixedField(double value, int width, int decimals) {
   if (std::isnan(value) || std::isinf(value)) {
     std::string body = std::isnan(value) ? "nan" : "inf";
     std::string out = (std::signbit(value) ? "-" : "") + body;
-    if (width > 0 && out.size() < static_cast<size_t>(width)) out.insert(0, static_cast<size_t>(width) - out.size(), ' ');
+    if (width > 0 && out.size() < static_cast<size_t>(width))
+      out.insert(0, static_cast<size_t>(width) - out.size(), ' ');
     return out;
   }
   return padLeft(roundedDigits(std::fabs(value), decimals), width, '0', std::signbit(value));
@@ -92,7 +95,8 @@ std::string truncatedField(double scaled, int width) {
     v = static_cast<long long>(std::trunc(scaled));
   }
   const bool negative = v < 0;
-  const unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+  const unsigned long long magnitude =
+      negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
   return padLeft(std::to_string(magnitude), width, '0', negative);
 }
 
@@ -174,10 +178,11 @@ std::string itemDescription(const std::string& description) {
   return text::trimRight(d);
 }
 
-std::string itemCode(const std::string& code) { return text::trimRight(code.substr(0, 14)); }
+std::string itemCode(const std::string& code) {
+  return text::trimRight(code.substr(0, 14));
+}
 
-std::string closingText(const std::string& message, const std::string& line1, const std::string& line2,
-                        int columns) {
+std::string closingText(const std::string& message, const std::string& line1, const std::string& line2, int columns) {
   auto fit = [columns](const std::string& line) {
     if (line.empty()) return line;
     std::string padded = padRight(line, 50);
@@ -270,31 +275,63 @@ std::optional<size_t> replyLength(const ByteArray& command, const ByteArray& par
   // The sub-code is the second byte of the command, or the first parameter byte
   // when an operation puts it there.
   int sub = -1;
-  if (command.size() > 1) sub = command[1];
-  else if (!parameters.empty()) sub = parameters[0];
+  if (command.size() > 1)
+    sub = command[1];
+  else if (!parameters.empty())
+    sub = parameters[0];
   size_t data = 0;
   switch (c) {
-    case cmd::LoadTaxRates: data = 33; break;
-    case cmd::ReceiptNumber: data = 3; break;
+    case cmd::LoadTaxRates:
+      data = 33;
+      break;
+    case cmd::ReceiptNumber:
+      data = 3;
+      break;
     case cmd::Read:
       switch (sub) {
-        case sub::SerialNumber: data = 20; break;
-        case sub::Firmware: case sub::ZCounter: case sub::RestartCounter: case sub::UserNumber:
-        case sub::LastItem: case sub::PrinterNumber: case sub::TaxFlags: data = 2; break;
-        case sub::GrandTotal: data = 9; break;
-        case sub::CancelTotal: case sub::DiscountTotal: case sub::IncreaseTotal: data = 7; break;
-        case sub::OperationCounter: case sub::NonFiscalCounter: case sub::Flags: case sub::LastReductionDate:
-        case sub::MovementDate: data = 3; break;
-        case sub::DateTime: data = 6; break;
-        case sub::FiscalStartDate: data = 3 + 16 * 7; break;
-        default: return std::nullopt;
+        case sub::SerialNumber:
+          data = 20;
+          break;
+        case sub::Firmware:
+        case sub::ZCounter:
+        case sub::RestartCounter:
+        case sub::UserNumber:
+        case sub::LastItem:
+        case sub::PrinterNumber:
+        case sub::TaxFlags:
+          data = 2;
+          break;
+        case sub::GrandTotal:
+          data = 9;
+          break;
+        case sub::CancelTotal:
+        case sub::DiscountTotal:
+        case sub::IncreaseTotal:
+          data = 7;
+          break;
+        case sub::OperationCounter:
+        case sub::NonFiscalCounter:
+        case sub::Flags:
+        case sub::LastReductionDate:
+        case sub::MovementDate:
+          data = 3;
+          break;
+        case sub::DateTime:
+          data = 6;
+          break;
+        case sub::FiscalStartDate:
+          data = 3 + 16 * 7;
+          break;
+        default:
+          return std::nullopt;
       }
       break;
     case cmd::ReadBlock:
       if (sub != sub::InitialBlock) return std::nullopt;
       data = 296;
       break;
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
   // A 35 or 62 read without its sub-code has no known layout.
   if ((c == cmd::Read || c == cmd::ReadBlock) && sub < 0) return std::nullopt;
@@ -326,14 +363,38 @@ std::string fsCharset(const std::string& cp1252) {
     }
     switch (b) {
       // The printer's 850 set prints these four wrongly: their plain letters instead.
-      case 0xD1: out += 'N'; break;  // Ñ
-      case 0xDD: out += 'Y'; break;  // Ý
-      case 0xF1: out += 'n'; break;  // ñ
-      case 0xFD: out += 'y'; break;  // ý
+      case 0xD1:
+        out += 'N';
+        break;  // Ñ
+      case 0xDD:
+        out += 'Y';
+        break;  // Ý
+      case 0xF1:
+        out += 'n';
+        break;  // ñ
+      case 0xFD:
+        out += 'y';
+        break;  // ý
       // Å Æ Ð × Ø Þ ß å æ ð ÷ ø þ ÿ: sent as they are.
-      case 0xC5: case 0xC6: case 0xD0: case 0xD7: case 0xD8: case 0xDE: case 0xDF:
-      case 0xE5: case 0xE6: case 0xF0: case 0xF7: case 0xF8: case 0xFE: case 0xFF: out += ch; break;
-      default: out += text::cp1252ToCp850(std::string_view(&ch, 1)); break;
+      case 0xC5:
+      case 0xC6:
+      case 0xD0:
+      case 0xD7:
+      case 0xD8:
+      case 0xDE:
+      case 0xDF:
+      case 0xE5:
+      case 0xE6:
+      case 0xF0:
+      case 0xF7:
+      case 0xF8:
+      case 0xFE:
+      case 0xFF:
+        out += ch;
+        break;
+      default:
+        out += text::cp1252ToCp850(std::string_view(&ch, 1));
+        break;
     }
   }
   return out;
@@ -409,8 +470,10 @@ std::vector<std::string> textBlocks(const std::string& text) {
   size_t at = 0;
   while (text.size() - at > kBlockLimit) {
     size_t n = kBlockLimit;
-    if (text[at + 598] == '\x1B') n = 598;
-    else if (text[at + 599] == '\x1B') n = 599;
+    if (text[at + 598] == '\x1B')
+      n = 598;
+    else if (text[at + 599] == '\x1B')
+      n = 599;
     blocks.push_back(text.substr(at, n));
     at += n;
   }
@@ -446,7 +509,9 @@ bool knownBank(const std::string& number) {
   return false;
 }
 
-std::string bankField(const std::string& number) { return knownBank(number) ? bankDigits(number) : "###"; }
+std::string bankField(const std::string& number) {
+  return knownBank(number) ? bankDigits(number) : "###";
+}
 
 std::string checkDate(const DateTime& dt) {
   DateParts p;
@@ -454,8 +519,12 @@ std::string checkDate(const DateTime& dt) {
   return text::format("%02d%02d%04d", p.day, p.month, p.year);
 }
 
-bool documentReady(uint8_t b) { return (b & 0x04) && (b & 0x20) && (b & 0x40) && !(b & 0x08); }
-bool documentReadyMP7000(uint8_t b) { return (b & 0x01) && (b & 0x40) && (b & 0x08); }
+bool documentReady(uint8_t b) {
+  return (b & 0x04) && (b & 0x20) && (b & 0x40) && !(b & 0x08);
+}
+bool documentReadyMP7000(uint8_t b) {
+  return (b & 0x01) && (b & 0x40) && (b & 0x08);
+}
 
 std::string cmc7Text(const std::string& raw, bool dropLetters) {
   std::string out;

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
+#include "drivers/bematech/bematech_ops.h"
 
 namespace tarvion {
 

@@ -4,10 +4,10 @@
 #include <cmath>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematechMP25.h"
 #include "drivers/bematech/CBematechMP7000.h"
 #include "drivers/bematech/CIBM4610.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "platform/prompt.h"
 
 namespace tarvion {

@@ -5,16 +5,16 @@
 #include <cstdlib>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
+#include "drivers/bematech/bematech_ops.h"
 #include "platform/prompt.h"
 
 namespace tarvion {
 
 using namespace bematech;
+using fmt::logNumber;
 using text::cp;
 using text::format;
-using fmt::logNumber;
 
 namespace {
 
@@ -392,8 +392,10 @@ BOOL CBematech::ReadFiscalInformation() {
 double CBematech::GetFinalGrandTotal() {
   const char* where = "CBematech::GetFinalGrandTotal";
   return guarded(*this, where, 0.0, [&] {
-    if (auto v = ReadBcd(sub::GrandTotal, 9, where)) nFinalGrandTotal = static_cast<double>(*v / 100.0L);
-    else return 0.0;
+    if (auto v = ReadBcd(sub::GrandTotal, 9, where))
+      nFinalGrandTotal = static_cast<double>(*v / 100.0L);
+    else
+      return 0.0;
     Log(where, "Retorno=" + logNumber(nFinalGrandTotal));
     return nFinalGrandTotal;
   });
@@ -419,8 +421,10 @@ double CBematech::GetSaleTotal() {
 double CBematech::GetCancelTotal() {
   const char* where = "CBematech::GetCancelTotal";
   return guarded(*this, where, 0.0, [&] {
-    if (auto v = ReadBcd(sub::CancelTotal, 7, where)) nCancelTotal = static_cast<double>(*v / 100.0L);
-    else return 0.0;
+    if (auto v = ReadBcd(sub::CancelTotal, 7, where))
+      nCancelTotal = static_cast<double>(*v / 100.0L);
+    else
+      return 0.0;
     Log(where, "Retorno=" + logNumber(nCancelTotal));
     return nCancelTotal;
   });
@@ -429,8 +433,10 @@ double CBematech::GetCancelTotal() {
 double CBematech::GetDiscountTotal() {
   const char* where = "CBematech::GetDiscountTotal";
   return guarded(*this, where, 0.0, [&] {
-    if (auto v = ReadBcd(sub::DiscountTotal, 7, where)) nDiscountTotal = static_cast<double>(*v / 100.0L);
-    else return 0.0;
+    if (auto v = ReadBcd(sub::DiscountTotal, 7, where))
+      nDiscountTotal = static_cast<double>(*v / 100.0L);
+    else
+      return 0.0;
     Log(where, "Retorno=" + logNumber(nDiscountTotal));
     return nDiscountTotal;
   });
@@ -439,8 +445,10 @@ double CBematech::GetDiscountTotal() {
 double CBematech::GetIncreaseTotal() {
   const char* where = "CBematech::GetIncreaseTotal";
   return guarded(*this, where, 0.0, [&] {
-    if (auto v = ReadBcd(sub::IncreaseTotal, 7, where)) nIncreaseTotal = static_cast<double>(*v / 100.0L);
-    else return 0.0;
+    if (auto v = ReadBcd(sub::IncreaseTotal, 7, where))
+      nIncreaseTotal = static_cast<double>(*v / 100.0L);
+    else
+      return 0.0;
     Log(where, "Retorno=" + logNumber(nIncreaseTotal));
     return nIncreaseTotal;
   });
@@ -699,14 +707,26 @@ double CBematech::GetUserGrandTotal() {
 
 // ---------------------------------------------------------------- accepted without a printer command
 
-BOOL CBematech::DisplaySubtotal() { return finish(*this, "CBematech::DisplaySubtotal", kTrue); }
-BOOL CBematech::SetOperator(const std::string&) { return finish(*this, "CBematech::SetOperator", kTrue); }
+BOOL CBematech::DisplaySubtotal() {
+  return finish(*this, "CBematech::DisplaySubtotal", kTrue);
+}
+BOOL CBematech::SetOperator(const std::string&) {
+  return finish(*this, "CBematech::SetOperator", kTrue);
+}
 BOOL CBematech::DisplayText(const std::string&, const std::string&) {
   return finish(*this, "CBematech::DisplayText", kTrue);
 }
-BOOL CBematech::IsDocumentInserted() { return finish(*this, "CBematech::IsDocumentInserted", kTrue); }
-BOOL CBematech::PrintSecondReceipt() { return finish(*this, "CBematech::PrintSecondReceipt", kTrue); }
-BOOL CBematech::PrintSecondReport() { return finish(*this, "CBematech::PrintSecondReport", kTrue); }
-BOOL CBematech::CanCancelReceipt() { return finish(*this, "CBematech::CanCancelReceipt", kTrue); }
+BOOL CBematech::IsDocumentInserted() {
+  return finish(*this, "CBematech::IsDocumentInserted", kTrue);
+}
+BOOL CBematech::PrintSecondReceipt() {
+  return finish(*this, "CBematech::PrintSecondReceipt", kTrue);
+}
+BOOL CBematech::PrintSecondReport() {
+  return finish(*this, "CBematech::PrintSecondReport", kTrue);
+}
+BOOL CBematech::CanCancelReceipt() {
+  return finish(*this, "CBematech::CanCancelReceipt", kTrue);
+}
 
 }  // namespace tarvion

@@ -5,17 +5,17 @@
 #include <cstdlib>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_ops.h"
 #include "drivers/bematech/CBematech.h"
+#include "drivers/bematech/bematech_ops.h"
 
 namespace tarvion {
 
 using namespace bematech;
-using text::cp;
-using text::format;
 using fmt::logNumber;
 using fmt::padRight;
 using fmt::roundedField;
+using text::cp;
+using text::format;
 
 namespace {
 
@@ -50,12 +50,11 @@ BOOL CBematech::AbreCupomFiscal() {
   });
 }
 
-BOOL CBematech::SetCustomerInfo(const std::string& strCode, const std::string& strName,
-                                const std::string& strAddress) {
+BOOL CBematech::SetCustomerInfo(const std::string& strCode, const std::string& strName, const std::string& strAddress) {
   const char* where = "CBematech::SetCustomerInfo";
   return guarded(*this, where, kFalse, [&] {
-    Log(where, format("strCustomerCode=%s, strCustomerName=%s, strCustomerAddress=%s", strCode.c_str(),
-                      strName.c_str(), strAddress.c_str()));
+    Log(where, format("strCustomerCode=%s, strCustomerName=%s, strCustomerAddress=%s", strCode.c_str(), strName.c_str(),
+                      strAddress.c_str()));
     strCustomerCode = strCode;
     strCustomerName = strName;
     strCustomerAddress = strAddress;
@@ -88,8 +87,8 @@ BOOL CBematech::TaxLabelFor(double rate, bool service, std::string& label, const
 }
 
 BOOL CBematech::RegisterWithTax(const char* where, bool service, const std::string& code,
-                                const std::string& description, const std::string& unit, double rate,
-                                double quantity, double unitPrice, double discount) {
+                                const std::string& description, const std::string& unit, double rate, double quantity,
+                                double unitPrice, double discount) {
   return guarded(*this, where, kFalse, [&] {
     if (Logging())
       Log(where, format("CodigoProduto=%s, DescricaoProduto=%s, Unidade=%s, Aliquota=%s, Quantidade=%s, "
@@ -120,9 +119,8 @@ BOOL CBematech::RegisterService(const std::string& strProductCode, const std::st
 //   request 02 .. .. 1B 3F "01" "000002990" "0001500" "0000000000" "0000000000" "01"
 //           "00000000000000000000" "PC" "789" 00 "ARROZ" 00 CSL CSH
 //   reply   06 00 00
-BOOL CBematech::RegisterItem(const std::string& strCode, const std::string& strDescription,
-                             const std::string& strUnit, const std::string& strLabel, double nQuantity,
-                             double nUnitValue, double nDiscount) {
+BOOL CBematech::RegisterItem(const std::string& strCode, const std::string& strDescription, const std::string& strUnit,
+                             const std::string& strLabel, double nQuantity, double nUnitValue, double nDiscount) {
   const char* where = "CBematech::RegisterItem";
   return guarded(*this, where, kFalse, [&] {
     const fmt::ItemFields f = fmt::itemFields(strLabel, nQuantity, nUnitValue, nDiscount);
@@ -235,8 +233,8 @@ BOOL CBematech::RegistraPagamento(const std::string& strPaymentType, double nVal
   const char* where = "CBematech::RegistraPagamento";
   return guarded(*this, where, kFalse, [&] {
     if (Logging())
-      Log(where, format("strPaymentType=%s, ValorPagamento=%s", strPaymentType.c_str(),
-                        logNumber(nValorPagamento).c_str()));
+      Log(where,
+          format("strPaymentType=%s, ValorPagamento=%s", strPaymentType.c_str(), logNumber(nValorPagamento).c_str()));
     const int index = PaymentTypeIndex(strPaymentType);
     if (index < 0) return finish(*this, where, kFalse);
     ClearBuffers();
@@ -392,7 +390,7 @@ BOOL CBematech::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, c
     ResetSale();
     const int index = PaymentIndexOrCash(strPaymentType);
     const std::string title = intTitle == 1 || intTitle == 2 ? std::string(strPaymentType.empty() ? "SA" : "SU")
-                                                               : format("%02i", static_cast<int>(intTitle));
+                                                             : format("%02i", static_cast<int>(intTitle));
     const std::string amount = roundedField(nValor * 100, 14);
     ClearBuffers();
     AddCommandByte(cmd::NonFiscal);
@@ -428,10 +426,14 @@ BOOL CBematech::NonFiscalReceipt(double nValue, const std::string& strTitle, con
     if (t < 1) return finish(*this, where, ComprovanteNaoFiscalNaoVinculado(7, nValue, strPaymentType));
     const int index = PaymentIndexOrCash(strPaymentType);
     std::string title;
-    if (t == 1) title = "SA";
-    else if (t == 2) title = "SU";
-    else if (t <= 4) title = format("#%i", t - 2);
-    else title = format("%02i", t - 2);
+    if (t == 1)
+      title = "SA";
+    else if (t == 2)
+      title = "SU";
+    else if (t <= 4)
+      title = format("#%i", t - 2);
+    else
+      title = format("%02i", t - 2);
     ClearBuffers();
     AddCommandByte(cmd::NonFiscal);
     AddParameterString(title);
@@ -464,7 +466,9 @@ BOOL CBematech::LoadTaxes() {
   });
 }
 
-BOOL CBematech::LoadPaymentTypes() { return LoadPaymentTypes(kFalse); }
+BOOL CBematech::LoadPaymentTypes() {
+  return LoadPaymentTypes(kFalse);
+}
 
 BOOL CBematech::LoadPaymentTypes(BOOL bLoadValues) {
   const char* where = "CBematech::LoadPaymentTypes";
@@ -509,8 +513,7 @@ BOOL CBematech::LoadNonFiscalTitles() {
     std::vector<std::string> titles{""};
     for (size_t i = 0; i < kMax && kSize * (i + 1) <= arAnswer.size(); ++i) {
       const auto record = arAnswer.begin() + static_cast<long>(kSize * i);
-      std::string title =
-          text::upper(text::trimRight(std::string(record + kTitle, record + kTitle + kTitleSize)));
+      std::string title = text::upper(text::trimRight(std::string(record + kTitle, record + kTitle + kTitleSize)));
       if (title.empty()) continue;
       titles.push_back(format("%02x", record[kNumber]) + ",&," + title);
       Log(where, format("i=%d, %s=%s", static_cast<int>(i), cp("Título").c_str(), title.c_str()));
@@ -526,7 +529,8 @@ BOOL CBematech::AdicionaAliquotaTributaria(double nAliquota, long intTipoAliquot
   const char* where = "CBematech::AdicionaAliquotaTributaria";
   return guarded(*this, where, kFalse, [&] {
     if (Logging())
-      Log(where, format("Aliquota=%s, TipoAliquota=%d", logNumber(nAliquota).c_str(), static_cast<int>(intTipoAliquota)));
+      Log(where,
+          format("Aliquota=%s, TipoAliquota=%d", logNumber(nAliquota).c_str(), static_cast<int>(intTipoAliquota)));
     ClearBuffers();
     AddCommandByte(cmd::AddTax);
     AddParameterString(roundedField(nAliquota * 100, 4));

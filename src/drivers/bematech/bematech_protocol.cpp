@@ -43,8 +43,17 @@ FrameState parseFrame(const uint8_t* data, size_t n, ParsedFrame& out) {
 
 bool isDataCommand(uint8_t c) {
   switch (c) {
-    case 23: case 26: case 27: case 30: case 35: case 62: case 71: case 88: return true;
-    default: return false;
+    case 23:
+    case 26:
+    case 27:
+    case 30:
+    case 35:
+    case 62:
+    case 71:
+    case 88:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -82,14 +91,10 @@ std::string statusText(Status s) {
                                     "Erro no relógio.\n",
                                     nullptr,
                                     "Fim de papel ou tampa aberta.\n"};
-  static const char* const k2[8] = {"Comando não executado.\n",
-                                    "CGC/IE do proprietário não programados.\n",
-                                    "Cancelamento não permitido.\n",
-                                    "Capacidade de alíquotas programáveis lotada.\n",
-                                    "Alíquota não programada.\n",
-                                    "Erro na memória RAM CMOS não volátil.\n",
-                                    "Memória fiscal lotada.\n",
-                                    "Tipo de parâmetro do comando inválido.\n"};
+  static const char* const k2[8] = {"Comando não executado.\n",      "CGC/IE do proprietário não programados.\n",
+                                    "Cancelamento não permitido.\n", "Capacidade de alíquotas programáveis lotada.\n",
+                                    "Alíquota não programada.\n",    "Erro na memória RAM CMOS não volátil.\n",
+                                    "Memória fiscal lotada.\n",      "Tipo de parâmetro do comando inválido.\n"};
   std::string out;
   for (int b = 0; b < 8; ++b)
     if ((s.st1 >> b) & 1 && k1[b]) out += text::cp(k1[b]);
@@ -365,7 +370,9 @@ uint64_t bcdValue(const uint8_t* data, size_t n) {
   return v;
 }
 
-std::string bcdDigits(const uint8_t* data, size_t n) { return text::hexDump(data, n); }
+std::string bcdDigits(const uint8_t* data, size_t n) {
+  return text::hexDump(data, n);
+}
 
 ByteArray toBcd(uint64_t value, size_t bytes) {
   ByteArray out(bytes, 0);

@@ -39,21 +39,21 @@ constexpr uint8_t kSTX = 0x02, kACK = 0x06, kNAK = 0x15, kESC = 0x1B, kFS = 0x1C
 // Command codes (first byte after the prefix).
 namespace cmd {
 constexpr uint8_t OpenReceipt = 0, ReducaoZ = 5, LeituraX = 6, AddTax = 7, FiscalMemory = 8, CancelReceipt = 14,
-                  Authenticate = 16, DaylightSaving = 18, Status = 19, Report = 20, CloseReport = 21,
-                  CashDrawer = 22, DrawerStatus = 23, NonFiscal = 25, LoadTaxRates = 26, TaxTotals = 27,
-                  ReceiptNumber = 30, CancelItem = 31, Totalize = 32, CloseReceipt = 34, Read = 35,
-                  AddNonFiscalTitle = 40, ReadBlock = 62, RegisterItem = 63, OpenLinked = 66, LinkedText = 67,
-                  LeituraXSerial = 69, AddPayment = 71, Payment = 72, RedefinePayments = 73;
+                  Authenticate = 16, DaylightSaving = 18, Status = 19, Report = 20, CloseReport = 21, CashDrawer = 22,
+                  DrawerStatus = 23, NonFiscal = 25, LoadTaxRates = 26, TaxTotals = 27, ReceiptNumber = 30,
+                  CancelItem = 31, Totalize = 32, CloseReceipt = 34, Read = 35, AddNonFiscalTitle = 40, ReadBlock = 62,
+                  RegisterItem = 63, OpenLinked = 66, LinkedText = 67, LeituraXSerial = 69, AddPayment = 71,
+                  Payment = 72, RedefinePayments = 73;
 }
 // Sub-codes of command 35 (second byte of the command).
 namespace sub {
 constexpr uint8_t SerialNumber = 0, Firmware = 1, GrandTotal = 3, CancelTotal = 4, DiscountTotal = 5,
                   OperationCounter = 6, NonFiscalCounter = 7, ZCounter = 9, RestartCounter = 10, UserNumber = 11,
                   LastItem = 12, PrinterNumber = 14, Flags = 17, DateTime = 23, LastReductionDate = 26,
-                  FiscalStartDate = 27, TaxFlags = 29, IncreaseTotal = 30, PaymentTypes = 32,
-                  NonFiscalTitles = 33, MovementDate = 67;
+                  FiscalStartDate = 27, TaxFlags = 29, IncreaseTotal = 30, PaymentTypes = 32, NonFiscalTitles = 33,
+                  MovementDate = 67;
 constexpr uint8_t InitialBlock = 55;  // sub-code of command 62
-}
+}  // namespace sub
 
 // ST1 and ST2 bits.
 namespace st1 {
@@ -74,8 +74,8 @@ ByteArray buildFrame(uint8_t prefix, const ByteArray& command, const ByteArray& 
 enum class FrameState { Incomplete, Ok, BadChecksum, NotAFrame };
 struct ParsedFrame {
   uint8_t prefix = 0;
-  ByteArray body;  // command, sub-code and parameters
-  size_t size = 0; // bytes the frame took on the wire
+  ByteArray body;   // command, sub-code and parameters
+  size_t size = 0;  // bytes the frame took on the wire
 };
 FrameState parseFrame(const uint8_t* data, size_t n, ParsedFrame& out);
 
@@ -92,7 +92,9 @@ Status statusOf(const ByteArray& reply, uint8_t command, bool fsPrefix);
 // One "\n"-ended line per error bit, ST1 bit 0 first (Windows-1252). Bit 6 of ST1
 // is not an error.
 std::string statusText(Status s);
-inline bool statusOk(Status s) { return (s.st1 & ~st1::NearPaperEnd) == 0 && s.st2 == 0; }
+inline bool statusOk(Status s) {
+  return (s.st1 & ~st1::NearPaperEnd) == 0 && s.st2 == 0;
+}
 // ST3 of an FS reply: the last two bytes, little-endian; 0 when shorter than 2.
 uint16_t st3Of(const ByteArray& reply);
 

@@ -18,8 +18,8 @@ class CUnsupportedProtocol : public CECFBase {
 
  protected:
   BOOL Refuse(const char* where) {
-    strLastError = text::format(text::cp("O protocolo do modelo %s não é suportado por esta biblioteca.").c_str(),
-                                Tag::kPrinter);
+    strLastError =
+        text::format(text::cp("O protocolo do modelo %s não é suportado por esta biblioteca.").c_str(), Tag::kPrinter);
     Log(where, strLastError);
     return kFalse;
   }

@@ -65,13 +65,19 @@ void appendToLog(const std::string& path, std::string_view bytes) {
   ::close(fd);
 }
 
-std::string toSystemText(std::string_view cp1252) { return text::cp1252ToUtf8(cp1252); }
+std::string toSystemText(std::string_view cp1252) {
+  return text::cp1252ToUtf8(cp1252);
+}
 
 namespace {
 thread_local int tLastError = 0;
 }
-int lastError() { return tLastError; }
-void setLastError(int code) { tLastError = code; }
+int lastError() {
+  return tLastError;
+}
+void setLastError(int code) {
+  tLastError = code;
+}
 
 std::string systemErrorText(int code) {
   char buf[256];
@@ -88,8 +94,7 @@ namespace {
 class SteadyClock final : public Clock {
  public:
   int64_t nowUs() override {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
   void sleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

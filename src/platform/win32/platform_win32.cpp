@@ -50,10 +50,16 @@ void appendToLog(const std::string& path, std::string_view bytes) {
   CloseHandle(h);
 }
 
-std::string toSystemText(std::string_view cp1252) { return std::string(cp1252); }
+std::string toSystemText(std::string_view cp1252) {
+  return std::string(cp1252);
+}
 
-int lastError() { return static_cast<int>(GetLastError()); }
-void setLastError(int code) { SetLastError(static_cast<DWORD>(code)); }
+int lastError() {
+  return static_cast<int>(GetLastError());
+}
+void setLastError(int code) {
+  SetLastError(static_cast<DWORD>(code));
+}
 
 std::string systemErrorText(int code) {
   char* msg = nullptr;
@@ -70,8 +76,7 @@ namespace {
 class SteadyClock final : public Clock {
  public:
   int64_t nowUs() override {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
   void sleepMs(uint32_t ms) override { Sleep(ms); }
