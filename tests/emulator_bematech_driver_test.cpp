@@ -7,6 +7,7 @@
 #include "drivers/bematech/CBematech2100.h"
 #include "emulator/bematech_printer.h"
 #include "emulator/paper.h"
+#include "tarvion/tarvion.hpp"
 
 using namespace tarvion;
 using namespace tarvion::emulator;
@@ -159,4 +160,24 @@ TEST(EmulatedBematech, FaultsGiveTheirMessagesWithinTheTimeLimits) {
   EXPECT_EQ(r.d.CancelaCupomFiscal(), 0);
   EXPECT_EQ(r.d.strLastError.rfind("(", 0), 0u) << r.d.strLastError;  // the system's error of a dead line
   EXPECT_LT(elapsedMs(t0), 121000);
+}
+
+// What a host sees right after opening the port with information reading: the
+// printer's tax table through the control's tax properties.
+TEST(EmulatedBematech, TaxTableIsReadableRightAfterOpening) {
+  auto printer = makeBematechPrinter(1, "", "");
+  ASSERT_NE(printer, nullptr);
+  ports::attachVirtual(742, makeVirtualDevice(printer));
+  CTarvionCtrl c;
+  ASSERT_EQ(c.InitializeECF(1, 742, 9600, 0, 8, 1, 0, 1, 1), 1) << c.UltimoErro();
+  EXPECT_EQ(c.TaxesCount(), 4);
+  EXPECT_DOUBLE_EQ(c.TaxPercents(0), 18.0);
+  EXPECT_DOUBLE_EQ(c.TaxPercents(2), 7.0);
+  EXPECT_EQ(c.TaxTitles(3), "S05.00");
+  EXPECT_DOUBLE_EQ(c.TaxPercents(4), 0.0);
+  std::string list;
+  c.RetornaAliquotas(list);
+  EXPECT_EQ(list, "T18.00, T12.00, T07.00, S05.00");
+  c.CloseComm();
+  ports::detachVirtual(742);
 }

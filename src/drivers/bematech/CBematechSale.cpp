@@ -462,6 +462,15 @@ BOOL CBematech::LoadTaxes() {
     arTaxes = fmt::taxList(arAnswer, flags);
     for (size_t i = 1; i < arTaxes.size(); ++i)
       Log(where, format("i=%d, Imposto=%s", static_cast<int>(i), arTaxes[i].c_str()));
+    // Hosts read TaxesCount and TaxPercents right after opening the port, so the
+    // rates go into the tax table too; ReadFiscalInformation adds the day's totals.
+    ResetTaxes();
+    const size_t count = std::min(arTaxes.size() - 1, arTaxTable.size());
+    for (size_t k = 1; k <= count; ++k) {
+      arTaxTable[k - 1].percent = static_cast<double>(fmt::bcdDecimal(arAnswer.data() + 1 + 2 * (k - 1), 2) / 100.0L);
+      arTaxTable[k - 1].title = arTaxes[k];
+    }
+    TaxesCount = static_cast<int16_t>(count);
     return finish(*this, where, kTrue);
   });
 }
