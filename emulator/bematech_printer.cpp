@@ -319,143 +319,77 @@ ByteArray BematechPrinter::status(uint8_t st1, uint8_t st2, uint16_t st3) const 
   return s;
 }
 
+namespace {
+// How the printer reports each refusal of the fiscal half: ST1, ST2 and the
+// extended code of the full table.
+struct Refusal {
+  FiscalError error;
+  uint8_t st1, st2;
+  uint16_t st3;
+};
+const Refusal kRefusals[] = {
+    {FiscalError::ReceiptAlreadyOpen, bm::st1::ReceiptOpen, 0, code::ReceiptOpen},
+    {FiscalError::NoReceiptOpen, 0, bm::st2::NotExecuted, code::ReceiptClosed},
+    {FiscalError::TaxNotProgrammed, 0, bm::st2::TaxNotProgrammed, code::TaxNotProgrammed},
+    {FiscalError::TaxTableFull, 0, bm::st2::TaxTableFull, code::TaxesFull},
+    {FiscalError::PaymentNotProgrammed, 0, bm::st2::NotExecuted, code::PaymentNotProgrammed},
+    {FiscalError::PaymentTableFull, 0, bm::st2::NotExecuted, code::PaymentsFull},
+    {FiscalError::PaymentAlreadyProgrammed, 0, bm::st2::NotExecuted, code::PaymentDuplicate},
+    {FiscalError::TitleNotProgrammed, 0, bm::st2::NotExecuted, code::TitleNotProgrammed},
+    {FiscalError::TitleTableFull, 0, bm::st2::NotExecuted, code::TitleNumber},
+    {FiscalError::TitleAlreadyProgrammed, 0, bm::st2::NotExecuted, code::TitleProgrammed},
+    {FiscalError::ReportNotProgrammed, 0, bm::st2::NotExecuted, code::ReportNotProgrammed},
+    {FiscalError::NoItems, 0, bm::st2::NotExecuted, code::NoItems},
+    {FiscalError::AlreadyTotalized, 0, bm::st2::NotExecuted, code::Subtotalled},
+    {FiscalError::NotTotalized, 0, bm::st2::NotExecuted, code::NotTotalized},
+    {FiscalError::ItemNotFound, 0, bm::st2::NotExecuted, code::ItemMissing},
+    {FiscalError::ItemAlreadyCancelled, 0, bm::st2::NotExecuted, code::ItemMissing},
+    {FiscalError::DiscountTooLarge, 0, bm::st2::NotExecuted, code::DiscountTooLarge},
+    {FiscalError::ZeroValue, 0, bm::st2::NotExecuted, code::ZeroSale},
+    {FiscalError::PaymentsNotFinished, 0, bm::st2::NotExecuted, code::PaymentMissing},
+    {FiscalError::PaymentsFinished, 0, bm::st2::NotExecuted, code::PaymentsClosed},
+    {FiscalError::CancelNotAllowed, 0, bm::st2::CancelNotAllowed, code::CancelNotAfter},
+    {FiscalError::AlreadyCancelled, 0, bm::st2::CancelNotAllowed, code::CancelDone},
+    {FiscalError::LinkedNotAllowed, 0, bm::st2::NotExecuted, code::LinkedNotAllowed},
+    {FiscalError::NoLinkedOpen, 0, bm::st2::NotExecuted, code::NoNonFiscal},
+    {FiscalError::NoReportOpen, 0, bm::st2::NotExecuted, code::NoReport},
+    {FiscalError::NoNonFiscalOpen, 0, bm::st2::NotExecuted, code::NonFiscalClosed},
+    {FiscalError::ZPending, 0, bm::st2::NotExecuted, code::ZPending},
+    {FiscalError::ZAlreadyDone, 0, bm::st2::NotExecuted, code::ZLock},
+    {FiscalError::DaylightSavingNotAllowed, 0, bm::st2::NotExecuted, code::DstAfterZ},
+    {FiscalError::AuthenticationNotAllowed, 0, bm::st2::NotExecuted, code::AuthNotAllowed},
+    {FiscalError::PaperOut, bm::st1::PaperOut, 0, code::PaperOut},
+    {FiscalError::InvalidDate, 0, bm::st2::BadParamType, code::DateTime},
+    {FiscalError::DateBeforeLastDocument, 0, bm::st2::NotExecuted, code::DateBefore},
+    {FiscalError::InvalidRange, 0, bm::st2::BadParamType, code::StartDate},
+    {FiscalError::FiscalMemoryFull, 0, bm::st2::FiscalMemoryFull, code::MemoryFull},
+    {FiscalError::InvalidParameter, 0, bm::st2::BadParamType, code::BadParamType},
+    {FiscalError::TooManyItems, 0, bm::st2::NotExecuted, code::MaxItems},
+    {FiscalError::DayHasMovement, 0, bm::st2::NotExecuted, code::DayMovement},
+    {FiscalError::ItemAdjustmentDone, 0, bm::st2::NotExecuted, code::DiscountDone},
+    {FiscalError::NoItemAdjustment, 0, bm::st2::NotExecuted, code::CancelDiscount},
+    {FiscalError::SecondCopyNotAllowed, 0, bm::st2::NotExecuted, code::SecondCopy},
+};
+}  // namespace
+
 BematechPrinter::Outcome BematechPrinter::refuse(FiscalError e) const {
   Outcome o;
-  auto set = [&](uint8_t a, uint8_t b, uint16_t c) {
-    o.st1 = a;
-    o.st2 = b;
-    o.st3 = c;
-  };
-  using bm::st1::ReceiptOpen;
-  using bm::st2::NotExecuted;
-  switch (e) {
-    case FiscalError::Ok:
-      break;
-    case FiscalError::ReceiptAlreadyOpen:
-      set(ReceiptOpen, 0, code::ReceiptOpen);
-      break;
-    case FiscalError::NoReceiptOpen:
-      set(0, NotExecuted, code::ReceiptClosed);
-      break;
-    case FiscalError::DocumentOpen:
-      set(0, NotExecuted, core_->document().kind == DocKind::Linked ? code::LinkedOpen : code::NonFiscalOpen);
-      break;
-    case FiscalError::TaxNotProgrammed:
-      set(0, bm::st2::TaxNotProgrammed, code::TaxNotProgrammed);
-      break;
-    case FiscalError::TaxTableFull:
-      set(0, bm::st2::TaxTableFull, code::TaxesFull);
-      break;
-    case FiscalError::PaymentNotProgrammed:
-      set(0, NotExecuted, code::PaymentNotProgrammed);
-      break;
-    case FiscalError::PaymentTableFull:
-      set(0, NotExecuted, code::PaymentsFull);
-      break;
-    case FiscalError::PaymentAlreadyProgrammed:
-      set(0, NotExecuted, code::PaymentDuplicate);
-      break;
-    case FiscalError::TitleNotProgrammed:
-      set(0, NotExecuted, code::TitleNotProgrammed);
-      break;
-    case FiscalError::TitleTableFull:
-      set(0, NotExecuted, code::TitleNumber);
-      break;
-    case FiscalError::TitleAlreadyProgrammed:
-      set(0, NotExecuted, code::TitleProgrammed);
-      break;
-    case FiscalError::ReportNotProgrammed:
-      set(0, NotExecuted, code::ReportNotProgrammed);
-      break;
-    case FiscalError::NoItems:
-      set(0, NotExecuted, code::NoItems);
-      break;
-    case FiscalError::AlreadyTotalized:
-      set(0, NotExecuted, code::Subtotalled);
-      break;
-    case FiscalError::NotTotalized:
-      set(0, NotExecuted, code::NotTotalized);
-      break;
-    case FiscalError::ItemNotFound:
-    case FiscalError::ItemAlreadyCancelled:
-      set(0, NotExecuted, code::ItemMissing);
-      break;
-    case FiscalError::DiscountTooLarge:
-      set(0, NotExecuted, code::DiscountTooLarge);
-      break;
-    case FiscalError::ZeroValue:
-      set(0, NotExecuted, code::ZeroSale);
-      break;
-    case FiscalError::PaymentsNotFinished:
-      set(0, NotExecuted, code::PaymentMissing);
-      break;
-    case FiscalError::PaymentsFinished:
-      set(0, NotExecuted, code::PaymentsClosed);
-      break;
-    case FiscalError::CancelNotAllowed:
-      set(0, bm::st2::CancelNotAllowed, code::CancelNotAfter);
-      break;
-    case FiscalError::AlreadyCancelled:
-      set(0, bm::st2::CancelNotAllowed, code::CancelDone);
-      break;
-    case FiscalError::LinkedNotAllowed:
-      set(0, NotExecuted, code::LinkedNotAllowed);
-      break;
-    case FiscalError::NoLinkedOpen:
-      set(0, NotExecuted, code::NoNonFiscal);
-      break;
-    case FiscalError::NoReportOpen:
-      set(0, NotExecuted, code::NoReport);
-      break;
-    case FiscalError::NoNonFiscalOpen:
-      set(0, NotExecuted, code::NonFiscalClosed);
-      break;
-    case FiscalError::ZPending:
-      set(0, NotExecuted, code::ZPending);
-      break;
-    case FiscalError::ZAlreadyDone:
-      set(0, NotExecuted, code::ZLock);
-      break;
-    case FiscalError::DaylightSavingNotAllowed:
-      set(0, NotExecuted, code::DstAfterZ);
-      break;
-    case FiscalError::AuthenticationNotAllowed:
-      set(0, NotExecuted, code::AuthNotAllowed);
-      break;
-    case FiscalError::PaperOut:
-      set(bm::st1::PaperOut, 0, code::PaperOut);
-      break;
-    case FiscalError::InvalidDate:
-      set(0, bm::st2::BadParamType, code::DateTime);
-      break;
-    case FiscalError::DateBeforeLastDocument:
-      set(0, NotExecuted, code::DateBefore);
-      break;
-    case FiscalError::InvalidRange:
-      set(0, bm::st2::BadParamType, code::StartDate);
-      break;
-    case FiscalError::FiscalMemoryFull:
-      set(0, bm::st2::FiscalMemoryFull, code::MemoryFull);
-      break;
-    case FiscalError::InvalidParameter:
-      set(0, bm::st2::BadParamType, code::BadParamType);
-      break;
-    case FiscalError::TooManyItems:
-      set(0, NotExecuted, code::MaxItems);
-      break;
-    case FiscalError::DayHasMovement:
-      set(0, NotExecuted, code::DayMovement);
-      break;
-    case FiscalError::ItemAdjustmentDone:
-      set(0, NotExecuted, code::DiscountDone);
-      break;
-    case FiscalError::NoItemAdjustment:
-      set(0, NotExecuted, code::CancelDiscount);
-      break;
-    case FiscalError::SecondCopyNotAllowed:
-      set(0, NotExecuted, code::SecondCopy);
-      break;
+  if (e == FiscalError::Ok) return o;
+  if (e == FiscalError::DocumentOpen) {
+    // Which document is open decides the code.
+    o.st2 = bm::st2::NotExecuted;
+    o.st3 = core_->document().kind == DocKind::Linked ? code::LinkedOpen : code::NonFiscalOpen;
+    return o;
   }
+  for (const Refusal& r : kRefusals)
+    if (r.error == e) {
+      o.st1 = r.st1;
+      o.st2 = r.st2;
+      o.st3 = r.st3;
+      return o;
+    }
+  o.st2 = bm::st2::NotExecuted;
+  o.st3 = code::NotDone;
   return o;
 }
 
