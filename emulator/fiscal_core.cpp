@@ -327,44 +327,47 @@ FiscalError FiscalCore::addTax(char kind, int rate, int* position) {
   return FiscalError::Ok;
 }
 
-int FiscalCore::paymentIndex(const std::string& name) const {
+namespace {
+// Position of a name in a table of named entries, ignoring case and blanks; -1 if absent.
+template <class List>
+int indexByName(const List& list, const std::string& name) {
   const std::string key = upperTrim(name);
-  for (size_t i = 0; i < payments_.size(); ++i)
-    if (upperTrim(payments_[i].name) == key) return static_cast<int>(i);
+  for (size_t i = 0; i < list.size(); ++i)
+    if (upperTrim(list[i].name) == key) return static_cast<int>(i);
   return -1;
 }
+}  // namespace
 
+int FiscalCore::paymentIndex(const std::string& name) const {
+  return indexByName(payments_, name);
+}
 int FiscalCore::titleIndex(const std::string& name) const {
-  const std::string key = upperTrim(name);
-  for (size_t i = 0; i < titles_.size(); ++i)
-    if (upperTrim(titles_[i].name) == key) return static_cast<int>(i);
-  return -1;
+  return indexByName(titles_, name);
+}
+
+// Programs a new payment type or non-fiscal title: only outside any document.
+template <class List>
+FiscalError FiscalCore::addNamed(List& list, const std::string& name, int max, FiscalError duplicate, FiscalError full,
+                                 int* index) {
+  const std::string n = text::trim(name);
+  if (n.empty()) return FiscalError::InvalidParameter;
+  if (indexByName(list, n) >= 0) return duplicate;
+  if (static_cast<int>(list.size()) >= max) return full;
+  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
+  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
+  list.push_back({n});
+  if (index) *index = static_cast<int>(list.size()) - 1;
+  commit();
+  return FiscalError::Ok;
 }
 
 FiscalError FiscalCore::addPayment(const std::string& name, int* index) {
-  const std::string n = text::trim(name);
-  if (n.empty()) return FiscalError::InvalidParameter;
-  if (paymentIndex(n) >= 0) return FiscalError::PaymentAlreadyProgrammed;
-  if (static_cast<int>(payments_.size()) >= kMaxPayments) return FiscalError::PaymentTableFull;
-  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
-  payments_.push_back({n});
-  if (index) *index = static_cast<int>(payments_.size()) - 1;
-  commit();
-  return FiscalError::Ok;
+  return addNamed(payments_, name, kMaxPayments, FiscalError::PaymentAlreadyProgrammed, FiscalError::PaymentTableFull,
+                  index);
 }
 
 FiscalError FiscalCore::addTitle(const std::string& name, int* index) {
-  const std::string n = text::trim(name);
-  if (n.empty()) return FiscalError::InvalidParameter;
-  if (titleIndex(n) >= 0) return FiscalError::TitleAlreadyProgrammed;
-  if (static_cast<int>(titles_.size()) >= kMaxTitles) return FiscalError::TitleTableFull;
-  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
-  titles_.push_back({n});
-  if (index) *index = static_cast<int>(titles_.size()) - 1;
-  commit();
-  return FiscalError::Ok;
+  return addNamed(titles_, name, kMaxTitles, FiscalError::TitleAlreadyProgrammed, FiscalError::TitleTableFull, index);
 }
 
 FiscalError FiscalCore::addReport(const std::string& name, int* index) {

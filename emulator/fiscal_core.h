@@ -363,6 +363,9 @@ class FiscalCore {
   std::vector<std::string> memoryLines(const std::vector<ZRecord>& records, bool full) const;
 
  private:
+  template <class List>
+  FiscalError addNamed(List& list, const std::string& name, int max, FiscalError duplicate, FiscalError full,
+                       int* index);
   FiscalError canStartDocument(bool movement) const;
   FiscalError printable() const;
   void beginDocument(DocKind kind);
