@@ -368,3 +368,56 @@ TEST(ToolShell, AnswersEachLineBeforeTheNextIsSent) {
     expectAnswersLineByLine(true);
   }
 }
+
+TEST(ToolVirtual, DemoSellsAndReportsOnTheBuiltInPrinter) {
+  ToolRun r = run(kTool + " demo --json");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::vector<tjson::Value> calls = jsonLines(r.out);
+  ASSERT_GE(calls.size(), 10u);
+  for (const tjson::Value& c : calls) EXPECT_NE(c["result"].n, 0) << c["entry"].s;
+  EXPECT_EQ(calls.back()["entry"].s, "LeituraX");
+  ToolRun human = run(kTool + " demo");
+  EXPECT_NE(human.out.find("CAFE TORRADO 500G"), std::string::npos);
+  EXPECT_NE(human.out.find("TROCO"), std::string::npos);
+  EXPECT_NE(human.out.find("LEITURA X"), std::string::npos);
+}
+
+TEST(ToolVirtual, ShellPrinterKeepsItsStateAndPaperAcrossRuns) {
+  const std::string dir = ::testing::TempDir();
+  const std::string state = dir + "tarvion_tool_state.txt", paper = dir + "tarvion_tool_paper.txt";
+  std::remove(state.c_str());
+  std::remove(paper.c_str());
+  const std::string opts = "--json --virtual 1@3 --state '" + state + "' --paper '" + paper + "'";
+  const std::string sale =
+      "InitializeECF 1 3 9600 0 8 1 0 TRUE TRUE\n"
+      "AbreCupomFiscal\n"
+      "RegistraItemFiscal 1 \"PAO DE QUEIJO\" UN 18 3 2.50 0\n"
+      "CupomFiscalAberto\n";
+  ToolRun first = shellFile(sale, opts);
+  ASSERT_EQ(first.status, 0) << first.out;
+  std::vector<tjson::Value> a = jsonLines(first.out);
+  ASSERT_EQ(a.size(), 4u);
+  EXPECT_EQ(a[3]["out"]["bAberto"].n, 1);
+  // A second run finds the receipt still open in the saved state, and cancels it.
+  ToolRun second = shellFile(
+      "InitializeECF 1 3 9600 0 8 1 0 TRUE TRUE\nCupomFiscalAberto\nCancelaCupomFiscal\nCupomFiscalAberto\n", opts);
+  std::vector<tjson::Value> b = jsonLines(second.out);
+  ASSERT_EQ(b.size(), 4u) << second.out;
+  EXPECT_EQ(b[1]["out"]["bAberto"].n, 1);
+  EXPECT_NE(b[2]["result"].n, 0);
+  EXPECT_EQ(b[3]["out"]["bAberto"].n, 0);
+  std::ifstream in(paper);
+  std::stringstream printed;
+  printed << in.rdbuf();
+  EXPECT_NE(printed.str().find("PAO DE QUEIJO"), std::string::npos);
+  std::remove(state.c_str());
+  std::remove(paper.c_str());
+}
+
+TEST(ToolVirtual, BadVirtualPrinterOptionsStopTheShell) {
+  ToolRun r = shellFile("ExisteECF X\n", "--virtual 1-3");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");                              // nothing ran
+  r = shellFile("ExisteECF X\n", "--virtual 24@3");  // an Epson model: no virtual printer yet
+  EXPECT_EQ(r.status, 1);
+}
