@@ -17,6 +17,7 @@
 #include "emulator/bematech_printer.h"
 #include "emulator/paper.h"
 #include "emulator/pty_host.h"
+#include "emulator_rig.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -25,51 +26,14 @@ namespace bm = tarvion::bematech;
 
 namespace {
 
-ByteArray bytes(const std::string& s) {
-  return ByteArray(s.begin(), s.end());
-}
+using emutest::bytes;
+using emutest::itemParams;
 
-// The ten fields of an item as the driver lays them out.
-std::string itemParams(const std::string& tax, const std::string& price9, const std::string& qty7,
-                       const std::string& code, const std::string& desc) {
-  return tax + price9 + qty7 + std::string(10, '0') + std::string(10, '0') + "01" + std::string(20, '0') + "UN" + code +
-         std::string(1, '\0') + desc + std::string(1, '\0');
-}
-
-struct Rig {
-  int64_t hostNow = toSeconds(Stamp{2026, 12, 4, 10, 0, 0});
-  std::shared_ptr<FiscalCore> core;
-  std::shared_ptr<Paper> paper = std::make_shared<Paper>(48);
-  std::shared_ptr<BematechPrinter> printer;
-  std::shared_ptr<VirtualDevice> dev;
-  ChannelPtr ch;
+struct Rig : emutest::EmulatorRig {
   uint8_t prefix;
-
-  explicit Rig(int model = 1) {
-    core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [this] { return hostNow; }});
-    core->setPaper(paper);
-    BematechModel m;
-    EXPECT_TRUE(BematechModel::byNumber(model, m));
-    prefix = m.prefix;
-    printer = std::make_shared<BematechPrinter>(core, m);
-    dev = makeVirtualDevice(printer);
-    ch = dev->open();
-    PortTimeouts t;
-    t.ReadIntervalTimeout = 50;
-    ch->setTimeouts(t);
-  }
-  ByteArray raw(const ByteArray& frame) {
-    size_t w = 0;
-    if (!ch->write(frame.data(), frame.size(), w)) return {};
-    ByteArray got(8192);
-    size_t n = 0;
-    ch->read(got.data(), got.size(), n);
-    got.resize(n);
-    return got;
-  }
-  ByteArray send(const ByteArray& command, const std::string& params = {}) {
-    return raw(bm::buildFrame(prefix, command, bytes(params)));
-  }
+  explicit Rig(int number = 1) : EmulatorRig(number), prefix(model.prefix) {}
+  // The whole answer, ACK included.
+  ByteArray send(const ByteArray& command, const std::string& params = {}) { return raw(frame(command, params)); }
   ByteArray send(uint8_t command, const std::string& params = {}) { return send(ByteArray{command}, params); }
   ByteArray read35(uint8_t sub) { return send(ByteArray{bm::cmd::Read, sub}); }
 };

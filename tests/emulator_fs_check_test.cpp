@@ -18,6 +18,7 @@
 #include "emulator/bematech_printer.h"
 #include "emulator/paper.h"
 #include "emulator/printers.h"
+#include "emulator_rig.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -26,44 +27,11 @@ namespace bm = tarvion::bematech;
 
 namespace {
 
-std::string pad(const std::string& s, size_t n) {
-  std::string t = s.substr(0, n);
-  t.resize(n, ' ');
-  return t;
-}
+using emutest::pad;
 
-struct Rig {
-  int64_t hostNow = toSeconds(Stamp{2026, 12, 4, 10, 0, 0});
-  std::shared_ptr<FiscalCore> core;
-  std::shared_ptr<Paper> paper = std::make_shared<Paper>(48);
-  std::shared_ptr<BematechPrinter> printer;
-  std::shared_ptr<VirtualDevice> dev;
-  ChannelPtr ch;
-  BematechModel model;
-
-  explicit Rig(int number) {
-    core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [this] { return hostNow; }});
-    core->setPaper(paper);
-    EXPECT_TRUE(BematechModel::byNumber(number, model));
-    printer = std::make_shared<BematechPrinter>(core, model);
-    dev = makeVirtualDevice(printer);
-    ch = dev->open();
-    PortTimeouts t;
-    t.ReadIntervalTimeout = 50;
-    ch->setTimeouts(t);
-  }
-  // The reply after the ACK.
-  ByteArray send(const ByteArray& command, const std::string& params = {}) {
-    const ByteArray frame = bm::buildFrame(model.prefix, command, ByteArray(params.begin(), params.end()));
-    size_t w = 0;
-    if (!ch->write(frame.data(), frame.size(), w)) return {};
-    ByteArray got(4096);
-    size_t n = 0;
-    ch->read(got.data(), got.size(), n);
-    got.resize(n);
-    if (got.empty() || got[0] != bm::kACK) return {};
-    return ByteArray(got.begin() + 1, got.end());
-  }
+struct Rig : emutest::EmulatorRig {
+  explicit Rig(int number) : EmulatorRig(number) {}
+  ByteArray send(const ByteArray& command, const std::string& params = {}) { return reply(command, params); }
   ByteArray send(uint8_t command, const std::string& params = {}) { return send(ByteArray{command}, params); }
   // The sensor byte of 62/'0'.
   int sensor() {

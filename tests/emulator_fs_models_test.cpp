@@ -10,6 +10,7 @@
 #include "emulator/bematech_printer.h"
 #include "emulator/paper.h"
 #include "emulator/printers.h"
+#include "emulator_rig.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -18,63 +19,23 @@ namespace bm = tarvion::bematech;
 
 namespace {
 
-ByteArray bytes(const std::string& s) {
-  return ByteArray(s.begin(), s.end());
-}
+using emutest::bytes;
+using emutest::itemParams;
+using emutest::pad;
+
+struct Rig : emutest::EmulatorRig {
+  explicit Rig(int number = 3, const std::string& statePath = "") : EmulatorRig(number, statePath) {}
+  // The whole answer, ACK included.
+  ByteArray send(const ByteArray& command, const std::string& params = {}) { return raw(frame(command, params)); }
+  ByteArray send(uint8_t command, const std::string& params = {}) { return send(ByteArray{command}, params); }
+  ByteArray read35(uint8_t sub) { return send(ByteArray{bm::cmd::Read, sub}); }
+};
 
 // A literal with its zero bytes kept.
 template <size_t N>
 std::string raw(const char (&s)[N]) {
   return std::string(s, N - 1);
 }
-
-std::string pad(const std::string& s, size_t n) {
-  std::string t = s.substr(0, n);
-  t.resize(n, ' ');
-  return t;
-}
-
-// Command 63's ten fields as the driver lays them out.
-std::string itemParams(const std::string& tax, const std::string& price9, const std::string& qty7,
-                       const std::string& code, const std::string& desc, const std::string& discount10 = "0000000000") {
-  return tax + price9 + qty7 + discount10 + std::string(10, '0') + "01" + std::string(20, '0') + "UN" + code +
-         std::string(1, '\0') + desc + std::string(1, '\0');
-}
-
-struct Rig {
-  int64_t hostNow = toSeconds(Stamp{2026, 12, 4, 10, 0, 0});
-  std::shared_ptr<FiscalCore> core;
-  std::shared_ptr<Paper> paper = std::make_shared<Paper>(48);
-  std::shared_ptr<BematechPrinter> printer;
-  std::shared_ptr<VirtualDevice> dev;
-  ChannelPtr ch;
-  BematechModel model;
-
-  explicit Rig(int number = 3, const std::string& statePath = "") {
-    core = std::make_shared<FiscalCore>(FiscalCore::Options{statePath, [this] { return hostNow; }});
-    core->setPaper(paper);
-    EXPECT_TRUE(BematechModel::byNumber(number, model));
-    printer = std::make_shared<BematechPrinter>(core, model);
-    dev = makeVirtualDevice(printer);
-    ch = dev->open();
-    PortTimeouts t;
-    t.ReadIntervalTimeout = 50;
-    ch->setTimeouts(t);
-  }
-  ByteArray send(const ByteArray& command, const std::string& params = {}) {
-    const ByteArray frame = bm::buildFrame(model.prefix, command, bytes(params));
-    size_t w = 0;
-    if (!ch->write(frame.data(), frame.size(), w)) return {};
-    ByteArray got(8192);
-    size_t n = 0;
-    ch->read(got.data(), got.size(), n);
-    got.resize(n);
-    return got;
-  }
-  ByteArray send(uint8_t command, const std::string& params = {}) { return send(ByteArray{command}, params); }
-  ByteArray read35(uint8_t sub) { return send(ByteArray{bm::cmd::Read, sub}); }
-  std::string printed() const { return paper->printed(); }
-};
 
 struct St {
   uint8_t st1 = 0xFF, st2 = 0xFF;
