@@ -16,7 +16,9 @@ namespace emutest {
 using namespace tarvion;
 using namespace tarvion::emulator;
 
-inline ByteArray bytes(const std::string& s) { return ByteArray(s.begin(), s.end()); }
+inline ByteArray bytes(const std::string& s) {
+  return ByteArray(s.begin(), s.end());
+}
 
 // Text cut or padded with blanks to n characters.
 inline std::string pad(const std::string& s, size_t n) {
