@@ -403,11 +403,15 @@ class CBematech : public CECFBase {
   // Appends the text of the class's extended status table for ST3 of the reply.
   void AppendSt3(bematech::St3Table table);
 
+ protected:
+  // Sends report or linked-receipt text (commands 20 and 67) the way the model
+  // prints it.
+  virtual BOOL SendReportText(uint8_t command, const std::string& text);
+
  private:
   BOOL TaxLabelFor(double rate, bool service, std::string& label, const char* where);
   BOOL RegisterWithTax(const char* where, bool service, const std::string& code, const std::string& description,
                        const std::string& unit, double rate, double quantity, double unitPrice, double discount);
-  BOOL SendReportText(uint8_t command, const std::string& text);
   BOOL TextRead(std::string& out);
   BOOL ReadUserRecord(ByteArray& record, const char* where);
   std::string PaymentNameFor(int index);

@@ -53,7 +53,7 @@ std::string CBematech2000::PrinterPaper(const std::string& text) {
 }
 
 // Long texts go in pieces, one command each, and stop at the first refusal.
-BOOL CBematech2000::SendTextBlocks(uint8_t command, const std::string& text) {
+BOOL CBematech2000::SendReportText(uint8_t command, const std::string& text) {
   for (const std::string& block : fmt::textBlocks(fmt::kCodePage850 + PrinterPaper(text))) {
     ClearBuffers();
     AddCommandByte(command);
@@ -76,22 +76,6 @@ BOOL CBematech2000::FechaCupomFiscal(const std::string& strPrintMessage, double 
     AddCommandByte(cmd::CloseReceipt);
     AddParameterString(fmt::kCodePage850 + fmt::cutText(PrinterPaper(message), fmt::kClosingLimit));
     return finish(*this, where, Submit());
-  });
-}
-
-BOOL CBematech2000::ImprimeRelatorioGerencial(const std::string& strTextoRelatorio) {
-  const char* where = "CBematech2000::ImprimeRelatorioGerencial";
-  return guarded(*this, where, kFalse, [&] {
-    Log(where, format("bSendFullReport=%d, Texto=%s", SendFullReport, strTextoRelatorio.c_str()));
-    return finish(*this, where, SendTextBlocks(cmd::Report, strTextoRelatorio));
-  });
-}
-
-BOOL CBematech2000::EnviaTextoComprovanteVinculado(const std::string& strTextoComprovante) {
-  const char* where = "CBematech2000::EnviaTextoComprovanteVinculado";
-  return guarded(*this, where, kFalse, [&] {
-    Log(where, format("bSendFullReport=%d, TextoComprovante=%s", SendFullReport, strTextoComprovante.c_str()));
-    return finish(*this, where, SendTextBlocks(cmd::LinkedText, strTextoComprovante));
   });
 }
 

@@ -26,8 +26,6 @@ class CBematech2000 : public CBematech {
   BOOL CancelaDescontoItem(long intItem, BOOL bAcrescimo) override;
   BOOL AbreComprovanteVinculado(const std::string& strPaymentType, double nValorPagamento,
                                 const std::string& strNumeroCupom) override;
-  BOOL EnviaTextoComprovanteVinculado(const std::string& strTextoComprovante) override;
-  BOOL ImprimeRelatorioGerencial(const std::string& strTextoRelatorio) override;
   BOOL FechaRelatorioGerencial() override;
   BOOL OpenNamedReport(const std::string& strReportName) override;
   BOOL NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) override;
@@ -85,7 +83,7 @@ class CBematech2000 : public CBematech {
  private:
   // A text for paper: ESC t 2, then the text converted and laid out.
   std::string PrinterPaper(const std::string& text);
-  BOOL SendTextBlocks(uint8_t command, const std::string& text);
+  BOOL SendReportText(uint8_t command, const std::string& text) override;
   BOOL ReadEquipment(const char* where, std::string& mark, std::string& model, std::string& type);
   // The receipt number (35/6) with the retries of a printer that is still busy.
   BOOL ReadReceiptNumber(long& number, const char* where);
