@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "json_reader.h"
+#include "test_support.h"
 
 namespace {
 
@@ -62,14 +63,14 @@ std::vector<tjson::Value> jsonLines(const std::string& text) {
 // Runs the shell on a script given through a file (large scripts do not fit a
 // command line).
 ToolRun shellFile(const std::string& script, const std::string& options = "--json") {
-  std::string path = ::testing::TempDir() + "tarvion_tool_test_script.txt";
+  // Each call gets its own folder: the suite runs its tests in parallel processes.
+  testsupport::TempDir tmp;
+  std::string path = tmp.file("script.txt");
   {
     std::ofstream f(path, std::ios::binary);
     f << script;
   }
-  ToolRun r = run(kTool + " shell " + options + " '" + path + "'");
-  std::remove(path.c_str());
-  return r;
+  return run(kTool + " shell " + options + " '" + path + "'");
 }
 
 size_t count(const std::string& text, const std::string& what) {
@@ -383,10 +384,8 @@ TEST(ToolVirtual, DemoSellsAndReportsOnTheBuiltInPrinter) {
 }
 
 TEST(ToolVirtual, ShellPrinterKeepsItsStateAndPaperAcrossRuns) {
-  const std::string dir = ::testing::TempDir();
-  const std::string state = dir + "tarvion_tool_state.txt", paper = dir + "tarvion_tool_paper.txt";
-  std::remove(state.c_str());
-  std::remove(paper.c_str());
+  testsupport::TempDir dir;
+  const std::string state = dir.file("state.txt"), paper = dir.file("paper.txt");
   const std::string opts = "--json --virtual 1@3 --state '" + state + "' --paper '" + paper + "'";
   const std::string sale =
       "InitializeECF 1 3 9600 0 8 1 0 TRUE TRUE\n"
@@ -410,8 +409,6 @@ TEST(ToolVirtual, ShellPrinterKeepsItsStateAndPaperAcrossRuns) {
   std::stringstream printed;
   printed << in.rdbuf();
   EXPECT_NE(printed.str().find("PAO DE QUEIJO"), std::string::npos);
-  std::remove(state.c_str());
-  std::remove(paper.c_str());
 }
 
 TEST(ToolVirtual, BadVirtualPrinterOptionsStopTheShell) {
