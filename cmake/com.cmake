@@ -59,8 +59,8 @@ if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
 endif()
 
 # The automation client the wine tests run (tests/wine/run.sh).
-add_executable(tarvion_wine_client ${CMAKE_SOURCE_DIR}/tests/wine/client.cpp)
+add_executable(tarvion_wine_client ${CMAKE_SOURCE_DIR}/tests/wine/client.cpp ${CMAKE_SOURCE_DIR}/tests/wine/container.cpp)
 set_target_properties(tarvion_wine_client PROPERTIES OUTPUT_NAME client)
 target_compile_definitions(tarvion_wine_client PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(tarvion_wine_client PRIVATE oleaut32 ole32 uuid)
+target_link_libraries(tarvion_wine_client PRIVATE oleaut32 ole32 uuid user32 gdi32)
 target_link_options(tarvion_wine_client PRIVATE -static-libgcc -static-libstdc++ -static -municode)

@@ -12,66 +12,16 @@
 //                                  of a module that is not registered
 //   client typelib DLL win32|win64 DUMPFILE
 //                                  the type library embedded in DLL (either architecture)
+//   client container               the control embedded the way a form designer
+//                                  embeds it (container.cpp)
 //
 // Prints one line per failed check and "N passed, N failed"; exits 1 on any failure.
 
-// windows.h comes before the headers that build on it.
-// clang-format off
-#include <windows.h>
-#include <ocidl.h>
-#include <ole2.h>
-#include <olectl.h>
-// clang-format on
-
-#include <cstdio>
-#include <cstring>
-#include <cwchar>
-#include <string>
-#include <vector>
+#include "checks.h"
 
 namespace {
 
-const CLSID kControlClsid = {0xE6F0942A, 0x3030, 0x43AA, {0x8C, 0x6E, 0xF3, 0xB5, 0x30, 0x5C, 0x27, 0xD8}};
-const CLSID kPropPageClsid = {0xA68663A8, 0xF6CD, 0x4235, {0x84, 0x2E, 0x28, 0xEF, 0x26, 0xBB, 0x4A, 0x47}};
-const GUID kLibId = {0x0D6F643A, 0x0BA4, 0x419E, {0x8B, 0x07, 0xE2, 0xEB, 0x23, 0x5A, 0x65, 0x43}};
-const IID kDispatchIid = {0x2FD5563F, 0xC739, 0x41F1, {0x82, 0xE3, 0x8E, 0x35, 0xBC, 0x0F, 0xF5, 0x93}};
-const IID kEventsIid = {0x5FAF3A9B, 0x70FB, 0x48F1, {0x8C, 0x71, 0x3C, 0x6D, 0xD5, 0xFC, 0x17, 0x2B}};
-
-const wchar_t kNotInitialised[] =
-    L"A comunica\u00e7\u00e3o com a impressora ainda n\u00e3o foi inicializada ou a impressora n\u00e3o foi "
-    L"configurada.";
-
-int passed = 0, failed = 0;
-
-void check(bool ok, const char* what, const char* detail = "") {
-  if (ok) {
-    ++passed;
-    return;
-  }
-  ++failed;
-  std::printf("FAIL: %s %s\n", what, detail);
-  std::fflush(stdout);
-}
-
-std::string hex(HRESULT hr) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "(hr=0x%08lX)", static_cast<unsigned long>(hr));
-  return buf;
-}
-
-void checkHr(HRESULT got, HRESULT want, const char* what) {
-  std::string d = "got " + hex(got) + " want " + hex(want);
-  check(got == want, what, d.c_str());
-}
-
-std::string narrow(const wchar_t* w, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s += (w[i] >= 32 && w[i] < 127) ? static_cast<char>(w[i]) : '?';
-  return s;
-}
-std::string narrow(const std::wstring& w) {
-  return narrow(w.data(), w.size());
-}
+using namespace winetest;
 
 VARIANT vBstr(const wchar_t* s) {
   VARIANT v;
@@ -683,9 +633,14 @@ void testClassInfoAndPages(IDispatch* d) {
   IDispatch* same = nullptr;
   checkHr(d->QueryInterface(kDispatchIid, reinterpret_cast<void**>(&same)), S_OK, "QueryInterface(_DTarvion)");
   if (same) same->Release();
-  IUnknown* none = nullptr;
-  checkHr(d->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&none)), E_NOINTERFACE,
-          "no IOleObject (not an embeddable control)");
+  IProvideClassInfo2* pci2 = nullptr;
+  checkHr(d->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&pci2)), S_OK, "IProvideClassInfo2");
+  if (pci2) {
+    GUID source = GUID_NULL;
+    checkHr(pci2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK, "GetGUID(default source)");
+    check(source == kEventsIid, "the default source is _DTarvionEvents");
+    pci2->Release();
+  }
 
   ISpecifyPropertyPages* spp = nullptr;
   checkHr(d->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(&spp)), S_OK, "ISpecifyPropertyPages");
@@ -856,10 +811,13 @@ int runPrinter(long port) {
 
 }  // namespace
 
+int runContainer();
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    std::fprintf(stderr,
-                 "usage: client dispatch DUMP | printer PORT | entrypoints DLL | typelib DLL win32|win64 DUMP\n");
+    std::fprintf(
+        stderr,
+        "usage: client dispatch DUMP | printer PORT | entrypoints DLL | typelib DLL win32|win64 DUMP | container\n");
     return 2;
   }
   std::wstring mode = argv[1];
@@ -875,6 +833,8 @@ int wmain(int argc, wchar_t** argv) {
     rc = runPrinter(std::wcstol(argv[2], nullptr, 10));
   else if (mode == L"entrypoints" && argc == 3)
     rc = runEntryPoints(argv[2]);
+  else if (mode == L"container" && argc == 2)
+    rc = runContainer();
   else if (mode == L"typelib" && argc == 5)
     rc = runTypelib(argv[2], argv[3], argv[4]);
   else

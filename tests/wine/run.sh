@@ -6,7 +6,8 @@
 #      read, regsvr32 /u removes it again;
 #   3. the module's entry points and the type library against the entry table;
 #   4. client.exe drives the control through IDispatch only (out strings into
-#      guarded host buffers among the checks);
+#      guarded host buffers among the checks), then embeds it as a form
+#      designer does (site, in-place window, drawing, persistence, events);
 #   5. with `tarvion emulate 1` on a pseudo-terminal behind wine's COM5, the
 #      client reads the printer and sale.vbs runs a whole sale under cscript,
 #      through the Win32 serial backend.
@@ -114,6 +115,11 @@ start=$(date +%s)
 boot() { timeout 300 "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1; }
 expect "wineboot -i" boot
 echo "      ($(($(date +%s) - start)) s)"
+# No display here: wine's null display driver still gives windows and device
+# contexts, which the embedding tests need.
+# The desktop process reads it when it starts: stop the one wineboot left running.
+expect "the null display driver" wine_ reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+timeout 30 "$WINESERVER" -k >/dev/null 2>&1 || true
 
 echo "== type libraries embedded in both DLLs"
 expect "i686 type library" client typelib "$W32" win32 "$(winpath "$WORK")\\tlb32.txt"
@@ -150,6 +156,9 @@ expect "regsvr32 registers for the clients" wine_ regsvr32 /s "$W64"
 echo "== the control through IDispatch"
 expect "client dispatch" client dispatch "$(winpath "$WORK")\\dispatch.txt"
 expect "GetTypeInfo's _DTarvion matches the entry table" diff -u "$WORK/expected.txt" "$WORK/dispatch.txt"
+
+echo "== the control embedded in a form (sites, drawing, persistence, connection points)"
+expect "client container" client container
 
 echo "== the virtual Bematech printer on COM5"
 "$TOOL" emulate 1 --baud 115200 --state "$WORK/state.txt" --paper "$WORK/paper.txt" >"$WORK/emulate.out" 2>"$WORK/emulate.err" &

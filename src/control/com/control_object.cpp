@@ -1,13 +1,8 @@
 // CTarvionCtrl as a COM object: IDispatch answered from the entry table (the
-// same table the type library is generated from), IProvideClassInfo for hosts
-// that look for the class's type information, ISpecifyPropertyPages for the one
-// property page.
-//
-// Not implemented: the OLE embedding interfaces (IOleObject, IOleControl,
-// IViewObject, IPersist*, IConnectionPointContainer). The control is invisible
-// at run time, stores no properties and fires no events, so automation hosts
-// (CreateObject, CoCreateInstance + IDispatch) need none of them; a form
-// designer that embeds controls cannot site it.
+// same table the type library is generated from), IProvideClassInfo2 for hosts
+// that look for the class's type information and its event interface,
+// ISpecifyPropertyPages for the one property page, and the embedding
+// interfaces (embedding.h) that let a form designer site it.
 
 // windows.h comes before the headers that build on it.
 // clang-format off
@@ -24,6 +19,7 @@
 
 #include "control/com/automation.h"
 #include "control/com/com_ids.h"
+#include "control/com/embedding.h"
 #include "control/com/module.h"
 #include "control/com/objects.h"
 #include "core/text.h"
@@ -45,10 +41,16 @@ bool sameNameIgnoringCase(const char* a, const std::string& b) {
   return true;
 }
 
-class ControlObject final : public IDispatch, public IProvideClassInfo, public ISpecifyPropertyPages {
+class ControlObject final : public IDispatch, public IProvideClassInfo2, public ISpecifyPropertyPages {
  public:
-  ControlObject() : ctrl_(std::make_unique<CTarvionCtrl>()) { objectCreated(); }
-  ~ControlObject() { objectDestroyed(); }
+  ControlObject() : ctrl_(std::make_unique<CTarvionCtrl>()), embedding_(static_cast<IDispatch*>(this)) {
+    objectCreated();
+  }
+  ~ControlObject() {
+    // While the whole object still stands: the host's site may call back in.
+    embedding_.release();
+    objectDestroyed();
+  }
   ControlObject(const ControlObject&) = delete;
   ControlObject& operator=(const ControlObject&) = delete;
 
@@ -60,10 +62,12 @@ class ControlObject final : public IDispatch, public IProvideClassInfo, public I
     // hosts that bind to _DTarvion by IID expect.
     if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kDispatchIid)
       *out = static_cast<IDispatch*>(this);
-    else if (riid == IID_IProvideClassInfo)
-      *out = static_cast<IProvideClassInfo*>(this);
+    else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
+      *out = static_cast<IProvideClassInfo2*>(this);
     else if (riid == IID_ISpecifyPropertyPages)
       *out = static_cast<ISpecifyPropertyPages*>(this);
+    else if (void* embedded = embedding_.find(riid))
+      *out = embedded;
     else
       return E_NOINTERFACE;
     AddRef();
@@ -72,7 +76,12 @@ class ControlObject final : public IDispatch, public IProvideClassInfo, public I
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
   ULONG STDMETHODCALLTYPE Release() override {
     LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
+    if (n == 0) {
+      // Going away tells the host's in-place site, which may call back in: a
+      // reference held through that keeps the object from being deleted twice.
+      refs_ = 1;
+      delete this;
+    }
     return static_cast<ULONG>(n);
   }
 
@@ -120,6 +129,17 @@ class ControlObject final : public IDispatch, public IProvideClassInfo, public I
     } catch (...) {
       return E_OUTOFMEMORY;
     }
+  }
+
+  // IProvideClassInfo2: the event interface hosts connect their sinks to.
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) override {
+    if (!guid) return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+      *guid = GUID_NULL;
+      return E_INVALIDARG;
+    }
+    *guid = kEventsIid;
+    return S_OK;
   }
 
   // ISpecifyPropertyPages
@@ -238,6 +258,7 @@ class ControlObject final : public IDispatch, public IProvideClassInfo, public I
 
   LONG refs_ = 1;
   std::unique_ptr<CTarvionCtrl> ctrl_;
+  Embedding embedding_;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "control/com/com_ids.h"
+#include "control/com/embedding.h"
 #include "control/com/objects.h"
 
 namespace tarvion::com {
@@ -143,6 +144,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     gInstance = instance;
     DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    unregisterControlWindowClass();
   }
   return TRUE;
 }

@@ -6,7 +6,7 @@
 namespace tarvion::com {
 
 // A new CTarvionCtrl answering riid (IUnknown, IDispatch, _DTarvion,
-// IProvideClassInfo, ISpecifyPropertyPages).
+// IProvideClassInfo2, ISpecifyPropertyPages and the embedding interfaces).
 HRESULT createControl(REFIID riid, void** out);
 // A new CTarvionPropPage answering riid (IUnknown, IPropertyPage).
 HRESULT createPropertyPage(REFIID riid, void** out);
