@@ -475,6 +475,34 @@ void testConnectionPoints(IUnknown* control) {
   check(events.refs == 1 && dispatchOnly.refs == 1, "every sink let go with the control");
 }
 
+// The property page as a property frame shows it: a child dialog of the frame.
+void testPropertyPage(IUnknown* control, HWND frame) {
+  IPropertyPage* page = nullptr;
+  checkHr(CoCreateInstance(kPropPageClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                           reinterpret_cast<void**>(&page)),
+          S_OK, "CoCreateInstance(property page)");
+  if (!page) return;
+  checkHr(page->SetObjects(1, &control), S_OK, "SetObjects");
+  RECT at{4, 4, 204, 104};
+  checkHr(page->Activate(frame, &at, FALSE), S_OK, "Activate");
+  HWND dialog = GetWindow(frame, GW_CHILD);
+  check(dialog != nullptr && (GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD), "the page is a child dialog");
+  checkHr(page->Activate(frame, &at, FALSE), E_UNEXPECTED, "Activate twice");
+  checkHr(page->Show(SW_SHOW), S_OK, "Show");
+  check(dialog && visible(dialog), "shown");
+  RECT moved{0, 0, 150, 60};
+  checkHr(page->Move(&moved), S_OK, "Move");
+  RECT r{};
+  if (dialog) GetWindowRect(dialog, &r);
+  check(r.right - r.left == 150 && r.bottom - r.top == 60, "moved and sized");
+  checkHr(page->Apply(), S_OK, "Apply");
+  checkHr(page->Deactivate(), S_OK, "Deactivate");
+  check(!dialog || !IsWindow(dialog), "the dialog is gone");
+  checkHr(page->Show(SW_SHOW), E_UNEXPECTED, "Show after Deactivate");
+  checkHr(page->SetObjects(0, nullptr), S_OK, "SetObjects(none)");
+  page->Release();
+}
+
 }  // namespace
 
 int runContainer() {
@@ -508,6 +536,7 @@ int runContainer() {
     testObject(o);
     testPersistence(control);
     testDrawing(control);
+    testPropertyPage(control, host);
     Site site;
     site.window = host;
     testInPlace(o, site);
