@@ -1,0 +1,67 @@
+// Arbitrary host traffic into the virtual Bematech printers, on every model:
+// well-formed frames built from the input, so commands reach their handlers
+// with arbitrary parameters and move the fiscal state, mixed with raw bytes
+// (broken frames, bad checksums, noise).
+//
+// Input: byte 0 picks the model; then records [kind][length][bytes]: kind bit 0
+// sends the bytes raw, else they are the body of a frame (prefix ESC, or FS
+// with bit 1); bit 2 opens and closes the line around the record.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "drivers/bematech/bematech_protocol.h"
+#include "emulator/printers.h"
+
+using namespace tarvion;
+
+namespace {
+
+class CountingSink final : public emulator::ReplySink {
+ public:
+  void send(const ByteArray& bytes, uint32_t delayMs) override {
+    sent += bytes.size();
+    clockUs += static_cast<int64_t>(delayMs) * 1000;
+  }
+  int64_t nowUs() override { return clockUs += 1000; }
+  void hangUp() override { hungUp = true; }
+
+  size_t sent = 0;
+  int64_t clockUs = 0;
+  bool hungUp = false;
+};
+
+constexpr int kModels[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 26};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const int model = kModels[data[0] % (sizeof kModels / sizeof kModels[0])];
+  auto printer = emulator::makePrinter(model, "", "");
+  if (!printer) __builtin_trap();  // every model in the list has a virtual printer
+  CountingSink sink;
+  printer->lineOpened();
+  size_t at = 1;
+  while (at + 2 <= size) {
+    const uint8_t kind = data[at];
+    const size_t n = std::min<size_t>(data[at + 1], size - at - 2);
+    const uint8_t* bytes = data + at + 2;
+    at += 2 + n;
+    if (kind & 0x04) {
+      printer->lineClosed();
+      printer->lineOpened();
+    }
+    if (kind & 0x01) {
+      printer->receive(bytes, n, sink);
+    } else if (n > 0) {
+      const ByteArray command(bytes, bytes + 1), parameters(bytes + 1, bytes + n);
+      const ByteArray frame =
+          bematech::buildFrame((kind & 0x02) ? bematech::kFS : bematech::kESC, command, parameters);
+      printer->receive(frame.data(), frame.size(), sink);
+    }
+  }
+  printer->lineClosed();
+  (void)emulator::printedPaper(*printer);
+  return 0;
+}
