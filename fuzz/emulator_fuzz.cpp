@@ -56,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       printer->receive(bytes, n, sink);
     } else if (n > 0) {
       const ByteArray command(bytes, bytes + 1), parameters(bytes + 1, bytes + n);
-      const ByteArray frame =
-          bematech::buildFrame((kind & 0x02) ? bematech::kFS : bematech::kESC, command, parameters);
+      const ByteArray frame = bematech::buildFrame((kind & 0x02) ? bematech::kFS : bematech::kESC, command, parameters);
       printer->receive(frame.data(), frame.size(), sink);
     }
   }

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "control/com/module.h"
+#include "control/com/com_object.h"
 
 namespace tarvion::com {
 
@@ -34,7 +34,7 @@ struct InterfaceCopier {
 };
 
 template <class IEnum, class Item, const IID& kIid, class Copier>
-class Enumerator final : public IEnum {
+class Enumerator final : public SingleInterfaceObject<IEnum, kIid> {
  public:
   // Takes a copy of each item (through Copier::copy).
   static HRESULT create(const std::vector<Item>& items, IEnum** out) {
@@ -59,21 +59,6 @@ class Enumerator final : public IEnum {
     }
     *out = e;
     return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != kIid) return E_NOINTERFACE;
-    *out = static_cast<IEnum*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
@@ -114,13 +99,11 @@ class Enumerator final : public IEnum {
   }
 
  private:
-  Enumerator() { objectCreated(); }
-  ~Enumerator() {
+  Enumerator() = default;
+  ~Enumerator() override {
     for (Item& item : items_) Copier::release(item);
-    objectDestroyed();
   }
 
-  LONG refs_ = 1;
   std::vector<Item> items_;
   size_t next_ = 0;
 };

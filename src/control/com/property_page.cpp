@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "control/com/com_object.h"
 #include "control/com/module.h"
 #include "control/com/objects.h"
 #include "control/com/resource.h"
@@ -87,31 +88,13 @@ wchar_t* coTaskCopy(const std::wstring& s) {
   return p;
 }
 
-class PropertyPage final : public IPropertyPage {
+class PropertyPage final : public SingleInterfaceObject<IPropertyPage, IID_IPropertyPage> {
  public:
-  PropertyPage() { objectCreated(); }
-  ~PropertyPage() {
+  PropertyPage() = default;
+  ~PropertyPage() override {
     destroyWindow();
     releaseObjects();
     if (site_) site_->Release();
-    objectDestroyed();
-  }
-  PropertyPage(const PropertyPage&) = delete;
-  PropertyPage& operator=(const PropertyPage&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IPropertyPage) return E_NOINTERFACE;
-    *out = static_cast<IPropertyPage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
   }
 
   HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* site) override {
@@ -187,7 +170,6 @@ class PropertyPage final : public IPropertyPage {
     objects_.clear();
   }
 
-  LONG refs_ = 1;
   IPropertyPageSite* site_ = nullptr;
   HWND window_ = nullptr;
   std::vector<IUnknown*> objects_;
