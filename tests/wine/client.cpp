@@ -12,6 +12,7 @@
 //                                  of a module that is not registered
 //   client typelib DLL win32|win64 DUMPFILE
 //                                  the type library embedded in DLL (either architecture)
+//   client silent PORT             the control on COM<PORT>, where nothing answers
 //   client container               the control embedded the way a form designer
 //                                  embeds it (container.cpp)
 //
@@ -809,15 +810,38 @@ int runPrinter(long port) {
   return failed ? 1 : 0;
 }
 
+// A port where nothing answers: the control gives up within the port's
+// time-outs (5 s of silence here), not the two-minute answer wait, and says
+// why.
+int runSilent(long port) {
+  IDispatch* raw = createControl();
+  if (!raw) return report();
+  Dispatch c(raw);
+  VARIANT r;
+  const ULONGLONG start = GetTickCount64();
+  checkHr(c.method(L"InitializeECF",
+                   {vI4(1), vI4(port), vI4(9600), vI4(0), vI4(8), vI4(1), vI4(0), vBool(true), vBool(true)}, &r),
+          S_OK, "InitializeECF on a silent port");
+  const ULONGLONG took = GetTickCount64() - start;
+  check(V_VT(&r) == VT_BOOL && V_BOOL(&r) == 0, "InitializeECF on a silent port is FALSE");
+  check(took >= 4000 && took < 15000, "it gives up after the port's time-outs",
+        std::to_string(took).append(" ms").c_str());
+  checkHr(c.get(L"UltimoErro", &r), S_OK, "UltimoErro");
+  const std::wstring want = L"A impressora selecionada n\u00e3o p\u00f4de ser encontrada na porta serial.";
+  check(bstrOf(r) == want, "UltimoErro says the printer was not found", narrow(bstrOf(r)).c_str());
+  VariantClear(&r);
+  return report();
+}
+
 }  // namespace
 
 int runContainer();
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    std::fprintf(
-        stderr,
-        "usage: client dispatch DUMP | printer PORT | entrypoints DLL | typelib DLL win32|win64 DUMP | container\n");
+    std::fprintf(stderr,
+                 "usage: client dispatch DUMP | printer PORT | entrypoints DLL | typelib DLL win32|win64 DUMP | "
+                 "container | silent PORT\n");
     return 2;
   }
   std::wstring mode = argv[1];
@@ -833,6 +857,8 @@ int wmain(int argc, wchar_t** argv) {
     rc = runPrinter(std::wcstol(argv[2], nullptr, 10));
   else if (mode == L"entrypoints" && argc == 3)
     rc = runEntryPoints(argv[2]);
+  else if (mode == L"silent" && argc == 3)
+    rc = runSilent(std::wcstol(argv[2], nullptr, 10));
   else if (mode == L"container" && argc == 2)
     rc = runContainer();
   else if (mode == L"typelib" && argc == 5)

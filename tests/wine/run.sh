@@ -10,7 +10,9 @@
 #      designer does (site, in-place window, drawing, persistence, events);
 #   5. with `tarvion emulate 1` on a pseudo-terminal behind wine's COM5, the
 #      client reads the printer and sale.vbs runs a whole sale under cscript,
-#      through the Win32 serial backend.
+#      through the Win32 serial backend;
+#   6. on COM6, a pseudo-terminal where nothing answers, the control gives up
+#      within the port's time-outs with its message.
 # Exits non-zero on any failure; ends with "wine: N passed, N failed".
 #
 # Environment: WIN64_DIR, WIN32_DIR (default build-windows/x86_64, build-windows/i686,
@@ -52,8 +54,9 @@ export HOME=${HOME:-$WORK}
 unset DISPLAY WAYLAND_DISPLAY
 
 EMULATOR_PID=""
+SILENT_PID=""
 cleanup() {
-  if [ -n "$EMULATOR_PID" ]; then kill "$EMULATOR_PID" 2>/dev/null || true; wait "$EMULATOR_PID" 2>/dev/null || true; fi
+  for pid in $EMULATOR_PID $SILENT_PID; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   timeout 30 "$WINESERVER" -k >/dev/null 2>&1 || true
   if [ "${KEEP_WINEPREFIX:-0}" = 1 ]; then echo "wine prefix kept in $WINEPREFIX"; else rm -rf "$WORK"; fi
 }
@@ -117,9 +120,13 @@ expect "wineboot -i" boot
 echo "      ($(($(date +%s) - start)) s)"
 # No display here: wine's null display driver still gives windows and device
 # contexts, which the embedding tests need.
-# The desktop process reads it when it starts: stop the one wineboot left running.
+# The desktop process reads it when it starts: stop the one wineboot left
+# running. The wine server that the next wine command starts keeps that
+# command's output for its own messages, so it is started by a quiet one.
 expect "the null display driver" wine_ reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
 timeout 30 "$WINESERVER" -k >/dev/null 2>&1 || true
+"$WINESERVER" -p >"$WORK/wineserver.log" 2>&1 </dev/null &
+expect "the display driver is null" regis 'HKCU\Software\Wine\Drivers' Graphics null
 
 echo "== type libraries embedded in both DLLs"
 expect "i686 type library" client typelib "$W32" win32 "$(winpath "$WORK")\\tlb32.txt"
@@ -182,6 +189,21 @@ if [ -c "$PTY" ]; then
   expect "the X report is on the printer's paper" grep -qi 'LEITURA X' "$WORK/paper.txt"
 else
   fail "tarvion emulate 1 did not start: $(cat "$WORK/emulate.err")"
+fi
+
+echo "== a printer that never answers on COM6"
+python3 tests/wine/silent_port.py >"$WORK/silent.out" &
+SILENT_PID=$!
+for _ in $(seq 1 100); do
+  [ -s "$WORK/silent.out" ] && break
+  sleep 0.1
+done
+PTY6=$(head -1 "$WORK/silent.out")
+if [ -c "$PTY6" ]; then
+  ln -sfn "$PTY6" "$WINEPREFIX/dosdevices/com6"
+  expect "client silent (COM6): time-outs and the message" client silent 6
+else
+  fail "the silent port did not start"
 fi
 
 echo "wine: $passed passed, $failed failed"

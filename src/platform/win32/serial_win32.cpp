@@ -1,6 +1,13 @@
 // The system's ports on Windows: COM ports and USB device interfaces opened as
 // files, driven by the Win32 communications API the channel interface mirrors.
 // Failures leave the thread's last error as the call set it.
+//
+// COM ports are opened for overlapped I/O so that the answer wait can sleep
+// until the driver reports a received byte or a line change (WaitCommEvent)
+// instead of looking at the line every millisecond. Reads and writes still
+// block until they are done, under the port's time-outs, exactly as on a
+// handle without overlapped I/O. USB device interfaces, which only take device
+// control requests, stay plain.
 
 // clang-format off
 #include <windows.h>  // before setupapi.h, which needs its types
@@ -25,7 +32,13 @@ namespace {
 
 class Win32Port final : public Channel {
  public:
-  explicit Win32Port(HANDLE h) : h_(h) {}
+  Win32Port(HANDLE h, bool overlapped) : h_(h), overlapped_(overlapped) {
+    if (overlapped_) {
+      ioEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      waitEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      if (!ioEvent_ || !waitEvent_) overlapped_ = false;  // never reached with a working system
+    }
+  }
   ~Win32Port() override { close(); }
 
   bool properties(PortProperties& out) override {
@@ -160,7 +173,7 @@ class Win32Port final : public Channel {
     written = 0;
     if (!checkOpen()) return false;
     DWORD w = 0;
-    BOOL ok = WriteFile(h_, data, static_cast<DWORD>(n), &w, nullptr);
+    BOOL ok = transfer(true, const_cast<uint8_t*>(data), n, w);
     written = w;
     if (!ok) return false;
     // A write cut short by the write time-out still "succeeds" here; the
@@ -176,29 +189,33 @@ class Win32Port final : public Channel {
     got = 0;
     if (!checkOpen()) return false;
     DWORD r = 0;
-    BOOL ok = ReadFile(h_, data, static_cast<DWORD>(n), &r, nullptr);
+    BOOL ok = transfer(false, data, n, r);
     got = r;
     return ok != 0;
   }
 
-  // The handle is not opened for overlapped I/O, so there is no way to sleep
-  // until a byte arrives: WaitCommEvent on it would block every other call on
-  // the handle. The wait therefore looks at the line status every millisecond
-  // on the calling thread (no watcher thread is needed for that), sleeping on a
-  // high-resolution timer where the system has one, since Sleep(1) lasts a
-  // whole scheduler tick (about 15.6 ms) by default.
+  // Sleeps until the port reports a received byte, a CTS or DSR change or a
+  // line error, or until the deadline; then decides on the line status, as the
+  // answer wait always has: DSR held (when watched) fails, queued input with
+  // CTS not held (when watched) is the answer. A port whose driver cannot
+  // report events (some emulated and virtual ports) is looked at every
+  // millisecond instead.
   WaitResult waitForInput(uint32_t timeoutMs, bool checkDsr, bool checkCts) override {
     const int64_t deadline = platform::steadyClock().nowUs() + static_cast<int64_t>(timeoutMs) * 1000;
+    // The mask is set before the first look at the line, so that a byte that
+    // arrives between that look and the wait is still an event.
+    bool events = overlapped_ && SetCommMask(h_, EV_RXCHAR | EV_CTS | EV_DSR | EV_ERR);
     for (;;) {
       LineStatus st;
       if (!lineStatus(st)) return WaitResult::Failure;
       if (checkDsr && st.dsrHold) return WaitResult::Failure;
       if (st.inQueue > 0 && !(checkCts && st.ctsHold)) return WaitResult::Ready;
-      if (platform::steadyClock().nowUs() >= deadline) return WaitResult::Timeout;
-      pauseOneMs();
+      const int64_t left = deadline - platform::steadyClock().nowUs();
+      if (left <= 0) return WaitResult::Timeout;
+      if (events && !sleepUntilEvent(left)) events = false;
+      if (!events) pauseUs(left < 1000 ? left : 1000);
     }
   }
-
   bool lineControl(LineFunction f) override {
     if (!checkOpen()) return false;
     // The line functions carry the system's escape codes.
@@ -210,9 +227,14 @@ class Win32Port final : public Channel {
     if (!checkOpen()) return false;
     out.assign(outCapacity, 0);
     DWORD returned = 0;
-    BOOL ok =
-        DeviceIoControl(h_, code, in.empty() ? nullptr : const_cast<uint8_t*>(in.data()), static_cast<DWORD>(in.size()),
-                        out.empty() ? nullptr : out.data(), static_cast<DWORD>(out.size()), &returned, nullptr);
+    OVERLAPPED ov;
+    std::memset(&ov, 0, sizeof ov);
+    ov.hEvent = ioEvent_;
+    if (overlapped_) ResetEvent(ioEvent_);
+    BOOL ok = DeviceIoControl(h_, code, in.empty() ? nullptr : const_cast<uint8_t*>(in.data()),
+                              static_cast<DWORD>(in.size()), out.empty() ? nullptr : out.data(),
+                              static_cast<DWORD>(out.size()), &returned, overlapped_ ? &ov : nullptr);
+    if (overlapped_ && !ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(h_, &ov, &returned, TRUE);
     if (!ok) {
       DWORD e = GetLastError();
       out.clear();
@@ -224,10 +246,11 @@ class Win32Port final : public Channel {
   }
 
   void close() override {
-    if (timer_) {
-      CloseHandle(timer_);
-      timer_ = nullptr;
+    for (HANDLE* owned : {&timer_, &ioEvent_, &waitEvent_}) {
+      if (*owned) CloseHandle(*owned);
+      *owned = nullptr;
     }
+    overlapped_ = false;
     if (h_ == INVALID_HANDLE_VALUE) return;
     CloseHandle(h_);
     h_ = INVALID_HANDLE_VALUE;
@@ -245,29 +268,86 @@ class Win32Port final : public Channel {
     return false;
   }
 
-  void pauseOneMs() {
+  // A read or a write that returns when it is done, on either kind of handle.
+  BOOL transfer(bool isWrite, uint8_t* data, size_t n, DWORD& done) {
+    done = 0;
+    if (!overlapped_) {
+      return isWrite ? WriteFile(h_, data, static_cast<DWORD>(n), &done, nullptr)
+                     : ReadFile(h_, data, static_cast<DWORD>(n), &done, nullptr);
+    }
+    OVERLAPPED ov;
+    std::memset(&ov, 0, sizeof ov);
+    ov.hEvent = ioEvent_;
+    ResetEvent(ioEvent_);
+    BOOL ok = isWrite ? WriteFile(h_, data, static_cast<DWORD>(n), nullptr, &ov)
+                      : ReadFile(h_, data, static_cast<DWORD>(n), nullptr, &ov);
+    if (!ok && GetLastError() != ERROR_IO_PENDING) return FALSE;
+    if (GetOverlappedResult(h_, &ov, &done, TRUE)) return TRUE;
+    // A transfer the port's time-outs end early completes with a time-out
+    // status, which some systems report as a failure. On a plain handle it is
+    // a success with fewer bytes: keep it so (a short write is reported by the
+    // caller, a short read is what the read loop expects).
+    if (GetLastError() != ERROR_TIMEOUT) return FALSE;
+    done = static_cast<DWORD>(ov.InternalHigh);
+    return TRUE;
+  }
+
+  // One WaitCommEvent, for at most leftUs. False when the port cannot report
+  // events: the wait fails, or ends without one.
+  bool sleepUntilEvent(int64_t leftUs) {
+    OVERLAPPED ov;
+    std::memset(&ov, 0, sizeof ov);
+    ov.hEvent = waitEvent_;
+    ResetEvent(waitEvent_);
+    DWORD mask = 0;
+    if (WaitCommEvent(h_, &mask, &ov)) return mask != 0;  // an event was already there
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    HANDLE waits[2] = {waitEvent_, armTimer(leftUs)};
+    // Without the precise timer the plain time-out serves, rounded up.
+    const DWORD n = waits[1] ? 2 : 1;
+    const DWORD limit = waits[1] ? INFINITE : static_cast<DWORD>((leftUs + 999) / 1000);
+    const DWORD woke = WaitForMultipleObjects(n, waits, FALSE, limit);
+    DWORD ignored = 0;
+    if (woke != WAIT_OBJECT_0) {
+      // The deadline: take the pending wait back before the record goes away.
+      CancelIoEx(h_, &ov);
+      GetOverlappedResult(h_, &ov, &ignored, TRUE);
+      return woke != WAIT_FAILED;
+    }
+    return GetOverlappedResult(h_, &ov, &ignored, FALSE) && mask != 0;
+  }
+
+  // The high-resolution timer, armed to fire leftUs from now; null when the
+  // system has none (before Windows 10 1803), or it cannot be armed.
+  HANDLE armTimer(int64_t leftUs) {
     if (!timer_ && !timerTried_) {
       timerTried_ = true;
       timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
     }
-    if (timer_) {
-      LARGE_INTEGER due;
-      due.QuadPart = -10000;  // 1 ms from now, in 100 ns units
-      if (SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE) &&
-          WaitForSingleObject(timer_, INFINITE) == WAIT_OBJECT_0)
-        return;
+    if (!timer_) return nullptr;
+    LARGE_INTEGER due;
+    due.QuadPart = -leftUs * 10;  // relative, in 100 ns units
+    return SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE) ? timer_ : nullptr;
+  }
+
+  // The fallback for a handle that cannot report events: a short sleep.
+  void pauseUs(int64_t us) {
+    if (HANDLE t = armTimer(us)) {
+      if (WaitForSingleObject(t, INFINITE) == WAIT_OBJECT_0) return;
     }
-    Sleep(1);
+    Sleep(static_cast<DWORD>((us + 999) / 1000));
   }
 
   HANDLE h_;
+  bool overlapped_;
+  HANDLE ioEvent_ = nullptr, waitEvent_ = nullptr;
   HANDLE timer_ = nullptr;
   bool timerTried_ = false;
 };
 
-ChannelPtr wrap(HANDLE h) {
+ChannelPtr wrap(HANDLE h, bool overlapped) {
   if (h == INVALID_HANDLE_VALUE) return nullptr;  // the last error stays CreateFileA's
-  return std::make_shared<Win32Port>(h);
+  return std::make_shared<Win32Port>(h, overlapped);
 }
 
 }  // namespace
@@ -278,7 +358,9 @@ std::string serialName(int portNumber) {
 }
 
 ChannelPtr openSerial(const std::string& name) {
-  return wrap(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  return wrap(
+      CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr),
+      true);
 }
 
 // Device paths of the present interfaces of the class, interface indexes 0 to 9.
@@ -314,7 +396,8 @@ std::vector<std::string> findUsb(const InterfaceClass& cls) {
 
 ChannelPtr openUsb(const std::string& path) {
   return wrap(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, 0, nullptr));
+                          OPEN_EXISTING, 0, nullptr),
+              false);
 }
 
 }  // namespace tarvion::sysports
