@@ -3,7 +3,7 @@
 and drops whatever is written to it until killed."""
 import os
 import pty
-import sys
+import select
 
 master, slave = pty.openpty()
 print(os.ttyname(slave), flush=True)
@@ -12,5 +12,4 @@ while True:
         os.read(master, 4096)
     except OSError:
         # No reader on the other side yet (or any more): wait for one.
-        import select
         select.select([], [], [], 0.05)
