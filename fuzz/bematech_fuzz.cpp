@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -186,6 +187,14 @@ void runOperation(CBematech& d, uint8_t op) {
 }
 
 }  // namespace
+
+// Settings the drivers keep (the PAF identification of the FS models) go to a
+// folder of the run's own, never to the user's configuration.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  static char folder[] = "/tmp/tarvion-fuzz-config-XXXXXX";
+  if (mkdtemp(folder)) setenv("XDG_CONFIG_HOME", folder, 1);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

@@ -8,6 +8,7 @@
 // more sends the rest as it is.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "core/virtual_wire.h"
@@ -15,6 +16,14 @@
 #include "tarvion/tarvion.h"
 
 using namespace tarvion;
+
+// Settings the drivers keep (the PAF identification of the FS models) go to a
+// folder of the run's own, never to the user's configuration.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  static char folder[] = "/tmp/tarvion-fuzz-config-XXXXXX";
+  if (mkdtemp(folder)) setenv("XDG_CONFIG_HOME", folder, 1);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto printer = emulator::makePrinter(1, "", "");
