@@ -277,21 +277,10 @@ namespace {
 
 const std::string kTool = TARVION_TOOL_PATH;
 
-struct ToolRun {
-  std::string out;
-  int status = -1;
-};
+using ToolRun = testsupport::CommandRun;
 
 ToolRun run(const std::string& command) {
-  ToolRun r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return testsupport::runCommand(command);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "core/text.h"
 #include "tarvion/tarvion.hpp"
+#include "test_support.h"
 
 using namespace tarvion;
 using platform::PromptAnswer;
@@ -183,14 +184,9 @@ TEST(Prompt, TheShellAnswersForAScript) {
     const std::string errors = ::testing::TempDir() + "tarvion_prompt_test_errors.txt";
     const std::string command = std::string(TARVION_TOOL_PATH) + " shell --virtual 10@5 --answer " + answer + " '" +
                                 script + "' 2>'" + errors + "'";
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int status = pclose(p);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    const testsupport::CommandRun run = testsupport::runCommand(command);
+    const std::string& out = run.out;
+    EXPECT_EQ(run.status, 0) << out;
     EXPECT_NE(out.find("PrintCheck -> 0"), std::string::npos) << out;
     EXPECT_NE(out.find("Operação cancelada pelo usuário."), std::string::npos) << out;
     std::ifstream e(errors);

@@ -22,21 +22,10 @@ const std::string kTool = TARVION_TOOL_PATH;
 const std::string kNotInitialised =
     "A comunicação com a impressora ainda não foi inicializada ou a impressora não foi configurada.";
 
-struct ToolRun {
-  std::string out;
-  int status = -1;
-};
+using ToolRun = testsupport::CommandRun;
 
 ToolRun run(const std::string& command) {
-  ToolRun r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return testsupport::runCommand(command);
 }
 
 std::vector<std::string> lines(const std::string& text) {
