@@ -37,6 +37,10 @@ inline std::string logNumber(double value) {
 }
 // "%-<width>s": pads with blanks, never cuts.
 std::string padRight(const std::string& s, size_t width);
+// What non-fiscal totaliser t (from 1) is called in a non-fiscal receipt: the
+// first two have codes of the model's own, 3 and 4 are "#1" and "#2", the
+// others their number less two ("%02i").
+std::string totaliserCode(int t, const char* first, const char* second);
 
 // Exact decimal digits of packed BCD bytes; unlike bematech::bcdValue it does not
 // overflow on the 10-byte (20-digit) amounts.

@@ -242,15 +242,7 @@ BOOL CBematech2000::NonFiscalReceipt(double nValue, const std::string& strTitle,
         return finish(*this, where, kFalse);
       }
     }
-    std::string code;
-    if (t == 1)
-      code = "29";
-    else if (t == 2)
-      code = "30";
-    else if (t <= 4)
-      code = format("#%i", t - 2);
-    else
-      code = format("%02i", t - 2);
+    const std::string code = fmt::totaliserCode(t, "29", "30");
     ClearBuffers();
     AddCommandByte(cmd::NonFiscal);
     AddParameterString(code);

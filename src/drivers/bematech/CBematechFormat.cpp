@@ -105,6 +105,13 @@ std::string padRight(const std::string& s, size_t width) {
   return s + std::string(width - s.size(), ' ');
 }
 
+std::string totaliserCode(int t, const char* first, const char* second) {
+  if (t == 1) return first;
+  if (t == 2) return second;
+  if (t <= 4) return text::format("#%i", t - 2);
+  return text::format("%02i", t - 2);
+}
+
 long double bcdDecimal(const uint8_t* data, size_t n) {
   long double v = 0.0L;
   for (size_t i = 0; i < n; ++i) v = v * 100.0L + (data[i] >> 4) * 10 + (data[i] & 0x0F);

@@ -425,15 +425,7 @@ BOOL CBematech::NonFiscalReceipt(double nValue, const std::string& strTitle, con
     const int t = NonFiscalTitlesIndex(strTitle);
     if (t < 1) return finish(*this, where, ComprovanteNaoFiscalNaoVinculado(7, nValue, strPaymentType));
     const int index = PaymentIndexOrCash(strPaymentType);
-    std::string title;
-    if (t == 1)
-      title = "SA";
-    else if (t == 2)
-      title = "SU";
-    else if (t <= 4)
-      title = format("#%i", t - 2);
-    else
-      title = format("%02i", t - 2);
+    const std::string title = fmt::totaliserCode(t, "SA", "SU");
     ClearBuffers();
     AddCommandByte(cmd::NonFiscal);
     AddParameterString(title);
