@@ -17,6 +17,7 @@
 
 #include "core/text.h"
 #include "platform/keystore.h"
+#include "platform/posix/fd_io.h"
 
 namespace tarvion::platform {
 
@@ -196,19 +197,6 @@ bool readWhole(const std::string& path, std::string& out) {
   return true;
 }
 
-bool writeAll(int fd, const std::string& s) {
-  const char* p = s.data();
-  size_t left = s.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool sameName(const std::string& a, const std::string& b) {
   return text::upper(a) == text::upper(b);
 }
@@ -233,7 +221,7 @@ bool replaceValues(const std::string& folder, const Entries& entries) {
   std::string temp = folder + "/" + kTempPrefix + "XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, contents) && ::fsync(fd) == 0;
+  bool ok = ::fchmod(fd, 0600) == 0 && posix::writeAll(fd, contents) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (ok && gBeforeRename) gBeforeRename();
   ok = ok && ::rename(temp.c_str(), (folder + "/" + kValuesFile).c_str()) == 0;

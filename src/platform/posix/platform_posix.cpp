@@ -12,6 +12,7 @@
 
 #include "core/text.h"
 #include "platform/platform.h"
+#include "platform/posix/fd_io.h"
 
 namespace tarvion::platform {
 
@@ -50,15 +51,7 @@ void appendToLog(const std::string& path, std::string_view bytes) {
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     // The lock keeps two processes from interleaving within a line.
     if (::flock(fd, LOCK_EX) == 0) {
-      const char* p = bytes.data();
-      size_t left = bytes.size();
-      while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= static_cast<size_t>(n);
-      }
+      posix::writeAll(fd, bytes);
       ::flock(fd, LOCK_UN);
     }
   }

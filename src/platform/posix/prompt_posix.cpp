@@ -10,24 +10,12 @@
 
 #include "core/text.h"
 #include "platform/platform.h"
+#include "platform/posix/fd_io.h"
 #include "platform/prompt.h"
 
 namespace tarvion::platform {
 
 namespace {
-
-bool writeAll(int fd, const std::string& s) {
-  const char* p = s.data();
-  size_t left = s.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // One line from fd, without its line end; false at end of input before any byte.
 bool readLine(int fd, std::string& line) {
@@ -84,7 +72,7 @@ PromptAnswer terminalPrompt(int in, int out, const PromptRequest& request) {
   if (!request.title.empty()) question += toSystemText(request.title) + "\n";
   question += toSystemText(request.message) + "\n";
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!writeAll(out, question + choicesOf(request.kind))) return safeAnswer(request.kind);
+    if (!posix::writeAll(out, question + choicesOf(request.kind))) return safeAnswer(request.kind);
     std::string line;
     if (!readLine(in, line)) return safeAnswer(request.kind);
     PromptAnswer a{};
