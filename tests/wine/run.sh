@@ -93,6 +93,20 @@ client() {
   [ $rc -eq 0 ] && printf '%s\n' "$out" | tail -1 | grep -Eq '^[0-9]+ passed, 0 failed$'
 }
 
+# The pseudo-terminal a background program names on the first line of FILE,
+# once it has, linked as wine's DEVICE (com5...); fails when none comes.
+pty_of() {
+  local file=$1 device=$2 pty
+  for _ in $(seq 1 100); do
+    [ -s "$file" ] && break
+    sleep 0.1
+  done
+  pty=$(head -1 "$file")
+  [ -c "$pty" ] || return 1
+  ln -sfn "$pty" "$WINEPREFIX/dosdevices/$device"
+  echo "$pty"
+}
+
 CLSID_CTRL='{E6F0942A-3030-43AA-8C6E-F3B5305C27D8}'
 CLSID_PAGE='{A68663A8-F6CD-4235-842E-28EF26BB4A47}'
 LIBID='{0D6F643A-0BA4-419E-8B07-E2EB235A6543}'
@@ -170,14 +184,8 @@ expect "client container" client container
 echo "== the virtual Bematech printer on COM5"
 "$TOOL" emulate 1 --baud 115200 --state "$WORK/state.txt" --paper "$WORK/paper.txt" >"$WORK/emulate.out" 2>"$WORK/emulate.err" &
 EMULATOR_PID=$!
-for _ in $(seq 1 100); do
-  [ -s "$WORK/emulate.out" ] && break
-  sleep 0.1
-done
-PTY=$(head -1 "$WORK/emulate.out")
-if [ -c "$PTY" ]; then
+if PTY=$(pty_of "$WORK/emulate.out" com5); then
   pass "tarvion emulate 1 on $PTY"
-  ln -sfn "$PTY" "$WINEPREFIX/dosdevices/com5"
   expect "client printer (COM5)" client printer 5
   sale=$(wine_ cscript //nologo "$(winpath tests/wine/sale.vbs)" 5 2>&1 | tr -d '\r') && rc=0 || rc=$?
   printf '%s\n' "$sale" | sed 's/^/      /'
@@ -194,13 +202,7 @@ fi
 echo "== a printer that never answers on COM6"
 python3 tests/wine/silent_port.py >"$WORK/silent.out" &
 SILENT_PID=$!
-for _ in $(seq 1 100); do
-  [ -s "$WORK/silent.out" ] && break
-  sleep 0.1
-done
-PTY6=$(head -1 "$WORK/silent.out")
-if [ -c "$PTY6" ]; then
-  ln -sfn "$PTY6" "$WINEPREFIX/dosdevices/com6"
+if pty_of "$WORK/silent.out" com6 >/dev/null; then
   expect "client silent (COM6): time-outs and the message" client silent 6
 else
   fail "the silent port did not start"
