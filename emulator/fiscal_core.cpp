@@ -421,6 +421,20 @@ void FiscalCore::endDocument() {
   lastDocTime_ = now();
 }
 
+void FiscalCore::finishDocument() {
+  if (paper_) {
+    paper_->rule();
+    paper_->footer(*this);
+  }
+  endDocument();
+}
+
+FiscalError FiscalCore::printingIn(DocKind kind, FiscalError notOpen) const {
+  if (doc_.kind != kind) return notOpen;
+  if (paperOut_) return FiscalError::PaperOut;
+  return FiscalError::Ok;
+}
+
 FiscalError FiscalCore::openReceipt(const std::string& customer, const std::string& name, const std::string& address) {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
   beginDocument(DocKind::Fiscal);
@@ -718,8 +732,7 @@ FiscalError FiscalCore::openLinked(int type, Cents value, int coo) {
 }
 
 FiscalError FiscalCore::linkedText(const std::string& t) {
-  if (doc_.kind != DocKind::Linked) return FiscalError::NoLinkedOpen;
-  if (paperOut_) return FiscalError::PaperOut;
+  if (auto e = printingIn(DocKind::Linked, FiscalError::NoLinkedOpen); e != FiscalError::Ok) return e;
   if (paper_) paper_->text(t);
   linked_.text += t;
   if (!t.empty() && t.back() != '\n' && t.back() != '\r') linked_.text += '\n';
@@ -728,13 +741,8 @@ FiscalError FiscalCore::linkedText(const std::string& t) {
 }
 
 FiscalError FiscalCore::closeLinked() {
-  if (doc_.kind != DocKind::Linked) return FiscalError::NoLinkedOpen;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (paper_) {
-    paper_->rule();
-    paper_->footer(*this);
-  }
-  endDocument();
+  if (auto e = printingIn(DocKind::Linked, FiscalError::NoLinkedOpen); e != FiscalError::Ok) return e;
+  finishDocument();
   linked_.allowed = linked_.coo != 0;
   commit();
   return FiscalError::Ok;
@@ -755,10 +763,8 @@ FiscalError FiscalCore::linkedSecondCopy() {
     paper_->centered("SEGUNDA VIA");
     paper_->linkedHeader(*this, doc_, copy.receiptCoo);
     paper_->text(copy.text);
-    paper_->rule();
-    paper_->footer(*this);
   }
-  endDocument();
+  finishDocument();
   linked_ = copy;
   linked_.allowed = false;
   commit();
@@ -783,20 +789,14 @@ FiscalError FiscalCore::openReport(int report) {
 }
 
 FiscalError FiscalCore::reportText(const std::string& t) {
-  if (doc_.kind != DocKind::Report) return FiscalError::NoReportOpen;
-  if (paperOut_) return FiscalError::PaperOut;
+  if (auto e = printingIn(DocKind::Report, FiscalError::NoReportOpen); e != FiscalError::Ok) return e;
   if (paper_) paper_->text(t);
   return FiscalError::Ok;
 }
 
 FiscalError FiscalCore::closeReport() {
-  if (doc_.kind != DocKind::Report) return FiscalError::NoReportOpen;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (paper_) {
-    paper_->rule();
-    paper_->footer(*this);
-  }
-  endDocument();
+  if (auto e = printingIn(DocKind::Report, FiscalError::NoReportOpen); e != FiscalError::Ok) return e;
+  finishDocument();
   commit();
   return FiscalError::Ok;
 }

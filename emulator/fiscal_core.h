@@ -371,6 +371,11 @@ class FiscalCore {
   void beginDocument(DocKind kind);
   void touchMovement();
   void endDocument();
+  // The rule and the footer on paper, then endDocument.
+  void finishDocument();
+  // Ok when a document of this kind is open and the paper is in; else notOpen
+  // or PaperOut.
+  FiscalError printingIn(DocKind kind, FiscalError notOpen) const;
   void closeFiscal();
   bool issTax(const std::string& label) const;
   void cancelOpenFiscal();
