@@ -411,6 +411,10 @@ class CBematech : public CECFBase {
   // Sends report or linked-receipt text (commands 20 and 67) the way the model
   // prints it.
   virtual BOOL SendReportText(uint8_t command, const std::string& text);
+  // What every non-fiscal receipt does first: log the call, forget the last
+  // sale, refuse an amount that is not positive.
+  bool StartNonFiscalReceipt(const char* where, double nValue, const std::string& strTitle,
+                             const std::string& strPaymentType);
 
  private:
   BOOL TaxLabelFor(double rate, bool service, std::string& label, const char* where);

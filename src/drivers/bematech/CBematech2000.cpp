@@ -215,14 +215,7 @@ BOOL CBematech2000::AuthenticateDocument(const std::string& strAdditionalInfo) {
 BOOL CBematech2000::NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) {
   const char* where = "CBematech2000::NonFiscalReceipt";
   return guarded(*this, where, kFalse, [&] {
-    if (Logging())
-      Log(where, format("nValue=%s, strTitle=%s, strPaymentType=%s", logNumber(nValue).c_str(), strTitle.c_str(),
-                        strPaymentType.c_str()));
-    ResetSale();
-    if (nValue <= 0) {
-      strLastError = "O valor deve ser maior que zero.";
-      return finish(*this, where, kFalse);
-    }
+    if (!StartNonFiscalReceipt(where, nValue, strTitle, strPaymentType)) return finish(*this, where, kFalse);
     int t = NonFiscalTitlesIndex(strTitle);
     if (t < 1) {
       // Money out of the drawer goes to the withdrawal; money in to the general

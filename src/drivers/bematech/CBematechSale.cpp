@@ -411,17 +411,21 @@ BOOL CBematech::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, c
   });
 }
 
+bool CBematech::StartNonFiscalReceipt(const char* where, double nValue, const std::string& strTitle,
+                                      const std::string& strPaymentType) {
+  if (Logging())
+    Log(where, format("nValue=%s, strTitle=%s, strPaymentType=%s", logNumber(nValue).c_str(), strTitle.c_str(),
+                      strPaymentType.c_str()));
+  ResetSale();
+  if (nValue > 0) return true;
+  strLastError = "O valor deve ser maior que zero.";
+  return false;
+}
+
 BOOL CBematech::NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) {
   const char* where = "CBematech::NonFiscalReceipt";
   return guarded(*this, where, kFalse, [&] {
-    if (Logging())
-      Log(where, format("nValue=%s, strTitle=%s, strPaymentType=%s", logNumber(nValue).c_str(), strTitle.c_str(),
-                        strPaymentType.c_str()));
-    ResetSale();
-    if (nValue <= 0) {
-      strLastError = "O valor deve ser maior que zero.";
-      return finish(*this, where, kFalse);
-    }
+    if (!StartNonFiscalReceipt(where, nValue, strTitle, strPaymentType)) return finish(*this, where, kFalse);
     const int t = NonFiscalTitlesIndex(strTitle);
     if (t < 1) return finish(*this, where, ComprovanteNaoFiscalNaoVinculado(7, nValue, strPaymentType));
     const int index = PaymentIndexOrCash(strPaymentType);
