@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "emulate_process.h"
 #include "tarvion/tarvion.hpp"
 #include "test_support.h"
 
@@ -16,44 +17,12 @@ using namespace tarvion;
 
 namespace {
 
-// A `tarvion emulate` child process; its first output line is the terminal.
-class Emulator {
- public:
-  Emulator(const std::string& model, const std::string& state, const std::string& paper) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      execl(TARVION_TOOL_PATH, "tarvion", "emulate", model.c_str(), "--state", state.c_str(), "--paper", paper.c_str(),
-            "--baud", "115200", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* f = fdopen(out[0], "r");
-    char line[256] = {};
-    if (f && fgets(line, sizeof line, f)) path_ = line;
-    while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    if (f) fclose(f);
-  }
-  ~Emulator() { stop(SIGTERM); }
-  void stop(int sig) {
-    if (pid_ > 0) {
-      kill(pid_, sig);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-  const std::string& path() const { return path_; }
+// The printer of model 1 keeping its state and paper in these files.
+testsupport::EmulateProcess emulate(const std::string& state, const std::string& paper) {
+  return testsupport::EmulateProcess({"1", "--state", state, "--paper", paper, "--baud", "115200"});
+}
 
- private:
-  pid_t pid_ = -1;
-  std::string path_;
-};
-
-bool init(CTarvionCtrl& c, const Emulator& e) {
+bool init(CTarvionCtrl& c, const testsupport::EmulateProcess& e) {
   setenv("TARVION_PORT_7", e.path().c_str(), 1);
   return c.InitializeECF(1, 7, 115200, 0, 8, 1, 0, 1, 1) != 0;
 }
@@ -62,7 +31,7 @@ bool init(CTarvionCtrl& c, const Emulator& e) {
 
 TEST(EndToEnd, SaleReportsAndErrorsOverAPseudoTerminal) {
   testsupport::TempDir tmp;
-  Emulator emu("1", tmp.file("state.txt"), tmp.file("paper.txt"));
+  auto emu = emulate(tmp.file("state.txt"), tmp.file("paper.txt"));
   ASSERT_EQ(emu.path().rfind("/dev/pts/", 0), 0u) << emu.path();
   CTarvionCtrl c;
   ASSERT_TRUE(init(c, emu)) << c.UltimoErro();
@@ -95,7 +64,7 @@ TEST(EndToEnd, ReceiptSurvivesAPrinterKilledMidSale) {
   testsupport::TempDir tmp;
   const std::string state = tmp.file("state.txt"), paper = tmp.file("paper.txt");
   {
-    Emulator emu("1", state, paper);
+    auto emu = emulate(state, paper);
     CTarvionCtrl c;
     ASSERT_TRUE(init(c, emu)) << c.UltimoErro();
     ASSERT_EQ(c.AbreCupomFiscal(), 1) << c.UltimoErro();
@@ -103,7 +72,7 @@ TEST(EndToEnd, ReceiptSurvivesAPrinterKilledMidSale) {
     emu.stop(SIGKILL);  // no chance to save anything on the way out
     EXPECT_EQ(c.RegistraItemFiscal("2", "LEITE", "UN", 7, 1, 4.5, 0), 0);
   }
-  Emulator again("1", state, paper);
+  auto again = emulate(state, paper);
   CTarvionCtrl c;
   ASSERT_TRUE(init(c, again)) << c.UltimoErro();
   int open = 0;

@@ -15,6 +15,7 @@
 
 #include "core/text.h"
 #include "drivers/bematech/bematech_protocol.h"
+#include "emulate_process.h"
 #include "emulator/bematech_printer.h"
 #include "emulator/paper.h"
 #include "emulator/printers.h"
@@ -41,20 +42,9 @@ struct Rig : emutest::EmulatorRig {
   }
 };
 
-struct St {
-  uint8_t st1 = 0xFF, st2 = 0xFF;
-  uint16_t st3 = 0xFFFF;
-  bool operator==(const St& o) const { return st1 == o.st1 && st2 == o.st2 && st3 == o.st3; }
-};
-std::ostream& operator<<(std::ostream& os, const St& s) {
-  return os << "ST1=" << int(s.st1) << " ST2=" << int(s.st2) << " ST3=" << s.st3;
-}
-St tail(const ByteArray& r) {
-  if (r.size() < 4) return {};
-  const size_t n = r.size();
-  return {r[n - 4], r[n - 3], static_cast<uint16_t>(r[n - 2] | r[n - 1] << 8)};
-}
-const St kDone{0, 0, 0};
+using emutest::kDone;
+using emutest::St;
+using emutest::tail;
 
 // Command 57's fields: value(14) payee(45) city(27) date(8) bank(3), a space and a zero byte.
 std::string check57(const std::string& value14, const std::string& payee, const std::string& city,
@@ -316,46 +306,10 @@ TEST(VirtualPrinterNames, TheShellTakesModelsByNameAndTheDocumentFromTheEnvironm
 
 namespace {
 
-// A `tarvion emulate` child with one more variable in its environment.
-class Emulate {
- public:
-  Emulate(const std::string& model, const std::string& documentMode) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      setenv("TARVION_CHECK_DOCUMENT", documentMode.c_str(), 1);
-      execl(TARVION_TOOL_PATH, "tarvion", "emulate", model.c_str(), "--baud", "0", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* f = fdopen(out[0], "r");
-    char line[256] = {};
-    if (f && fgets(line, sizeof line, f)) path_ = line;
-    while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    if (f) fclose(f);
-  }
-  ~Emulate() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, &status_, 0);
-    }
-  }
-  int finish() {
-    if (pid_ > 0) waitpid(pid_, &status_, 0);
-    pid_ = -1;
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-  std::string path_;
-};
+// The station of model 10 with the document sensor as asked.
+testsupport::EmulateProcess emulate(const std::string& documentMode) {
+  return testsupport::EmulateProcess({"10", "--baud", "0"}, {{"TARVION_CHECK_DOCUMENT", documentMode}});
+}
 
 ByteArray exchange(int fd, const ByteArray& frame, size_t want) {
   if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) return {};
@@ -374,7 +328,7 @@ ByteArray exchange(int fd, const ByteArray& frame, size_t want) {
 }  // namespace
 
 TEST(VirtualPrinterNames, EmulateStartsTheStationWithTheDocumentAsAsked) {
-  Emulate emu("10", "in");
+  auto emu = emulate("in");
   ASSERT_EQ(emu.path().rfind("/dev/pts/", 0), 0u) << emu.path();
   const int fd = ::open(emu.path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(fd, 0);
@@ -389,7 +343,7 @@ TEST(VirtualPrinterNames, EmulateStartsTheStationWithTheDocumentAsAsked) {
   EXPECT_EQ(exchange(fd, frame, 6), (ByteArray{bm::kACK, 0, 0, 0, 0, 0}));
   ::close(fd);
 
-  Emulate wrong("10", "upside-down");
+  auto wrong = emulate("upside-down");
   EXPECT_EQ(wrong.path(), "");
   EXPECT_EQ(wrong.finish(), 1);
 }

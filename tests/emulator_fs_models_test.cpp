@@ -37,23 +37,9 @@ std::string raw(const char (&s)[N]) {
   return std::string(s, N - 1);
 }
 
-struct St {
-  uint8_t st1 = 0xFF, st2 = 0xFF;
-  uint16_t st3 = 0xFFFF;
-  bool operator==(const St& o) const { return st1 == o.st1 && st2 == o.st2 && st3 == o.st3; }
-};
-std::ostream& operator<<(std::ostream& os, const St& s) {
-  return os << "ST1=" << int(s.st1) << " ST2=" << int(s.st2) << " ST3=" << s.st3;
-}
-
-// The status at the end of an FS reply (after the ACK).
-St tail(const ByteArray& reply) {
-  if (reply.size() < 5 || reply[0] != bm::kACK) return {};
-  const size_t n = reply.size();
-  return {reply[n - 4], reply[n - 3], static_cast<uint16_t>(reply[n - 2] | reply[n - 1] << 8)};
-}
-
-const St kDone{0, 0, 0};
+using emutest::kDone;
+using emutest::St;
+using emutest::tail;
 
 // The data of an FS data-command reply: between the ACK and the four status bytes.
 ByteArray dataOf(const ByteArray& reply) {

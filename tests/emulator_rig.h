@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "drivers/bematech/bematech_protocol.h"
@@ -77,5 +78,21 @@ struct EmulatorRig {
   ByteArray read35(uint8_t sub) { return reply(ByteArray{bematech::cmd::Read, sub}); }
   std::string printed() const { return paper->printed(); }
 };
+
+// The status that ends an FS reply: ST1, ST2 and the 2-byte ST3.
+struct St {
+  uint8_t st1 = 0xFF, st2 = 0xFF;
+  uint16_t st3 = 0xFFFF;
+  bool operator==(const St& o) const { return st1 == o.st1 && st2 == o.st2 && st3 == o.st3; }
+};
+inline std::ostream& operator<<(std::ostream& os, const St& s) {
+  return os << "ST1=" << int(s.st1) << " ST2=" << int(s.st2) << " ST3=" << s.st3;
+}
+inline St tail(const ByteArray& reply) {
+  if (reply.size() < 4) return {};
+  const size_t n = reply.size();
+  return {reply[n - 4], reply[n - 3], static_cast<uint16_t>(reply[n - 2] | reply[n - 1] << 8)};
+}
+inline const St kDone{0, 0, 0};
 
 }  // namespace emutest
