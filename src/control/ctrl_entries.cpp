@@ -150,16 +150,12 @@ Value entry_InitializeECF(ControlState& c, Value* a) {
     c.Log(format("%s{Retorno=FALSE,strLastError=%s}", where, c.strLastError.c_str()));
     return Value::boolean(0);
   }
-  const auto& rows = fiscalModels();
-  const ModelRow* row = model >= 1 && model <= static_cast<int>(rows.size()) ? &rows[model - 1] : nullptr;
-  // Models 54 to 56 speak the 2009 command set; their constructor takes the maker code.
-  int manufacturer = model >= 54 && model <= 56 ? model - 53 : 0;
-  c.fiscal = createDriver(row ? row->driverClass : nullptr, manufacturer);
-  if (model == 6) c.fiscal->Columns = 40;
-  if (model == 29) {
-    c.fiscal->Columns = 43;
-    if (auto* itautec = dynamic_cast<CItautec*>(c.fiscal.get())) itautec->nItautecVariant = 15;
-  }
+  const ModelRow* row = caps::fiscalModel(model);
+  c.fiscal = createDriver(row ? row->driverClass : nullptr, row ? row->maker : 0);
+  // The row's creation details: the model's own columns and variant code.
+  if (row && row->columns) c.fiscal->Columns = row->columns;
+  if (row && row->variant)
+    if (auto* itautec = dynamic_cast<CItautec*>(c.fiscal.get())) itautec->nItautecVariant = row->variant;
   c.Log(format("%s{objFiscalPrinter classe=%s}", where, row ? row->driverClass : "CECFBase"));
   CECFBase& d = *c.fiscal;
   d.nPortNumber = port;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/capabilities.h"
 #include "core/datetime.h"
 #include "core/ecf_base.h"
 #include "core/oplog.h"
@@ -51,12 +52,9 @@ inline Value fromDate(const DateTime& d) {
 }
 
 // The model tables: fiscal model n is row n-1.
-struct ModelRow {
-  const char* name;
-  const char* driverClass;
-};
-const std::vector<ModelRow>& fiscalModels();
-const std::vector<ModelRow>& checkModels();
+using caps::checkModels;
+using caps::fiscalModels;
+using caps::ModelRow;
 // Creates the driver class of a row by its class name; a plain CECFBase for null.
 DriverPtr createDriver(const char* driverClass, int manufacturer = 0);
 

@@ -1,4 +1,4 @@
-// The model tables: the position of a name, counted from 1, is its model number.
+// The driver classes of the model tables, created by name.
 #include <functional>
 #include <map>
 
@@ -37,95 +37,6 @@
 #include "drivers/sweda/CSwedaST2500.h"
 
 namespace tarvion {
-
-const std::vector<ModelRow>& fiscalModels() {
-  static const std::vector<ModelRow> rows = {
-      {"BEMATECH MP-20 FI II ECF-IF", "CBematech"},
-      {"BEMATECH MP-2000 TH FI", "CBematech2000"},
-      {"BEMATECH MP-2100 TH FI", "CBematech2100"},
-      {"BEMATECH MP-25 FI", "CBematechMP25"},
-      {"BEMATECH MP-3000 TH FI", "CBematechMP6000"},
-      {"BEMATECH MP-40 FI II ECF-IF", "CBematech"},
-      {"BEMATECH MP-4000 TH FI", "CBematechMP6000"},
-      {"BEMATECH MP-50 FI", "CBematechMP25"},
-      {"BEMATECH MP-6000 TH FI", "CBematechMP6000"},
-      {"BEMATECH MP-7000 TH FI", "CBematechMP7000"},
-      {"DARUMA FS-345", "CDaruma"},
-      {"DARUMA FS2100T", "CDarumaFS600"},
-      {"DARUMA FS600", "CDarumaFS600"},
-      {"DARUMA FS700", "CDarumaFS600"},
-      {"DARUMA FS700 H", "CDarumaFS600"},
-      {"DARUMA FS700 M", "CDarumaFS600"},
-      {"DARUMA MACH 1", "CDarumaMach2"},
-      {"DARUMA MACH 2", "CDarumaMach2"},
-      {"DATAREGIS QUICK", "CFiscNET"},
-      {"ELGIN ECF IF SCFI 1E", "CSchalterECFIF"},
-      {"ELGIN FIT", "CFiscNET"},
-      {"ELGIN K", "CElginX5"},
-      {"ELGIN X5", "CElginX5"},
-      {"EPSON TM-T81F", "CEpson"},
-      {"EPSON TM-T81FBIII", "CEpson"},
-      {"IBM 4610 SUREMARK", "CIBM4610"},
-      {"IBM 4610-SJ6", "CIBM4610SJ6"},
-      {"ITAUTEC POS4000 ECF-IF/1E II", "CItautec"},
-      {"ITAUTEC POS4000 ECF-IF/3E II", "CItautec"},
-      {"ITAUTEC QW PRINTER 1E T3", "CItautecFiscNet"},
-      {"NCR ECF-IF-02-01", "CNCR"},
-      {"PERTOPAY 2023 ECF-IF", "CFiscNET"},
-      {"PERTOPRINTER 1EF", "CFiscNET"},
-      {"PROCOMP ECF-2002", "CMecafFPE301"},
-      {"PROCOMP ECF-2011", "CMecaf"},
-      {"SCHALTER D PRINT", "CSchalterECFIF"},
-      {"SCHALTER S PRINT", "CSchalterECFIF"},
-      {"SCHALTER ECF IF SCFI 1E", "CSchalterECFIF"},
-      {"SWEDA IF S-7000I", "CSweda"},
-      {"SWEDA IF S-7000IE", "CSweda"},
-      {"SWEDA IF S-7000II", "CSweda"},
-      {"SWEDA IF S-9000I", "CSweda"},
-      {"SWEDA IF S-9000IE", "CSweda"},
-      {"SWEDA IF S-9000II", "CSweda"},
-      {"SWEDA IF S-9000IIIE", "CSweda"},
-      {"SWEDA IF ST100", "CSwedaST"},
-      {"SWEDA IF ST1000", "CSwedaST"},
-      {"SWEDA IF ST120", "CSwedaST"},
-      {"SWEDA IF ST200", "CSwedaST"},
-      {"SWEDA IF ST2000", "CSwedaST"},
-      {"SWEDA IF ST2500", "CSwedaST2500"},
-      {"ZPM ZPM/1FIT LOGGER", "CZPM"},
-      {"ZPM ZPM/2ECF LOGGER", "CZPM"},
-      {"BEMATECH MP-4200 TH FI", "CECFCV2009"},
-      {"EPSON TM-T900F", "CECFCV2009V2"},
-      {"DARUMA FS800I", "CDarumaFS800i"},
-  };
-  return rows;
-}
-
-const std::vector<ModelRow>& checkModels() {
-  static const std::vector<ModelRow> rows = {
-      {"BEMATECH MP-40 FI II ECF-IF", "CBematech"},
-      {"BEMATECH MP-50 FI", "CBematechMP25"},
-      {"BEMATECH MP-6000 TH FI", "CBematechMP6000"},
-      {"BEMATECH MP-7000 TH FI", "CBematechMP7000"},
-      {"CHRONOS CHECK-PRONTO", "CChronos"},
-      {"DARUMA FS2100T", "CDarumaFS600"},
-      {"IBM 4610 SUREMARK", "CIBM4610"},
-      {"IMPRECHEQ", "CImprecheq"},
-      {"ITAUTEC POS4000 ECF-IF/3E II", "CItautec"},
-      {"PERTOCHECK", "CPertoCheck"},
-      {"PERTOPAY", "CPertoPay"},
-      {"PERTOPAY 2023 ECF-IF", "CFiscNET"},
-      {"PROCOMP ECF-2002", "CMecafFPE301"},
-      {"SWEDA IF S-9000I", "CSweda"},
-      {"SWEDA IF S-9000IE", "CSweda"},
-      {"SWEDA IF S-9000II", "CSweda"},
-      {"SWEDA IF S-9000IIIE", "CSweda"},
-      {"SWEDA IF ST1000", "CSwedaST"},
-      {"SWEDA IF ST2000", "CSwedaST"},
-      {"SWEDA IF ST2500", "CSwedaST2500"},
-      {"ZPM ZPM/2ECF LOGGER", "CZPM"},
-  };
-  return rows;
-}
 
 DriverPtr createDriver(const char* driverClass, int manufacturer) {
   using Make = std::function<DriverPtr(int)>;

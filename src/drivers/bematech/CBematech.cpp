@@ -45,11 +45,9 @@ constexpr uint32_t kCheckWaitMs = 120000;
 
 CBematech::CBematech() {
   Log("CBematech::CBematech", cp("início"));
-  nPrefix = kESC;
-  Columns = 48;
+  TakeModelRow("CBematech");
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
-  usbInterfaceClass = InterfaceClass::parse("{325DDF96-938C-11D3-9E34-0080C82727F4}");
   Log("CBematech::CBematech", "Fim");
 }
 

@@ -395,6 +395,9 @@ class CBematech : public CECFBase {
   virtual BOOL RegisterItem(const std::string& strCode, const std::string& strDescription, const std::string& strUnit,
                             const std::string& strLabel, double nQuantity, double nUnitValue, double nDiscount);
   bool FsPrefix() const { return nPrefix == bematech::kFS; }
+  // The model settings of a class from its row of the model tables: prefix,
+  // columns, print head, cutter, check reading, USB interface class.
+  void TakeModelRow(const char* driverClass);
   size_t StatusSize() const { return FsPrefix() ? 4 : 2; }
   bool Logging() const { return log_.enabled(); }
   // The reply without its trailing status bytes (data commands).

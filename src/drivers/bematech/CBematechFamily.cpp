@@ -1,5 +1,7 @@
-// The FS-prefixed models of the family: what each constructor sets and the
-// extended status table each one reads ST3 against.
+// The FS-prefixed models of the family: what each constructor sets beyond its
+// row of the model tables, and the extended status table each one reads ST3
+// against.
+#include "core/capabilities.h"
 #include "core/text.h"
 #include "drivers/bematech/CBematech2000.h"
 #include "drivers/bematech/CBematech2100.h"
@@ -13,21 +15,24 @@ namespace tarvion {
 using bematech::St3Table;
 using text::cp;
 
-namespace {
-// The derived models keep their payment types across the Z reduction.
-void useFsPrefix(CBematech& d) {
-  d.nPrefix = bematech::kFS;
-  d.bCutPaymentsOnZ = kFalse;
+void CBematech::TakeModelRow(const char* driverClass) {
+  const caps::ModelRow* row = caps::classRow(driverClass);
+  if (!row) return;
+  nPrefix = row->prefix;
+  Columns = row->columns;
+  Thermal = row->thermal ? kTrue : kFalse;
+  HasPaperCutter = row->cutter ? kTrue : kFalse;
+  CanReadCheck = row->canReadCheck ? kTrue : kFalse;
+  if (row->usbClass) usbInterfaceClass = InterfaceClass::parse(row->usbClass);
+  // The FS models keep their payment types across the Z reduction.
+  bCutPaymentsOnZ = nPrefix == bematech::kFS ? kFalse : kTrue;
 }
-}  // namespace
 
 CBematech2000::CBematech2000() {
   Log("CBematech2000::CBematech2000", cp("início"));
-  useFsPrefix(*this);
-  Columns = 48;
+  TakeModelRow("CBematech2000");
   SendFullReport = kTrue;
   FreeReport = kTrue;
-  Thermal = kTrue;
   CanGetCurrentDocumentDateTime = kTrue;
   CanRegDiscountAnyItem = kTrue;
   CanCancelDiscountAnyItem = kTrue;
@@ -37,10 +42,9 @@ CBematech2000::CBematech2000() {
 
 CBematech2100::CBematech2100() {
   Log("CBematech2100::CBematech2100", cp("início"));
-  useFsPrefix(*this);
+  TakeModelRow("CBematech2100");
   SendFullReport = kTrue;
   FreeReport = kTrue;
-  Thermal = kTrue;
   Log("CBematech2100::CBematech2100", "Fim");
 }
 
@@ -54,32 +58,28 @@ BOOL CBematech2100::CheckForSuccess() {
 
 CBematechMP6000::CBematechMP6000() {
   Log("CBematechMP6000::CBematechMP6000", cp("início"));
-  useFsPrefix(*this);
+  TakeModelRow("CBematechMP6000");
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;
-  CanReadCheck = kTrue;
-  HasPaperCutter = kTrue;
   Log("CBematechMP6000::CBematechMP6000", "Fim");
 }
 
 CBematechMP7000::CBematechMP7000() {
   Log("CBematechMP7000::CBematechMP7000", cp("início"));
-  useFsPrefix(*this);
+  TakeModelRow("CBematechMP7000");
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;
-  CanReadCheck = kTrue;
   Log("CBematechMP7000::CBematechMP7000", "Fim");
 }
 
 CBematechMP25::CBematechMP25() {
   Log("CBematechMP25::CBematechMP25", cp("início"));
-  useFsPrefix(*this);
+  TakeModelRow("CBematechMP25");
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;
-  CanReadCheck = kFalse;
   Log("CBematechMP25::CBematechMP25", "Fim");
 }
 
@@ -92,11 +92,10 @@ BOOL CBematechMP25::CheckForSuccess() {
 
 CIBM4610::CIBM4610() {
   Log("CIBM4610::CIBM4610", cp("início"));
-  useFsPrefix(*this);
+  TakeModelRow("CIBM4610");
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;
-  CanReadCheck = kFalse;
   Log("CIBM4610::CIBM4610", "Fim");
 }
 
