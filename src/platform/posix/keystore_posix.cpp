@@ -80,7 +80,10 @@ std::string keyFolder(const std::string& keyPath) {
     size_t end = keyPath.find('\\', start);
     if (end == std::string::npos) end = keyPath.size();
     if (end > start) {
-      folder += "/" + folderName(keyPath.substr(start, end - start));
+      // Appended in two steps: GCC 12 mistakes `"/" + temporary` for an
+      // overlapping copy at -O3 and stops a -Werror build.
+      folder += '/';
+      folder += folderName(keyPath.substr(start, end - start));
       ++parts;
     }
     start = end + 1;
