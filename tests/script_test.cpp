@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -415,6 +416,28 @@ TEST(ScriptRun, SetLinesReachTheControl) {
   LineResult refused = runLine(ctrl, "EquipamentMark = X", false);
   EXPECT_FALSE(refused.parsed);
   EXPECT_EQ(refused.output, "EquipamentMark: error: EquipamentMark is read-only");
+}
+
+// The shell's stream: a line past the limit is refused and the run goes on;
+// an output nobody can write stops it with its own status.
+TEST(ScriptRun, LongLinesAreRefusedAndAnUnwritableOutputStops) {
+  std::string input = "ExisteECF DARUMA\r\n";
+  input += std::string(kMaxLineBytes + 10, 'x');
+  input += "\n\nExisteECF \"DARUMA FS600\"";  // the last line has no line break
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  EXPECT_EQ(runShell(in, out, err, {}), 2);
+  EXPECT_EQ(out.str(), "ExisteECF -> 0\nerror: line longer than 1048576 bytes\nExisteECF -> 13\n");
+
+  // A stream whose every write fails, like standard output on /dev/full.
+  struct Full : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream broken(&full);
+  std::istringstream twoCalls("ExisteECF DARUMA\nExisteECF DARUMA\n");
+  std::ostringstream err2;
+  EXPECT_EQ(runShell(twoCalls, broken, err2, {}), 1);
+  EXPECT_EQ(err2.str(), "tarvion: cannot write the output\n");
 }
 
 // ------------------------------------------------------------------ C interface

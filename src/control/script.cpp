@@ -614,20 +614,70 @@ LineResult runLine(CTarvionCtrl& ctrl, std::string_view line, bool json) {
   return {true, {}};
 }
 
+namespace {
+
+enum class LineRead { Line, TooLong, End };
+
+// One line of at most kMaxLineBytes bytes, without its "\n" (and a "\r"
+// before it). A longer line is read through and dropped, never held whole.
+LineRead readLine(std::istream& in, std::string& line) {
+  line.clear();
+  bool any = false, tooLong = false;
+  char chunk[4096];
+  for (;;) {
+    in.get(chunk, sizeof chunk, '\n');
+    const auto got = static_cast<size_t>(in.gcount());
+    if (got) any = true;
+    if (!tooLong) {
+      if (line.size() + got > kMaxLineBytes) {
+        tooLong = true;
+        line.clear();
+        line.shrink_to_fit();
+      } else {
+        line.append(chunk, got);
+      }
+    }
+    if (in.eof()) break;
+    if (in.fail()) in.clear();  // an empty line, or a chunk that filled the buffer
+    if (in.peek() == '\n') {
+      in.get();
+      any = true;
+      break;
+    }
+    if (in.eof()) break;
+  }
+  if (!any) return LineRead::End;
+  if (tooLong) return LineRead::TooLong;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return LineRead::Line;
+}
+
+}  // namespace
+
 int runShell(std::istream& in, std::ostream& out, std::ostream& err, const ShellOptions& options) {
   CTarvionCtrl ctrl;
   if (options.prepare && !options.prepare(ctrl, err)) return 1;
   int status = 0;
   std::string line;
   bool first = true;
-  while (std::getline(in, line)) {
-    // A script saved by a Windows editor may start with a byte order mark.
-    if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  for (LineRead got; (got = readLine(in, line)) != LineRead::End;) {
+    LineResult r;
+    if (got == LineRead::TooLong) {
+      r = {false, formatError("", "line longer than " + std::to_string(kMaxLineBytes) + " bytes", options.json)};
+    } else {
+      // A script saved by a Windows editor may start with a byte order mark.
+      if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+      r = runLine(ctrl, line, options.json);
+    }
     first = false;
-    LineResult r = runLine(ctrl, line, options.json);
     if (!r.parsed) status = 2;
     if (!r.output.empty()) out << r.output << '\n';
     out.flush();
+    if (!out) {
+      // Nobody reads the results any more: going on would run calls blind.
+      err << "tarvion: cannot write the output\n";
+      return 1;
+    }
   }
   return status;
 }

@@ -96,9 +96,14 @@ struct ShellOptions {
   std::function<bool(CTarvionCtrl&, std::ostream& err)> prepare;
 };
 
+// The longest line the shell takes; a longer one is refused as a line that
+// cannot be parsed, without being held in memory.
+inline constexpr size_t kMaxLineBytes = 1 << 20;
+
 // Runs every line of in on one control, writing one report per call and
 // flushing after each so a program can drive it through a pipe. Returns the
-// exit status: 2 when some line was not understood, else 0.
+// exit status: 2 when some line was not understood, 1 when the output cannot
+// be written (the shell stops there), else 0.
 int runShell(std::istream& in, std::ostream& out, std::ostream& err, const ShellOptions& options);
 
 // The model tables and the entry list, as the tool prints them.
