@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace tjson {
@@ -19,12 +18,15 @@ struct Value {
   double n = 0;
   std::string s;
   std::vector<Value> a;
-  std::vector<std::pair<std::string, Value>> o;  // in the order printed
+  // An object's members in the order printed; two lists, since a pair of a
+  // still incomplete Value does not compile with every standard library.
+  std::vector<std::string> keys;
+  std::vector<Value> members;
 
   bool isNull() const { return t == T::Null; }
   const Value* find(std::string_view key) const {
-    for (auto& kv : o)
-      if (kv.first == key) return &kv.second;
+    for (size_t i = 0; i < keys.size(); ++i)
+      if (keys[i] == key) return &members[i];
     return nullptr;
   }
   // The member, or a null value when there is none.
@@ -55,7 +57,10 @@ inline Value fromJson(const nlohmann::ordered_json& j) {
     for (const auto& e : j) v.a.push_back(fromJson(e));
   } else if (j.is_object()) {
     v.t = Value::T::Object;
-    for (const auto& [key, e] : j.items()) v.o.emplace_back(key, fromJson(e));
+    for (const auto& [key, e] : j.items()) {
+      v.keys.push_back(key);
+      v.members.push_back(fromJson(e));
+    }
   }
   return v;
 }
