@@ -427,7 +427,7 @@ TEST(ScriptRun, LongLinesAreRefusedAndAnUnwritableOutputStops) {
   std::istringstream in(input);
   std::ostringstream out, err;
   EXPECT_EQ(runShell(in, out, err, {}), 2);
-  EXPECT_EQ(out.str(), "ExisteECF -> 0\nerror: line longer than 1048576 bytes\nExisteECF -> 13\n");
+  EXPECT_EQ(out.str(), "ExisteECF -> 0\nerror: line longer than 4194304 bytes\nExisteECF -> 13\n");
 
   // A stream whose every write fails, like standard output on /dev/full.
   struct Full : std::streambuf {

@@ -96,9 +96,9 @@ struct ShellOptions {
   std::function<bool(CTarvionCtrl&, std::ostream& err)> prepare;
 };
 
-// The longest line the shell takes; a longer one is refused as a line that
+// The longest line the shell takes (4 MiB); a longer one is refused as a line that
 // cannot be parsed, without being held in memory.
-inline constexpr size_t kMaxLineBytes = 1 << 20;
+inline constexpr size_t kMaxLineBytes = 4 << 20;
 
 // Runs every line of in on one control, writing one report per call and
 // flushing after each so a program can drive it through a pipe. Returns the
