@@ -55,8 +55,7 @@ TEST(BematechFields, RoundedAndTruncatedAmounts) {
   // The log and key formatter keeps printf's minimum width; the fields sent to the
   // printer refuse what does not fit instead (no Bematech field has a sign).
   EXPECT_EQ(fixedField(1e20, 0, 0), "100000000000000000000");
-  EXPECT_EQ(format(-0.5, field::kPayment).error,
-            cp("Valor do pagamento fora da faixa permitida (mínimo 0)."));
+  EXPECT_EQ(format(-0.5, field::kPayment).error, cp("Valor do pagamento fora da faixa permitida (mínimo 0)."));
   EXPECT_EQ(format(1234567890.12, field::kTaxRate).error, cp("Alíquota fora da faixa permitida (máximo 99,99)."));
   EXPECT_EQ(format(1e30, field::kSubtotalIncrease).error,
             cp("Acréscimo fora da faixa permitida (máximo 999999999999,99)."));

@@ -1,10 +1,11 @@
 // The numeric field formatter and the text filter shared by every family.
+#include "core/fields.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "core/fields.h"
 #include "core/text.h"
 
 using namespace tarvion;
@@ -145,7 +146,10 @@ TEST(Fields, PrintfFixedKeepsTheLogFormat) {
 }
 
 TEST(TextFilter, ControlBytesBecomeBlanksPerFieldKind) {
-  static const char kNasty[] = "AB\0CD\x1b" "EF\x1c" "G\x7fH\tI\r\nJ\x80\xe7";
+  static const char kNasty[] =
+      "AB\0CD\x1b"
+      "EF\x1c"
+      "G\x7fH\tI\r\nJ\x80\xe7";
   const std::string nasty(kNasty, sizeof kNasty - 1);
   // One-line fields: every control byte, line breaks too.
   EXPECT_EQ(text::printable(nasty, text::LineBreaks::Blank), std::string("AB CD EF G H I  J\x80\xe7"));

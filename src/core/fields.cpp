@@ -136,8 +136,8 @@ Result format(double value, const Field& field) {
   if (std::isinf(scaled)) return {{}, value > 0 ? tooLarge(field) : tooSmall(field)};
   const bool negative = std::signbit(scaled);
   const double magnitude = std::fabs(scaled);
-  const std::string digits = field.rounding == Rounding::TowardZero ? truncatedDigits(magnitude)
-                                                                     : roundedDigits(magnitude, 0);
+  const std::string digits =
+      field.rounding == Rounding::TowardZero ? truncatedDigits(magnitude) : roundedDigits(magnitude, 0);
   return place(field, withoutLeadingZeros(digits), negative);
 }
 

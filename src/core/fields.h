@@ -25,8 +25,8 @@ struct Field {
   int width = 0;          // characters of the field, sign and decimal point included
   int decimals = 0;       // the value goes out times 10^decimals (implied decimals)
   Rounding rounding = Rounding::HalfAwayFromZero;
-  bool sign = false;      // negative values allowed: '-' takes the first character
-  char point = 0;         // when set, written before the last `decimals` digits
+  bool sign = false;  // negative values allowed: '-' takes the first character
+  char point = 0;     // when set, written before the last `decimals` digits
 };
 
 // The outcome of formatting one value: the field's text, or the message when the

@@ -73,14 +73,14 @@ inline constexpr Field kCheckValue{"Valor do cheque", 14, 2};
 inline constexpr Field kDiscountAfterItem{"Desconto do item", 8, 2};
 inline constexpr Field kIncreaseAfterItem{"Acr\xE9scimo do item", 8, 2};
 // Whole numbers.
-inline constexpr Field kItemNumber{"N\xFAmero do item", 4};           // 31
-inline constexpr Field kItemNumberAfter{"N\xFAmero do item", 3};      // 93, 114
-inline constexpr Field kReceiptNumber{"N\xFAmero do cupom", 6};       // 66
+inline constexpr Field kItemNumber{"N\xFAmero do item", 4};          // 31
+inline constexpr Field kItemNumberAfter{"N\xFAmero do item", 3};     // 93, 114
+inline constexpr Field kReceiptNumber{"N\xFAmero do cupom", 6};      // 66
 inline constexpr Field kFirstReduction{"Redu\xE7\xE3o inicial", 6};  // 8
 inline constexpr Field kLastReduction{"Redu\xE7\xE3o final", 6};     // 8
-inline constexpr Field kTitleNumber{"Totalizador", 2};              // 25, 40
-inline constexpr Field kPaymentIndex{"Forma de pagamento", 2};      // 72
-inline constexpr Field kReportNumber{"Relat\xF3rio gerencial", 2};  // 82, 83
+inline constexpr Field kTitleNumber{"Totalizador", 2};               // 25, 40
+inline constexpr Field kPaymentIndex{"Forma de pagamento", 2};       // 72
+inline constexpr Field kReportNumber{"Relat\xF3rio gerencial", 2};   // 82, 83
 // Programming a tax rate (7): the rate in hundredths and its kind.
 inline constexpr Field kTaxRate{"Al\xEDquota", 4, 2};
 inline constexpr Field kTaxKind{"Tipo de al\xEDquota", 1};

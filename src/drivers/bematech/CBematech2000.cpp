@@ -172,7 +172,7 @@ BOOL CBematech2000::RegistraDescontoItemApos(long intItem, double dblValorDescon
     fields::Checked num;
     const std::string item = num(intItem, fmt::field::kItemNumberAfter);
     const std::string amount = num(std::fabs(dblValorDesconto), dblValorDesconto > 0 ? fmt::field::kDiscountAfterItem
-                                                                                      : fmt::field::kIncreaseAfterItem);
+                                                                                     : fmt::field::kIncreaseAfterItem);
     if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(kDiscountAfterItem);

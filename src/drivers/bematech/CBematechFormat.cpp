@@ -86,9 +86,10 @@ ItemFields itemFields(const std::string& label, double quantity, double unitPric
   f.unitPrice = num(unitPrice, mp7000 ? field::kUnitPriceMP7000 : field::kUnitPrice);
   f.quantity = num(quantity, field::kQuantity);
   // A discount of no value is "no discount" whatever the quantity (0 * inf is no number).
-  f.discount = num(discount > 0 ? discount * quantity : 0.0, mp7000 ? field::kItemDiscountMP7000 : field::kItemDiscount);
-  f.increase =
-      num(discount < 0 ? std::fabs(discount) * quantity : 0.0, mp7000 ? field::kItemIncreaseMP7000 : field::kItemIncrease);
+  f.discount =
+      num(discount > 0 ? discount * quantity : 0.0, mp7000 ? field::kItemDiscountMP7000 : field::kItemDiscount);
+  f.increase = num(discount < 0 ? std::fabs(discount) * quantity : 0.0,
+                   mp7000 ? field::kItemIncreaseMP7000 : field::kItemIncrease);
   f.error = num.error();
   return f;
 }
