@@ -76,8 +76,7 @@ TEST(BematechFieldLimits, EveryNumberOfTheClassicModelsIsChecked) {
        "Quantidade fora da faixa permitida (máximo 9999,999)."},
       {"unit price 1000000", [](D& d) { return d.RegistraItemFiscal("2", "PRECO1M", "UN", 18, 1, 1000000, 0); },
        "Valor unitário fora da faixa permitida (máximo 999999,999)."},
-      {"both huge",
-       [](D& d) { return d.RegistraItemFiscal("3", "X", "UN", 18, 99999999999.0, 99999999999.0, 0); },
+      {"both huge", [](D& d) { return d.RegistraItemFiscal("3", "X", "UN", 18, 99999999999.0, 99999999999.0, 0); },
        "Valor unitário fora da faixa permitida (máximo 999999,999)."},
       {"negative quantity", [](D& d) { return d.RegistraItemFiscal("4", "X", "UN", 18, -1, 1, 0); },
        "Quantidade fora da faixa permitida (mínimo 0)."},
@@ -130,13 +129,11 @@ TEST(BematechFieldLimits, EveryNumberOfTheClassicModelsIsChecked) {
        "Redução final fora da faixa permitida (máximo 999999)."},
       {"negative first reduction", [](D& d) { return d.LeituraMFReducao(-1, 5, 0); },
        "Redução inicial fora da faixa permitida (mínimo 0)."},
-      {"reduction range read over the port",
-       [&text](D& d) { return d.LeituraMFSerialReducao(1234567, 1, text, 1); },
+      {"reduction range read over the port", [&text](D& d) { return d.LeituraMFSerialReducao(1234567, 1, text, 1); },
        "Redução inicial fora da faixa permitida (máximo 999999)."},
       {"check value", [](D& d) { return d.PrintCheck(1e12, "001"); },
        "Valor do cheque fora da faixa permitida (máximo 999999999999,99)."},
-      {"check value before the CMC-7 read",
-       [&text](D& d) { return d.ReadAndPrintCheck(1e12, "001", text); },
+      {"check value before the CMC-7 read", [&text](D& d) { return d.ReadAndPrintCheck(1e12, "001", text); },
        "Valor do cheque fora da faixa permitida (máximo 999999999999,99)."},
   };
   expectRefusals(r, cases);
@@ -198,10 +195,23 @@ TEST(BematechFieldLimits, TheLargestValuesStillGoOutWhole) {
   ASSERT_EQ(r.d.LeituraMFReducao(0, 999999, 0), 1) << r.d.strLastError;
   const auto sent = r.printer->take();
   ASSERT_EQ(sent.size(), 4u);
-  EXPECT_EQ(str(sent[0]).substr(1, 2 + 9 + 7), "01" "999999999" "9999999");
-  EXPECT_EQ(str(sent[1]), "\x48" "02" "99999999999999");
-  EXPECT_EQ(str(sent[2]), "\x20" "a" "99999999999999");  // cut, not rounded up past the field
-  EXPECT_EQ(str(sent[3]), "\x08" "000000" "999999" "I");
+  EXPECT_EQ(str(sent[0]).substr(1, 2 + 9 + 7),
+            "01"
+            "999999999"
+            "9999999");
+  EXPECT_EQ(str(sent[1]),
+            "\x48"
+            "02"
+            "99999999999999");
+  EXPECT_EQ(str(sent[2]),
+            "\x20"
+            "a"
+            "99999999999999");  // cut, not rounded up past the field
+  EXPECT_EQ(str(sent[3]),
+            "\x08"
+            "000000"
+            "999999"
+            "I");
 }
 
 TEST(BematechFieldLimits, TheRefusalIsLoggedAsTheOperationsFailure) {
@@ -221,15 +231,27 @@ TEST(BematechFieldLimits, TheRefusalIsLoggedAsTheOperationsFailure) {
 TEST(BematechTextFilter, OneLineFieldsOfTheClassicModels) {
   FieldRig<CBematech> r(75, false);
   const std::string nul(1, '\0');
-  ASSERT_EQ(r.d.RegistraItemFiscal(std::string("7\x1b" "8\0" "9", 5), std::string("AB\0CD\x1b" "EF", 8),
+  ASSERT_EQ(r.d.RegistraItemFiscal(std::string("7\x1b"
+                                               "8\0"
+                                               "9",
+                                               5),
+                                   std::string("AB\0CD\x1b"
+                                               "EF",
+                                               8),
                                    "\x1bU", 18, 1, 1, 0),
             1)
       << r.d.strLastError;
   // Code, description and unit: the NUL that ends each field is the driver's own.
   const std::string sent = str(r.printer->take().at(0));
-  EXPECT_EQ(sent.substr(sent.size() - 17), " U" "7 8 9" + nul + "AB CD EF" + nul);
+  EXPECT_EQ(sent.substr(sent.size() - 17),
+            " U"
+            "7 8 9" +
+                nul + "AB CD EF" + nul);
 
-  r.d.SetCustomerInfo("123\x1b" "456", "", "");
+  r.d.SetCustomerInfo(
+      "123\x1b"
+      "456",
+      "", "");
   ASSERT_EQ(r.d.AbreCupomFiscal(), 1);
   EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(0, "123 456")}));
 
@@ -239,8 +261,12 @@ TEST(BematechTextFilter, OneLineFieldsOfTheClassicModels) {
   ASSERT_EQ(r.d.AdicionaTotalizadorNaoFiscal("Gorjeta\x1b"), 1);
   EXPECT_EQ(r.printer->take().at(0), body(40, "06" + pad("GORJETA", 19)));
 
-  ASSERT_EQ(r.d.SetCheckConfiguration("Re\x1b" "al", "Reais", "Re\x0c" "cife", "Maria\x1b", DateTime::invalid(),
-                                      DateTime::invalid()),
+  ASSERT_EQ(r.d.SetCheckConfiguration("Re\x1b"
+                                      "al",
+                                      "Reais",
+                                      "Re\x0c"
+                                      "cife",
+                                      "Maria\x1b", DateTime::invalid(), DateTime::invalid()),
             1);
   EXPECT_EQ(r.printer->take(), (std::vector<ByteArray>{body(58, "Re al"), body(59, "Reais")}));
   EXPECT_EQ(r.d.strCheckCity, "Re cife");
@@ -256,7 +282,10 @@ TEST(BematechTextFilter, TextsPrintedAsLinesKeepTheirBreaks) {
   r.d.strPAFIdent1.clear();
 
   // Reports in lines: the host's ESC is a blank, the line breaks stay line breaks.
-  ASSERT_EQ(r.d.ImprimeRelatorioGerencial("linha\x1b" "1\r\nlinha\x07" "2"), 1);
+  ASSERT_EQ(r.d.ImprimeRelatorioGerencial("linha\x1b"
+                                          "1\r\nlinha\x07"
+                                          "2"),
+            1);
   EXPECT_EQ(r.printer->take().at(0), body(20, "linha 1\nlinha 2\n"));
   r.d.SendFullReport = kFalse;
   ASSERT_EQ(r.d.EnviaTextoComprovanteVinculado(std::string("a\0b\r\nc", 6)), 1);
@@ -267,7 +296,9 @@ TEST(BematechTextFilter, TheFsModelsKeepTheirOwnEscapes) {
   FieldRig<CBematech2000> r(77, true);
   const std::string ESC = "\x1b", prefix = "\x1b\x74\x02";
   // Bold marks become the printer's ESC E / ESC F; the host's ESC becomes a blank.
-  ASSERT_EQ(r.d.ImprimeRelatorioGerencial("<b>A\x1b" "E</b>\r\nB\x1c"), 1);
+  ASSERT_EQ(r.d.ImprimeRelatorioGerencial("<b>A\x1b"
+                                          "E</b>\r\nB\x1c"),
+            1);
   EXPECT_EQ(str(r.printer->take().at(0)), "\x14" + prefix + ESC + "EA E" + ESC + "F\nB \n");
   ASSERT_EQ(r.d.EnviaTextoComprovanteVinculado(std::string("x\0y", 3)), 1);
   EXPECT_EQ(str(r.printer->take().at(0)), "\x43" + prefix + "x y\n");
@@ -276,4 +307,25 @@ TEST(BematechTextFilter, TheFsModelsKeepTheirOwnEscapes) {
   r.d.SetCustomerInfo("1\x1b", std::string("An\0a", 4), "");
   ASSERT_EQ(r.d.AbreCupomFiscal(), 1);
   EXPECT_EQ(r.printer->take().at(0), body(0, pad("1 ", 29) + pad("An a", 30)));
+}
+
+TEST(BematechTextFilter, TextFieldsBeforeOthersKeepTheirWidth) {
+  FieldRig<CBematech> r(78, false);
+  // A one-letter unit is padded to its two columns, so the code starts where
+  // the printer reads it.
+  ASSERT_EQ(r.d.RegistraItemFiscal("123", "Agua", "L", 18, 1, 1, 0), 1) << r.d.strLastError;
+  const std::string item = str(r.printer->take().at(0));
+  EXPECT_EQ(item.substr(1 + 2 + 9 + 7 + 10 + 10 + 2 + 20), std::string("L 123\0Agua\0", 11));
+  // A payment name the host programmed longer than the printer keeps is cut to
+  // 16 characters before the value that follows it.
+  r.d.arPaymentTypes.push_back("Cartao de credito parcelado");
+  r.d.nFirmware = 3.2;  // the long form straight away
+  ASSERT_EQ(r.d.AbreComprovanteVinculado("Cartao de credito parcelado", 10, "7"), 1) << r.d.strLastError;
+  const auto sent = r.printer->take();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(str(sent[0]),
+            "\x42"
+            "Cartao de credit"
+            "00000000001000"
+            "000007");
 }

@@ -254,7 +254,7 @@ BOOL CBematech2000::NonFiscalReceipt(double nValue, const std::string& strTitle,
     AddParameterString(amount.text);
     if (t >= 5) {
       const int index = PaymentTypeIndex(strPaymentType);
-      AddParameterString(fmt::padRight(index < 0 ? std::string(kCash) : oneLine(PaymentType(index)), kPaymentWidth));
+      AddParameterString(fmt::fitField(index < 0 ? std::string(kCash) : oneLine(PaymentType(index)), kPaymentWidth));
     }
     return finish(*this, where, Submit());
   });

@@ -84,7 +84,7 @@ BOOL CBematech::OpenLinkedLong(const char* where, const std::string& strPaymentT
     if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(cmd::OpenLinked);
-    AddParameterString(fmt::padRight(oneLine(PaymentType(index)), kPaymentWidth));
+    AddParameterString(fmt::fitField(oneLine(PaymentType(index)), kPaymentWidth));
     if (nValor > 0) AddParameterString(amount);
     if (!strNumeroCupom.empty()) AddParameterString(number);
     return finish(*this, where, Submit());

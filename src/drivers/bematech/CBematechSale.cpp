@@ -145,7 +145,10 @@ BOOL CBematech::RegisterItem(const std::string& strCode, const std::string& strD
     AddParameterString(f.increase);
     AddParameterString("01");
     AddParameterString(std::string(20, '0'));
-    AddParameterString(strUnit.empty() ? std::string("PC") : FormatPrinterText(oneLine(strUnit.substr(0, 2))));
+    // The unit has two columns: a one-letter unit is padded, or the code would
+    // start one column early.
+    AddParameterString(strUnit.empty() ? std::string("PC")
+                                       : fmt::fitField(FormatPrinterText(oneLine(strUnit.substr(0, 2))), 2));
     AddParameterString(fmt::itemCode(oneLine(strCode)));
     AddParameterByte(0);
     AddParameterString(FormatPrinterText(description));
@@ -371,7 +374,8 @@ BOOL CBematech::AbreComprovanteVinculado(const std::string& strPaymentType, doub
     ResetSale();
     const int index = PaymentTypeIndex(strPaymentType);
     if (index < 0) return finish(*this, where, kFalse);
-    const std::string name = padRight(oneLine(PaymentType(index)), kPaymentWidth);
+    // The printer knows 16 characters of a name; more would shift the value.
+    const std::string name = fmt::fitField(oneLine(PaymentType(index)), kPaymentWidth);
     // Both numbers are checked before anything is sent, the short form included.
     fields::Checked num;
     const std::string amount = nValorPagamento > 0 ? num(nValorPagamento, fmt::field::kLinkedValue) : std::string();
@@ -399,7 +403,7 @@ BOOL CBematech::AbreComprovanteVinculado(const std::string& strPaymentType, doub
 std::string CBematech::PaymentNameFor(int index) {
   std::string name = text::trim(oneLine(PaymentType(index)));
   if (name.empty()) name = kCash;
-  return padRight(name, kPaymentWidth);
+  return fmt::fitField(name, kPaymentWidth);
 }
 
 int CBematech::PaymentIndexOrCash(const std::string& name) {
@@ -587,7 +591,7 @@ BOOL CBematech::AdicionaFormaPagamento(const std::string& strPaymentType) {
     Log(where, format("strPaymentType=%s", strPaymentType.c_str()));
     ClearBuffers();
     AddCommandByte(cmd::AddPayment);
-    AddParameterString(padRight(oneLine(strPaymentType), kPaymentWidth));
+    AddParameterString(fmt::fitField(oneLine(strPaymentType), kPaymentWidth));
     BOOL result = Submit();
     if (result) {
       if (DataSize() >= 2) {
