@@ -55,9 +55,9 @@ TEST(FileOperations, NoDriverLetsTheHostBelieveAFileWasWritten) {
   const char* const kUnsupported = "Função não suportada pelo modelo de ECF utilizado.";
   const char* const kWinMfd = "Utilize o aplicativo WinMFD fornecido pela Bematech.";
   const Expected drivers[] = {
-      {nullptr, false, kUnsupported},        {"CBematech", false, kUnsupported},   {"CBematech2000", true, kWinMfd},
-      {"CBematech2100", true, kWinMfd},      {"CBematechMP25", true, kUnsupported}, {"CBematechMP6000", true, kWinMfd},
-      {"CBematechMP7000", true, kWinMfd},    {"CIBM4610", true, kWinMfd},
+      {nullptr, false, kUnsupported},     {"CBematech", false, kUnsupported},    {"CBematech2000", true, kWinMfd},
+      {"CBematech2100", true, kWinMfd},   {"CBematechMP25", true, kUnsupported}, {"CBematechMP6000", true, kWinMfd},
+      {"CBematechMP7000", true, kWinMfd}, {"CIBM4610", true, kWinMfd},
   };
   testsupport::TempDir tmp;
   for (const Expected& e : drivers) {

@@ -101,7 +101,14 @@ std::string tooLarge(const Field& f) {
 }
 
 std::string tooSmall(const Field& f) {
-  return outOfRange(f, text::cp("mínimo ") + (f.sign ? "-" + nines(capacity(f, true), f.decimals) : std::string("0")));
+  std::string least = text::cp("mínimo ");
+  if (f.sign) {
+    least += '-';
+    least += nines(capacity(f, true), f.decimals);
+  } else {
+    least += '0';
+  }
+  return outOfRange(f, least);
 }
 
 // The field from the magnitude's digits (no leading zeros) and the sign.
