@@ -84,7 +84,7 @@ void pureFunctions(const ByteArray& r) {
     std::memcpy(&v, r.data(), sizeof v);
     (void)bematech::fmt::fixedField(v, 14, 0);
     (void)bematech::fmt::fixedField(v, 5, 2);
-    (void)bematech::fmt::truncatedField(v, 14);
+    (void)fields::format(v, bematech::fmt::field::kSubtotalIncrease);
     (void)bematech::fmt::itemFields("01T1800", v, v, v);
     (void)bematech::fmt::taxKey(v, false);
   }

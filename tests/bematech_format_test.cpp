@@ -37,12 +37,13 @@ bool printfReference(double v, int width, int decimals, std::string& out) {
 }  // namespace
 
 TEST(BematechFields, RoundedAndTruncatedAmounts) {
+  using fields::format;
   // Binary fractions: 10.009 * 100 is a hair below 1000.9.
-  EXPECT_EQ(truncatedField(10.009 * 100, 14), "00000000001000");
-  EXPECT_EQ(roundedField(10.009 * 100, 14), "00000000001001");
-  EXPECT_EQ(roundedField(2.99 * 1000, 9), "000002990");
-  EXPECT_EQ(roundedField(1.5 * 1000, 7), "0001500");
-  EXPECT_EQ(roundedField(1.005 * 100, 4), "0100");  // 100.4999... stays below the half
+  EXPECT_EQ(format(10.009, field::kSubtotalIncrease).text, "00000000001000");
+  EXPECT_EQ(format(10.009, field::kSubtotalDiscount).text, "00000000001001");
+  EXPECT_EQ(format(2.99, field::kUnitPrice).text, "000002990");
+  EXPECT_EQ(format(1.5, field::kQuantity).text, "0001500");
+  EXPECT_EQ(format(1.005, field::kTaxRate).text, "0100");  // 100.4999... stays below the half
   // Ties go away from zero, as the target platform's printf does.
   EXPECT_EQ(fixedField(0.5, 0, 0), "1");
   EXPECT_EQ(fixedField(2.5, 0, 0), "3");
@@ -51,11 +52,14 @@ TEST(BematechFields, RoundedAndTruncatedAmounts) {
   EXPECT_EQ(fixedField(-0.125, 6, 2), "-00.13");
   EXPECT_EQ(fixedField(9.995, 0, 2), "9.99");  // 9.99499999... in binary
   EXPECT_EQ(fixedField(99.5, 0, 0), "100");
-  // The sign comes before the zero padding; the width is a minimum.
-  EXPECT_EQ(roundedField(-50, 14), "-0000000000050");
-  EXPECT_EQ(truncatedField(-150.7, 14), "-0000000000150");
-  EXPECT_EQ(roundedField(123456789012.0, 4), "123456789012");
+  // The log and key formatter keeps printf's minimum width; the fields sent to the
+  // printer refuse what does not fit instead (no Bematech field has a sign).
   EXPECT_EQ(fixedField(1e20, 0, 0), "100000000000000000000");
+  EXPECT_EQ(format(-0.5, field::kPayment).error, cp("Valor do pagamento fora da faixa permitida (mínimo 0)."));
+  EXPECT_EQ(format(1234567890.12, field::kTaxRate).error, cp("Alíquota fora da faixa permitida (máximo 99,99)."));
+  EXPECT_EQ(format(1e30, field::kSubtotalIncrease).error,
+            cp("Acréscimo fora da faixa permitida (máximo 999999999999,99)."));
+  EXPECT_FALSE(format(std::nan(""), field::kSubtotalIncrease).ok());
   EXPECT_EQ(fixedField(18, 5, 2), "18.00");
   EXPECT_EQ(fixedField(5, 5, 2), "05.00");
   EXPECT_EQ(fixedField(-3, 5, 2), "-3.00");
@@ -64,8 +68,6 @@ TEST(BematechFields, RoundedAndTruncatedAmounts) {
   // Not a number: blanks instead of zeros, as printf pads them.
   EXPECT_EQ(fixedField(std::nan(""), 9, 0), "      nan");
   EXPECT_EQ(fixedField(-INFINITY, 6, 0), "  -inf");
-  EXPECT_EQ(truncatedField(1e30, 3), "9223372036854775807");
-  EXPECT_EQ(truncatedField(std::nan(""), 3), "000");
 }
 
 TEST(BematechFields, FixedFieldAgreesWithPrintfAwayFromTies) {
@@ -141,6 +143,14 @@ TEST(BematechFields, ItemFields) {
   f = itemFields("02T0700", 2, 10.0, 0.255);
   EXPECT_EQ(f.discount, "0000000051");
   EXPECT_EQ(f.increase, "0000000000");
+  EXPECT_EQ(f.error, "");
+  // The MP-7000's narrower price and discount fields.
+  f = itemFields("01T1800", 2, 3.5, 0, true);
+  EXPECT_EQ(f.unitPrice, "00003500");
+  EXPECT_EQ(f.discount, "00000000");
+  f = itemFields("01T1800", 1, 100000, 0, true);
+  EXPECT_EQ(f.error, cp("Valor unitário fora da faixa permitida (máximo 99999,999)."));
+  EXPECT_EQ(itemFields("01T1800", 1, 100000, 0).unitPrice, "100000000");
 
   EXPECT_EQ(itemDescription("Arroz\r\nTipo 1   "), "Arroz  Tipo 1");
   // No letter at all: the twentieth character becomes a D.

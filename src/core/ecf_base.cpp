@@ -285,6 +285,9 @@ BOOL CECFBase::ResetPAFECFIdentification() {
 
 // ---------------------------------------------------------------- operations with fixed answers
 
+// The fiscal-memory and CF-e reads into a file answer TRUE on a model without
+// them, as hosts expect, but write nothing: README.md lists these answers so a
+// host checks the file rather than the flag. A driver that reads them overrides.
 BOOL CECFBase::LeMFDataBIN(DateTime, DateTime, const std::string&) {
   return kTrue;
 }

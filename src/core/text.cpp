@@ -201,6 +201,17 @@ bool parseDecimal(std::string_view s, double& out) {
   return res.ec == std::errc() && res.ptr == t.data() + t.size();
 }
 
+std::string printable(std::string_view cp, LineBreaks breaks) {
+  std::string out(cp);
+  for (char& ch : out) {
+    const auto b = static_cast<uint8_t>(ch);
+    if (b >= 0x20 && b != 0x7F) continue;
+    if (breaks == LineBreaks::Keep && (b == '\r' || b == '\n')) continue;
+    ch = ' ';
+  }
+  return out;
+}
+
 std::string foldPrinterText(std::string_view cp) {
   static constexpr std::string_view kTags[] = {"<b>", "</b>", "<h>", "</h>", "<barcode>", "</barcode>"};
   std::string s(cp);

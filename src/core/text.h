@@ -50,6 +50,17 @@ bool parseDecimal(std::string_view s, double& out);
 // Removes the markup tags and folds accented Latin letters to ASCII.
 std::string foldPrinterText(std::string_view cp);
 
+// What a text field may carry besides printable characters.
+enum class LineBreaks {
+  Blank,  // one-line fields (descriptions, names, codes): CR and LF become blanks too
+  Keep,   // texts printed as lines (reports, linked receipts, closing messages)
+};
+// Host text made safe for a printer's text field: every control byte (0x00 to
+// 0x1F and 0x7F) becomes a blank, except CR and LF where the field keeps line
+// breaks. A NUL would end the field early and an ESC or FS could be read as a
+// command; the printer's own escapes are added by the drivers after this.
+std::string printable(std::string_view cp, LineBreaks breaks = LineBreaks::Blank);
+
 // "%c[%X]" for printable bytes, "[%X]" otherwise.
 std::string readableDump(const uint8_t* data, size_t n);
 // "%02x" per byte, lower case, no separators.

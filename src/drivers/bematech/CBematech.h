@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/ecf_base.h"
+#include "core/fields.h"
 #include "drivers/bematech/bematech_protocol.h"
 
 namespace tarvion {
@@ -24,13 +25,10 @@ namespace bematech::fmt {
 // printf's "%0<width>.<decimals>f" for one double, without the process locale:
 // the exact binary value is rounded half away from zero, the sign comes before
 // the zero padding, nan and inf are padded with blanks. width 0 means no padding.
+// For logs and lookup keys only: fields sent to the printer go through
+// fields::format with one of the field descriptions below, which refuses a value
+// that does not fit instead of widening the field.
 std::string fixedField(double value, int width, int decimals);
-// "%0<width>.0f": an amount or quantity already scaled (value * 100, * 1000).
-inline std::string roundedField(double scaled, int width) {
-  return fixedField(scaled, width, 0);
-}
-// "%0<width>i" of the scaled value cut toward zero (as a C cast to an integer does).
-std::string truncatedField(double scaled, int width);
 // "%f" as the logs write doubles: six decimals.
 inline std::string logNumber(double value) {
   return fixedField(value, 0, 6);
@@ -49,6 +47,45 @@ long double bcdDecimal(const uint8_t* data, size_t n);
 // the first nibble that is not a digit, as atoi does.
 long hexDigitsValue(const uint8_t* data, size_t n);
 
+// The numeric fields of the commands, in the units the host gives (the
+// formatter scales them). Names are Windows-1252, for the messages.
+namespace field {
+using fields::Field;
+using fields::Rounding;
+// Item registration (63) and the MP-7000's item (62 "I").
+inline constexpr Field kQuantity{"Quantidade", 7, 3};
+inline constexpr Field kUnitPrice{"Valor unit\xE1rio", 9, 3};
+inline constexpr Field kItemDiscount{"Desconto do item", 10, 2};
+inline constexpr Field kItemIncrease{"Acr\xE9scimo do item", 10, 2};
+inline constexpr Field kUnitPriceMP7000{"Valor unit\xE1rio", 8, 3};
+inline constexpr Field kItemDiscountMP7000{"Desconto do item", 8, 2};
+inline constexpr Field kItemIncreaseMP7000{"Acr\xE9scimo do item", 8, 2};
+// Amounts of 14 digits in cents: totalling (32), payments (72), linked (66) and
+// non-fiscal (25) receipts, checks (57, 62 "L"). The increase on the subtotal
+// goes in whole cents, cut and not rounded.
+inline constexpr Field kSubtotalIncrease{"Acr\xE9scimo", 14, 2, Rounding::TowardZero};
+inline constexpr Field kSubtotalDiscount{"Desconto", 14, 2};
+inline constexpr Field kPayment{"Valor do pagamento", 14, 2};
+inline constexpr Field kLinkedValue{"Valor do comprovante", 14, 2};
+inline constexpr Field kNonFiscalValue{"Valor", 14, 2};
+inline constexpr Field kCheckValue{"Valor do cheque", 14, 2};
+// Discount or increase on an item after it was registered (93), in cents.
+inline constexpr Field kDiscountAfterItem{"Desconto do item", 8, 2};
+inline constexpr Field kIncreaseAfterItem{"Acr\xE9scimo do item", 8, 2};
+// Whole numbers.
+inline constexpr Field kItemNumber{"N\xFAmero do item", 4};          // 31
+inline constexpr Field kItemNumberAfter{"N\xFAmero do item", 3};     // 93, 114
+inline constexpr Field kReceiptNumber{"N\xFAmero do cupom", 6};      // 66
+inline constexpr Field kFirstReduction{"Redu\xE7\xE3o inicial", 6};  // 8
+inline constexpr Field kLastReduction{"Redu\xE7\xE3o final", 6};     // 8
+inline constexpr Field kTitleNumber{"Totalizador", 2};               // 25, 40
+inline constexpr Field kPaymentIndex{"Forma de pagamento", 2};       // 72
+inline constexpr Field kReportNumber{"Relat\xF3rio gerencial", 2};   // 82, 83
+// Programming a tax rate (7): the rate in hundredths and its kind.
+inline constexpr Field kTaxRate{"Al\xEDquota", 4, 2};
+inline constexpr Field kTaxKind{"Tipo de al\xEDquota", 1};
+}  // namespace field
+
 // Tax lookup of an item. The key of the tax list ("T18.00", "S05.00").
 std::string taxKey(double rate, bool service);
 // The label for tax list position index: "%02iT%04.0f" ("01T1800").
@@ -61,15 +98,20 @@ std::string lastItemLabel(const std::string& label);
 // "Alíquota de ICMS de %05.2f%% não cadastrada no ECF." (ISS for services), 1252.
 std::string taxMissingMessage(double rate, bool service);
 
-// The fields of command 63 (item registration), in wire order.
+// The fields of command 63 (item registration), in wire order; error holds the
+// message of the first number that does not fit (the others are then empty).
 struct ItemFields {
   std::string tax;        // 2 characters of the label
   std::string unitPrice;  // price * 1000, 9 digits rounded
   std::string quantity;   // quantity * 1000, 7 digits rounded
   std::string discount;   // 10 digits rounded
   std::string increase;   // 10 digits rounded
+  std::string error;
 };
-ItemFields itemFields(const std::string& label, double quantity, double unitPrice, double discount);
+// The discount argument d is per unit: d > 0 discounts d * quantity, d < 0 adds
+// |d| * quantity. The MP-7000 takes narrower price and discount fields.
+ItemFields itemFields(const std::string& label, double quantity, double unitPrice, double discount,
+                      bool mp7000 = false);
 // The description as the printer gets it (before the printer-text conversion):
 // line breaks become blanks, trailing blanks go, a text without any ASCII letter
 // gets a "D" as its twentieth character (the printer refuses descriptions without

@@ -54,7 +54,8 @@ std::string CBematech2000::PrinterPaper(const std::string& text) {
 
 // Long texts go in pieces, one command each, and stop at the first refusal.
 BOOL CBematech2000::SendReportText(uint8_t command, const std::string& text) {
-  for (const std::string& block : fmt::textBlocks(fmt::kCodePage850 + PrinterPaper(text))) {
+  // The host's control bytes go before the layout adds the printer's own escapes.
+  for (const std::string& block : fmt::textBlocks(fmt::kCodePage850 + PrinterPaper(lines(text)))) {
     ClearBuffers();
     AddCommandByte(command);
     AddParameterString(block);
@@ -70,7 +71,8 @@ BOOL CBematech2000::FechaCupomFiscal(const std::string& strPrintMessage, double 
   return guarded(*this, where, kFalse, [&] {
     if (Logging())
       Log(where, format("strPrintMessage=%s, nTotalValue=%s", strPrintMessage.c_str(), logNumber(nTotalValue).c_str()));
-    const std::string message = fmt::closingText(strPrintMessage, strPAFIdent1, strPAFIdent2, Columns);
+    const std::string message =
+        fmt::closingText(lines(strPrintMessage), oneLine(strPAFIdent1), oneLine(strPAFIdent2), Columns);
     Log(where, format("Nova mensagem=%s", message.c_str()));
     ClearBuffers();
     AddCommandByte(cmd::CloseReceipt);
@@ -101,9 +103,10 @@ BOOL CBematech2000::AbreCupomFiscal() {
     AddCommandByte(cmd::OpenReceipt);
     // Each field only when a later one is given too: the printer counts them.
     if (!code.empty() || !name.empty() || !address.empty())
-      AddParameterString(fmt::fitField(CECFBase::FormatPrinterText(code), 29));
-    if (!name.empty() || !address.empty()) AddParameterString(fmt::fitField(CECFBase::FormatPrinterText(name), 30));
-    if (!address.empty()) AddParameterString(fmt::fitField(CECFBase::FormatPrinterText(address), 80));
+      AddParameterString(fmt::fitField(CECFBase::FormatPrinterText(oneLine(code)), 29));
+    if (!name.empty() || !address.empty())
+      AddParameterString(fmt::fitField(CECFBase::FormatPrinterText(oneLine(name)), 30));
+    if (!address.empty()) AddParameterString(fmt::fitField(CECFBase::FormatPrinterText(oneLine(address)), 80));
     const BOOL result = Submit();
     if (result) {
       strReceiptCustomerId = code.substr(0, 29);
@@ -166,11 +169,16 @@ BOOL CBematech2000::RegistraDescontoItemApos(long intItem, double dblValorDescon
     if (Logging())
       Log(where,
           format("intItem=%d, dblValoDescontor=%s", static_cast<int>(intItem), logNumber(dblValorDesconto).c_str()));
+    fields::Checked num;
+    const std::string item = num(intItem, fmt::field::kItemNumberAfter);
+    const std::string amount = num(std::fabs(dblValorDesconto), dblValorDesconto > 0 ? fmt::field::kDiscountAfterItem
+                                                                                     : fmt::field::kIncreaseAfterItem);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(kDiscountAfterItem);
     AddParameterString(dblValorDesconto > 0 ? "D" : "A");
-    AddParameterString(format("%03i", static_cast<int>(intItem)));
-    AddParameterString(fmt::roundedField(std::fabs(dblValorDesconto) * 100, 8));
+    AddParameterString(item);
+    AddParameterString(amount);
     return finish(*this, where, Submit());
   });
 }
@@ -179,10 +187,12 @@ BOOL CBematech2000::CancelaDescontoItem(long intItem, BOOL bAcrescimo) {
   const char* where = "CBematech2000::CancelaDescontoItem";
   return guarded(*this, where, kFalse, [&] {
     Log(where, format("ItemNumber=%d, bAcrescimo=%s", static_cast<int>(intItem), boolText(bAcrescimo)));
+    const fields::Result item = fields::format(intItem, fmt::field::kItemNumberAfter);
+    if (!item.ok()) return refuse(*this, where, item.error);
     ClearBuffers();
     AddCommandByte(kCancelItemDiscount);
     AddParameterString(bAcrescimo ? "A" : "D");
-    AddParameterString(format("%03i", static_cast<int>(intItem)));
+    AddParameterString(item.text);
     return finish(*this, where, Submit());
   });
 }
@@ -236,13 +246,15 @@ BOOL CBematech2000::NonFiscalReceipt(double nValue, const std::string& strTitle,
       }
     }
     const std::string code = fmt::totaliserCode(t, "29", "30");
+    const fields::Result amount = fields::format(nValue, fmt::field::kNonFiscalValue);
+    if (!amount.ok()) return refuse(*this, where, amount.error);
     ClearBuffers();
     AddCommandByte(cmd::NonFiscal);
     AddParameterString(code);
-    AddParameterString(fmt::roundedField(nValue * 100, 14));
+    AddParameterString(amount.text);
     if (t >= 5) {
       const int index = PaymentTypeIndex(strPaymentType);
-      AddParameterString(fmt::padRight(index < 0 ? std::string(kCash) : PaymentType(index), kPaymentWidth));
+      AddParameterString(fmt::fitField(index < 0 ? std::string(kCash) : oneLine(PaymentType(index)), kPaymentWidth));
     }
     return finish(*this, where, Submit());
   });
@@ -294,9 +306,11 @@ BOOL CBematech2000::RedefineFormasPagamento(const std::vector<std::string>& arNa
       for (const std::string& r : arReports) held = held || text::upper(r) == text::upper(report);
       if (held) continue;
       Log(where, format("Report(%d)=%s", next, report.c_str()));
+      const fields::Result number = fields::format(next, fmt::field::kReportNumber);
+      if (!number.ok()) return refuse(*this, where, number.error);
       ClearBuffers();
       AddCommandByte(kAddReport);
-      AddParameterString(format("%02i", next));
+      AddParameterString(number.text);
       AddParameterString(fmt::fitField(report, 17));
       if (!Submit()) return finish(*this, where, kFalse);
       arReports.push_back(report);
@@ -512,7 +526,7 @@ BOOL CBematech2000::SendIdentification(const char* where, const std::string& ide
 BOOL CBematech2000::SetPAFECFIdentification(const std::string& strLine1, const std::string& strLine2) {
   const char* where = "CBematech2000::SetPAFECFIdentification";
   return guarded(*this, where, kFalse, [&] {
-    const std::string line1 = text::trim(strLine1), line2 = text::trim(strLine2);
+    const std::string line1 = text::trim(oneLine(strLine1)), line2 = text::trim(oneLine(strLine2));
     Log(where, format("strLine1=%s, strLine2=%s", line1.c_str(), line2.c_str()));
     std::string serial;
     if (!ReadSerialNumber(serial)) return finish(*this, where, kFalse);

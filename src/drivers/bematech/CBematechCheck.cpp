@@ -58,9 +58,11 @@ BOOL CBematech::ReadCmc7(const char* where, BOOL bKeepCheck, std::string& strChe
 BOOL CBematech::PrintCheck57(const char* where, double nValue, const std::string& strBankNumber) {
   try {
     if (Logging()) Log(where, format("nValue=%s, strBankNumber=%s", logNumber(nValue).c_str(), strBankNumber.c_str()));
+    const fields::Result amount = fields::format(nValue, fmt::field::kCheckValue);
+    if (!amount.ok()) return refuse(*this, where, amount.error);
     ClearBuffers();
     AddCommandByte(kPrintCheck);
-    AddParameterString(fmt::roundedField(nValue * 100, 14));
+    AddParameterString(amount.text);
     AddParameterString(fmt::fitField(strCheckPayee, kPayeeWidth));
     AddParameterString(fmt::fitField(strCheckCity, kCityWidth));
     AddParameterString(fmt::checkDate(dtCheck));
@@ -79,6 +81,9 @@ BOOL CBematech::PrintCheck57(const char* where, double nValue, const std::string
 BOOL CBematech::ReadThenPrint(const char* where, double nValue, const std::string& strBankNumber,
                               std::string& strCheckInfo) {
   try {
+    // An amount the check cannot carry stops it before the check is even read.
+    const fields::Result amount = fields::format(nValue, fmt::field::kCheckValue);
+    if (!amount.ok()) return refuse(*this, where, amount.error);
     if (!ReadCheck(kTrue, strCheckInfo)) return finish(*this, where, kFalse);
     Log(where, format("strCheckInfo=%s", strCheckInfo.c_str()));
     return finish(*this, where, PrintCheck(nValue, strBankNumber));
@@ -115,8 +120,8 @@ BOOL CBematech::SetCheckConfiguration(const std::string& strSingleCurrency, cons
                strSingleCurrency.c_str(), strMultipleCurrency.c_str(), strCheckLocal.c_str(), strCheckCarrier.c_str()));
     strCurrencySingular = strSingleCurrency;
     strCurrencyPlural = strMultipleCurrency;
-    strCheckCity = FormatPrinterText(strCheckLocal);
-    strCheckPayee = FormatPrinterText(strCheckCarrier);
+    strCheckCity = FormatPrinterText(oneLine(strCheckLocal));
+    strCheckPayee = FormatPrinterText(oneLine(strCheckCarrier));
     dtCheck = dtCheckDate;
     dtDeposit = dtDepositDate;
     // An empty name keeps the one the printer has.
@@ -130,7 +135,7 @@ BOOL CBematech::SetCheckConfiguration(const std::string& strSingleCurrency, cons
       if (c.name.empty()) continue;
       ClearBuffers();
       AddCommandByte(c.command);
-      AddParameterString(FormatPrinterText(c.name).substr(0, c.width));
+      AddParameterString(FormatPrinterText(oneLine(c.name)).substr(0, c.width));
       if (!Submit()) return finish(*this, where, kFalse);
     }
     return finish(*this, where, kTrue);

@@ -1,9 +1,6 @@
 // Parameter fields and reply fields of the Bematech protocol, as pure functions.
-#include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 
 #include "core/text.h"
 #include "drivers/bematech/CBematech.h"
@@ -12,60 +9,6 @@ namespace tarvion::bematech::fmt {
 
 namespace {
 
-// Decimal digits needed to write the double exactly: its binary fraction bits.
-int exactFractionDigits(double x) {
-  if (x == 0.0) return 0;
-  int e = 0;
-  double m = std::frexp(x, &e);  // x = m * 2^e, 0.5 <= m < 1
-  auto mant = static_cast<uint64_t>(std::ldexp(m, 53));
-  int exp2 = e - 53;
-  if (exp2 >= 0) return 0;
-  int frac = -exp2 - std::countr_zero(mant);
-  return frac > 0 ? frac : 0;
-}
-
-// Digits of |x| rounded to `decimals`, half away from zero on the exact value.
-std::string roundedDigits(double x, int decimals) {
-  const int exact = exactFractionDigits(x);
-  if (exact <= decimals) {
-    char buf[400];
-    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, decimals);
-    return std::string(buf, r.ptr);
-  }
-  // The exact expansion, then a decimal rounding of our own: printf on the target
-  // platform rounds ties away from zero, while to_chars would round them to even.
-  std::string s(400 + static_cast<size_t>(exact), '\0');
-  auto r = std::to_chars(s.data(), s.data() + s.size(), x, std::chars_format::fixed, exact);
-  s.resize(static_cast<size_t>(r.ptr - s.data()));
-  const size_t dot = s.find('.');
-  const size_t keep = decimals > 0 ? dot + 1 + static_cast<size_t>(decimals) : dot;
-  const bool up = s[dot + 1 + static_cast<size_t>(decimals)] >= '5';
-  s.resize(keep);
-  if (up) {
-    size_t i = s.size();
-    bool carry = true;
-    while (carry && i-- > 0) {
-      if (s[i] == '.') continue;
-      if (s[i] == '9') {
-        s[i] = '0';
-      } else {
-        ++s[i];
-        carry = false;
-      }
-    }
-    if (carry) s.insert(s.begin(), '1');
-  }
-  return s;
-}
-
-std::string padLeft(std::string body, int width, char fill, bool negative) {
-  const size_t signSize = negative ? 1 : 0;
-  if (width > 0 && body.size() + signSize < static_cast<size_t>(width))
-    body.insert(0, static_cast<size_t>(width) - body.size() - signSize, fill);
-  if (negative) body.insert(body.begin(), '-');
-  return body;
-}
-
 bool isAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
@@ -73,31 +16,7 @@ bool isAsciiLetter(char c) {
 }  // namespace
 
 std::string fixedField(double value, int width, int decimals) {
-  if (std::isnan(value) || std::isinf(value)) {
-    std::string body = std::isnan(value) ? "nan" : "inf";
-    std::string out = (std::signbit(value) ? "-" : "") + body;
-    if (width > 0 && out.size() < static_cast<size_t>(width))
-      out.insert(0, static_cast<size_t>(width) - out.size(), ' ');
-    return out;
-  }
-  return padLeft(roundedDigits(std::fabs(value), decimals), width, '0', std::signbit(value));
-}
-
-std::string truncatedField(double scaled, int width) {
-  long long v = 0;
-  if (std::isnan(scaled)) {
-    v = 0;
-  } else if (scaled >= 9.2e18) {
-    v = std::numeric_limits<long long>::max();
-  } else if (scaled <= -9.2e18) {
-    v = std::numeric_limits<long long>::min() + 1;
-  } else {
-    v = static_cast<long long>(std::trunc(scaled));
-  }
-  const bool negative = v < 0;
-  const unsigned long long magnitude =
-      negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-  return padLeft(std::to_string(magnitude), width, '0', negative);
+  return fields::printfFixed(value, width, decimals);
 }
 
 std::string padRight(const std::string& s, size_t width) {
@@ -160,13 +79,18 @@ std::string taxMissingMessage(double rate, bool service) {
          text::cp("% não cadastrada no ECF.");
 }
 
-ItemFields itemFields(const std::string& label, double quantity, double unitPrice, double discount) {
+ItemFields itemFields(const std::string& label, double quantity, double unitPrice, double discount, bool mp7000) {
   ItemFields f;
+  fields::Checked num;
   f.tax = label.substr(0, 2);
-  f.unitPrice = roundedField(unitPrice * 1000, 9);
-  f.quantity = roundedField(quantity * 1000, 7);
-  f.discount = roundedField(discount > 0 ? discount * quantity * 100 : 0.0, 10);
-  f.increase = roundedField(discount < 0 ? std::fabs(discount) * quantity * 100 : 0.0, 10);
+  f.unitPrice = num(unitPrice, mp7000 ? field::kUnitPriceMP7000 : field::kUnitPrice);
+  f.quantity = num(quantity, field::kQuantity);
+  // A discount of no value is "no discount" whatever the quantity (0 * inf is no number).
+  f.discount =
+      num(discount > 0 ? discount * quantity : 0.0, mp7000 ? field::kItemDiscountMP7000 : field::kItemDiscount);
+  f.increase = num(discount < 0 ? std::fabs(discount) * quantity : 0.0,
+                   mp7000 ? field::kItemIncreaseMP7000 : field::kItemIncrease);
+  f.error = num.error();
   return f;
 }
 

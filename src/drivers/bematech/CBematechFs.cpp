@@ -76,11 +76,17 @@ BOOL CBematech::OpenLinkedLong(const char* where, const std::string& strPaymentT
     ResetSale();
     const int index = PaymentTypeIndex(strPaymentType);
     if (index < 0) return finish(*this, where, kFalse);
+    fields::Checked num;
+    const std::string amount = nValor > 0 ? num(nValor, fmt::field::kLinkedValue) : std::string();
+    const std::string number = strNumeroCupom.empty()
+                                   ? std::string()
+                                   : num(std::strtoll(strNumeroCupom.c_str(), nullptr, 10), fmt::field::kReceiptNumber);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(cmd::OpenLinked);
-    AddParameterString(fmt::padRight(PaymentType(index), kPaymentWidth));
-    if (nValor > 0) AddParameterString(fmt::roundedField(nValor * 100, 14));
-    if (!strNumeroCupom.empty()) AddParameterString(format("%06i", std::atoi(strNumeroCupom.c_str())));
+    AddParameterString(fmt::fitField(oneLine(PaymentType(index)), kPaymentWidth));
+    if (nValor > 0) AddParameterString(amount);
+    if (!strNumeroCupom.empty()) AddParameterString(number);
     return finish(*this, where, Submit());
   });
 }
@@ -147,7 +153,7 @@ BOOL CBematech::AddMissingPayments(const char* where, const std::vector<std::str
     bool held = false;
     for (const std::string& p : arPaymentTypes) held = held || key(p) == wanted;
     if (held) continue;
-    const std::string field = fmt::padRight(arNames[i].substr(0, kPaymentWidth), kPaymentWidth);
+    const std::string field = fmt::padRight(oneLine(arNames[i].substr(0, kPaymentWidth)), kPaymentWidth);
     Log(where, format("DescricaoFormasPagamento(%d)=%s", static_cast<int>(i), field.c_str()));
     ClearBuffers();
     AddCommandByte(cmd::AddPayment);
@@ -219,9 +225,15 @@ BOOL CBematech::OpenReport2000(const char* where, const std::string& strReportNa
     const int index = ReportIndex(strReportName);
     if (index < 0) return finish(*this, where, kFalse);
     auto open = [this](int number) {
+      // The list holds at most fifty reports: their numbers fit the field.
+      const fields::Result field = fields::format(number, fmt::field::kReportNumber);
+      if (!field.ok()) {
+        strLastError = field.error;
+        return kFalse;
+      }
       ClearBuffers();
       AddCommandByte(kOpenNamedReport);
-      AddParameterString(format("%02i", number));
+      AddParameterString(field.text);
       return Submit();
     };
     // Report i of the list is number i + 1; firmwares that count from 0 get a second try.

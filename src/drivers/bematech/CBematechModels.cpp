@@ -160,12 +160,15 @@ BOOL CBematechMP7000::PrintCheck(double nValue, const std::string& strBankNumber
   const char* where = "CBematechMP7000::PrintCheck";
   return guarded(*this, where, kFalse, [&] {
     if (Logging()) Log(where, format("nValue=%s, strBankNumber=%s", logNumber(nValue).c_str(), strBankNumber.c_str()));
+    // Checked before the slot is even looked at: a refused amount sends nothing.
+    const fields::Result amount = fields::format(nValue, fmt::field::kCheckValue);
+    if (!amount.ok()) return refuse(*this, where, amount.error);
     bool asked = false;
     if (!CheckInPlace(where, asked)) return finish(*this, where, kFalse);
     ClearBuffers();
     AddCommandByte(cmd::ReadBlock);
     AddCommandByte(kPrintCheckMP7000);
-    AddParameterString(fmt::roundedField(nValue * 100, 14));
+    AddParameterString(amount.text);
     AddParameterString(fmt::fitField(strCheckPayee, kPayeeWidthMP7000));
     AddParameterString(fmt::fitField(strCheckCity, kCityWidth));
     AddParameterString(fmt::checkDate(dtCheck));
@@ -223,22 +226,27 @@ BOOL CBematechMP7000::RegisterItem(const std::string& strCode, const std::string
                                    double nUnitValue, double nDiscount) {
   const char* where = "CBematechMP7000::RegisterItem";
   return guarded(*this, where, kFalse, [&] {
-    const std::string description = fmt::itemDescription(strDescription);
+    const fmt::ItemFields f = fmt::itemFields(strLabel, nQuantity, nUnitValue, nDiscount, true);
+    if (!f.error.empty()) {
+      strLastError = f.error;
+      Log(where, strLastError);
+      return kFalse;
+    }
+    const std::string description = fmt::itemDescription(oneLine(strDescription));
     // Item text is folded to plain letters as on every model (not the code page 850
     // of the printed texts).
-    const std::string unit = strUnit.empty() ? std::string("PC") : CECFBase::FormatPrinterText(strUnit.substr(0, 2));
-    const double discount = nDiscount > 0 ? nDiscount * nQuantity * 100 : 0.0;
-    const double increase = nDiscount < 0 ? std::fabs(nDiscount) * nQuantity * 100 : 0.0;
+    const std::string unit =
+        strUnit.empty() ? std::string("PC") : CECFBase::FormatPrinterText(oneLine(strUnit.substr(0, 2)));
     ClearBuffers();
     AddCommandByte(cmd::ReadBlock);
     AddCommandByte(kItemMP7000);
-    AddParameterString(fmt::fitField(strCode, 14));
-    AddParameterString(strLabel.substr(0, 2));
+    AddParameterString(fmt::fitField(oneLine(strCode), 14));
+    AddParameterString(f.tax);
     AddParameterString(fmt::fitField(unit, 2));
-    AddParameterString(fmt::roundedField(nQuantity * 1000, 7));
-    AddParameterString(fmt::roundedField(nUnitValue * 1000, 8));
-    AddParameterString(fmt::roundedField(discount, 8));
-    AddParameterString(fmt::roundedField(increase, 8));
+    AddParameterString(f.quantity);
+    AddParameterString(f.unitPrice);
+    AddParameterString(f.discount);
+    AddParameterString(f.increase);
     AddParameterString(CECFBase::FormatPrinterText(description));
     AddParameterByte(0);
     const BOOL result = Submit();

@@ -153,11 +153,15 @@ BOOL CBematech::LeituraMFReducao(long intInicial, long intFinal, BOOL bResumida)
   const char* where = "CBematech::LeituraMFReducao";
   return guarded(*this, where, kFalse, [&] {
     Log(where, format("intInicial=%ld, intFinal=%ld, bResumida=%s", intInicial, intFinal, boolText(bResumida)));
+    fields::Checked num;
+    const std::string first = num(intInicial, fmt::field::kFirstReduction);
+    const std::string last = num(intFinal, fmt::field::kLastReduction);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ResetSale();
     ClearBuffers();
     AddCommandByte(cmd::FiscalMemory);
-    AddParameterString(format("%06i", static_cast<int>(intInicial)));
-    AddParameterString(format("%06i", static_cast<int>(intFinal)));
+    AddParameterString(first);
+    AddParameterString(last);
     AddParameterString(bResumida ? "i" : "I");
     return finish(*this, where, Submit());
   });
@@ -167,11 +171,15 @@ BOOL CBematech::LeituraMFSerialReducao(long intInicial, long intFinal, std::stri
   const char* where = "CBematech::LeituraMFSerialReducao";
   return guarded(*this, where, kFalse, [&] {
     Log(where, format("intInicial=%ld, intFinal=%ld, bResumida=%s", intInicial, intFinal, boolText(bResumida)));
+    fields::Checked num;
+    const std::string first = num(intInicial, fmt::field::kFirstReduction);
+    const std::string last = num(intFinal, fmt::field::kLastReduction);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     bCheckCTS = kFalse;
     AddCommandByte(cmd::FiscalMemory);
-    AddParameterString(format("%06i", static_cast<int>(intInicial)));
-    AddParameterString(format("%06i", static_cast<int>(intFinal)));
+    AddParameterString(first);
+    AddParameterString(last);
     AddParameterString(bResumida ? "r" : "R");
     return finish(*this, where, TextRead(strLeitura));
   });
@@ -644,11 +652,18 @@ DateTime CBematech::GetDataMovUltimaRZ() {
 BOOL CBematech::ReadUserRecord(ByteArray& record, const char* where) {
   const long z = std::max(1L, GetZReportCounter());
   const int user = GetUserNumber();
+  // The counter is four BCD digits from the printer: it always fits.
+  const fields::Result reduction = fields::format(z, fmt::field::kFirstReduction);
+  if (!reduction.ok()) {
+    strLastError = reduction.error;
+    Log(where, "Retorno=FALSE");
+    return kFalse;
+  }
   ClearBuffers();
   bCheckCTS = kFalse;
   AddCommandByte(cmd::FiscalMemory);
-  AddParameterString(format("%06i", static_cast<int>(z)));
-  AddParameterString(format("%06i", static_cast<int>(z)));
+  AddParameterString(reduction.text);
+  AddParameterString(reduction.text);
   AddParameterString("r");
   std::string dump;
   if (!TextRead(dump)) {

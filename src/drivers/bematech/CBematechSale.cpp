@@ -13,7 +13,6 @@ namespace tarvion {
 using namespace bematech;
 using fmt::logNumber;
 using fmt::padRight;
-using fmt::roundedField;
 using text::cp;
 using text::format;
 
@@ -22,6 +21,13 @@ namespace {
 // Payment names travel in 16 columns.
 constexpr size_t kPaymentWidth = 16;
 const char* const kCash = "Dinheiro";
+
+// The receipt number the host gives as text, read as atoi reads it (leading
+// blanks, a sign, the digits up to the first other character; 0 without any)
+// but without overflowing: a huge number stays huge and its field refuses it.
+long long receiptNumber(const std::string& s) {
+  return std::strtoll(s.c_str(), nullptr, 10);
+}
 
 }  // namespace
 
@@ -38,7 +44,7 @@ BOOL CBematech::AbreCupomFiscal() {
     ResetSale();
     ClearBuffers();
     AddCommandByte(cmd::OpenReceipt);
-    if (!code.empty()) AddParameterString(FormatPrinterText(code.substr(0, 29)));
+    if (!code.empty()) AddParameterString(FormatPrinterText(oneLine(code.substr(0, 29))));
     const BOOL result = Submit();
     if (result) {
       strReceiptCustomerId = code.substr(0, 29);
@@ -124,7 +130,12 @@ BOOL CBematech::RegisterItem(const std::string& strCode, const std::string& strD
   const char* where = "CBematech::RegisterItem";
   return guarded(*this, where, kFalse, [&] {
     const fmt::ItemFields f = fmt::itemFields(strLabel, nQuantity, nUnitValue, nDiscount);
-    const std::string description = fmt::itemDescription(strDescription);
+    if (!f.error.empty()) {
+      strLastError = f.error;
+      Log(where, strLastError);
+      return kFalse;
+    }
+    const std::string description = fmt::itemDescription(oneLine(strDescription));
     ClearBuffers();
     AddCommandByte(cmd::RegisterItem);
     AddParameterString(f.tax);
@@ -134,8 +145,11 @@ BOOL CBematech::RegisterItem(const std::string& strCode, const std::string& strD
     AddParameterString(f.increase);
     AddParameterString("01");
     AddParameterString(std::string(20, '0'));
-    AddParameterString(strUnit.empty() ? std::string("PC") : FormatPrinterText(strUnit.substr(0, 2)));
-    AddParameterString(fmt::itemCode(strCode));
+    // The unit has two columns: a one-letter unit is padded, or the code would
+    // start one column early.
+    AddParameterString(strUnit.empty() ? std::string("PC")
+                                       : fmt::fitField(FormatPrinterText(oneLine(strUnit.substr(0, 2))), 2));
+    AddParameterString(fmt::itemCode(oneLine(strCode)));
     AddParameterByte(0);
     AddParameterString(FormatPrinterText(description));
     AddParameterByte(0);
@@ -160,9 +174,11 @@ BOOL CBematech::CancelaItemFiscal(long intItem, const std::string& strDescricao,
       Log(where, format("ItemNumber=%d, strDescricao=%s, nAliquota=%s, nValor=%s, nQuantidade=%s, nDesconto=%s",
                         static_cast<int>(intItem), strDescricao.c_str(), logNumber(nAliquota).c_str(),
                         logNumber(nValor).c_str(), logNumber(nQuantidade).c_str(), logNumber(nDesconto).c_str()));
+    const fields::Result item = fields::format(intItem, fmt::field::kItemNumber);
+    if (!item.ok()) return refuse(*this, where, item.error);
     ClearBuffers();
     AddCommandByte(cmd::CancelItem);
-    AddParameterString(format("%04i", static_cast<int>(intItem)));
+    AddParameterString(item.text);
     return finish(*this, where, Submit());
   });
 }
@@ -205,11 +221,13 @@ BOOL CBematech::TotalizaCupomFiscalAcrescimo(double nAcrescimo, double nTotalVal
   return guarded(*this, where, kFalse, [&] {
     if (Logging())
       Log(where, format("Acrescimo=%s, nTotalValue=%s", logNumber(nAcrescimo).c_str(), logNumber(nTotalValue).c_str()));
+    // The increase goes in whole cents, cut and not rounded.
+    const fields::Result amount = fields::format(std::fabs(nAcrescimo), fmt::field::kSubtotalIncrease);
+    if (!amount.ok()) return refuse(*this, where, amount.error);
     ClearBuffers();
     AddCommandByte(cmd::Totalize);
     AddParameterString("a");
-    // The increase goes in whole cents, cut and not rounded.
-    AddParameterString(fmt::truncatedField(std::fabs(nAcrescimo * 100), 14));
+    AddParameterString(amount.text);
     return finish(*this, where, Submit());
   });
 }
@@ -219,10 +237,12 @@ BOOL CBematech::TotalizaCupomFiscalDesconto(double nDesconto, double nTotalValue
   return guarded(*this, where, kFalse, [&] {
     if (Logging())
       Log(where, format("Desconto=%s, nTotalValue=%s", logNumber(nDesconto).c_str(), logNumber(nTotalValue).c_str()));
+    const fields::Result amount = fields::format(nDesconto, fmt::field::kSubtotalDiscount);
+    if (!amount.ok()) return refuse(*this, where, amount.error);
     ClearBuffers();
     AddCommandByte(cmd::Totalize);
     AddParameterString("d");
-    AddParameterString(roundedField(nDesconto * 100, 14));
+    AddParameterString(amount.text);
     return finish(*this, where, Submit());
   });
 }
@@ -237,10 +257,14 @@ BOOL CBematech::RegistraPagamento(const std::string& strPaymentType, double nVal
           format("strPaymentType=%s, ValorPagamento=%s", strPaymentType.c_str(), logNumber(nValorPagamento).c_str()));
     const int index = PaymentTypeIndex(strPaymentType);
     if (index < 0) return finish(*this, where, kFalse);
+    fields::Checked num;
+    const std::string position = num(index, fmt::field::kPaymentIndex);
+    const std::string amount = num(nValorPagamento, fmt::field::kPayment);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(cmd::Payment);
-    AddParameterString(format("%02i", index));
-    AddParameterString(roundedField(nValorPagamento * 100, 14));
+    AddParameterString(position);
+    AddParameterString(amount);
     const BOOL result = Submit();
     if (result) strLastPaymentType = strPaymentType;
     return finish(*this, where, result);
@@ -254,7 +278,8 @@ BOOL CBematech::FechaCupomFiscal(const std::string& strPrintMessage, double nTot
   return guarded(*this, where, kFalse, [&] {
     if (Logging())
       Log(where, format("strPrintMessage=%s, nTotalValue=%s", strPrintMessage.c_str(), logNumber(nTotalValue).c_str()));
-    const std::string message = fmt::closingText(strPrintMessage, strPAFIdent1, strPAFIdent2, Columns);
+    const std::string message =
+        fmt::closingText(lines(strPrintMessage), oneLine(strPAFIdent1), oneLine(strPAFIdent2), Columns);
     Log(where, format("Nova mensagem=%s", message.c_str()));
     ClearBuffers();
     AddCommandByte(cmd::CloseReceipt);
@@ -267,7 +292,8 @@ BOOL CBematech::FechaCupomFiscal(const std::string& strPrintMessage, double nTot
 
 // Wire example, one report line:
 //   request 02 0C 00 1B 14 "linha 1" 0A 96 02      reply 06 00 00
-BOOL CBematech::SendReportText(uint8_t command, const std::string& text) {
+BOOL CBematech::SendReportText(uint8_t command, const std::string& hostText) {
+  const std::string text = lines(hostText);
   if (!SendFullReport) {
     ClearBuffers();
     AddCommandByte(command);
@@ -348,7 +374,14 @@ BOOL CBematech::AbreComprovanteVinculado(const std::string& strPaymentType, doub
     ResetSale();
     const int index = PaymentTypeIndex(strPaymentType);
     if (index < 0) return finish(*this, where, kFalse);
-    const std::string name = padRight(PaymentType(index), kPaymentWidth);
+    // The printer knows 16 characters of a name; more would shift the value.
+    const std::string name = fmt::fitField(oneLine(PaymentType(index)), kPaymentWidth);
+    // Both numbers are checked before anything is sent, the short form included.
+    fields::Checked num;
+    const std::string amount = nValorPagamento > 0 ? num(nValorPagamento, fmt::field::kLinkedValue) : std::string();
+    const std::string number =
+        strNumeroCupom.empty() ? std::string() : num(receiptNumber(strNumeroCupom), fmt::field::kReceiptNumber);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(cmd::OpenLinked);
     AddParameterString(name);
@@ -360,17 +393,17 @@ BOOL CBematech::AbreComprovanteVinculado(const std::string& strPaymentType, doub
       AddCommandByte(cmd::OpenLinked);
       AddParameterString(name);
     }
-    if (nValorPagamento > 0) AddParameterString(roundedField(nValorPagamento * 100, 14));
-    if (!strNumeroCupom.empty()) AddParameterString(format("%06i", std::atoi(strNumeroCupom.c_str())));
+    if (nValorPagamento > 0) AddParameterString(amount);
+    if (!strNumeroCupom.empty()) AddParameterString(number);
     Log(where, Columns == 40 ? format("Forma longa (%d colunas)", Columns) : std::string("Forma longa"));
     return finish(*this, where, Submit());
   });
 }
 
 std::string CBematech::PaymentNameFor(int index) {
-  std::string name = text::trim(PaymentType(index));
+  std::string name = text::trim(oneLine(PaymentType(index)));
   if (name.empty()) name = kCash;
-  return padRight(name, kPaymentWidth);
+  return fmt::fitField(name, kPaymentWidth);
 }
 
 int CBematech::PaymentIndexOrCash(const std::string& name) {
@@ -389,9 +422,11 @@ BOOL CBematech::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, c
                         logNumber(nValor).c_str(), strPaymentType.c_str()));
     ResetSale();
     const int index = PaymentIndexOrCash(strPaymentType);
+    fields::Checked num;
     const std::string title = intTitle == 1 || intTitle == 2 ? std::string(strPaymentType.empty() ? "SA" : "SU")
-                                                             : format("%02i", static_cast<int>(intTitle));
-    const std::string amount = roundedField(nValor * 100, 14);
+                                                             : num(intTitle, fmt::field::kTitleNumber);
+    const std::string amount = num(nValor, fmt::field::kNonFiscalValue);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(cmd::NonFiscal);
     AddParameterString(title);
@@ -430,10 +465,12 @@ BOOL CBematech::NonFiscalReceipt(double nValue, const std::string& strTitle, con
     if (t < 1) return finish(*this, where, ComprovanteNaoFiscalNaoVinculado(7, nValue, strPaymentType));
     const int index = PaymentIndexOrCash(strPaymentType);
     const std::string title = fmt::totaliserCode(t, "SA", "SU");
+    const fields::Result amount = fields::format(nValue, fmt::field::kNonFiscalValue);
+    if (!amount.ok()) return refuse(*this, where, amount.error);
     ClearBuffers();
     AddCommandByte(cmd::NonFiscal);
     AddParameterString(title);
-    AddParameterString(roundedField(nValue * 100, 14));
+    AddParameterString(amount.text);
     if (t >= 5) AddParameterString(PaymentNameFor(index));
     return finish(*this, where, Submit());
   });
@@ -536,10 +573,14 @@ BOOL CBematech::AdicionaAliquotaTributaria(double nAliquota, long intTipoAliquot
     if (Logging())
       Log(where,
           format("Aliquota=%s, TipoAliquota=%d", logNumber(nAliquota).c_str(), static_cast<int>(intTipoAliquota)));
+    fields::Checked num;
+    const std::string rate = num(nAliquota, fmt::field::kTaxRate);
+    const std::string kind = num(intTipoAliquota, fmt::field::kTaxKind);
+    if (!num.ok()) return refuse(*this, where, num.error());
     ClearBuffers();
     AddCommandByte(cmd::AddTax);
-    AddParameterString(roundedField(nAliquota * 100, 4));
-    AddParameterString(format("%i", static_cast<int>(intTipoAliquota)));
+    AddParameterString(rate);
+    AddParameterString(kind);
     return finish(*this, where, Submit());
   });
 }
@@ -550,7 +591,7 @@ BOOL CBematech::AdicionaFormaPagamento(const std::string& strPaymentType) {
     Log(where, format("strPaymentType=%s", strPaymentType.c_str()));
     ClearBuffers();
     AddCommandByte(cmd::AddPayment);
-    AddParameterString(padRight(strPaymentType, kPaymentWidth));
+    AddParameterString(fmt::fitField(oneLine(strPaymentType), kPaymentWidth));
     BOOL result = Submit();
     if (result) {
       if (DataSize() >= 2) {
@@ -581,7 +622,7 @@ BOOL CBematech::RedefineFormasPagamento(const std::vector<std::string>& arNames)
       bool held = false;
       for (size_t j = 1; j < arPaymentTypes.size() && !held; ++j) held = key(arPaymentTypes[j]) == wanted;
       if (held) continue;
-      const std::string field = padRight(arNames[i].substr(0, 16), 16);
+      const std::string field = padRight(oneLine(arNames[i].substr(0, 16)), 16);
       Log(where, format("DescricaoFormasPagamento(%d)=%s", static_cast<int>(i), field.c_str()));
       AddParameterString(field);
       ++added;
@@ -599,7 +640,7 @@ BOOL CBematech::AdicionaTotalizadorNaoFiscal(const std::string& strDescricaoTota
   const char* where = "CBematech::AdicionaTotalizadorNaoFiscal";
   return guarded(*this, where, kFalse, [&] {
     Log(where, format("DescricaoTotalizador=%s", strDescricaoTotalizador.c_str()));
-    const std::string title = text::upper(text::trim(strDescricaoTotalizador));
+    const std::string title = text::upper(text::trim(oneLine(strDescricaoTotalizador)));
     int next = 1;
     for (const std::string& entry : arNonFiscalTitles) {
       if (entry.size() < 5) continue;
@@ -609,9 +650,11 @@ BOOL CBematech::AdicionaTotalizadorNaoFiscal(const std::string& strDescricaoTota
       }
       next = std::max(next, std::atoi(entry.substr(0, 2).c_str()) + 1);
     }
+    const fields::Result number = fields::format(next, fmt::field::kTitleNumber);
+    if (!number.ok()) return refuse(*this, where, number.error);
     ClearBuffers();
     AddCommandByte(cmd::AddNonFiscalTitle);
-    AddParameterString(format("%02i", next));
+    AddParameterString(number.text);
     AddParameterString(padRight(title.substr(0, 19), 19));
     const BOOL result = Submit();
     if (result) {
@@ -636,9 +679,11 @@ BOOL CBematech::ResetNonFiscalTitles() {
         next = std::max(next, std::atoi(entry.substr(0, 2).c_str()) + 1);
       }
       if (present) continue;
+      const fields::Result number = fields::format(next, fmt::field::kTitleNumber);
+      if (!number.ok()) return refuse(*this, where, number.error);
       ClearBuffers();
       AddCommandByte(cmd::AddNonFiscalTitle);
-      AddParameterString(format("%02d%-19s", next, needed));
+      AddParameterString(number.text + padRight(needed, 19));
       if (!Submit()) return finish(*this, where, kFalse);
       arNonFiscalTitles.push_back(format("%02d,&,%s", next, needed));
     }

@@ -28,6 +28,23 @@ inline BOOL finish(CECFBase& d, const char* where, BOOL result) {
   return result;
 }
 
+// A number that does not fit its field: nothing goes to the printer, the
+// formatter's message is the operation's error.
+inline BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
+  d.strLastError = message;
+  d.Log(where, message);
+  return finish(d, where, kFalse);
+}
+
+// Host text for a one-line field and for a text printed as lines (CR and LF
+// kept): control bytes become blanks before the driver adds its own escapes.
+inline std::string oneLine(const std::string& s) {
+  return text::printable(s, text::LineBreaks::Blank);
+}
+inline std::string lines(const std::string& s) {
+  return text::printable(s, text::LineBreaks::Keep);
+}
+
 // A text field of a reply, up to its first NUL, trailing blanks removed; only
 // the bytes before limit count (the data before the status bytes).
 inline std::string fieldText(const ByteArray& reply, size_t at, size_t size, size_t limit = std::string::npos) {
