@@ -24,7 +24,8 @@ const std::vector<VirtualModel>& virtualModels() {
       std::vector<VirtualModel> models = family();
       v.insert(v.end(), models.begin(), models.end());
     }
-    std::stable_sort(v.begin(), v.end(), [](const VirtualModel& a, const VirtualModel& b) { return a.number < b.number; });
+    std::stable_sort(v.begin(), v.end(),
+                     [](const VirtualModel& a, const VirtualModel& b) { return a.number < b.number; });
     return v;
   }();
   return all;

@@ -29,12 +29,12 @@ constexpr uint8_t kESC = 0x1B, kFS = 0x1C;
 namespace cmd {
 constexpr uint8_t OpenReceipt = 0, ReducaoZ = 5, LeituraX = 6, AddTax = 7, FiscalMemory = 8, CancelReceipt = 14,
                   Authenticate = 16, DaylightSaving = 18, Status = 19, Report = 20, CloseReport = 21, CashDrawer = 22,
-                  DrawerStatus = 23, NonFiscal = 25, TaxRates = 26, TaxTotals = 27, ReceiptNumber = 30,
-                  CancelItem = 31, Totalize = 32, CloseReceipt = 34, Read = 35, AddNonFiscalTitle = 40,
-                  PrintCheck = 57, CurrencySingular = 58, CurrencyPlural = 59, Block = 62, RegisterItem = 63,
-                  OpenLinked = 66, LinkedText = 67, LeituraXSerial = 69, AddPayment = 71, Payment = 72,
-                  RedefinePayments = 73, ReadCmc7 = 76, NameReport = 82, OpenNamedReport = 83, SecondCopy = 85,
-                  TaxTotalsText = 87, DayStart = 88, ItemAdjustment = 93, CancelItemAdjustment = 114;
+                  DrawerStatus = 23, NonFiscal = 25, TaxRates = 26, TaxTotals = 27, ReceiptNumber = 30, CancelItem = 31,
+                  Totalize = 32, CloseReceipt = 34, Read = 35, AddNonFiscalTitle = 40, PrintCheck = 57,
+                  CurrencySingular = 58, CurrencyPlural = 59, Block = 62, RegisterItem = 63, OpenLinked = 66,
+                  LinkedText = 67, LeituraXSerial = 69, AddPayment = 71, Payment = 72, RedefinePayments = 73,
+                  ReadCmc7 = 76, NameReport = 82, OpenNamedReport = 83, SecondCopy = 85, TaxTotalsText = 87,
+                  DayStart = 88, ItemAdjustment = 93, CancelItemAdjustment = 114;
 }  // namespace cmd
 
 // Sub-codes of command 35 (the reads), the second byte of the command.
