@@ -157,14 +157,13 @@ TEST(BematechCodec, ShorterTablesAnswerTheirOwnCodes) {
     uint16_t full, own;
   };
   const Case cases[] = {
-      {T::Full, 0, 0},        {T::Full, 7, 7},          {T::Full, 208, 208},      {T::Full, 209, 18},
-      {T::MP25, 12, 12},      {T::MP25, 195, 195},      {T::MP25, 196, 18},       {T::IBM4610, 167, 167},
-      {T::IBM4610, 168, 18},  {T::IBM4610, 169, 168},   {T::IBM4610, 195, 194},   {T::IBM4610, 196, 18},
-      {T::MP2000, 124, 124},  {T::MP2000, 125, 18},     {T::MP2000, 126, 125},    {T::MP2000, 141, 140},
-      {T::MP2000, 155, 154},  {T::MP2000, 158, 157},    {T::MP2000, 159, 18},     {T::MP2000, 0, 0},
+      {T::Full, 0, 0},       {T::Full, 7, 7},        {T::Full, 208, 208},    {T::Full, 209, 18},
+      {T::MP25, 12, 12},     {T::MP25, 195, 195},    {T::MP25, 196, 18},     {T::IBM4610, 167, 167},
+      {T::IBM4610, 168, 18}, {T::IBM4610, 169, 168}, {T::IBM4610, 195, 194}, {T::IBM4610, 196, 18},
+      {T::MP2000, 124, 124}, {T::MP2000, 125, 18},   {T::MP2000, 126, 125},  {T::MP2000, 141, 140},
+      {T::MP2000, 155, 154}, {T::MP2000, 158, 157},  {T::MP2000, 159, 18},   {T::MP2000, 0, 0},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(pb::st3Code(c.table, c.full), c.own) << int(c.table) << " " << c.full;
+  for (const Case& c : cases) EXPECT_EQ(pb::st3Code(c.table, c.full), c.own) << int(c.table) << " " << c.full;
   // The last entry of each table is its size.
   EXPECT_EQ(pb::st3Entries(T::Full), 208);
   EXPECT_EQ(pb::st3Entries(T::MP25), pb::st3Code(T::MP25, 195));

@@ -91,8 +91,7 @@ TEST(VirtualPrinterBase, FaultsApplyToEachCommandOfAnyFace) {
     const char* answer;
   };
   const Case cases[] = {
-      {"none", "OK A|"},           {"nak", "NO|"},       {"noanswer", ""}, {"short", "OK|"},
-      {"slow=250", "OK A|"},
+      {"none", "OK A|"}, {"nak", "NO|"}, {"noanswer", ""}, {"short", "OK|"}, {"slow=250", "OK A|"},
   };
   for (const Case& c : cases) {
     LineFace p(false);

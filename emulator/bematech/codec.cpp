@@ -74,10 +74,17 @@ ByteArray statusBytes(uint8_t st1, uint8_t st2, bool fsPrefix, uint16_t st3) {
 }
 
 ByteArray answer(const ByteArray& status, const ByteArray& data, bool statusFirst) {
-  ByteArray a{kACK};
-  if (statusFirst && status.size() >= 2) a.insert(a.end(), status.begin(), status.begin() + 2);
-  a.insert(a.end(), data.begin(), data.end());
-  a.insert(a.end(), status.begin(), status.end());
+  // Built byte by byte: GCC 12 sees false bounds errors in inserts after a
+  // one-byte start.
+  ByteArray a;
+  a.reserve(1 + 2 + data.size() + status.size());
+  a.push_back(kACK);
+  if (statusFirst && status.size() >= 2) {
+    a.push_back(status[0]);
+    a.push_back(status[1]);
+  }
+  for (uint8_t b : data) a.push_back(b);
+  for (uint8_t b : status) a.push_back(b);
   return a;
 }
 
