@@ -11,7 +11,7 @@
 
 #include "control/ctrl_state.h"
 #include "drivers/bematech/CBematech.h"
-#include "emulator/bematech_printer.h"
+#include "emulator/printers.h"
 #include "emulator/pty_host.h"
 #include "tarvion/tarvion.hpp"
 
@@ -43,7 +43,7 @@ class TimedFace final : public emulator::PrinterFace {
 int main(int argc, char** argv) {
   const uint32_t baud = 115200;
   const int rounds = argc > 1 ? atoi(argv[1]) : 3;
-  auto printer = emulator::makeBematechPrinter(1, "", "");
+  auto printer = emulator::makePrinter(1, "", "");
   auto timed = std::make_shared<TimedFace>(printer);
   emulator::PtyHost host(timed, {"", baud});
   std::string error;

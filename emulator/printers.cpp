@@ -3,14 +3,21 @@
 #include <charconv>
 
 #include "core/text.h"
-#include "emulator/bematech_printer.h"
 #include "emulator/paper.h"
+#include "emulator/registry.h"
 
 namespace tarvion::emulator {
 
+namespace {
+
+std::string noPrinter(const std::string& what) {
+  return "no virtual printer for " + what + "; the models that have one:\n" + virtualModelList();
+}
+
+}  // namespace
+
 bool hasVirtualPrinter(int model) {
-  BematechModel m;
-  return BematechModel::byNumber(model, m);
+  return findVirtualModel(model) != nullptr;
 }
 
 int virtualModelNumber(const std::string& model) {
@@ -18,53 +25,33 @@ int virtualModelNumber(const std::string& model) {
   int n = 0;
   auto r = std::from_chars(t.data(), t.data() + t.size(), n);
   if (!t.empty() && r.ec == std::errc() && r.ptr == t.data() + t.size()) return hasVirtualPrinter(n) ? n : 0;
-  BematechModel m;
-  return BematechModel::byName(t, m) ? m.number : 0;
+  const VirtualModel* m = findVirtualModel(t);
+  return m ? m->number : 0;
 }
 
-std::shared_ptr<PrinterFace> makePrinter(int model, const std::string& statePath, const std::string& paperPath,
-                                         std::string* error) {
-  if (hasVirtualPrinter(model)) return makeBematechPrinter(model, statePath, paperPath, error);
-  if (error) *error = "no virtual printer speaks the protocol of model " + std::to_string(model);
-  return nullptr;
+std::shared_ptr<VirtualPrinter> makePrinter(int model, const std::string& statePath, const std::string& paperPath,
+                                            std::string* error) {
+  const VirtualModel* m = findVirtualModel(model);
+  if (!m) {
+    if (error) *error = noPrinter("model " + std::to_string(model));
+    return nullptr;
+  }
+  auto core = std::make_shared<FiscalCore>(FiscalCore::Options{statePath, nullptr});
+  if (!core->loadError().empty()) {
+    if (error) *error = statePath + ": " + core->loadError();
+    return nullptr;
+  }
+  const int columns = m->hardware.columns;
+  core->setPaper(paperPath.empty() ? std::make_shared<Paper>(columns) : std::make_shared<Paper>(paperPath, columns));
+  return m->make(m->number, core);
 }
 
-std::shared_ptr<PrinterFace> makePrinter(const std::string& model, const std::string& statePath,
-                                         const std::string& paperPath, std::string* error) {
+std::shared_ptr<VirtualPrinter> makePrinter(const std::string& model, const std::string& statePath,
+                                            const std::string& paperPath, std::string* error) {
   const int n = virtualModelNumber(model);
   if (n > 0) return makePrinter(n, statePath, paperPath, error);
-  if (error) *error = "no virtual printer for the model '" + model + "' (a model number or a name of tarvion models)";
+  if (error) *error = noPrinter("the model '" + text::trim(model) + "'");
   return nullptr;
-}
-
-std::string printedPaper(PrinterFace& printer) {
-  if (auto* b = dynamic_cast<BematechPrinter*>(&printer)) {
-    std::lock_guard<std::mutex> g(b->mutex());
-    if (Paper* p = b->core().paper()) return p->printed();
-  }
-  return {};
-}
-
-bool setCheckDocument(PrinterFace& printer, const std::string& mode, std::string* error) {
-  auto* b = dynamic_cast<BematechPrinter*>(&printer);
-  if (!b) {
-    if (error) *error = printer.modelName() + " has no check station";
-    return false;
-  }
-  const std::string m = text::trim(mode);
-  if (m == "out" || m.empty()) {
-    b->setAutoDocument(false);
-    b->setDocumentInserted(false);
-  } else if (m == "in") {
-    b->setAutoDocument(false);
-    b->setDocumentInserted(true);
-  } else if (m == "auto") {
-    b->setAutoDocument(true);
-  } else {
-    if (error) *error = "expected out, in or auto for the check document, got '" + mode + "'";
-    return false;
-  }
-  return true;
 }
 
 }  // namespace tarvion::emulator

@@ -1,44 +1,35 @@
-// The virtual printers by model number or name: one place that knows which
-// protocol face serves which model of the control's fiscal and check tables.
+// Ready virtual printers by model number or name, whatever the maker: the
+// registry (registry.h) knows which face serves which model.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "emulator/printer_face.h"
+#include "emulator/virtual_printer.h"
 
 namespace tarvion::emulator {
 
 // A ready virtual printer for a fiscal model number, its fiscal state kept in
 // statePath and its paper appended to paperPath (either empty: kept in memory).
-// Null with a message when no virtual printer speaks that model's protocol.
-std::shared_ptr<PrinterFace> makePrinter(int model, const std::string& statePath, const std::string& paperPath,
-                                         std::string* error = nullptr);
-// The same for a model given as text: its number ("10") or its name in the
-// fiscal or the check printer table ("BEMATECH MP-7000 TH FI", "IBM 4610
-// SUREMARK"; case and surrounding blanks ignored).
-std::shared_ptr<PrinterFace> makePrinter(const std::string& model, const std::string& statePath,
-                                         const std::string& paperPath, std::string* error = nullptr);
+// Null with a message when no virtual printer speaks that model's protocol
+// (the message lists the models that have one) or the state cannot be read.
+std::shared_ptr<VirtualPrinter> makePrinter(int model, const std::string& statePath, const std::string& paperPath,
+                                            std::string* error = nullptr);
+// The same for a model given as text: its number ("10") or its name as the
+// fiscal or the check printer table writes it (case and surrounding blanks
+// ignored).
+std::shared_ptr<VirtualPrinter> makePrinter(const std::string& model, const std::string& statePath,
+                                            const std::string& paperPath, std::string* error = nullptr);
 
 // The fiscal model number of a model given as text (see above); 0 when no
-// virtual printer answers to it. A check printer name gives the fiscal model
-// of the same printer.
+// virtual printer answers to it.
 int virtualModelNumber(const std::string& model);
-
-// What the printer has printed so far (UTF-8), when its paper is kept in memory
-// or in a file of its own.
-std::string printedPaper(PrinterFace& printer);
 
 // Whether a model number has a virtual printer.
 bool hasVirtualPrinter(int model);
 
-// The document in the check station of a printer that has one:
-//   "out"   the slot is empty until a document is put in (the default);
-//   "in"    a check is in the slot from the start and stays until let go;
-//   "auto"  an operator feeds a fresh check whenever the printer looks for one.
-// False with a message for another word or a printer without a check station.
-bool setCheckDocument(PrinterFace& printer, const std::string& mode, std::string* error = nullptr);
-// The environment variable that carries that word to `tarvion emulate` and to
+// The environment variable that carries the check station's document ("out",
+// "in" or "auto"; VirtualPrinter::setCheckDocument) to `tarvion emulate` and to
 // the shell's --virtual printers.
 inline constexpr const char* kCheckDocumentVariable = "TARVION_CHECK_DOCUMENT";
 

@@ -1,17 +1,19 @@
-// Arbitrary host traffic into the virtual Bematech printers, on every model:
+// Arbitrary host traffic into the virtual printers, on every registered model:
 // well-formed frames built from the input, so commands reach their handlers
 // with arbitrary parameters and move the fiscal state, mixed with raw bytes
 // (broken frames, bad checksums, noise).
 //
 // Input: byte 0 picks the model; then records [kind][length][bytes]: kind bit 0
-// sends the bytes raw, else they are the body of a frame (prefix ESC, or FS
-// with bit 1); bit 2 opens and closes the line around the record.
+// sends the bytes raw, else they are the body of a Bematech frame (prefix ESC,
+// or FS with bit 1) made by the driver's frame builder; bit 2 opens and closes
+// the line around the record.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "drivers/bematech/bematech_protocol.h"
 #include "emulator/printers.h"
+#include "emulator/registry.h"
 
 using namespace tarvion;
 
@@ -31,15 +33,14 @@ class CountingSink final : public emulator::ReplySink {
   bool hungUp = false;
 };
 
-constexpr int kModels[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 26};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const int model = kModels[data[0] % (sizeof kModels / sizeof kModels[0])];
+  const auto& models = emulator::virtualModels();
+  const int model = models[data[0] % models.size()].number;
   auto printer = emulator::makePrinter(model, "", "");
-  if (!printer) __builtin_trap();  // every model in the list has a virtual printer
+  if (!printer) __builtin_trap();  // every registered model has a virtual printer
   CountingSink sink;
   printer->lineOpened();
   size_t at = 1;
@@ -61,6 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   printer->lineClosed();
-  (void)emulator::printedPaper(*printer);
+  (void)printer->printedPaper();
   return 0;
 }

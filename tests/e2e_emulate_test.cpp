@@ -10,6 +10,7 @@
 #include <string>
 
 #include "emulate_process.h"
+#include "emulator/registry.h"
 #include "tarvion/tarvion.hpp"
 #include "test_support.h"
 
@@ -81,4 +82,17 @@ TEST(EndToEnd, ReceiptSurvivesAPrinterKilledMidSale) {
   EXPECT_EQ(c.CancelaCupomFiscal(), 1) << c.UltimoErro();
   EXPECT_EQ(c.CupomFiscalAberto(open), 1);
   EXPECT_EQ(open, 0);
+}
+
+// A model whose protocol has no virtual printer: the tool says so, lists every
+// model that has one, and exits with an error instead of serving nothing.
+TEST(EndToEnd, EmulateRefusesAModelWithoutAVirtualPrinter) {
+  const auto& models = tarvion::emulator::virtualModels();
+  ASSERT_FALSE(models.empty());
+  for (const char* model : {"99", "'NO SUCH PRINTER'"}) {
+    const auto r = testsupport::runCommand(std::string(TARVION_TOOL_PATH) + " emulate " + model + " 2>&1");
+    EXPECT_NE(r.status, 0) << model;
+    for (const auto& m : models)
+      EXPECT_NE(r.out.find(std::to_string(m.number) + "  " + m.name + "\n"), std::string::npos) << model << r.out;
+  }
 }

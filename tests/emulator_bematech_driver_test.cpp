@@ -5,14 +5,48 @@
 #include "core/text.h"
 #include "drivers/bematech/CBematech.h"
 #include "drivers/bematech/CBematech2100.h"
-#include "emulator/bematech_printer.h"
+#include "emulator/bematech/printer.h"
 #include "emulator/paper.h"
+#include "emulator/printers.h"
 #include "tarvion/tarvion.hpp"
 
 using namespace tarvion;
 using namespace tarvion::emulator;
 
 namespace {
+
+// Sits between the wire and the printer and keeps every byte each way.
+class Tap final : public PrinterFace {
+ public:
+  explicit Tap(std::shared_ptr<PrinterFace> inner) : inner_(std::move(inner)) {}
+  void receive(const uint8_t* data, size_t n, ReplySink& out) override {
+    in.insert(in.end(), data, data + n);
+    Recorder rec(out, this->out);
+    inner_->receive(data, n, rec);
+  }
+  void lineOpened() override { inner_->lineOpened(); }
+  void lineClosed() override { inner_->lineClosed(); }
+  std::string modelName() const override { return inner_->modelName(); }
+  void clear() {
+    in.clear();
+    out.clear();
+  }
+  ByteArray in, out;
+
+ private:
+  struct Recorder final : ReplySink {
+    Recorder(ReplySink& s, ByteArray& k) : sink(s), kept(k) {}
+    void send(const ByteArray& bytes, uint32_t delayMs) override {
+      kept.insert(kept.end(), bytes.begin(), bytes.end());
+      sink.send(bytes, delayMs);
+    }
+    int64_t nowUs() override { return sink.nowUs(); }
+    void hangUp() override { sink.hangUp(); }
+    ReplySink& sink;
+    ByteArray& kept;
+  };
+  std::shared_ptr<PrinterFace> inner_;
+};
 
 template <class Driver>
 struct DriverRig {
@@ -21,6 +55,7 @@ struct DriverRig {
   std::shared_ptr<FiscalCore> core;
   std::shared_ptr<Paper> paper = std::make_shared<Paper>(48);
   std::shared_ptr<BematechPrinter> printer;
+  std::shared_ptr<Tap> tap;
   std::shared_ptr<VirtualDevice> dev;
   Driver d;
 
@@ -30,7 +65,8 @@ struct DriverRig {
     BematechModel m;
     EXPECT_TRUE(BematechModel::byNumber(model, m));
     printer = std::make_shared<BematechPrinter>(core, m);
-    dev = makeVirtualDevice(printer);
+    tap = std::make_shared<Tap>(printer);
+    dev = makeVirtualDevice(tap);
     ports::attachVirtual(kPort, dev);
     d.nPortNumber = kPort;
     d.nBaudRate = 9600;
@@ -165,7 +201,7 @@ TEST(EmulatedBematech, FaultsGiveTheirMessagesWithinTheTimeLimits) {
 // What a host sees right after opening the port with information reading: the
 // printer's tax table through the control's tax properties.
 TEST(EmulatedBematech, TaxTableIsReadableRightAfterOpening) {
-  auto printer = makeBematechPrinter(1, "", "");
+  auto printer = makePrinter(1, "", "");
   ASSERT_NE(printer, nullptr);
   ports::attachVirtual(742, makeVirtualDevice(printer));
   CTarvionCtrl c;
@@ -180,4 +216,60 @@ TEST(EmulatedBematech, TaxTableIsReadableRightAfterOpening) {
   EXPECT_EQ(list, "T18.00, T12.00, T07.00, S05.00");
   c.CloseComm();
   ports::detachVirtual(742);
+}
+
+// The bytes on the line, pinned: what the driver sends for a few operations and
+// what the virtual printer answers, each written out by hand. A framing,
+// checksum or status mistake on either side changes one of them.
+TEST(EmulatedBematech, TheBytesOnTheLineForEachSide) {
+  struct Case {
+    const char* what;
+    int model;
+    ByteArray request, reply;
+  };
+  const Case cases[] = {
+      {"status probe, ESC", 1, {0x02, 0x04, 0x00, 0x1B, 0x13, 0x2E, 0x00}, {0x06, 0x00, 0x00}},
+      {"status probe, FS", 3, {0x02, 0x04, 0x00, 0x1C, 0x13, 0x2F, 0x00}, {0x06, 0x00, 0x00, 0x00, 0x00}},
+      // Firmware 3.30: two BCD bytes before the status.
+      {"firmware read, ESC", 1, {0x02, 0x05, 0x00, 0x1B, 0x23, 0x01, 0x3F, 0x00}, {0x06, 0x03, 0x30, 0x00, 0x00}},
+      {"firmware read, FS",
+       3,
+       {0x02, 0x05, 0x00, 0x1C, 0x23, 0x01, 0x40, 0x00},
+       {0x06, 0x03, 0x30, 0x00, 0x00, 0x00, 0x00}},
+      // A sum above 255: the checksum's high byte is 3.
+      {"discount on the subtotal",
+       1,
+       {0x02, 0x13, 0x00, 0x1B, 0x20, 'd', '0', '0', '0', '0',  '0',
+        '0',  '0',  '0',  '0',  '0',  '0', '0', '4', '8', 0x4B, 0x03},
+       {0x06, 0x00, 0x00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto run = [&](auto& r) {
+      ASSERT_TRUE(r.d.OpenComm(0)) << r.d.strLastError;
+      if (c.request[4] == 0x20) {
+        ASSERT_TRUE(r.d.LoadTaxes()) << r.d.strLastError;
+        ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+        ASSERT_TRUE(r.d.RegistraItemFiscal("1", "CAFE", "UN", 18.0, 1.0, 10.0, 0.0)) << r.d.strLastError;
+      }
+      r.tap->clear();
+      if (c.request[4] == 0x13) {
+        EXPECT_TRUE(r.d.ECFOnline()) << r.d.strLastError;
+      } else if (c.request[4] == 0x23) {
+        EXPECT_TRUE(r.d.InitialConfiguration()) << r.d.strLastError;
+        EXPECT_DOUBLE_EQ(r.d.nFirmware, 3.30);
+      } else {
+        EXPECT_TRUE(r.d.TotalizaCupomFiscalDesconto(0.48, 0)) << r.d.strLastError;
+      }
+      EXPECT_EQ(r.tap->in, c.request);
+      EXPECT_EQ(r.tap->out, c.reply);
+    };
+    if (c.model == 1) {
+      DriverRig<CBematech> r(1);
+      run(r);
+    } else {
+      DriverRig<CBematech2100> r(c.model);
+      run(r);
+    }
+  }
 }

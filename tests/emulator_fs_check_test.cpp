@@ -14,9 +14,8 @@
 #include <cstdio>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_protocol.h"
 #include "emulate_process.h"
-#include "emulator/bematech_printer.h"
+#include "emulator/bematech/printer.h"
 #include "emulator/paper.h"
 #include "emulator/printers.h"
 #include "emulator_rig.h"
@@ -24,7 +23,7 @@
 
 using namespace tarvion;
 using namespace tarvion::emulator;
-namespace bm = tarvion::bematech;
+namespace bm = tarvion::emulator::bematech;
 
 namespace {
 
@@ -36,7 +35,7 @@ struct Rig : emutest::EmulatorRig {
   ByteArray send(uint8_t command, const std::string& params = {}) { return send(ByteArray{command}, params); }
   // The sensor byte of 62/'0'.
   int sensor() {
-    const ByteArray r = send(ByteArray{bm::cmd::ReadBlock, '0'});
+    const ByteArray r = send(ByteArray{bm::cmd::Block, '0'});
     const size_t st = model.prefix == bm::kFS ? 4 : 2;
     return r.size() == 1 + st ? r[0] : -1;
   }
@@ -89,7 +88,7 @@ TEST(CheckStation, SensorBitsBeforeAndAfterTheDocument) {
     // The drivers of these models wait for 0x04, 0x20 and 0x40 without 0x08.
     EXPECT_EQ(s & (0x04 | 0x20 | 0x40 | 0x08), 0x04 | 0x20 | 0x40) << n;
     // Bare 62 lets the document go.
-    EXPECT_EQ(r.send(bm::cmd::ReadBlock), ByteArray(r.model.prefix == bm::kFS ? 4 : 2, 0)) << n;
+    EXPECT_EQ(r.send(bm::cmd::Block), ByteArray(r.model.prefix == bm::kFS ? 4 : 2, 0)) << n;
     EXPECT_FALSE(r.printer->documentInserted());
     EXPECT_EQ(r.sensor(), 0) << n;
   }
@@ -100,7 +99,7 @@ TEST(CheckStation, SensorBitsBeforeAndAfterTheDocument) {
   EXPECT_EQ(mp7000.sensor(), 0x01 | 0x08 | 0x40);
   mp7000.printer->setDocumentInserted(false);
   EXPECT_EQ(mp7000.sensor(), 0);
-  EXPECT_EQ(tail(mp7000.send(ByteArray{bm::cmd::ReadBlock, '0'}, "1")), (St{bm::st1::BadParamCount, 0, 3}));
+  EXPECT_EQ(tail(mp7000.send(ByteArray{bm::cmd::Block, '0'}, "1")), (St{bm::st1::BadParamCount, 0, 3}));
 }
 
 TEST(CheckStation, ReadsTheCmc7Line) {
@@ -202,15 +201,15 @@ TEST(CheckStation, PrintsAReadableCheck) {
   const std::string longPayee = "INSTITUTO DE PREVIDENCIA DOS SERVIDORES MUNICIPAIS DE SAO JOSE DOS CAMPOS";
   const std::string l = "L00000000050000" + pad(longPayee, 80) + pad("SAO JOSE DOS CAMPOS", 27) + "01012027" + "237" +
                         " " + std::string(1, '\0');
-  EXPECT_EQ(tail(mp7000.send(ByteArray{bm::cmd::ReadBlock}, l)), (St{0, bm::st2::NotExecuted, 191}));
+  EXPECT_EQ(tail(mp7000.send(ByteArray{bm::cmd::Block}, l)), (St{0, bm::st2::NotExecuted, 191}));
   mp7000.printer->setDocumentInserted(true);
-  ASSERT_EQ(tail(mp7000.send(ByteArray{bm::cmd::ReadBlock}, l)), kDone);
+  ASSERT_EQ(tail(mp7000.send(ByteArray{bm::cmd::Block}, l)), kDone);
   p = mp7000.paper->printed();
   EXPECT_TRUE(has(p, "A " + longPayee.substr(0, 46))) << p;
   EXPECT_TRUE(has(p, "QUINHENTOS REAIS")) << p;
   EXPECT_TRUE(has(p, "BANCO 237")) << p;
   r.printer->setDocumentInserted(true);
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, l)), (St{bm::st1::UnknownCommand, 0, 1}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, l)), (St{bm::st1::UnknownCommand, 0, 1}));
 }
 
 TEST(CheckStation, AmountsInWords) {
@@ -238,9 +237,9 @@ TEST(CheckStation, AmountsInWords) {
 TEST(CheckStation, TheAutoOperatorFeedsEveryCheck) {
   Rig r(9);
   std::string err;
-  EXPECT_FALSE(setCheckDocument(*r.printer, "sideways", &err));
+  EXPECT_FALSE(r.printer->setCheckDocument("sideways", &err));
   EXPECT_TRUE(has(err, "sideways")) << err;
-  ASSERT_TRUE(setCheckDocument(*r.printer, "auto", &err)) << err;
+  ASSERT_TRUE(r.printer->setCheckDocument("auto", &err)) << err;
   EXPECT_FALSE(r.printer->documentInserted());
   // The station looks for a document: one is there.
   EXPECT_EQ(r.sensor(), 0x64);
@@ -254,11 +253,11 @@ TEST(CheckStation, TheAutoOperatorFeedsEveryCheck) {
   ASSERT_EQ(read.size(), 2 + 33 + 4u);
   EXPECT_NE(std::string(read.begin() + 2, read.end() - 4), cmc7);
 
-  ASSERT_TRUE(setCheckDocument(*r.printer, "in", &err)) << err;
+  ASSERT_TRUE(r.printer->setCheckDocument("in", &err)) << err;
   EXPECT_TRUE(r.printer->documentInserted());
   ASSERT_EQ(tail(r.send(57, check57("00000000001000", "BELTRANO", "NATAL", "04122026", "104"))), kDone);
   EXPECT_TRUE(r.printer->documentInserted());
-  ASSERT_TRUE(setCheckDocument(*r.printer, "out", &err)) << err;
+  ASSERT_TRUE(r.printer->setCheckDocument("out", &err)) << err;
   EXPECT_FALSE(r.printer->documentInserted());
   EXPECT_EQ(r.sensor(), 0);
 }
@@ -336,10 +335,10 @@ TEST(VirtualPrinterNames, EmulateStartsTheStationWithTheDocumentAsAsked) {
   tcgetattr(fd, &t);
   cfmakeraw(&t);
   tcsetattr(fd, TCSANOW, &t);
-  const ByteArray frame = bm::buildFrame(bm::kFS, {bm::cmd::ReadBlock, '0'}, {});
+  const ByteArray frame = emutest::request(bm::kFS, {bm::cmd::Block, '0'}, {});
   EXPECT_EQ(exchange(fd, frame, 6), (ByteArray{bm::kACK, 0x49, 0, 0, 0, 0}));
   // Let go, the slot is empty.
-  EXPECT_EQ(exchange(fd, bm::buildFrame(bm::kFS, {bm::cmd::ReadBlock}, {}), 5), (ByteArray{bm::kACK, 0, 0, 0, 0}));
+  EXPECT_EQ(exchange(fd, emutest::request(bm::kFS, {bm::cmd::Block}, {}), 5), (ByteArray{bm::kACK, 0, 0, 0, 0}));
   EXPECT_EQ(exchange(fd, frame, 6), (ByteArray{bm::kACK, 0, 0, 0, 0, 0}));
   ::close(fd);
 

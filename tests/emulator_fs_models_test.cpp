@@ -6,8 +6,7 @@
 #include <algorithm>
 
 #include "core/text.h"
-#include "drivers/bematech/bematech_protocol.h"
-#include "emulator/bematech_printer.h"
+#include "emulator/bematech/printer.h"
 #include "emulator/paper.h"
 #include "emulator/printers.h"
 #include "emulator_rig.h"
@@ -15,7 +14,7 @@
 
 using namespace tarvion;
 using namespace tarvion::emulator;
-namespace bm = tarvion::bematech;
+namespace bm = tarvion::emulator::bematech;
 
 namespace {
 
@@ -53,7 +52,7 @@ std::string textOf(const ByteArray& data, size_t off, size_t len) {
 }
 
 uint64_t bcdAt(const ByteArray& data, size_t off, size_t len) {
-  return bm::bcdValue(data.data() + off, len);
+  return emutest::bcdValue(data.data() + off, len);
 }
 
 bool has(const std::string& haystack, const std::string& needle) {
@@ -120,7 +119,7 @@ TEST(FsModels, ReadsInTheLayoutsOfTheMp2000Family) {
   ByteArray serial = dataOf(r.read35(40));
   ASSERT_EQ(serial.size(), 20u);
   EXPECT_EQ(textOf(serial, 0, 20), "BE0000000000000001");
-  EXPECT_EQ(bm::bcdDigits(dataOf(r.read35(41)).data(), 3), "033000");
+  EXPECT_EQ(emutest::hexDigits(dataOf(r.read35(41)).data(), 3), "033000");
 
   // 35/17 byte 0 bit 0x01 follows the receipt; 35/6 is the COO in 3 BCD bytes.
   EXPECT_EQ(dataOf(r.read35(17))[0] & 0x01, 0);
@@ -191,9 +190,9 @@ TEST(FsModels, ReadsInTheLayoutsOfTheMp2000Family) {
 
   // 35/64: the last document's date and time, 6 BCD bytes, not the clock's.
   r.hostNow += 3600;
-  EXPECT_EQ(bm::bcdDigits(dataOf(r.read35(64)).data(), 6), "041226100000");
+  EXPECT_EQ(emutest::hexDigits(dataOf(r.read35(64)).data(), 6), "041226100000");
   ASSERT_EQ(tail(r.send(bm::cmd::LeituraX)), kDone);
-  EXPECT_EQ(bm::bcdDigits(dataOf(r.read35(64)).data(), 6), "041226110000");
+  EXPECT_EQ(emutest::hexDigits(dataOf(r.read35(64)).data(), 6), "041226110000");
 
   // 87: the per-tax totals in the layout of 27, the status first as well.
   ByteArray t87 = r.send(87);
@@ -238,7 +237,6 @@ TEST(FsModels, ProgrammingPaymentsAndNamedReports) {
   EXPECT_EQ(tail(r.send(bm::cmd::AddPayment, pad("TICKET", 16))), (St{0, bm::st2::NotExecuted, 155}));
   Rig old(2);  // the MP-2000's own table lists that text one code lower
   EXPECT_EQ(tail(old.send(bm::cmd::AddPayment, pad("Dinheiro", 16))), (St{0, bm::st2::NotExecuted, 154}));
-  EXPECT_EQ(bm::st3Text(bm::St3Table::MP2000, 154), text::cp("Descrição de forma de pagamento igual já programada."));
 
   // 82: number (2) and name (17).
   EXPECT_EQ(tail(r.send(82, "02" + pad("VENDAS", 17))), kDone);
@@ -253,7 +251,6 @@ TEST(FsModels, ProgrammingPaymentsAndNamedReports) {
   EXPECT_EQ(tail(r.send(82, "0X" + pad("LETRA", 17))), (St{0, bm::st2::BadParamType, 4}));
   // "Relatório já programado." reads "Já programado." on the MP-2000, same code.
   EXPECT_EQ(tail(old.send(82, "01" + pad("GERAL", 17))), (St{0, bm::st2::NotExecuted, 40}));
-  EXPECT_EQ(bm::st3Text(bm::St3Table::MP2000, 40), text::cp("Já programado."));
 
   // 35/51: one 17-byte record per report, in number order.
   ByteArray names = dataOf(r.read35(51));
@@ -290,7 +287,6 @@ TEST(FsModels, DiscountsAndIncreasesAfterTheItem) {
   // An item that does not exist: ST2 bit 0 and "Item não existe ou já cancelado.".
   const ByteArray missing = r.send(93, "D00900000050");
   EXPECT_EQ(tail(missing), (St{0, bm::st2::NotExecuted, 115}));
-  EXPECT_EQ(bm::st3Text(bm::St3Table::Full, tail(missing).st3), text::cp("Item não existe ou já cancelado."));
   EXPECT_EQ(tail(r.send(93, "D00000000050")), (St{0, bm::st2::NotExecuted, 184}));
 
   ASSERT_EQ(tail(r.send(93, "D00100000050")), kDone);
@@ -348,14 +344,14 @@ TEST(FsModels, DiscountsAndIncreasesAfterTheItem) {
   EXPECT_TRUE(has(p, "TOTAL R$")) << p;
   EXPECT_TRUE(has(p, "10,01")) << p;
 
-  // Every FS model answers the missing item with its own code for the same text.
+  // Every FS model's table keeps "Item não existe ou já cancelado." at 115.
   for (int n : {2, 4, 5, 7, 8, 9, 10, 26}) {
     Rig m(n);
     ASSERT_EQ(tail(m.send(bm::cmd::OpenReceipt)), kDone) << n;
     const St s = tail(m.send(93, "D00100000050"));
     EXPECT_EQ(s.st1, 0) << n;
     EXPECT_EQ(s.st2, bm::st2::NotExecuted) << n;
-    EXPECT_EQ(bm::st3Text(m.model.table, s.st3), text::cp("Item não existe ou já cancelado.")) << n;
+    EXPECT_EQ(s.st3, 115) << n;
   }
 }
 
@@ -442,23 +438,23 @@ TEST(FsModels, CustomerFieldsAndCodePage850Text) {
 TEST(FsModels, PaperCutAndTheApplicationIdentification) {
   Rig r(7);  // MP-4000 TH FI: the driver feeds 5 lines before its cut
   r.paper->clear();
-  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x05\x01"))), kDone);
+  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, raw("K\x05\x01"))), kDone);
   std::string p = r.printed();
   EXPECT_EQ(p, "\n\n\n\n\n✂ corte " + std::string(48 - 1 - 7, '-') + "\n");
-  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x00\x00"))), kDone);
+  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, raw("K\x00\x00"))), kDone);
   EXPECT_TRUE(has(r.printed(), "✂ corte parcial ---")) << r.printed();
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "K")), (St{bm::st1::BadParamCount, 0, 3}));
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x05\x02"))), (St{0, bm::st2::BadParamType, 4}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, "K")), (St{bm::st1::BadParamCount, 0, 3}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, raw("K\x05\x02"))), (St{0, bm::st2::BadParamType, 4}));
   r.core->setPaperOut(true);
   const size_t lines = r.paper->lineCount();
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, raw("K\x00\x01"))), (St{bm::st1::PaperOut, 0, 11}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, raw("K\x00\x01"))), (St{bm::st1::PaperOut, 0, 11}));
   EXPECT_EQ(r.paper->lineCount(), lines);
   r.core->setPaperOut(false);
 
   // 62 '@': line 1 (48) and line 2 (36), printed under the printer's own reports.
   const std::string id = pad("MD5: 0123456789ABCDEF0123456789ABCDEF", 48) + pad("TARVION PDV 1.0", 36);
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + id.substr(1))), (St{bm::st1::BadParamCount, 0, 3}));
-  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + id)), kDone);
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, "@" + id.substr(1))), (St{bm::st1::BadParamCount, 0, 3}));
+  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, "@" + id)), kDone);
   EXPECT_EQ(r.core->identity().appLine1, "MD5: 0123456789ABCDEF0123456789ABCDEF");
   EXPECT_EQ(r.core->identity().appLine2, "TARVION PDV 1.0");
   r.paper->clear();
@@ -467,10 +463,10 @@ TEST(FsModels, PaperCutAndTheApplicationIdentification) {
   EXPECT_TRUE(has(p, "\nMD5: 0123456789ABCDEF0123456789ABCDEF\nTARVION PDV 1.0\n")) << p;
   // Not in the middle of a document.
   ASSERT_EQ(tail(r.send(bm::cmd::OpenReceipt)), kDone);
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + std::string(84, ' '))), (St{bm::st1::ReceiptOpen, 0, 7}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, "@" + std::string(84, ' '))), (St{bm::st1::ReceiptOpen, 0, 7}));
   ASSERT_EQ(tail(r.send(bm::cmd::CancelReceipt)), kDone);
   // Blank lines take the identification away.
-  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + std::string(84, ' '))), kDone);
+  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, "@" + std::string(84, ' '))), kDone);
   r.paper->clear();
   ASSERT_EQ(tail(r.send(bm::cmd::LeituraX)), kDone);
   EXPECT_FALSE(has(r.printed(), "TARVION PDV")) << r.printed();
@@ -484,11 +480,10 @@ TEST(FsModels, TheMp7000RegistersItemsWithItsOwnCommand) {
     return std::string("I") + pad("7891234567890", 14) + tax + "KG" + qty + price + disc + inc +
            text::cp("FEIJÃO CARIOCA") + std::string(1, '\0');
   };
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, item("01", "0001500", "00002990", "00000000", "00000000"))),
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, item("01", "0001500", "00002990", "00000000", "00000000"))),
             (St{0, bm::st2::NotExecuted, 8}));
   ASSERT_EQ(tail(r.send(bm::cmd::OpenReceipt)), kDone);
-  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, item("01", "0001500", "00002990", "00000050", "00000000"))),
-            kDone);
+  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, item("01", "0001500", "00002990", "00000050", "00000000"))), kDone);
   ASSERT_EQ(r.core->document().items.size(), 1u);
   const Item& it = r.core->document().items[0];
   EXPECT_EQ(it.code, "7891234567890");
@@ -499,19 +494,18 @@ TEST(FsModels, TheMp7000RegistersItemsWithItsOwnCommand) {
   EXPECT_EQ(it.discount, 50);
   EXPECT_EQ(it.description, text::cp("FEIJÃO CARIOCA"));
   EXPECT_EQ(it.net(), 448 - 50);
-  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, item("FF", "0001000", "00001000", "00000000", "00000025"))),
-            kDone);
+  ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, item("FF", "0001000", "00001000", "00000000", "00000025"))), kDone);
   EXPECT_EQ(r.core->document().items[1].increase, 25);
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, item("12", "0001000", "00001000", "00000000", "00000000"))),
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, item("12", "0001000", "00001000", "00000000", "00000000"))),
             (St{0, bm::st2::TaxNotProgrammed, 14}));
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, item("01", "00010X0", "00001000", "00000000", "00000000"))),
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, item("01", "00010X0", "00001000", "00000000", "00000000"))),
             (St{0, bm::st2::BadParamType, 4}));
-  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "I" + pad("1", 30))), (St{bm::st1::BadParamCount, 0, 3}));
+  EXPECT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, "I" + pad("1", 30))), (St{bm::st1::BadParamCount, 0, 3}));
   EXPECT_TRUE(has(r.printed(), "FEIJÃO CARIOCA")) << r.printed();
   // Only the MP-7000 knows the command.
   Rig other(9);
   ASSERT_EQ(tail(other.send(bm::cmd::OpenReceipt)), kDone);
-  EXPECT_EQ(tail(other.send(ByteArray{bm::cmd::ReadBlock}, item("01", "0001000", "00001000", "00000000", "00000000"))),
+  EXPECT_EQ(tail(other.send(ByteArray{bm::cmd::Block}, item("01", "0001000", "00001000", "00000000", "00000000"))),
             (St{bm::st1::UnknownCommand, 0, 1}));
   EXPECT_TRUE(other.core->document().items.empty());
 }
@@ -521,7 +515,7 @@ TEST(FsModels, NewSettingsAndDocumentsSurviveARestart) {
   const std::string state = dir.file("mp2100.state");
   {
     Rig r(3, state);
-    ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::ReadBlock}, "@" + pad("LINHA UM", 48) + pad("LINHA DOIS", 36))), kDone);
+    ASSERT_EQ(tail(r.send(ByteArray{bm::cmd::Block}, "@" + pad("LINHA UM", 48) + pad("LINHA DOIS", 36))), kDone);
     ASSERT_EQ(tail(r.send(58, "Dolar")), kDone);
     ASSERT_EQ(tail(r.send(59, "Dolares")), kDone);
     sale(r, "02");

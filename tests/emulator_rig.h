@@ -1,5 +1,7 @@
 // A virtual Bematech printer on the virtual wire with a channel open to it, for
-// tests that speak raw frames to the printer.
+// tests that speak raw frames to the printer. The frames are built here, by
+// the test's own hand, and pinned by literal byte vectors: neither the
+// driver's frame code nor the printer's own codec makes them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +10,8 @@
 #include <ostream>
 #include <string>
 
-#include "drivers/bematech/bematech_protocol.h"
-#include "emulator/bematech_printer.h"
+#include "emulator/bematech/codec.h"
+#include "emulator/bematech/printer.h"
 #include "emulator/paper.h"
 
 namespace emutest {
@@ -17,8 +19,47 @@ namespace emutest {
 using namespace tarvion;
 using namespace tarvion::emulator;
 
+namespace pbm = tarvion::emulator::bematech;
+
 inline ByteArray bytes(const std::string& s) {
   return ByteArray(s.begin(), s.end());
+}
+
+// A request as the host frames it: STX, N (bytes after it, low first), the
+// prefix, the command and parameters, and the 16-bit sum of those bytes from
+// the prefix on (low first).
+inline ByteArray request(uint8_t prefix, const ByteArray& command, const ByteArray& params) {
+  const size_t n = 1 + command.size() + params.size() + 2;
+  ByteArray f;
+  f.reserve(3 + n);
+  f.push_back(0x02);
+  f.push_back(static_cast<uint8_t>(n & 0xFF));
+  f.push_back(static_cast<uint8_t>(n >> 8));
+  f.push_back(prefix);
+  for (uint8_t b : command) f.push_back(b);
+  for (uint8_t b : params) f.push_back(b);
+  unsigned sum = 0;
+  for (size_t i = 3; i < f.size(); ++i) sum += f[i];
+  f.push_back(static_cast<uint8_t>(sum & 0xFF));
+  f.push_back(static_cast<uint8_t>((sum >> 8) & 0xFF));
+  return f;
+}
+
+// Packed BCD read back: the decimal value of n bytes.
+inline uint64_t bcdValue(const uint8_t* p, size_t n) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < n; ++i) v = v * 100 + (p[i] >> 4) * 10 + (p[i] & 0x0F);
+  return v;
+}
+// The hex digits of n bytes, two per byte ("041226" for 04 12 26).
+inline std::string hexDigits(const uint8_t* p, size_t n) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += kHex[p[i] >> 4];
+    s += kHex[p[i] & 0x0F];
+  }
+  return s;
 }
 
 // Text cut or padded with blanks to n characters.
@@ -57,7 +98,7 @@ struct EmulatorRig {
     ch->setTimeouts(t);
   }
   ByteArray frame(const ByteArray& command, const std::string& params = {}) const {
-    return bematech::buildFrame(model.prefix, command, bytes(params));
+    return request(model.prefix, command, bytes(params));
   }
   // Everything the printer answers to a frame, ACK included.
   ByteArray raw(const ByteArray& f) {
@@ -72,10 +113,10 @@ struct EmulatorRig {
   // The reply after the ACK; empty when the printer did not acknowledge.
   ByteArray reply(const ByteArray& command, const std::string& params = {}) {
     ByteArray got = raw(frame(command, params));
-    if (got.empty() || got[0] != bematech::kACK) return {};
+    if (got.empty() || got[0] != pbm::kACK) return {};
     return ByteArray(got.begin() + 1, got.end());
   }
-  ByteArray read35(uint8_t sub) { return reply(ByteArray{bematech::cmd::Read, sub}); }
+  ByteArray read35(uint8_t sub) { return reply(ByteArray{pbm::cmd::Read, sub}); }
   std::string printed() const { return paper->printed(); }
 };
 

@@ -7,7 +7,7 @@
 namespace tarvion::tool {
 
 struct EmulateOptions {
-  std::string model;  // a fiscal model number, or a Bematech model name
+  std::string model;  // a fiscal model number, or the model's name
   std::string linkPath, statePath, paperPath, fault;
   uint32_t baud = 9600;
 };

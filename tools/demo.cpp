@@ -50,7 +50,7 @@ int runDemo(bool json) {
   }
   if (!json) {
     std::cout << "\n---- paper of the virtual " << printers.all()[0].printer->modelName() << " ----\n";
-    std::cout << emulator::printedPaper(*printers.all()[0].printer);
+    std::cout << printers.all()[0].printer->printedPaper();
   }
   return failed ? 1 : 0;
 }

@@ -33,7 +33,7 @@ int runEmulate(const EmulateOptions& o) {
   // The check station's document: out (default), in, or auto (a check is fed
   // whenever the printer looks for one).
   if (const char* mode = std::getenv(emulator::kCheckDocumentVariable);
-      mode && !emulator::setCheckDocument(*printer, mode, &error)) {
+      mode && !printer->setCheckDocument(mode, &error)) {
     std::cerr << "tarvion emulate: " << emulator::kCheckDocumentVariable << ": " << error << "\n";
     return 1;
   }

@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
   CLI::App* emulate = app.add_subcommand("emulate", "Run a virtual printer on a new pseudo-terminal");
   emulate
       ->add_option("MODEL", emu.model,
-                   "Fiscal model number (tarvion models), or a model name such as \"BEMATECH MP-7000 TH FI\"")
+                   "Fiscal model number, or the model's name as `tarvion models` lists it (a model without a "
+                   "virtual printer lists the ones that have one)")
       ->required();
   emulate->add_option("--link", emu.linkPath, "Also make a symbolic link to the terminal at PATH");
   emulate->add_option("--state", emu.statePath, "Fiscal state file (kept across restarts)");

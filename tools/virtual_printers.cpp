@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/virtual_wire.h"
+#include "emulator/registry.h"
 
 namespace tarvion::tool {
 
@@ -15,13 +16,14 @@ bool parseVirtual(const std::string& text, int& model, int& port, std::string& e
   auto r = std::from_chars(portText.data(), portText.data() + portText.size(), port);
   if (at == std::string::npos || at == 0 || portText.empty() || r.ec != std::errc() ||
       r.ptr != portText.data() + portText.size() || port < 1) {
-    error = "expected MODEL@PORT (for example 1@5 or \"BEMATECH MP-7000 TH FI@5\"), got '" + text + "'";
+    error = "expected MODEL@PORT (a model number or name, then the port number: 1@5), got '" + text + "'";
     return false;
   }
   const std::string modelText = text.substr(0, at);
   model = emulator::virtualModelNumber(modelText);
   if (model == 0) {
-    error = "no virtual printer for the model '" + modelText + "' (a model number or a name of tarvion models)";
+    error = "no virtual printer for the model '" + modelText + "'; the models that have one:\n" +
+            emulator::virtualModelList();
     return false;
   }
   return true;
@@ -40,7 +42,7 @@ bool VirtualPrinters::add(int model, int port, const std::string& statePath, con
     return false;
   }
   if (const char* mode = std::getenv(emulator::kCheckDocumentVariable);
-      mode && !emulator::setCheckDocument(*printer, mode, &error)) {
+      mode && !printer->setCheckDocument(mode, &error)) {
     err << "tarvion: " << emulator::kCheckDocumentVariable << ": " << error << "\n";
     return false;
   }

@@ -14,7 +14,7 @@ struct VirtualAttachment {
   int model = 0;
   int port = 0;
   std::string statePath, paperPath;
-  std::shared_ptr<emulator::PrinterFace> printer;
+  std::shared_ptr<emulator::VirtualPrinter> printer;
 };
 
 // Parses "MODEL@PORT", MODEL a model number or a name of the fiscal or check

@@ -1,4 +1,4 @@
-#include "emulator/bematech_printer.h"
+#include "emulator/bematech/printer.h"
 
 #include <algorithm>
 
@@ -7,18 +7,10 @@
 
 namespace tarvion::emulator {
 
-namespace bm = tarvion::bematech;
+namespace bm = bematech;
 
-bool BematechModel::byNumber(int number, BematechModel& out) {
-  struct Row {
-    int number;
-    const char* name;
-    uint8_t prefix;
-    int columns;
-    bm::St3Table table;
-    bool mp7000;
-  };
-  static const Row rows[] = {
+const std::vector<BematechModel>& BematechModel::all() {
+  static const std::vector<BematechModel> rows = {
       {1, "BEMATECH MP-20 FI II ECF-IF", bm::kESC, 48, bm::St3Table::Full, false},
       {2, "BEMATECH MP-2000 TH FI", bm::kFS, 48, bm::St3Table::MP2000, false},
       {3, "BEMATECH MP-2100 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
@@ -31,23 +23,25 @@ bool BematechModel::byNumber(int number, BematechModel& out) {
       {10, "BEMATECH MP-7000 TH FI", bm::kFS, 48, bm::St3Table::Full, true},
       {26, "IBM 4610 SUREMARK", bm::kFS, 48, bm::St3Table::IBM4610, false},
   };
-  for (auto& r : rows) {
-    if (r.number != number) continue;
-    out = BematechModel{r.number, r.name, r.prefix, r.columns, r.table, r.mp7000};
-    return true;
-  }
+  return rows;
+}
+
+bool BematechModel::byNumber(int number, BematechModel& out) {
+  for (const BematechModel& m : all())
+    if (m.number == number) {
+      out = m;
+      return true;
+    }
   return false;
 }
 
 bool BematechModel::byName(const std::string& name, BematechModel& out) {
   const std::string want = text::upper(text::trim(name));
-  for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 26}) {
-    BematechModel m;
-    if (byNumber(n, m) && m.name == want) {
+  for (const BematechModel& m : all())
+    if (m.name == want) {
       out = m;
       return true;
     }
-  }
   return false;
 }
 
@@ -69,51 +63,13 @@ BematechPrinter::Outcome BematechPrinter::failed(uint8_t st1, uint8_t st2, uint1
 
 namespace {
 
-// Extended status codes of the full table.
-namespace code {
-constexpr uint16_t InvalidCommand = 1, BadParamCount = 3, BadParamType = 4, TaxesFull = 5, TitleProgrammed = 6,
-                   ReceiptOpen = 7, ReceiptClosed = 8, PaperOut = 11, TaxNotProgrammed = 14, DiscountTooLarge = 16,
-                   NoItems = 17, NotDone = 18, PaymentsFull = 19, PaymentNotProgrammed = 20, PaymentsClosed = 22,
-                   NotTotalized = 23, CancelNotAfter = 26, CancelDone = 27, LinkedNotAllowed = 28, NoNonFiscal = 30,
-                   TitleNotProgrammed = 34, PaymentMissing = 37, ReportNotProgrammed = 41, NonFiscalOpen = 48,
-                   MemoryFull = 51, StartDate = 52, DayMovement = 62, ZLock = 63, ZPending = 66, LinkedOpen = 82,
-                   ZeroSale = 85, AuthNotAllowed = 92, NonFiscalClosed = 96, DateTime = 100, NoReport = 101,
-                   TitleNumber = 102, DateBefore = 112, ItemMissing = 115, FirstByte = 141, PaymentDuplicate = 155,
-                   DstAfterZ = 156, Subtotalled = 170, MaxItems = 183, ReportProgrammed = 40, SecondCopy = 80,
-                   ReportNumber = 105, BlankName = 111, IncreaseTooLarge = 118, ItemDiscountTooLarge = 119,
-                   IncreaseDone = 121, DiscountDone = 122, CheckReadTimeout = 128, IncreaseZero = 174,
-                   DiscountZero = 175, BadDate = 177, CheckZero = 178, CheckNoCity = 180, CancelIncrease = 181,
-                   CancelDiscount = 182, ItemZero = 184, CheckInsertTimeout = 191;
-}
+namespace code = bm::code;
 
 // The check station's document sensor (62/'0'). The MP-7000 reports a
 // document ready with 0x01, 0x08 and 0x40; the other models with 0x04 (at the
 // entry), 0x20 (at the print position) and 0x40 (aligned), 0x08 there meaning
 // busy, which a command that runs at once never shows.
 constexpr uint8_t kSensorReady = 0x04 | 0x20 | 0x40, kSensorReadyMp7000 = 0x01 | 0x08 | 0x40;
-
-// Modulo 10 with weights 2, 1 from the right, the check digit of the CMC-7 groups.
-char mod10(const std::string& digits) {
-  int sum = 0, w = 2;
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    int v = (*it - '0') * w;
-    sum += v / 10 + v % 10;
-    w = w == 2 ? 1 : 2;
-  }
-  return static_cast<char>('0' + (10 - sum % 10) % 10);
-}
-
-// The 30 digits of a Brazilian check's CMC-7: bank, branch and the check digit
-// of the second group; clearing house, check number and type; the check digit
-// of the first group, the account and its check digit.
-std::string cmc7Digits(int checkNumber) {
-  const std::string bank = "001", branch = "1234", clearing = "018", type = "5", account = "0000123456";
-  const std::string number = text::format("%06d", checkNumber % 1000000);
-  const std::string g2 = clearing + number + type;
-  const std::string g1 = bank + branch + mod10(g2);
-  const std::string g3 = std::string(1, mod10(bank + branch)) + account + mod10(account);
-  return g1 + g2 + g3;
-}
 
 ByteArray bcd(int64_t v, size_t n) {
   return bm::toBcd(v < 0 ? 0 : static_cast<uint64_t>(v), n);
@@ -185,59 +141,14 @@ std::string joinLines(const std::vector<std::string>& lines) {
 }  // namespace
 
 BematechPrinter::BematechPrinter(std::shared_ptr<FiscalCore> core, const BematechModel& model)
-    : core_(std::move(core)), model_(model) {
-  if (core_->identity().model != model_.name) {
-    Identity id = core_->identity();
-    id.model = model_.name;
-    core_->setIdentity(id);
-  }
-  if (core_->paper()) core_->paper()->setColumns(model_.columns);
-}
-
-void BematechPrinter::setDocumentInserted(bool v, const std::string& cmc7) {
-  std::lock_guard<std::mutex> lock(mu_);
-  document_ = v;
-  if (!v) return;
-  std::string digits;
-  for (char ch : cmc7)
-    if (ch >= '0' && ch <= '9') digits += ch;
-  cmc7_ = digits.size() == 30 ? digits : cmc7Digits(++checkSerial_);
-}
-
-void BematechPrinter::setAutoDocument(bool v) {
-  std::lock_guard<std::mutex> lock(mu_);
-  autoDocument_ = v;
-}
-
-bool BematechPrinter::autoDocument() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return autoDocument_;
-}
-
-std::string BematechPrinter::documentCmc7() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return document_ ? cmc7Text() : std::string();
-}
-
-int BematechPrinter::checksPrinted() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return checksPrinted_;
-}
-
-bool BematechPrinter::feedDocument() {
-  if (!document_ && autoDocument_) {
-    document_ = true;
-    cmc7_ = cmc7Digits(++checkSerial_);
-  }
-  return document_;
-}
+    : VirtualPrinter(std::move(core), model.name, Hardware{model.columns, true}), model_(model) {}
 
 uint8_t BematechPrinter::sensor() {
   if (!feedDocument()) return 0;
   return model_.mp7000 ? kSensorReadyMp7000 : kSensorReady;
 }
 
-std::string BematechPrinter::cmc7Text() const {
+std::string BematechPrinter::formatCmc7(const std::string& digits) const {
   // The reader marks the start of the first two groups and the start of the
   // third; the MP-7000 writes those marks as letters.
   const char s1 = model_.mp7000 ? 'a' : '<', s2 = model_.mp7000 ? 'b' : '>';
@@ -246,7 +157,7 @@ std::string BematechPrinter::cmc7Text() const {
   size_t n = 0;
   auto put = [&](char c) { line[n++] = c; };
   auto copy = [&](size_t from, size_t count) {
-    for (size_t i = from; i < from + count; ++i) put(i < cmc7_.size() ? cmc7_[i] : '0');
+    for (size_t i = from; i < from + count; ++i) put(i < digits.size() ? digits[i] : '0');
   };
   put(s1);
   copy(0, 8);
@@ -257,66 +168,10 @@ std::string BematechPrinter::cmc7Text() const {
   return std::string(line, n);
 }
 
-bool BematechPrinter::documentInserted() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return document_;
-}
-
-bool BematechPrinter::drawerOpen() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (!drawer_) return false;
-  return drawerAutoCloseMs_ == 0 || nowUs_ - drawerOpenedUs_ < static_cast<int64_t>(drawerAutoCloseMs_) * 1000;
-}
-
-void BematechPrinter::setDrawerOpen(bool v) {
-  std::lock_guard<std::mutex> lock(mu_);
-  drawer_ = v;
-  drawerOpenedUs_ = nowUs_;
-}
-
-void BematechPrinter::setDrawerAutoCloseMs(uint32_t ms) {
-  std::lock_guard<std::mutex> lock(mu_);
-  drawerAutoCloseMs_ = ms;
-}
-
-int BematechPrinter::framesReceived() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return frames_;
-}
-
-void BematechPrinter::lineClosed() {
-  std::lock_guard<std::mutex> lock(mu_);
-  buf_.clear();
-}
-
-uint16_t BematechPrinter::st3For(uint16_t fullCode) const {
-  if (fullCode == 0 || model_.table == bm::St3Table::Full) return fullCode;
-  // The older tables hold fewer texts at shifted codes: answer the code under
-  // which this model lists the same text.
-  const std::string want = bm::st3Text(bm::St3Table::Full, fullCode);
-  const auto& table = bm::st3Table(model_.table);
-  for (size_t i = 0; i < table.size(); ++i)
-    if (table[i] == want) return static_cast<uint16_t>(i + 1);
-  // Some codes keep their number under a wording of the model's own ("Já
-  // programado." for "Relatório já programado."): a text the full table does
-  // not have at all is such a variant.
-  if (fullCode <= table.size()) {
-    const auto& full = bm::st3Table(bm::St3Table::Full);
-    if (std::find(full.begin(), full.end(), table[fullCode - 1]) == full.end()) return fullCode;
-  }
-  return code::NotDone;
-}
-
-ByteArray BematechPrinter::status(uint8_t st1, uint8_t st2, uint16_t st3) const {
-  if (core_->paperOut()) st1 |= bm::st1::PaperOut;
-  if (core_->paperNearEnd()) st1 |= bm::st1::NearPaperEnd;
-  ByteArray s{st1, st2};
-  if (model_.prefix == bm::kFS) {
-    const uint16_t c = st3For(st3);
-    s.push_back(static_cast<uint8_t>(c & 0xFF));
-    s.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  return s;
+ByteArray BematechPrinter::status(uint8_t st1, uint8_t st2, uint16_t st3) {
+  if (core().paperOut()) st1 |= bm::st1::PaperOut;
+  if (core().paperNearEnd()) st1 |= bm::st1::NearPaperEnd;
+  return bm::statusBytes(st1, st2, model_.prefix == bm::kFS, st3For(st3));
 }
 
 namespace {
@@ -372,13 +227,13 @@ const Refusal kRefusals[] = {
 };
 }  // namespace
 
-BematechPrinter::Outcome BematechPrinter::refuse(FiscalError e) const {
+BematechPrinter::Outcome BematechPrinter::refuse(FiscalError e) {
   Outcome o;
   if (e == FiscalError::Ok) return o;
   if (e == FiscalError::DocumentOpen) {
     // Which document is open decides the code.
     o.st2 = bm::st2::NotExecuted;
-    o.st3 = core_->document().kind == DocKind::Linked ? code::LinkedOpen : code::NonFiscalOpen;
+    o.st3 = core().document().kind == DocKind::Linked ? code::LinkedOpen : code::NonFiscalOpen;
     return o;
   }
   for (const Refusal& r : kRefusals)
@@ -414,8 +269,8 @@ std::string BematechPrinter::printerText(const ByteArray& p, size_t from) const 
   return oem ? text::cp850ToCp1252(out) : out;
 }
 
-int BematechPrinter::titleFor(const std::string& c) const {
-  const int n = static_cast<int>(core_->titles().size());
+int BematechPrinter::titleFor(const std::string& c) {
+  const int n = static_cast<int>(core().titles().size());
   int idx = -1;
   if (c == "SA")
     idx = 0;
@@ -440,68 +295,64 @@ ByteArray BematechPrinter::execute(uint8_t prefix, const ByteArray& body) {
   if (prefix != model_.prefix) {
     o.st1 = bm::st1::FirstNotEsc;
     o.st3 = code::FirstByte;
+  } else if (body.empty()) {
+    o.st1 = bm::st1::UnknownCommand;
+    o.st3 = code::InvalidCommand;
   } else {
-    o = run(prefix, body);
+    o = run(body);
   }
   const ByteArray st = status(o.st1, o.st2, o.st3);
-  if (o.failed()) return st;
-  ByteArray r;
-  if (o.text) {
-    r.push_back(st[0]);
-    r.push_back(st[1]);
-  }
-  append(r, o.data);
-  append(r, st);
-  return r;
+  if (o.failed()) return bm::answer(st, {}, false);
+  return bm::answer(st, o.data, o.text);
 }
 
 ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
-  const FiscalCore& c = *core_;
+  const FiscalCore& c = core();
   const Counters& k = c.counters();
   const DayTotals& d = c.day();
   ByteArray r;
   switch (sub) {
-    case bm::sub::SerialNumber:
-    case 40:
+    case bm::read::SerialNumber:
+    case bm::read::LongSerialNumber:
       appendText(r, c.identity().serial, 20);
       break;
-    case bm::sub::Firmware:
+    case bm::read::Firmware:
       r = bcd(c.identity().firmware / 100, 2);
       break;
-    case 41:
+    case bm::read::LongFirmware:
       r = bcd(c.identity().firmware, 3);
       break;
-    case bm::sub::GrandTotal:
+    case bm::read::GrandTotal:
       r = bcd(c.grandTotal(), 9);
       break;
-    case bm::sub::CancelTotal:
+    case bm::read::CancelTotal:
       r = bcd(d.cancellations, 7);
       break;
-    case bm::sub::DiscountTotal:
+    case bm::read::DiscountTotal:
       r = bcd(d.discounts, 7);
       break;
-    case bm::sub::OperationCounter:
+    case bm::read::OperationCounter:
       r = bcd(k.coo, 3);
       break;
-    case bm::sub::NonFiscalCounter:
+    case bm::read::NonFiscalCounter:
       r = bcd(k.gnf, 3);
       break;
-    case bm::sub::ZCounter:
+    case bm::read::ZCounter:
       r = bcd(k.crz, 2);
       break;
-    case bm::sub::RestartCounter:
+    case bm::read::RestartCounter:
       r = bcd(k.cro, 2);
       break;
-    case bm::sub::UserNumber:
+    case bm::read::UserNumber:
       r = bcd(c.identity().userNumber, 2);
       break;
-    case bm::sub::LastItem:
+    case bm::read::LastItem:
       r = bcd(k.lastItem, 2);
       break;
-    case bm::sub::PrinterNumber:
+    case bm::read::PrinterNumber:
       r = bcd(c.identity().ecfNumber, 2);
       break;
-    case bm::sub::Flags: {
+    case bm::read::Flags: {
       const DocKind kind = c.document().kind;
       uint8_t b0 = 0, b1 = 0, b2 = 0;
       if (kind == DocKind::Fiscal) b0 |= 0x01, b2 |= 0x01;
@@ -514,30 +365,30 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       r = {b0, b1, b2};
       break;
     }
-    case bm::sub::DateTime:
+    case bm::read::DateTime:
       r = dateTimeBcd(c.now());
       break;
-    case bm::sub::LastReductionDate:
+    case bm::read::LastReductionDate:
       r = c.lastReductionDay() >= 0 ? dateBcd(c.lastReductionDay() * 86400) : ByteArray(3, 0);
       break;
-    case bm::sub::FiscalStartDate:
+    case bm::read::FiscalStartDate:
       r = dateBcd(c.identity().fiscalStart);
       for (int i = 1; i <= FiscalCore::kMaxTaxes; ++i) {
         auto f = d.perTax.find(text::format("%02d", i));
         append(r, bcd(f == d.perTax.end() ? 0 : f->second, 7));
       }
       break;
-    case bm::sub::TaxFlags: {
+    case bm::read::TaxFlags: {
       uint8_t f[2] = {0, 0};
       for (size_t i = 0; i < c.taxes().size() && i < 16; ++i)
         if (c.taxes()[i].kind == 'S') f[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
       r = {f[0], f[1]};
       break;
     }
-    case bm::sub::IncreaseTotal:
+    case bm::read::IncreaseTotal:
       r = bcd(d.increases, 7);
       break;
-    case bm::sub::PaymentTypes: {
+    case bm::read::PaymentTypes: {
       const auto& p = c.payments();
       r.push_back(static_cast<uint8_t>(p.size()));
       for (size_t i = 0; i < 50; ++i) appendText(r, i < p.size() ? p[i].name : "", 16);
@@ -545,13 +396,13 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       for (size_t i = 0; i < 50; ++i) append(r, bcd(i < p.size() ? p[i].dayAmount * 100 : 0, 10));
       break;
     }
-    case 49: {
+    case bm::read::Payments20: {
       const auto& p = c.payments();
       for (size_t i = 0; i < 20; ++i) appendText(r, i < p.size() ? p[i].name : "", 16);
       for (size_t i = 0; i < 20; ++i) append(r, bcd(i < p.size() ? p[i].dayAmount : 0, 7));
       break;
     }
-    case bm::sub::NonFiscalTitles: {
+    case bm::read::NonFiscalTitles: {
       const auto& t = c.titles();
       for (size_t i = 0; i < t.size() && i < 50; ++i) {
         append(r, bcd(static_cast<int64_t>(i) + 1, 1));
@@ -561,7 +412,7 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       }
       break;
     }
-    case 50: {
+    case bm::read::Titles30: {
       // The totalisers after SANGRIA and SUPRIMENTO, one 30-byte record each.
       const auto& t = c.titles();
       for (size_t i = 2; i < t.size(); ++i) {
@@ -571,22 +422,22 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       }
       break;
     }
-    case 51:
+    case bm::read::ReportNames:
       for (const auto& rep : c.reports()) appendText(r, rep.name, 17);
       break;
-    case 76:
+    case bm::read::IssDiscounts:
       r = bcd(d.issDiscounts, 7);
       break;
-    case 52:
+    case bm::read::LinkedCounter:
       r = bcd(k.cdc, 2);
       break;
-    case 54:
+    case bm::read::ReportCounter:
       r = bcd(k.grg, 3);
       break;
-    case 55:
+    case bm::read::FiscalReceiptCounter:
       r = bcd(k.ccf, 3);
       break;
-    case 60: {
+    case bm::read::Equipment: {
       std::string model = model_.name;
       if (model.rfind("BEMATECH ", 0) == 0) model.erase(0, 9);
       appendText(r, model_.name.rfind("IBM", 0) == 0 ? "IBM" : "BEMATECH", 15);
@@ -594,10 +445,10 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
       appendText(r, "ECF-IF", 7);
       break;
     }
-    case 64:
+    case bm::read::LastDocumentTime:
       r = dateTimeBcd(c.lastDocument() ? c.lastDocument() : c.now());
       break;
-    case bm::sub::MovementDate:
+    case bm::read::MovementDate:
       r = d.movementDay >= 0 ? dateBcd(d.movementDay * 86400) : ByteArray(3, 0);
       break;
     default:
@@ -608,9 +459,9 @@ ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
   return r;
 }
 
-BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
+BematechPrinter::Outcome BematechPrinter::run(const ByteArray& body) {
   Outcome o;
-  FiscalCore& c = *core_;
+  FiscalCore& c = core();
   const uint8_t cmdCode = body[0];
   const ByteArray p(body.begin() + 1, body.end());
   auto badCount = [&]() {
@@ -721,15 +572,12 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
 
     case bm::cmd::CashDrawer:
       if (p.size() > 1) return badCount();
-      drawer_ = true;
-      drawerOpenedUs_ = nowUs_;
+      openDrawer();
       return o;
 
     case bm::cmd::DrawerStatus: {
       if (!p.empty()) return badCount();
-      const bool open =
-          drawer_ && (drawerAutoCloseMs_ == 0 || nowUs_ - drawerOpenedUs_ < int64_t{drawerAutoCloseMs_} * 1000);
-      o.data = {static_cast<uint8_t>(open ? 1 : 0)};
+      o.data = {static_cast<uint8_t>(drawerIsOpen() ? 1 : 0)};
       return o;
     }
 
@@ -748,7 +596,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return result(c.nonFiscalReceipt(title, a, type));
     }
 
-    case bm::cmd::LoadTaxRates: {
+    case bm::cmd::TaxRates: {
       if (!p.empty()) return badCount();
       const auto& t = c.taxes();
       o.data.push_back(static_cast<uint8_t>(t.size()));
@@ -757,7 +605,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
     }
 
     case bm::cmd::TaxTotals:
-    case 87: {
+    case bm::cmd::TaxTotalsText: {
       if (!p.empty()) return badCount();
       const auto& pt = c.day().perTax;
       auto val = [&](const std::string& key) {
@@ -767,7 +615,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       for (int i = 1; i <= 16; ++i) append(o.data, bcd(val(text::format("%02d", i)), 7));
       for (const char* key : {"FF", "II", "NN", "SF", "SI", "SN"}) append(o.data, bcd(val(key), 7));
       // 87 is no data command for the driver: its status comes first, as with the text reads.
-      o.text = cmdCode == 87;
+      o.text = cmdCode == bm::cmd::TaxTotalsText;
       return o;
     }
 
@@ -806,7 +654,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return result(c.addTitle(text::trim(printerText(p, 2))));
     }
 
-    case bm::cmd::ReadBlock:
+    case bm::cmd::Block:
       return run62(p);
 
     case bm::cmd::RegisterItem: {
@@ -884,7 +732,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return o;
     }
 
-    case 88: {
+    case bm::cmd::DayStart: {
       if (!p.empty()) return badCount();
       const DayTotals& d = c.day();
       o.data.assign(200, 0);
@@ -895,37 +743,37 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return o;
     }
 
-    case 57:
+    case bm::cmd::PrintCheck:
       return printCheck(p, 45);
 
-    case 58:
-    case 59: {
+    case bm::cmd::CurrencySingular:
+    case bm::cmd::CurrencyPlural: {
       // The currency's name in the singular (58) and the plural (59), used to
       // write a check's amount out in words.
-      const size_t max = cmdCode == 58 ? 19 : 22;
+      const size_t max = cmdCode == bm::cmd::CurrencySingular ? 19 : 22;
       if (p.empty() || p.size() > max) return badCount();
       const std::string name = text::trim(printerText(p, 0));
       if (name.empty()) return badType();
       Identity id = c.identity();
-      (cmdCode == 58 ? id.currencySingular : id.currencyPlural) = name;
+      (cmdCode == bm::cmd::CurrencySingular ? id.currencySingular : id.currencyPlural) = name;
       c.setIdentity(id);
       return o;
     }
 
-    case 76: {  // read the CMC-7 line of the document in the slot
+    case bm::cmd::ReadCmc7: {  // read the CMC-7 line of the document in the slot
       if (p.size() > 1) return badCount();
       if (!feedDocument()) {
         o.st2 = bm::st2::NotExecuted;
         o.st3 = code::CheckReadTimeout;
         return o;
       }
-      const std::string line = cmc7Text();
+      const std::string line = formatCmc7(cmc7Digits());
       o.data.assign(line.begin(), line.end());
       o.text = true;
       return o;
     }
 
-    case 82: {  // name a management report: number(2) name(17)
+    case bm::cmd::NameReport: {  // name a management report: number(2) name(17)
       if (p.size() != 19) return badCount();
       if (!digits(p, 0, 2, a)) return badType();
       const std::string name = text::trim(printerText(p, 2));
@@ -950,18 +798,18 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return result(e);
     }
 
-    case 83: {  // open a named management report: number(2)
+    case bm::cmd::OpenNamedReport: {  // open a named management report: number(2)
       if (p.size() != 2) return badCount();
       if (!digits(p, 0, 2, a)) return badType();
       if (a < 1 || a > static_cast<int64_t>(c.reports().size())) return refuse(FiscalError::ReportNotProgrammed);
       return result(c.openReport(static_cast<int>(a) - 1));
     }
 
-    case 85:  // second copy of the linked receipt just closed
+    case bm::cmd::SecondCopy:  // second copy of the linked receipt just closed
       if (!p.empty()) return badCount();
       return result(c.linkedSecondCopy());
 
-    case 93: {  // discount (D) or increase (A) on an item after it: kind item(3) value(8)
+    case bm::cmd::ItemAdjustment: {  // discount (D) or increase (A) on an item after it: kind item(3) value(8)
       if (p.size() != 12) return badCount();
       const uint8_t kind = p[0];
       if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, a) || !digits(p, 4, 8, b)) return badType();
@@ -975,7 +823,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       return r;
     }
 
-    case 114: {  // cancel an item's discount (D) or increase (A): kind item(3)
+    case bm::cmd::CancelItemAdjustment: {  // cancel an item's discount (D) or increase (A): kind item(3)
       if (p.size() != 4) return badCount();
       const uint8_t kind = p[0];
       if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, a)) return badType();
@@ -996,7 +844,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
 
 BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
   Outcome o;
-  FiscalCore& c = *core_;
+  FiscalCore& c = core();
   auto badCount = [&]() {
     Outcome b;
     b.st1 = bm::st1::BadParamCount;
@@ -1006,16 +854,16 @@ BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
   auto badType = [&]() { return refuse(FiscalError::InvalidParameter); };
   // Bare 62 lets the document in the check station go.
   if (p.empty()) {
-    document_ = false;
+    releaseDocument();
     return o;
   }
   const uint8_t sub = p[0];
-  if (sub == '0') {  // document sensor
+  if (sub == bm::block::Sensor) {  // document sensor
     if (p.size() != 1) return badCount();
     o.data = {sensor()};
     return o;
   }
-  if (sub == bm::sub::InitialBlock) {
+  if (sub == bm::block::DayStart) {
     if (p.size() != 1) return badCount();
     const DayTotals& d = c.day();
     o.data.assign(296, 0);
@@ -1026,7 +874,7 @@ BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
     std::copy(coo.begin(), coo.end(), o.data.begin() + 284);
     return o;
   }
-  if (sub == 'K') {  // paper cut: lines to feed first, then 1 full cut or 0 partial
+  if (sub == bm::block::Cut) {  // paper cut: lines to feed first, then 1 full cut or 0 partial
     if (p.size() != 3) return badCount();
     int feed = p[1];
     if (feed >= '0' && feed <= '9') feed -= '0';
@@ -1035,7 +883,7 @@ BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
     if (c.paper()) c.paper()->cut(feed, p[2] == 0);
     return o;
   }
-  if (sub == '@') {  // the application's identification: line 1 (48), line 2 (36)
+  if (sub == bm::block::AppIdentification) {  // the application's identification: line 1 (48), line 2 (36)
     if (p.size() != 85) return badCount();
     if (c.document().kind != DocKind::None)
       return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::DocumentOpen);
@@ -1045,8 +893,8 @@ BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
     c.setIdentity(id);
     return o;
   }
-  if (model_.mp7000 && sub == 'L') return printCheck(ByteArray(p.begin() + 1, p.end()), 80);
-  if (model_.mp7000 && sub == 'I') return registerMp7000Item(ByteArray(p.begin() + 1, p.end()));
+  if (model_.mp7000 && sub == bm::block::LongCheck) return printCheck(ByteArray(p.begin() + 1, p.end()), 80);
+  if (model_.mp7000 && sub == bm::block::Item) return registerMp7000Item(ByteArray(p.begin() + 1, p.end()));
   o.st1 = bm::st1::UnknownCommand;
   o.st3 = code::InvalidCommand;
   return o;
@@ -1087,11 +935,8 @@ BematechPrinter::Outcome BematechPrinter::printCheck(const ByteArray& p, size_t 
   if (chk.city.empty()) return failed(0, bm::st2::NotExecuted, code::CheckNoCity);
   if (!feedDocument()) return failed(0, bm::st2::NotExecuted, code::CheckInsertTimeout);
   chk.date = toSeconds(when);
-  if (Paper* paper = core_->paper()) paper->check(*core_, chk);
-  ++checksPrinted_;
-  // The operator of the auto mode takes the printed check away at once; a
-  // check put in by hand stays in the slot until it is taken or let go.
-  if (autoDocument_) document_ = false;
+  if (Paper* paper = core().paper()) paper->check(core(), chk);
+  checkPrinted();
   return o;
 }
 
@@ -1118,82 +963,42 @@ BematechPrinter::Outcome BematechPrinter::registerMp7000Item(const ByteArray& p)
   in.increase = inc;
   const auto nul = std::find(p.begin() + kFixed, p.end(), 0);
   in.description = printerText(ByteArray(p.begin() + kFixed, nul), 0);
-  const FiscalError e = core_->registerItem(in);
+  const FiscalError e = core().registerItem(in);
   return e == FiscalError::Ok ? Outcome{} : refuse(e);
 }
 
-void BematechPrinter::receive(const uint8_t* data, size_t n, ReplySink& out) {
-  std::lock_guard<std::mutex> lock(mu_);
-  nowUs_ = out.nowUs();
-  if (lineCut()) return;
-  // A frame left half-way long ago was abandoned by the host, who has since purged
-  // and started again: do not glue the new bytes to it.
-  if (!buf_.empty() && nowUs_ - lastRxUs_ > 500'000) buf_.clear();
-  lastRxUs_ = nowUs_;
-  buf_.insert(buf_.end(), data, data + n);
+void BematechPrinter::consume(ByteArray& buf, ReplySink& out) {
   const ByteArray nak{bm::kNAK};
-  while (!buf_.empty()) {
-    if (buf_[0] != bm::kSTX) {
-      auto stx = std::find(buf_.begin() + 1, buf_.end(), bm::kSTX);
-      buf_.erase(buf_.begin(), stx);
-      out.send(nak, 0);
-      continue;
-    }
-    bm::ParsedFrame f;
-    const bm::FrameState st = bm::parseFrame(buf_.data(), buf_.size(), f);
-    if (st == bm::FrameState::Incomplete) {
-      const size_t declared = buf_.size() >= 3 ? (buf_[1] | (static_cast<size_t>(buf_[2]) << 8)) : 0;
-      if (declared <= 4096) break;
-      // No command is that long: this STX was noise.
-      buf_.erase(buf_.begin());
-      out.send(nak, 0);
-      continue;
-    }
+  while (!buf.empty()) {
+    bm::Request req;
+    const bm::FrameState st = bm::parseRequest(buf.data(), buf.size(), req);
+    if (st == bm::FrameState::Incomplete) break;
     if (st == bm::FrameState::NotAFrame) {
-      buf_.erase(buf_.begin());
+      // Noise, or an STX whose length no request has: skip to the next STX.
+      auto stx = std::find(buf.begin() + 1, buf.end(), bm::kSTX);
+      buf.erase(buf.begin(), stx);
       out.send(nak, 0);
       continue;
     }
-    buf_.erase(buf_.begin(), buf_.begin() + static_cast<long>(f.size));
+    buf.erase(buf.begin(), buf.begin() + static_cast<long>(req.size));
     if (st == bm::FrameState::BadChecksum) {
       out.send(nak, 0);
       continue;
     }
-    ++frames_;
-    const FaultAction act = nextCommand();
-    if (act.cut) {
-      buf_.clear();
-      out.hangUp();
-      return;
-    }
-    if (act.noAnswer) continue;
-    if (act.nak) {
-      out.send(nak, act.delayMs);
-      continue;
-    }
-    ByteArray reply{bm::kACK};
-    append(reply, execute(f.prefix, f.body));
-    if (act.garbage) reply = garble(reply.size(), static_cast<uint32_t>(frames_));
-    if (act.shortReply) reply.resize(std::max<size_t>(1, reply.size() / 2));
-    out.send(reply, act.delayMs);
+    if (!serve(out, nak, [&] { return execute(req.prefix, req.body); })) return;
   }
 }
 
-std::shared_ptr<BematechPrinter> makeBematechPrinter(int model, const std::string& statePath,
-                                                     const std::string& paperPath, std::string* error) {
-  BematechModel m;
-  if (!BematechModel::byNumber(model, m)) {
-    if (error) *error = "model " + std::to_string(model) + " does not speak the Bematech protocol";
-    return nullptr;
-  }
-  auto core = std::make_shared<FiscalCore>(FiscalCore::Options{statePath, nullptr});
-  if (!core->loadError().empty()) {
-    if (error) *error = statePath + ": " + core->loadError();
-    return nullptr;
-  }
-  core->setPaper(paperPath.empty() ? std::make_shared<Paper>(m.columns)
-                                   : std::make_shared<Paper>(paperPath, m.columns));
-  return std::make_shared<BematechPrinter>(core, m);
+std::vector<VirtualModel> bematech::virtualModels() {
+  std::vector<VirtualModel> rows;
+  for (const BematechModel& m : BematechModel::all())
+    rows.push_back({m.number, m.name, Hardware{m.columns, true},
+                    [](int number, std::shared_ptr<FiscalCore> core) -> std::shared_ptr<VirtualPrinter> {
+                      BematechModel model;
+                      if (!BematechModel::byNumber(number, model)) return nullptr;
+                      return std::make_shared<BematechPrinter>(std::move(core), model);
+                    }});
+  return rows;
 }
 
 }  // namespace tarvion::emulator

@@ -6,9 +6,8 @@
 // the full table (a text the model words its own way keeps its code; one the
 // model lacks becomes 18, "Comando não efetivado.").
 //
-// Replies follow the layout contract of drivers/bematech/bematech_protocol.h.
-// Where the driver leaves a layout open, this printer answers as follows (data
-// bytes, before ST1 ST2 [ST3]; BCD amounts are in cents):
+// Frames and status bytes are those of codec.h. The reads answer as follows
+// (data bytes, before ST1 ST2 [ST3]; BCD amounts are in cents):
 //
 //   35/0    serial number, 20 characters padded with spaces
 //   35/6    the operation counter (COO), 3 BCD
@@ -57,9 +56,8 @@
 //   88      200 bytes: the day's initial COO (3 BCD) from byte 5, the day's
 //           initial grand total (9 BCD) from byte 150
 //
-// Commands outside the driver's data list answer the status first when they
-// carry data (the driver reads ST1 ST2 from the front): ST1 ST2, data, ST1 ST2
-// [ST3]:
+// Commands that print text back over the line, and 87, answer the status
+// first as well: ST1 ST2, data, ST1 ST2 [ST3]:
 //   69, 8 r/R   the report text (lines ended by CR LF)
 //   76      the CMC-7 line of the document, 33 characters: '<' group 1 (8
 //           digits: bank, branch, check digit of group 2) '<' group 2 (10:
@@ -121,12 +119,13 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
+#include <vector>
 
-#include "drivers/bematech/bematech_protocol.h"
+#include "emulator/bematech/codec.h"
 #include "emulator/fiscal_core.h"
-#include "emulator/printer_face.h"
+#include "emulator/registry.h"
+#include "emulator/virtual_printer.h"
 
 namespace tarvion::emulator {
 
@@ -138,7 +137,9 @@ struct BematechModel {
   bematech::St3Table table = bematech::St3Table::Full;
   bool mp7000 = false;  // its own document sensor bits
 
-  // The Bematech protocol models: 1-10 and 26 (IBM 4610 SureMark). False otherwise.
+  // The Bematech protocol models: 1-10 and 26 (IBM 4610 SureMark).
+  static const std::vector<BematechModel>& all();
+  // One of them by number. False otherwise.
   static bool byNumber(int number, BematechModel& out);
   // The same models by name, as the fiscal and the check printer tables write
   // them ("BEMATECH MP-7000 TH FI", "IBM 4610 SUREMARK"); case and surrounding
@@ -146,85 +147,43 @@ struct BematechModel {
   static bool byName(const std::string& name, BematechModel& out);
 };
 
-class BematechPrinter final : public PrinterFace {
+class BematechPrinter final : public VirtualPrinter {
  public:
   BematechPrinter(std::shared_ptr<FiscalCore> core, const BematechModel& model);
 
-  void receive(const uint8_t* data, size_t n, ReplySink& out) override;
-  void lineClosed() override;
-  std::string modelName() const override { return model_.name; }
-
   const BematechModel& model() const { return model_; }
-  FiscalCore& core() { return *core_; }
-  std::shared_ptr<FiscalCore> sharedCore() { return core_; }
-  // Held while a command runs: take it to touch the core from another thread
-  // while the printer serves a terminal.
-  std::mutex& mutex() { return mu_; }
-
-  // The printer's hardware around the fiscal half.
-  // The check station: a document put into the slot (or taken out). A check
-  // gets the CMC-7 line given, or a made-up one of its own.
-  void setDocumentInserted(bool v, const std::string& cmc7 = {});
-  bool documentInserted() const;
-  // An operator who feeds a fresh check whenever the station looks for one and
-  // takes each printed check away at once.
-  void setAutoDocument(bool v);
-  bool autoDocument() const;
-  // The CMC-7 line of the document in the slot, as command 76 answers it.
-  std::string documentCmc7() const;
-  int checksPrinted() const;
-  bool drawerOpen() const;
-  void setDrawerOpen(bool v);
-  // The drawer closes by itself this long after it opened (line time; 0 never).
-  void setDrawerAutoCloseMs(uint32_t ms);
-
-  // Complete frames taken, whatever became of them.
-  int framesReceived() const;
 
   // One command as the printer runs it: the body is the command, sub-code and
-  // parameters (after the prefix). The result is the reply after the ACK.
+  // parameters (after the prefix). The result is the whole answer, ACK first.
   ByteArray execute(uint8_t prefix, const ByteArray& body);
 
   // The extended status code of the model for a code of the full table.
-  uint16_t st3For(uint16_t fullCode) const;
+  uint16_t st3For(uint16_t fullCode) const { return bematech::st3Code(model_.table, fullCode); }
+
+ protected:
+  void consume(ByteArray& buf, ReplySink& out) override;
+  std::string formatCmc7(const std::string& digits) const override;
 
  private:
   struct Outcome;
-  Outcome run(uint8_t prefix, const ByteArray& body);
-  Outcome refuse(FiscalError e) const;
+  Outcome run(const ByteArray& body);
+  Outcome refuse(FiscalError e);
   static Outcome failed(uint8_t st1, uint8_t st2, uint16_t st3);
-  ByteArray status(uint8_t st1, uint8_t st2, uint16_t st3) const;
+  ByteArray status(uint8_t st1, uint8_t st2, uint16_t st3);
   ByteArray read35(uint8_t sub, Outcome& o);
   Outcome run62(const ByteArray& p);
   Outcome printCheck(const ByteArray& p, size_t payeeWidth);
   Outcome registerMp7000Item(const ByteArray& p);
-  bool feedDocument();  // the auto operator's turn; true when a document is in the slot
   uint8_t sensor();
-  std::string cmc7Text() const;
   std::string printerText(const ByteArray& p, size_t from) const;
-  int titleFor(const std::string& code) const;
+  int titleFor(const std::string& code);
 
-  std::shared_ptr<FiscalCore> core_;
   BematechModel model_;
-  mutable std::mutex mu_;
-  ByteArray buf_;
-  int64_t lastRxUs_ = 0;
-  int frames_ = 0;
-  bool document_ = false;
-  bool autoDocument_ = false;
-  std::string cmc7_;  // digits of the three groups, 8 + 10 + 12
-  int checkSerial_ = 0;
-  int checksPrinted_ = 0;
-  bool drawer_ = false;
-  int64_t drawerOpenedUs_ = 0;
-  uint32_t drawerAutoCloseMs_ = 5000;
-  int64_t nowUs_ = 0;
 };
 
-// A ready printer of a model number: its fiscal state kept in statePath and its
-// paper appended to paperPath (either empty: kept in memory). Null with a
-// message for a model outside the family or a state file that cannot be read.
-std::shared_ptr<BematechPrinter> makeBematechPrinter(int model, const std::string& statePath,
-                                                     const std::string& paperPath, std::string* error = nullptr);
+namespace bematech {
+// The family's rows for the registry.
+std::vector<VirtualModel> virtualModels();
+}  // namespace bematech
 
 }  // namespace tarvion::emulator
