@@ -369,6 +369,7 @@ const Refusal kRefusals[] = {
     {FiscalError::ItemAdjustmentDone, 0, bm::st2::NotExecuted, code::DiscountDone},
     {FiscalError::NoItemAdjustment, 0, bm::st2::NotExecuted, code::CancelDiscount},
     {FiscalError::SecondCopyNotAllowed, 0, bm::st2::NotExecuted, code::SecondCopy},
+    {FiscalError::MemoryWrite, 0, bm::st2::RamError, 61},  // 61: "Erro na memória de trabalho."
 };
 }  // namespace
 
@@ -1188,7 +1189,7 @@ std::shared_ptr<BematechPrinter> makeBematechPrinter(int model, const std::strin
   }
   auto core = std::make_shared<FiscalCore>(FiscalCore::Options{statePath, nullptr});
   if (!core->loadError().empty()) {
-    if (error) *error = statePath + ": " + core->loadError();
+    if (error) *error = core->loadError();  // names the file
     return nullptr;
   }
   core->setPaper(paperPath.empty() ? std::make_shared<Paper>(m.columns)
