@@ -909,8 +909,7 @@ BematechPrinter::Outcome BematechPrinter::run(uint8_t, const ByteArray& body) {
       if (name.empty()) return badType();
       Identity id = c.identity();
       (cmdCode == 58 ? id.currencySingular : id.currencyPlural) = name;
-      c.setIdentity(id);
-      return o;
+      return result(c.setIdentity(id));
     }
 
     case 76: {  // read the CMC-7 line of the document in the slot
@@ -1043,7 +1042,7 @@ BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
     Identity id = c.identity();
     id.appLine1 = text::trim(printerText(ByteArray(p.begin() + 1, p.begin() + 49), 0));
     id.appLine2 = text::trim(printerText(ByteArray(p.begin() + 49, p.end()), 0));
-    c.setIdentity(id);
+    if (FiscalError e = c.setIdentity(id); e != FiscalError::Ok) return refuse(e);
     return o;
   }
   if (model_.mp7000 && sub == 'L') return printCheck(ByteArray(p.begin() + 1, p.end()), 80);

@@ -70,10 +70,10 @@ Json moneyMap(const std::map<std::string, Cents>& m) {
 }
 
 Json itemJson(const Item& i) {
-  return Json{{"number", i.number},     {"code", u8(i.code)},   {"description", u8(i.description)},
-              {"unit", u8(i.unit)},     {"quantity", i.quantity}, {"unitPrice", i.unitPrice},
-              {"tax", u8(i.tax)},       {"discount", i.discount}, {"increase", i.increase},
-              {"title", i.title},       {"cancelled", i.cancelled}};
+  return Json{{"number", i.number}, {"code", u8(i.code)},      {"description", u8(i.description)},
+              {"unit", u8(i.unit)}, {"quantity", i.quantity},  {"unitPrice", i.unitPrice},
+              {"tax", u8(i.tax)},   {"discount", i.discount},  {"increase", i.increase},
+              {"title", i.title},   {"cancelled", i.cancelled}};
 }
 
 Json paymentsJson(const std::vector<Payment>& ps) {
@@ -174,7 +174,7 @@ std::string stateToJson(const FiscalState& s) {
                           {"cancelled", l.cancelled},
                           {"lastDocument", l.lastDocument}};
   const LinkedCopy& k = s.linked;
-  j["lastLinked"] = Json{{"coo", k.coo},   {"receiptCoo", k.receiptCoo}, {"payment", k.payment},
+  j["lastLinked"] = Json{{"coo", k.coo},     {"receiptCoo", k.receiptCoo}, {"payment", k.payment},
                          {"value", k.value}, {"text", u8(k.text)},         {"allowed", k.allowed}};
   Json memory = Json::array();
   for (auto& z : s.memory)
@@ -339,8 +339,8 @@ DocKind kindOf(const Fields& f) {
 
 ReceiptState receiptStateOf(const Fields& f) {
   const std::string k = f.str("state", 16);
-  for (ReceiptState s : {ReceiptState::Closed, ReceiptState::Open, ReceiptState::Items, ReceiptState::Totalled,
-                         ReceiptState::Paying})
+  for (ReceiptState s :
+       {ReceiptState::Closed, ReceiptState::Open, ReceiptState::Items, ReceiptState::Totalled, ReceiptState::Paying})
     if (k == stateName(s)) return s;
   throw Bad{f.name("state"), "'" + k + "' is not a state of a receipt"};
 }
@@ -485,8 +485,8 @@ FiscalState parse(const Json& j) {
     l.items = itemsOf(f, "items");
     const Json& issued = f.array("linkedIssued", FiscalCore::kMaxPayments);
     for (size_t i = 0; i < issued.size(); ++i)
-      l.linkedIssued.push_back(static_cast<int>(Fields::integerOf(
-          issued[i], indexed(f.name("linkedIssued"), i), 0, static_cast<int64_t>(payments) - 1)));
+      l.linkedIssued.push_back(static_cast<int>(
+          Fields::integerOf(issued[i], indexed(f.name("linkedIssued"), i), 0, static_cast<int64_t>(payments) - 1)));
     l.cancelled = f.flag("cancelled");
     l.lastDocument = f.flag("lastDocument");
   }
@@ -497,7 +497,7 @@ FiscalState parse(const Json& j) {
     k.receiptCoo = f.small("receiptCoo", 0, kMaxCount);
     k.payment = f.small("payment", -1, static_cast<int64_t>(payments) - 1);
     k.value = f.money("value");
-    k.text = f.str("text", 1 << 20);
+    k.text = f.str("text", size_t{1} << 26);  // the body of a linked receipt has no fixed length
     k.allowed = f.flag("allowed");
   }
   {
@@ -544,8 +544,8 @@ bool stateFromJson(const std::string& content, FiscalState& out, std::string* er
   if (!j.contains("version")) return fail("field version: is missing");
   const Json& v = j["version"];
   if (!v.is_number_integer() || v.get<int64_t>() != kStateVersion)
-    return fail("unknown state version " + v.dump() + " (this emulator reads version " +
-                std::to_string(kStateVersion) + ")");
+    return fail("unknown state version " + v.dump() + " (this emulator reads version " + std::to_string(kStateVersion) +
+                ")");
   try {
     out = parse(j);
   } catch (const Bad& b) {
@@ -574,8 +574,7 @@ bool StateFile::lock(std::string* error) {
   const fs::path p(path_);
   const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
   if (!fs::is_directory(folder, ec)) return fail(path_ + ": the folder " + folder.string() + " does not exist");
-  if (fs::is_symlink(fs::symlink_status(p, ec)))
-    return fail(path_ + ": a state file may not be a symbolic link");
+  if (fs::is_symlink(fs::symlink_status(p, ec))) return fail(path_ + ": a state file may not be a symbolic link");
   std::string why;
   if (!lock_->acquire(lockPath(), &why)) {
     if (why.find("locked") != std::string::npos)

@@ -41,7 +41,6 @@ bool replaceFile(const std::string& path, std::string_view data, std::string* er
 // Reads a whole regular file without following a symbolic link. False with the
 // reason when it is missing (missing set), a link, not a regular file or
 // unreadable.
-bool readRegularFile(const std::string& path, std::string& out, std::string* error = nullptr,
-                     bool* missing = nullptr);
+bool readRegularFile(const std::string& path, std::string& out, std::string* error = nullptr, bool* missing = nullptr);
 
 }  // namespace tarvion::platform

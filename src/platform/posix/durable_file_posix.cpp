@@ -54,7 +54,8 @@ bool FileLock::acquire(const std::string& path, std::string* error) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     ::close(fd);
-    setError(error, err == EWOULDBLOCK ? path + " is locked by another program" : "cannot lock " + path + ": " + reason(err));
+    setError(error,
+             err == EWOULDBLOCK ? path + " is locked by another program" : "cannot lock " + path + ": " + reason(err));
     return false;
   }
   handle_ = fd;
