@@ -2,18 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "core/text.h"
+#include "emulator/fiscal_state_file.h"
 #include "emulator/paper.h"
 #include "platform/platform.h"
 
@@ -109,6 +100,8 @@ const char* errorName(FiscalError e) {
       return "NoItemAdjustment";
     case FiscalError::SecondCopyNotAllowed:
       return "SecondCopyNotAllowed";
+    case FiscalError::MemoryWrite:
+      return "MemoryWrite";
   }
   return "?";
 }
@@ -228,87 +221,151 @@ FiscalCore::FiscalCore() : FiscalCore(Options{}) {}
 FiscalCore::FiscalCore(Options options) : opt_(std::move(options)) {
   if (!opt_.hostClock) opt_.hostClock = hostLocalSeconds;
   fresh();
-  if (!opt_.statePath.empty()) load();
+  saved_ = st_;
+  if (opt_.statePath.empty()) return;
+  file_ = std::make_unique<StateFile>(opt_.statePath);
+  // The lock comes first: the file is read only by the printer that owns it.
+  if (!file_->lock(&loadError_)) return;
+  load();
 }
 
 FiscalCore::~FiscalCore() = default;
 
 void FiscalCore::fresh() {
-  id_ = Identity{};
-  id_.fiscalStart = opt_.hostClock() / 86400 * 86400;
-  taxes_ = {{'T', 1800}, {'T', 1200}, {'T', 700}, {'S', 500}};
-  payments_ = {{"Dinheiro"}, {"Cheque"}, {"Cartao"}};
-  titles_ = {{"SANGRIA"}, {"SUPRIMENTO"}};
-  reports_ = {{"GERAL"}};
-  doc_ = Document{};
-  last_ = ClosedReceipt{};
-  linked_ = LinkedCopy{};
-  cnt_ = Counters{};
-  day_ = DayTotals{};
-  gt_ = 0;
-  memory_.clear();
-  clockOffset_ = 0;
-  dst_ = false;
-  paperOut_ = nearEnd_ = false;
-  lastZDay_ = -1;
-  lastDocTime_ = 0;
-  authentications_ = 0;
+  st_.id = Identity{};
+  st_.id.fiscalStart = opt_.hostClock() / 86400 * 86400;
+  st_.taxes = {{'T', 1800}, {'T', 1200}, {'T', 700}, {'S', 500}};
+  st_.payments = {{"Dinheiro"}, {"Cheque"}, {"Cartao"}};
+  st_.titles = {{"SANGRIA"}, {"SUPRIMENTO"}};
+  st_.reports = {{"GERAL"}};
+  st_.doc = Document{};
+  st_.last = ClosedReceipt{};
+  st_.linked = LinkedCopy{};
+  st_.counters = Counters{};
+  st_.day = DayTotals{};
+  st_.grandTotal = 0;
+  st_.memory.clear();
+  st_.clockOffset = 0;
+  st_.dst = false;
+  st_.paperOut = st_.nearEnd = false;
+  st_.lastZDay = -1;
+  st_.lastDocTime = 0;
+  st_.authentications = 0;
 }
 
-void FiscalCore::factoryReset() {
+FiscalError FiscalCore::factoryReset() {
+  // A printer that does not own its file (another one holds it) never writes it.
+  if (file_ && !file_->locked()) return FiscalError::MemoryWrite;
   fresh();
   loadError_.clear();
-  commit();
+  return commit();
 }
 
-void FiscalCore::commit() {
-  // A state file that could not be read is kept for inspection, not overwritten.
-  if (batch_ > 0 || opt_.statePath.empty() || !loadError_.empty()) return;
-  save();
+FiscalError FiscalCore::commit() {
+  if (batch_ > 0 || !file_) return FiscalError::Ok;
+  // A state file that could not be read back is kept as it is for inspection;
+  // what this printer does meanwhile could not be kept either.
+  std::string why;
+  if (loadError_.empty() && file_->write(st_, &why)) {
+    saved_ = st_;
+    return FiscalError::Ok;
+  }
+  st_ = saved_;
+  return FiscalError::MemoryWrite;
+}
+
+// ---------------------------------------------------------------- state file
+
+bool FiscalCore::save(std::string* error) const {
+  if (!file_) return true;
+  if (!file_->locked()) {
+    if (error) *error = loadError_;
+    return false;
+  }
+  return file_->write(st_, error);
+}
+
+bool FiscalCore::load(std::string* error) {
+  if (!file_) return true;
+  if (!file_->locked() && !file_->lock(&loadError_)) {
+    if (error) *error = loadError_;
+    return false;
+  }
+  std::string why;
+  FiscalState loaded;
+  switch (file_->read(loaded, &why)) {
+    case StateFile::Read::Loaded:
+      st_ = std::move(loaded);
+      saved_ = st_;
+      loadError_.clear();
+      return true;
+    case StateFile::Read::Missing:
+      // A new printer (its state is the fresh one), or a file removed under a
+      // running one, which writes back what it holds.
+      if (!file_->write(st_, &why)) break;
+      saved_ = st_;
+      loadError_.clear();
+      return true;
+    case StateFile::Read::Refused:
+      break;
+  }
+  loadError_ = why.empty() ? opt_.statePath + ": unreadable state file" : why;
+  if (error) *error = loadError_;
+  return false;
+}
+
+std::string FiscalCore::serialize() const {
+  return stateToJson(st_);
+}
+
+bool FiscalCore::deserialize(const std::string& content, std::string* error) {
+  FiscalState loaded;
+  if (!stateFromJson(content, loaded, error)) return false;
+  st_ = std::move(loaded);
+  return true;
 }
 
 // ---------------------------------------------------------------- clock and flags
 
 int64_t FiscalCore::now() const {
-  return opt_.hostClock() + clockOffset_;
+  return opt_.hostClock() + st_.clockOffset;
 }
 
-void FiscalCore::setClock(int64_t printerSeconds) {
-  clockOffset_ = printerSeconds - opt_.hostClock();
-  commit();
+FiscalError FiscalCore::setClock(int64_t printerSeconds) {
+  st_.clockOffset = printerSeconds - opt_.hostClock();
+  return commit();
 }
 
 FiscalError FiscalCore::setDaylightSaving(bool on) {
-  if (on == dst_) return FiscalError::Ok;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
-  if (day_.movementDay >= 0) return FiscalError::DaylightSavingNotAllowed;
-  dst_ = on;
-  clockOffset_ += on ? 3600 : -3600;
-  commit();
-  return FiscalError::Ok;
+  if (on == st_.dst) return FiscalError::Ok;
+  if (st_.doc.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (st_.day.movementDay >= 0) return FiscalError::DaylightSavingNotAllowed;
+  st_.dst = on;
+  st_.clockOffset += on ? 3600 : -3600;
+  return commit();
 }
 
-void FiscalCore::setPaperOut(bool v) {
-  paperOut_ = v;
-  commit();
+FiscalError FiscalCore::setPaperOut(bool v) {
+  st_.paperOut = v;
+  return commit();
 }
 
-void FiscalCore::setPaperNearEnd(bool v) {
-  nearEnd_ = v;
-  commit();
+FiscalError FiscalCore::setPaperNearEnd(bool v) {
+  st_.nearEnd = v;
+  return commit();
 }
 
-void FiscalCore::setIdentity(const Identity& id) {
-  id_ = id;
-  commit();
+FiscalError FiscalCore::setIdentity(const Identity& id) {
+  st_.id = id;
+  return commit();
 }
 
 bool FiscalCore::zPending() const {
-  return day_.movementDay >= 0 && dayNumber(now()) > day_.movementDay;
+  return st_.day.movementDay >= 0 && dayNumber(now()) > st_.day.movementDay;
 }
 
 bool FiscalCore::dayClosed() const {
-  return day_.movementDay < 0 && lastZDay_ >= 0 && dayNumber(now()) == lastZDay_;
+  return st_.day.movementDay < 0 && st_.lastZDay >= 0 && dayNumber(now()) == st_.lastZDay;
 }
 
 // ---------------------------------------------------------------- tables
@@ -316,15 +373,14 @@ bool FiscalCore::dayClosed() const {
 FiscalError FiscalCore::addTax(char kind, int rate, int* position) {
   if (kind != 'T' && kind != 'S') return FiscalError::InvalidParameter;
   if (rate <= 0 || rate > 9999) return FiscalError::InvalidParameter;
-  if (static_cast<int>(taxes_.size()) >= kMaxTaxes) return FiscalError::TaxTableFull;
-  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (static_cast<int>(st_.taxes.size()) >= kMaxTaxes) return FiscalError::TaxTableFull;
+  if (st_.doc.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
+  if (st_.doc.kind != DocKind::None) return FiscalError::DocumentOpen;
   // A new rate changes the day's tax totals layout: only before the first sale of the day.
-  if (day_.movementDay >= 0) return FiscalError::DayHasMovement;
-  taxes_.push_back({kind, rate});
-  if (position) *position = static_cast<int>(taxes_.size()) - 1;
-  commit();
-  return FiscalError::Ok;
+  if (st_.day.movementDay >= 0) return FiscalError::DayHasMovement;
+  st_.taxes.push_back({kind, rate});
+  if (position) *position = static_cast<int>(st_.taxes.size()) - 1;
+  return commit();
 }
 
 namespace {
@@ -339,10 +395,10 @@ int indexByName(const List& list, const std::string& name) {
 }  // namespace
 
 int FiscalCore::paymentIndex(const std::string& name) const {
-  return indexByName(payments_, name);
+  return indexByName(st_.payments, name);
 }
 int FiscalCore::titleIndex(const std::string& name) const {
-  return indexByName(titles_, name);
+  return indexByName(st_.titles, name);
 }
 
 // Programs a new payment type or non-fiscal title: only outside any document.
@@ -353,72 +409,71 @@ FiscalError FiscalCore::addNamed(List& list, const std::string& name, int max, F
   if (n.empty()) return FiscalError::InvalidParameter;
   if (indexByName(list, n) >= 0) return duplicate;
   if (static_cast<int>(list.size()) >= max) return full;
-  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (st_.doc.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
+  if (st_.doc.kind != DocKind::None) return FiscalError::DocumentOpen;
   list.push_back({n});
   if (index) *index = static_cast<int>(list.size()) - 1;
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::addPayment(const std::string& name, int* index) {
-  return addNamed(payments_, name, kMaxPayments, FiscalError::PaymentAlreadyProgrammed, FiscalError::PaymentTableFull,
-                  index);
+  return addNamed(st_.payments, name, kMaxPayments, FiscalError::PaymentAlreadyProgrammed,
+                  FiscalError::PaymentTableFull, index);
 }
 
 FiscalError FiscalCore::addTitle(const std::string& name, int* index) {
-  return addNamed(titles_, name, kMaxTitles, FiscalError::TitleAlreadyProgrammed, FiscalError::TitleTableFull, index);
+  return addNamed(st_.titles, name, kMaxTitles, FiscalError::TitleAlreadyProgrammed, FiscalError::TitleTableFull,
+                  index);
 }
 
 FiscalError FiscalCore::addReport(const std::string& name, int* index) {
   const std::string n = text::trim(name);
   if (n.empty()) return FiscalError::InvalidParameter;
-  for (auto& r : reports_)
+  for (auto& r : st_.reports)
     if (upperTrim(r.name) == upperTrim(n)) return FiscalError::TitleAlreadyProgrammed;
-  if (static_cast<int>(reports_.size()) >= kMaxReports) return FiscalError::TitleTableFull;
-  reports_.push_back({n});
-  if (index) *index = static_cast<int>(reports_.size()) - 1;
-  commit();
-  return FiscalError::Ok;
+  if (static_cast<int>(st_.reports.size()) >= kMaxReports) return FiscalError::TitleTableFull;
+  st_.reports.push_back({n});
+  if (index) *index = static_cast<int>(st_.reports.size()) - 1;
+  return commit();
 }
 
 // ---------------------------------------------------------------- documents
 
 FiscalError FiscalCore::printable() const {
-  return paperOut_ ? FiscalError::PaperOut : FiscalError::Ok;
+  return st_.paperOut ? FiscalError::PaperOut : FiscalError::Ok;
 }
 
 FiscalError FiscalCore::canStartDocument(bool movement) const {
-  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
-  if (paperOut_) return FiscalError::PaperOut;
+  if (st_.doc.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
+  if (st_.doc.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (st_.paperOut) return FiscalError::PaperOut;
   if (dayClosed()) return FiscalError::ZAlreadyDone;
   if (movement && zPending()) return FiscalError::ZPending;
   return FiscalError::Ok;
 }
 
 void FiscalCore::beginDocument(DocKind kind) {
-  cnt_.coo = next(cnt_.coo, 999999);
-  doc_ = Document{};
-  doc_.kind = kind;
-  doc_.coo = cnt_.coo;
-  doc_.opened = now();
-  lastDocTime_ = doc_.opened;
-  last_.lastDocument = false;
-  linked_.allowed = false;
-  authentications_ = 0;
+  st_.counters.coo = next(st_.counters.coo, 999999);
+  st_.doc = Document{};
+  st_.doc.kind = kind;
+  st_.doc.coo = st_.counters.coo;
+  st_.doc.opened = now();
+  st_.lastDocTime = st_.doc.opened;
+  st_.last.lastDocument = false;
+  st_.linked.allowed = false;
+  st_.authentications = 0;
 }
 
 void FiscalCore::touchMovement() {
-  if (day_.movementDay >= 0) return;
-  day_.movementDay = dayNumber(now());
-  day_.initialGrandTotal = gt_;
-  day_.initialCoo = cnt_.coo;
+  if (st_.day.movementDay >= 0) return;
+  st_.day.movementDay = dayNumber(now());
+  st_.day.initialGrandTotal = st_.grandTotal;
+  st_.day.initialCoo = st_.counters.coo;
 }
 
 void FiscalCore::endDocument() {
-  doc_ = Document{};
-  lastDocTime_ = now();
+  st_.doc = Document{};
+  st_.lastDocTime = now();
 }
 
 void FiscalCore::finishDocument() {
@@ -430,49 +485,49 @@ void FiscalCore::finishDocument() {
 }
 
 FiscalError FiscalCore::printingIn(DocKind kind, FiscalError notOpen) const {
-  if (doc_.kind != kind) return notOpen;
-  if (paperOut_) return FiscalError::PaperOut;
+  if (st_.doc.kind != kind) return notOpen;
+  if (st_.paperOut) return FiscalError::PaperOut;
   return FiscalError::Ok;
 }
 
 FiscalError FiscalCore::openReceipt(const std::string& customer, const std::string& name, const std::string& address) {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
   beginDocument(DocKind::Fiscal);
-  cnt_.ccf = next(cnt_.ccf, 999999);
-  doc_.ccf = cnt_.ccf;
-  doc_.state = ReceiptState::Open;
-  doc_.customer = text::trim(customer);
-  doc_.customerName = text::trim(name);
-  doc_.customerAddress = text::trim(address);
-  cnt_.lastItem = 0;
+  st_.counters.ccf = next(st_.counters.ccf, 999999);
+  st_.doc.ccf = st_.counters.ccf;
+  st_.doc.state = ReceiptState::Open;
+  st_.doc.customer = text::trim(customer);
+  st_.doc.customerName = text::trim(name);
+  st_.doc.customerAddress = text::trim(address);
+  st_.counters.lastItem = 0;
   touchMovement();
   if (paper_) paper_->header(*this, "CUPOM FISCAL");
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::receiptFlow() const {
-  if (doc_.kind == DocKind::Fiscal || doc_.kind == DocKind::NonFiscal) return FiscalError::Ok;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (st_.doc.kind == DocKind::Fiscal || st_.doc.kind == DocKind::NonFiscal) return FiscalError::Ok;
+  if (st_.doc.kind != DocKind::None) return FiscalError::DocumentOpen;
   return FiscalError::NoReceiptOpen;
 }
 
 FiscalError FiscalCore::registerItem(const ItemInput& in, int* number) {
-  if (doc_.kind != DocKind::Fiscal)
-    return doc_.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
-  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (static_cast<int>(doc_.items.size()) >= kMaxItems) return FiscalError::TooManyItems;
+  if (st_.doc.kind != DocKind::Fiscal)
+    return st_.doc.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
+  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
+    return FiscalError::AlreadyTotalized;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  if (static_cast<int>(st_.doc.items.size()) >= kMaxItems) return FiscalError::TooManyItems;
   if (!isSpecialTax(in.tax)) {
     if (in.tax.size() != 2 || !isdigit(static_cast<unsigned char>(in.tax[0])) ||
         !isdigit(static_cast<unsigned char>(in.tax[1])))
       return FiscalError::InvalidParameter;
     const int pos = (in.tax[0] - '0') * 10 + (in.tax[1] - '0');
-    if (pos < 1 || pos > static_cast<int>(taxes_.size())) return FiscalError::TaxNotProgrammed;
+    if (pos < 1 || pos > static_cast<int>(st_.taxes.size())) return FiscalError::TaxNotProgrammed;
   }
   if (in.quantity <= 0 || in.unitPrice < 0 || in.discount < 0 || in.increase < 0) return FiscalError::InvalidParameter;
   Item it;
-  it.number = static_cast<int>(doc_.items.size()) + 1;
+  it.number = static_cast<int>(st_.doc.items.size()) + 1;
   it.code = text::trim(in.code);
   it.description = text::trimRight(in.description);
   it.unit = text::trim(in.unit);
@@ -483,39 +538,39 @@ FiscalError FiscalCore::registerItem(const ItemInput& in, int* number) {
   it.increase = in.increase;
   if (it.gross() <= 0) return FiscalError::ZeroValue;
   if (it.discount >= it.gross()) return FiscalError::DiscountTooLarge;
-  doc_.items.push_back(it);
-  doc_.state = ReceiptState::Items;
-  cnt_.lastItem = it.number;
-  day_.gross += it.gross();
-  day_.discounts += it.discount;
-  if (issTax(it.tax)) day_.issDiscounts += it.discount;
-  day_.increases += it.increase;
-  day_.perTax[it.tax] += it.net();
-  gt_ += it.gross() + it.increase;
+  st_.doc.items.push_back(it);
+  st_.doc.state = ReceiptState::Items;
+  st_.counters.lastItem = it.number;
+  st_.day.gross += it.gross();
+  st_.day.discounts += it.discount;
+  if (issTax(it.tax)) st_.day.issDiscounts += it.discount;
+  st_.day.increases += it.increase;
+  st_.day.perTax[it.tax] += it.net();
+  st_.grandTotal += it.gross() + it.increase;
   if (number) *number = it.number;
   if (paper_) paper_->item(*this, it);
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::cancelItem(int number) {
-  if (doc_.kind != DocKind::Fiscal)
-    return doc_.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
-  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (number < 1 || number > static_cast<int>(doc_.items.size())) return FiscalError::ItemNotFound;
-  Item& it = doc_.items[static_cast<size_t>(number - 1)];
+  if (st_.doc.kind != DocKind::Fiscal)
+    return st_.doc.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
+  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
+    return FiscalError::AlreadyTotalized;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  if (number < 1 || number > static_cast<int>(st_.doc.items.size())) return FiscalError::ItemNotFound;
+  Item& it = st_.doc.items[static_cast<size_t>(number - 1)];
   if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
   it.cancelled = true;
-  day_.cancellations += it.net();
-  day_.perTax[it.tax] -= it.net();
+  st_.day.cancellations += it.net();
+  st_.day.perTax[it.tax] -= it.net();
   if (paper_) paper_->itemCancelled(*this, it);
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::cancelLastItem() {
-  if (doc_.kind == DocKind::Fiscal && !doc_.items.empty()) return cancelItem(static_cast<int>(doc_.items.size()));
+  if (st_.doc.kind == DocKind::Fiscal && !st_.doc.items.empty())
+    return cancelItem(static_cast<int>(st_.doc.items.size()));
   return cancelItem(0);
 }
 
@@ -525,16 +580,17 @@ bool FiscalCore::issTax(const std::string& label) const {
       !isdigit(static_cast<unsigned char>(label[1])))
     return false;
   const int pos = (label[0] - '0') * 10 + (label[1] - '0');
-  return pos >= 1 && pos <= static_cast<int>(taxes_.size()) && taxes_[static_cast<size_t>(pos - 1)].kind == 'S';
+  return pos >= 1 && pos <= static_cast<int>(st_.taxes.size()) && st_.taxes[static_cast<size_t>(pos - 1)].kind == 'S';
 }
 
 FiscalError FiscalCore::adjustItem(int number, bool increase, Cents value) {
-  if (doc_.kind != DocKind::Fiscal)
-    return doc_.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
-  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (number < 1 || number > static_cast<int>(doc_.items.size())) return FiscalError::ItemNotFound;
-  Item& it = doc_.items[static_cast<size_t>(number - 1)];
+  if (st_.doc.kind != DocKind::Fiscal)
+    return st_.doc.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
+  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
+    return FiscalError::AlreadyTotalized;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  if (number < 1 || number > static_cast<int>(st_.doc.items.size())) return FiscalError::ItemNotFound;
+  Item& it = st_.doc.items[static_cast<size_t>(number - 1)];
   if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
   if (value <= 0) return FiscalError::ZeroValue;
   if (increase ? it.increase > 0 : it.discount > 0) return FiscalError::ItemAdjustmentDone;
@@ -542,27 +598,27 @@ FiscalError FiscalCore::adjustItem(int number, bool increase, Cents value) {
   if (increase ? value > it.gross() : value >= it.gross() + it.increase) return FiscalError::DiscountTooLarge;
   if (increase) {
     it.increase = value;
-    day_.increases += value;
-    gt_ += value;
-    day_.perTax[it.tax] += value;
+    st_.day.increases += value;
+    st_.grandTotal += value;
+    st_.day.perTax[it.tax] += value;
   } else {
     it.discount = value;
-    day_.discounts += value;
-    if (issTax(it.tax)) day_.issDiscounts += value;
-    day_.perTax[it.tax] -= value;
+    st_.day.discounts += value;
+    if (issTax(it.tax)) st_.day.issDiscounts += value;
+    st_.day.perTax[it.tax] -= value;
   }
   if (paper_) paper_->itemAdjusted(*this, it, increase, false);
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::cancelItemAdjustment(int number, bool increase) {
-  if (doc_.kind != DocKind::Fiscal)
-    return doc_.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
-  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (number < 1 || number > static_cast<int>(doc_.items.size())) return FiscalError::ItemNotFound;
-  Item& it = doc_.items[static_cast<size_t>(number - 1)];
+  if (st_.doc.kind != DocKind::Fiscal)
+    return st_.doc.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
+  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
+    return FiscalError::AlreadyTotalized;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  if (number < 1 || number > static_cast<int>(st_.doc.items.size())) return FiscalError::ItemNotFound;
+  Item& it = st_.doc.items[static_cast<size_t>(number - 1)];
   if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
   Cents& v = increase ? it.increase : it.discount;
   if (v <= 0) return FiscalError::NoItemAdjustment;
@@ -570,222 +626,213 @@ FiscalError FiscalCore::cancelItemAdjustment(int number, bool increase) {
   if (increase) {
     // The grand total never goes back: the increase given stays there and its
     // cancellation is recorded with the day's cancellations.
-    day_.cancellations += v;
-    day_.perTax[it.tax] -= v;
+    st_.day.cancellations += v;
+    st_.day.perTax[it.tax] -= v;
   } else {
-    day_.discounts -= v;
-    if (issTax(it.tax)) day_.issDiscounts -= v;
-    day_.perTax[it.tax] += v;
+    st_.day.discounts -= v;
+    if (issTax(it.tax)) st_.day.issDiscounts -= v;
+    st_.day.perTax[it.tax] += v;
   }
   v = 0;
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::totalize(Cents discount, Cents increase) {
   if (auto e = receiptFlow(); e != FiscalError::Ok) return e;
-  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
-  if (doc_.soldItems() == 0) return FiscalError::NoItems;
-  if (paperOut_) return FiscalError::PaperOut;
+  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
+    return FiscalError::AlreadyTotalized;
+  if (st_.doc.soldItems() == 0) return FiscalError::NoItems;
+  if (st_.paperOut) return FiscalError::PaperOut;
   if (discount < 0 || increase < 0) return FiscalError::InvalidParameter;
-  if (discount >= doc_.itemsTotal()) return FiscalError::DiscountTooLarge;
-  doc_.subtotalDiscount = discount;
-  doc_.subtotalIncrease = increase;
-  doc_.state = ReceiptState::Totalled;
-  if (doc_.kind == DocKind::Fiscal) {
-    day_.discounts += discount;
-    day_.increases += increase;
-    gt_ += increase;
+  if (discount >= st_.doc.itemsTotal()) return FiscalError::DiscountTooLarge;
+  st_.doc.subtotalDiscount = discount;
+  st_.doc.subtotalIncrease = increase;
+  st_.doc.state = ReceiptState::Totalled;
+  if (st_.doc.kind == DocKind::Fiscal) {
+    st_.day.discounts += discount;
+    st_.day.increases += increase;
+    st_.grandTotal += increase;
   }
-  if (paper_) paper_->subtotal(*this, doc_);
-  commit();
-  return FiscalError::Ok;
+  if (paper_) paper_->subtotal(*this, st_.doc);
+  return commit();
 }
 
 FiscalError FiscalCore::pay(int type, Cents amount, const std::string& textLine) {
   if (auto e = receiptFlow(); e != FiscalError::Ok) return e;
-  if (doc_.state != ReceiptState::Totalled && doc_.state != ReceiptState::Paying) return FiscalError::NotTotalized;
-  if (type < 0 || type >= static_cast<int>(payments_.size())) return FiscalError::PaymentNotProgrammed;
+  if (st_.doc.state != ReceiptState::Totalled && st_.doc.state != ReceiptState::Paying)
+    return FiscalError::NotTotalized;
+  if (type < 0 || type >= static_cast<int>(st_.payments.size())) return FiscalError::PaymentNotProgrammed;
   if (amount <= 0) return FiscalError::ZeroValue;
-  if (doc_.paid() >= doc_.total()) return FiscalError::PaymentsFinished;
-  if (paperOut_) return FiscalError::PaperOut;
-  doc_.payments.push_back({type, amount, text::trimRight(textLine)});
-  doc_.state = ReceiptState::Paying;
-  if (paper_) paper_->payment(*this, doc_.payments.back());
-  commit();
-  return FiscalError::Ok;
+  if (st_.doc.paid() >= st_.doc.total()) return FiscalError::PaymentsFinished;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  st_.doc.payments.push_back({type, amount, text::trimRight(textLine)});
+  st_.doc.state = ReceiptState::Paying;
+  if (paper_) paper_->payment(*this, st_.doc.payments.back());
+  return commit();
 }
 
 FiscalError FiscalCore::closeReceipt(const std::string& message) {
   if (auto e = receiptFlow(); e != FiscalError::Ok) return e;
-  if (doc_.state != ReceiptState::Totalled && doc_.state != ReceiptState::Paying) return FiscalError::NotTotalized;
-  if (doc_.paid() < doc_.total()) return FiscalError::PaymentsNotFinished;
-  if (paperOut_) return FiscalError::PaperOut;
-  const Cents change = doc_.paid() - doc_.total();
+  if (st_.doc.state != ReceiptState::Totalled && st_.doc.state != ReceiptState::Paying)
+    return FiscalError::NotTotalized;
+  if (st_.doc.paid() < st_.doc.total()) return FiscalError::PaymentsNotFinished;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  const Cents change = st_.doc.paid() - st_.doc.total();
   // The change goes back out of the payment that overpaid: the last one.
-  std::vector<Payment> applied = doc_.payments;
+  std::vector<Payment> applied = st_.doc.payments;
   if (change > 0 && !applied.empty()) applied.back().amount -= change;
   for (auto& p : applied) {
-    payments_[static_cast<size_t>(p.type)].dayAmount += p.amount;
-    ++payments_[static_cast<size_t>(p.type)].dayCount;
+    st_.payments[static_cast<size_t>(p.type)].dayAmount += p.amount;
+    ++st_.payments[static_cast<size_t>(p.type)].dayCount;
   }
-  if (paper_) paper_->receiptEnd(*this, doc_, change, message);
-  if (doc_.kind == DocKind::Fiscal) {
-    last_ = ClosedReceipt{};
-    last_.coo = doc_.coo;
-    last_.ccf = doc_.ccf;
-    last_.closed = now();
-    last_.total = doc_.total();
-    last_.change = change;
-    last_.discounts = doc_.subtotalDiscount;
-    last_.increases = doc_.subtotalIncrease;
-    last_.payments = applied;
-    last_.items = doc_.items;
-    last_.lastDocument = true;
+  if (paper_) paper_->receiptEnd(*this, st_.doc, change, message);
+  if (st_.doc.kind == DocKind::Fiscal) {
+    st_.last = ClosedReceipt{};
+    st_.last.coo = st_.doc.coo;
+    st_.last.ccf = st_.doc.ccf;
+    st_.last.closed = now();
+    st_.last.total = st_.doc.total();
+    st_.last.change = change;
+    st_.last.discounts = st_.doc.subtotalDiscount;
+    st_.last.increases = st_.doc.subtotalIncrease;
+    st_.last.payments = applied;
+    st_.last.items = st_.doc.items;
+    st_.last.lastDocument = true;
   } else {
-    for (auto& it : doc_.items) {
-      if (it.cancelled || it.title < 0 || it.title >= static_cast<int>(titles_.size())) continue;
-      titles_[static_cast<size_t>(it.title)].dayAmount += it.gross();
-      ++titles_[static_cast<size_t>(it.title)].dayCount;
+    for (auto& it : st_.doc.items) {
+      if (it.cancelled || it.title < 0 || it.title >= static_cast<int>(st_.titles.size())) continue;
+      st_.titles[static_cast<size_t>(it.title)].dayAmount += it.gross();
+      ++st_.titles[static_cast<size_t>(it.title)].dayCount;
     }
-    day_.nonFiscal += doc_.total();
+    st_.day.nonFiscal += st_.doc.total();
   }
   endDocument();
-  authentications_ = 4;
-  commit();
-  return FiscalError::Ok;
+  st_.authentications = 4;
+  return commit();
 }
 
 void FiscalCore::cancelOpenFiscal() {
-  const Cents total = doc_.total();
-  for (auto& it : doc_.items)
-    if (!it.cancelled) day_.perTax[it.tax] -= it.net();
+  const Cents total = st_.doc.total();
+  for (auto& it : st_.doc.items)
+    if (!it.cancelled) st_.day.perTax[it.tax] -= it.net();
   // What the receipt still adds to the day's net sale goes to the cancellations;
   // its discounts and increases stay on record as they happened.
-  day_.cancellations += total;
-  cnt_.cfc = next(cnt_.cfc, 9999);
-  const int coo = doc_.coo;
+  st_.day.cancellations += total;
+  st_.counters.cfc = next(st_.counters.cfc, 9999);
+  const int coo = st_.doc.coo;
   if (paper_) paper_->receiptCancelled(*this, coo, total);
   endDocument();
 }
 
 FiscalError FiscalCore::cancelReceipt() {
-  if (paperOut_) return FiscalError::PaperOut;
-  if (doc_.kind == DocKind::Fiscal) {
+  if (st_.paperOut) return FiscalError::PaperOut;
+  if (st_.doc.kind == DocKind::Fiscal) {
     cancelOpenFiscal();
-    commit();
-    return FiscalError::Ok;
+    return commit();
   }
-  if (doc_.kind == DocKind::NonFiscal) {
-    if (paper_) paper_->receiptCancelled(*this, doc_.coo, doc_.total());
+  if (st_.doc.kind == DocKind::NonFiscal) {
+    if (paper_) paper_->receiptCancelled(*this, st_.doc.coo, st_.doc.total());
     endDocument();
-    commit();
-    return FiscalError::Ok;
+    return commit();
   }
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
-  if (last_.coo == 0) return FiscalError::CancelNotAllowed;
-  if (last_.cancelled) return FiscalError::AlreadyCancelled;
-  if (!last_.lastDocument) return FiscalError::CancelNotAllowed;
+  if (st_.doc.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (st_.last.coo == 0) return FiscalError::CancelNotAllowed;
+  if (st_.last.cancelled) return FiscalError::AlreadyCancelled;
+  if (!st_.last.lastDocument) return FiscalError::CancelNotAllowed;
   // The last receipt is cancelled by a document of its own.
   beginDocument(DocKind::None);
-  cnt_.gnf = next(cnt_.gnf, 999999);
-  for (auto& it : last_.items)
-    if (!it.cancelled) day_.perTax[it.tax] -= it.net();
-  day_.cancellations += last_.total;
-  for (auto& p : last_.payments) {
-    payments_[static_cast<size_t>(p.type)].dayAmount -= p.amount;
-    --payments_[static_cast<size_t>(p.type)].dayCount;
+  st_.counters.gnf = next(st_.counters.gnf, 999999);
+  for (auto& it : st_.last.items)
+    if (!it.cancelled) st_.day.perTax[it.tax] -= it.net();
+  st_.day.cancellations += st_.last.total;
+  for (auto& p : st_.last.payments) {
+    st_.payments[static_cast<size_t>(p.type)].dayAmount -= p.amount;
+    --st_.payments[static_cast<size_t>(p.type)].dayCount;
   }
-  cnt_.cfc = next(cnt_.cfc, 9999);
-  last_.cancelled = true;
-  if (paper_) paper_->receiptCancelled(*this, last_.coo, last_.total);
+  st_.counters.cfc = next(st_.counters.cfc, 9999);
+  st_.last.cancelled = true;
+  if (paper_) paper_->receiptCancelled(*this, st_.last.coo, st_.last.total);
   endDocument();
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::openLinked(int type, Cents value, int coo) {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
-  if (type < 0 || type >= static_cast<int>(payments_.size())) return FiscalError::PaymentNotProgrammed;
-  if (last_.coo == 0 || last_.cancelled) return FiscalError::LinkedNotAllowed;
-  if (coo != 0 && coo != last_.coo) return FiscalError::LinkedNotAllowed;
+  if (type < 0 || type >= static_cast<int>(st_.payments.size())) return FiscalError::PaymentNotProgrammed;
+  if (st_.last.coo == 0 || st_.last.cancelled) return FiscalError::LinkedNotAllowed;
+  if (coo != 0 && coo != st_.last.coo) return FiscalError::LinkedNotAllowed;
   Cents onType = 0;
-  for (auto& p : last_.payments)
+  for (auto& p : st_.last.payments)
     if (p.type == type) onType += p.amount;
   if (onType <= 0 || value > onType) return FiscalError::LinkedNotAllowed;
-  if (std::find(last_.linkedIssued.begin(), last_.linkedIssued.end(), type) != last_.linkedIssued.end())
+  if (std::find(st_.last.linkedIssued.begin(), st_.last.linkedIssued.end(), type) != st_.last.linkedIssued.end())
     return FiscalError::LinkedNotAllowed;
-  const int receiptCoo = last_.coo;
+  const int receiptCoo = st_.last.coo;
   beginDocument(DocKind::Linked);
-  cnt_.gnf = next(cnt_.gnf, 999999);
-  cnt_.cdc = next(cnt_.cdc, 9999);
-  doc_.linkedPayment = type;
-  doc_.linkedValue = value ? value : onType;
-  last_.linkedIssued.push_back(type);
-  linked_ = LinkedCopy{doc_.coo, receiptCoo, type, doc_.linkedValue, {}, false};
+  st_.counters.gnf = next(st_.counters.gnf, 999999);
+  st_.counters.cdc = next(st_.counters.cdc, 9999);
+  st_.doc.linkedPayment = type;
+  st_.doc.linkedValue = value ? value : onType;
+  st_.last.linkedIssued.push_back(type);
+  st_.linked = LinkedCopy{st_.doc.coo, receiptCoo, type, st_.doc.linkedValue, {}, false};
   if (paper_) {
     paper_->header(*this, text::cp("COMPROVANTE CRÉDITO OU DÉBITO"));
-    paper_->linkedHeader(*this, doc_, receiptCoo);
+    paper_->linkedHeader(*this, st_.doc, receiptCoo);
   }
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::linkedText(const std::string& t) {
   if (auto e = printingIn(DocKind::Linked, FiscalError::NoLinkedOpen); e != FiscalError::Ok) return e;
   if (paper_) paper_->text(t);
-  linked_.text += t;
-  if (!t.empty() && t.back() != '\n' && t.back() != '\r') linked_.text += '\n';
-  commit();
-  return FiscalError::Ok;
+  st_.linked.text += t;
+  if (!t.empty() && t.back() != '\n' && t.back() != '\r') st_.linked.text += '\n';
+  return commit();
 }
 
 FiscalError FiscalCore::closeLinked() {
   if (auto e = printingIn(DocKind::Linked, FiscalError::NoLinkedOpen); e != FiscalError::Ok) return e;
   finishDocument();
-  linked_.allowed = linked_.coo != 0;
-  commit();
-  return FiscalError::Ok;
+  st_.linked.allowed = st_.linked.coo != 0;
+  return commit();
 }
 
 FiscalError FiscalCore::linkedSecondCopy() {
-  if (doc_.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
-  if (doc_.kind != DocKind::None) return FiscalError::DocumentOpen;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (!linked_.allowed) return FiscalError::SecondCopyNotAllowed;
-  const LinkedCopy copy = linked_;
+  if (st_.doc.kind == DocKind::Fiscal) return FiscalError::ReceiptAlreadyOpen;
+  if (st_.doc.kind != DocKind::None) return FiscalError::DocumentOpen;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  if (!st_.linked.allowed) return FiscalError::SecondCopyNotAllowed;
+  const LinkedCopy copy = st_.linked;
   beginDocument(DocKind::Linked);
-  cnt_.gnf = next(cnt_.gnf, 999999);
-  doc_.linkedPayment = copy.payment;
-  doc_.linkedValue = copy.value;
+  st_.counters.gnf = next(st_.counters.gnf, 999999);
+  st_.doc.linkedPayment = copy.payment;
+  st_.doc.linkedValue = copy.value;
   if (paper_) {
     paper_->header(*this, text::cp("COMPROVANTE CRÉDITO OU DÉBITO"));
     paper_->centered("SEGUNDA VIA");
-    paper_->linkedHeader(*this, doc_, copy.receiptCoo);
+    paper_->linkedHeader(*this, st_.doc, copy.receiptCoo);
     paper_->text(copy.text);
   }
   finishDocument();
-  linked_ = copy;
-  linked_.allowed = false;
-  commit();
-  return FiscalError::Ok;
+  st_.linked = copy;
+  st_.linked.allowed = false;
+  return commit();
 }
 
 FiscalError FiscalCore::openReport(int report) {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
-  if (report < 0 || report >= static_cast<int>(reports_.size())) return FiscalError::ReportNotProgrammed;
+  if (report < 0 || report >= static_cast<int>(st_.reports.size())) return FiscalError::ReportNotProgrammed;
   beginDocument(DocKind::Report);
-  cnt_.gnf = next(cnt_.gnf, 999999);
-  cnt_.grg = next(cnt_.grg, 999999);
-  doc_.report = report;
-  ++reports_[static_cast<size_t>(report)].dayCount;
+  st_.counters.gnf = next(st_.counters.gnf, 999999);
+  st_.counters.grg = next(st_.counters.grg, 999999);
+  st_.doc.report = report;
+  ++st_.reports[static_cast<size_t>(report)].dayCount;
   touchMovement();
   if (paper_) {
     paper_->header(*this, text::cp("RELATÓRIO GERENCIAL"));
-    paper_->line(reports_[static_cast<size_t>(report)].name);
+    paper_->line(st_.reports[static_cast<size_t>(report)].name);
   }
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::reportText(const std::string& t) {
@@ -797,47 +844,45 @@ FiscalError FiscalCore::reportText(const std::string& t) {
 FiscalError FiscalCore::closeReport() {
   if (auto e = printingIn(DocKind::Report, FiscalError::NoReportOpen); e != FiscalError::Ok) return e;
   finishDocument();
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::openNonFiscal() {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
   beginDocument(DocKind::NonFiscal);
-  cnt_.gnf = next(cnt_.gnf, 999999);
-  doc_.state = ReceiptState::Open;
+  st_.counters.gnf = next(st_.counters.gnf, 999999);
+  st_.doc.state = ReceiptState::Open;
   touchMovement();
   if (paper_) paper_->header(*this, text::cp("COMPROVANTE NÃO-FISCAL"));
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::nonFiscalItem(int title, Cents value) {
-  if (doc_.kind != DocKind::NonFiscal)
-    return doc_.kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::NoNonFiscalOpen;
-  if (doc_.state == ReceiptState::Totalled || doc_.state == ReceiptState::Paying) return FiscalError::AlreadyTotalized;
-  if (title < 0 || title >= static_cast<int>(titles_.size())) return FiscalError::TitleNotProgrammed;
+  if (st_.doc.kind != DocKind::NonFiscal)
+    return st_.doc.kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::NoNonFiscalOpen;
+  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
+    return FiscalError::AlreadyTotalized;
+  if (title < 0 || title >= static_cast<int>(st_.titles.size())) return FiscalError::TitleNotProgrammed;
   if (value <= 0) return FiscalError::ZeroValue;
-  if (paperOut_) return FiscalError::PaperOut;
+  if (st_.paperOut) return FiscalError::PaperOut;
   Item it;
-  it.number = static_cast<int>(doc_.items.size()) + 1;
+  it.number = static_cast<int>(st_.doc.items.size()) + 1;
   it.title = title;
   it.code = text::format("%02d", title + 1);
-  it.description = titles_[static_cast<size_t>(title)].name;
+  it.description = st_.titles[static_cast<size_t>(title)].name;
   it.unit = "";
   it.quantity = 1000;
   it.unitPrice = value * 10;
-  doc_.items.push_back(it);
-  doc_.state = ReceiptState::Items;
+  st_.doc.items.push_back(it);
+  st_.doc.state = ReceiptState::Items;
   if (paper_) paper_->nonFiscalItem(*this, it);
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::nonFiscalReceipt(int title, Cents value, int type) {
   if (auto e = canStartDocument(true); e != FiscalError::Ok) return e;
-  if (title < 0 || title >= static_cast<int>(titles_.size())) return FiscalError::TitleNotProgrammed;
-  if (type < 0 || type >= static_cast<int>(payments_.size())) return FiscalError::PaymentNotProgrammed;
+  if (title < 0 || title >= static_cast<int>(st_.titles.size())) return FiscalError::TitleNotProgrammed;
+  if (type < 0 || type >= static_cast<int>(st_.payments.size())) return FiscalError::PaymentNotProgrammed;
   if (value <= 0) return FiscalError::ZeroValue;
   ++batch_;
   FiscalError e = openNonFiscal();
@@ -846,105 +891,104 @@ FiscalError FiscalCore::nonFiscalReceipt(int title, Cents value, int type) {
   if (e == FiscalError::Ok) e = pay(type, value);
   if (e == FiscalError::Ok) e = closeReceipt("");
   --batch_;
-  commit();
-  return e;
+  // Written once, whole; a failed write takes the receipt back as well.
+  const FiscalError w = commit();
+  return w != FiscalError::Ok ? w : e;
 }
 
 std::vector<std::string> FiscalCore::xReportLines() const {
   std::vector<std::string> l;
   auto lr = [&](const std::string& a, const std::string& b) { l.push_back(a + ": " + b); };
   lr("DATA", dateTimeText(now()));
-  lr("COO", text::format("%06d", cnt_.coo));
-  lr("CRZ", text::format("%04d", cnt_.crz));
-  lr("CRO", text::format("%04d", cnt_.cro));
-  lr("GNF", text::format("%06d", cnt_.gnf));
-  lr("CCF", text::format("%06d", cnt_.ccf));
-  lr("GT", money(gt_));
-  lr("VENDA BRUTA", money(day_.gross));
-  lr("CANCELAMENTOS", money(day_.cancellations));
-  lr("DESCONTOS", money(day_.discounts));
-  lr(text::cp("ACRÉSCIMOS"), money(day_.increases));
-  lr(text::cp("NÃO FISCAL"), money(day_.nonFiscal));
-  for (size_t i = 0; i < taxes_.size(); ++i) {
+  lr("COO", text::format("%06d", st_.counters.coo));
+  lr("CRZ", text::format("%04d", st_.counters.crz));
+  lr("CRO", text::format("%04d", st_.counters.cro));
+  lr("GNF", text::format("%06d", st_.counters.gnf));
+  lr("CCF", text::format("%06d", st_.counters.ccf));
+  lr("GT", money(st_.grandTotal));
+  lr("VENDA BRUTA", money(st_.day.gross));
+  lr("CANCELAMENTOS", money(st_.day.cancellations));
+  lr("DESCONTOS", money(st_.day.discounts));
+  lr(text::cp("ACRÉSCIMOS"), money(st_.day.increases));
+  lr(text::cp("NÃO FISCAL"), money(st_.day.nonFiscal));
+  for (size_t i = 0; i < st_.taxes.size(); ++i) {
     const std::string key = text::format("%02d", static_cast<int>(i) + 1);
-    auto f = day_.perTax.find(key);
-    lr(key + text::format(" %c%02d,%02d%%", taxes_[i].kind, taxes_[i].rate / 100, taxes_[i].rate % 100),
-       money(f == day_.perTax.end() ? 0 : f->second));
+    auto f = st_.day.perTax.find(key);
+    lr(key + text::format(" %c%02d,%02d%%", st_.taxes[i].kind, st_.taxes[i].rate / 100, st_.taxes[i].rate % 100),
+       money(f == st_.day.perTax.end() ? 0 : f->second));
   }
   for (const char* k : {"II", "FF", "NN", "SI", "SF", "SN"}) {
-    auto f = day_.perTax.find(k);
-    if (f != day_.perTax.end() && f->second) lr(k, money(f->second));
+    auto f = st_.day.perTax.find(k);
+    if (f != st_.day.perTax.end() && f->second) lr(k, money(f->second));
   }
-  for (auto& p : payments_) lr(p.name, money(p.dayAmount));
-  for (auto& t : titles_) lr(t.name, money(t.dayAmount));
+  for (auto& p : st_.payments) lr(p.name, money(p.dayAmount));
+  for (auto& t : st_.titles) lr(t.name, money(t.dayAmount));
   return l;
 }
 
 FiscalError FiscalCore::xReport() {
   if (auto e = canStartDocument(false); e != FiscalError::Ok) return e;
   beginDocument(DocKind::None);
-  cnt_.gnf = next(cnt_.gnf, 999999);
+  st_.counters.gnf = next(st_.counters.gnf, 999999);
   if (paper_) paper_->report(*this, "LEITURA X", xReportLines());
   endDocument();
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 FiscalError FiscalCore::zReduction(int64_t emitted) {
-  if (paperOut_) return FiscalError::PaperOut;
+  if (st_.paperOut) return FiscalError::PaperOut;
   if (dayClosed()) return FiscalError::ZAlreadyDone;
-  if (static_cast<int>(memory_.size()) >= kMaxReductions || cnt_.crz >= kMaxReductions)
+  if (static_cast<int>(st_.memory.size()) >= kMaxReductions || st_.counters.crz >= kMaxReductions)
     return FiscalError::FiscalMemoryFull;
   // The host's time may nudge the clock by a few minutes, never more.
   if (emitted > 0) {
     const int64_t d = emitted - now();
-    if (d != 0 && d >= -300 && d <= 300) clockOffset_ += d;
+    if (d != 0 && d >= -300 && d <= 300) st_.clockOffset += d;
   }
   ++batch_;
   // Whatever is open is closed first: the reduction ends the fiscal day.
-  if (doc_.kind == DocKind::Fiscal)
+  if (st_.doc.kind == DocKind::Fiscal)
     cancelOpenFiscal();
-  else if (doc_.kind != DocKind::None)
+  else if (st_.doc.kind != DocKind::None)
     endDocument();
   beginDocument(DocKind::None);
   ZRecord z;
-  cnt_.crz += 1;
-  z.crz = cnt_.crz;
-  z.coo = cnt_.coo;
-  z.cro = cnt_.cro;
-  z.movementDay = day_.movementDay >= 0 ? day_.movementDay : dayNumber(now());
+  st_.counters.crz += 1;
+  z.crz = st_.counters.crz;
+  z.coo = st_.counters.coo;
+  z.cro = st_.counters.cro;
+  z.movementDay = st_.day.movementDay >= 0 ? st_.day.movementDay : dayNumber(now());
   z.emitted = now();
-  z.grandTotal = gt_;
-  z.gross = day_.gross;
-  z.cancellations = day_.cancellations;
-  z.discounts = day_.discounts;
-  z.increases = day_.increases;
-  z.nonFiscal = day_.nonFiscal;
-  z.perTax = day_.perTax;
+  z.grandTotal = st_.grandTotal;
+  z.gross = st_.day.gross;
+  z.cancellations = st_.day.cancellations;
+  z.discounts = st_.day.discounts;
+  z.increases = st_.day.increases;
+  z.nonFiscal = st_.day.nonFiscal;
+  z.perTax = st_.day.perTax;
   if (paper_) {
     std::vector<std::string> lines = xReportLines();
     lines.insert(lines.begin(), text::format("CRZ: %04d  MOVIMENTO DE ", z.crz) + dateText(z.movementDay * 86400));
     paper_->report(*this, text::cp("REDUÇÃO Z"), lines);
   }
-  memory_.push_back(z);
-  lastZDay_ = z.movementDay;
-  day_ = DayTotals{};
-  day_.initialGrandTotal = gt_;
-  day_.initialCoo = cnt_.coo;
-  for (auto& p : payments_) p.dayAmount = 0, p.dayCount = 0;
-  for (auto& t : titles_) t.dayAmount = 0, t.dayCount = 0;
-  for (auto& r : reports_) r.dayCount = 0;
-  last_.lastDocument = false;
+  st_.memory.push_back(z);
+  st_.lastZDay = z.movementDay;
+  st_.day = DayTotals{};
+  st_.day.initialGrandTotal = st_.grandTotal;
+  st_.day.initialCoo = st_.counters.coo;
+  for (auto& p : st_.payments) p.dayAmount = 0, p.dayCount = 0;
+  for (auto& t : st_.titles) t.dayAmount = 0, t.dayCount = 0;
+  for (auto& r : st_.reports) r.dayCount = 0;
+  st_.last.lastDocument = false;
   endDocument();
   --batch_;
-  commit();
-  return FiscalError::Ok;
+  return commit();
 }
 
 std::vector<std::string> FiscalCore::memoryLines(const std::vector<ZRecord>& records, bool full) const {
   std::vector<std::string> l;
   l.push_back(text::cp("LEITURA DA MEMÓRIA FISCAL"));
-  l.push_back("FAB: " + id_.serial);
+  l.push_back("FAB: " + st_.id.serial);
   for (auto& z : records) {
     l.push_back(text::format("CRZ %04d COO %06d CRO %04d ", z.crz, z.coo, z.cro) + dateText(z.movementDay * 86400));
     l.push_back("  GT " + money(z.grandTotal) + "  VB " + money(z.gross));
@@ -961,540 +1005,29 @@ FiscalError FiscalCore::readFiscalMemory(const MemoryRange& range, bool full, st
   if (range.first > range.last) return FiscalError::InvalidRange;
   if (!range.byDate && range.first < 1) return FiscalError::InvalidRange;
   std::vector<ZRecord> sel;
-  for (auto& z : memory_) {
+  for (auto& z : st_.memory) {
     const int64_t key = range.byDate ? z.movementDay : z.crz;
     if (key >= range.first && key <= range.last) sel.push_back(z);
   }
   if (print) {
     if (auto e = canStartDocument(false); e != FiscalError::Ok && e != FiscalError::ZAlreadyDone) return e;
     beginDocument(DocKind::None);
-    cnt_.gnf = next(cnt_.gnf, 999999);
+    st_.counters.gnf = next(st_.counters.gnf, 999999);
     if (paper_) paper_->report(*this, text::cp("LEITURA DA MEMÓRIA FISCAL"), memoryLines(sel, full));
     endDocument();
-    commit();
+    if (auto e = commit(); e != FiscalError::Ok) return e;
   }
   if (out) *out = std::move(sel);
   return FiscalError::Ok;
 }
 
 FiscalError FiscalCore::authenticate(const std::string& t) {
-  if (doc_.kind != DocKind::None) return FiscalError::AuthenticationNotAllowed;
-  if (paperOut_) return FiscalError::PaperOut;
-  if (authentications_ <= 0) return FiscalError::AuthenticationNotAllowed;
-  --authentications_;
+  if (st_.doc.kind != DocKind::None) return FiscalError::AuthenticationNotAllowed;
+  if (st_.paperOut) return FiscalError::PaperOut;
+  if (st_.authentications <= 0) return FiscalError::AuthenticationNotAllowed;
+  --st_.authentications;
   if (paper_) paper_->authentication(*this, t);
-  commit();
-  return FiscalError::Ok;
-}
-
-// ---------------------------------------------------------------- state file
-//
-// One "key=value" per line, in a fixed order; lists repeat their key. Values
-// escape '%', '|', ';', ':' and control bytes as %XX so that fields can be
-// joined with '|' (and maps with ';' and ':'). The first line names the format
-// and its version; the last line, "end=1", proves the file complete.
-
-namespace {
-
-constexpr const char* kMagic = "tarvion-fiscal-state";
-constexpr int kVersion = 1;
-
-std::string esc(const std::string& s) {
-  std::string o;
-  for (char ch : s) {
-    auto b = static_cast<uint8_t>(ch);
-    if (b < 0x20 || b == 0x7F || b == '%' || b == '|' || b == ';' || b == ':')
-      o += text::format("%%%02X", b);
-    else
-      o += ch;
-  }
-  return o;
-}
-
-std::string unesc(const std::string& s) {
-  std::string o;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size()) {
-      auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        return -1;
-      };
-      int h = hex(s[i + 1]), l = hex(s[i + 2]);
-      if (h >= 0 && l >= 0) {
-        o += static_cast<char>(h * 16 + l);
-        i += 2;
-        continue;
-      }
-    }
-    o += s[i];
-  }
-  return o;
-}
-
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (;;) {
-    size_t p = s.find(sep, start);
-    out.push_back(s.substr(start, p == std::string::npos ? std::string::npos : p - start));
-    if (p == std::string::npos) break;
-    start = p + 1;
-  }
-  return out;
-}
-
-bool toInt(const std::string& s, int64_t& v) {
-  if (s.empty()) return false;
-  size_t i = 0;
-  bool neg = false;
-  if (s[0] == '-') neg = true, i = 1;
-  if (i >= s.size()) return false;
-  int64_t r = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    r = r * 10 + (s[i] - '0');
-  }
-  v = neg ? -r : r;
-  return true;
-}
-
-std::string joinMap(const std::map<std::string, Cents>& m) {
-  std::string o;
-  for (auto& [k, v] : m) {
-    if (!o.empty()) o += ';';
-    o += esc(k) + ":" + std::to_string(v);
-  }
-  return o;
-}
-
-std::string itemText(const Item& i) {
-  return std::to_string(i.number) + "|" + esc(i.code) + "|" + esc(i.description) + "|" + esc(i.unit) + "|" +
-         std::to_string(i.quantity) + "|" + std::to_string(i.unitPrice) + "|" + esc(i.tax) + "|" +
-         std::to_string(i.discount) + "|" + std::to_string(i.increase) + "|" + std::to_string(i.title) + "|" +
-         (i.cancelled ? "1" : "0");
-}
-
-std::string paymentText(const Payment& p) {
-  return std::to_string(p.type) + "|" + std::to_string(p.amount) + "|" + esc(p.text);
-}
-
-// Reads the fields of one value; any malformed field fails the whole load.
-struct Fields {
-  std::vector<std::string> f;
-  bool ok = true;
-  explicit Fields(const std::string& v, size_t expect) : f(split(v, '|')) { ok = f.size() == expect; }
-  int64_t i(size_t k) {
-    int64_t v = 0;
-    if (k >= f.size() || !toInt(f[k], v)) ok = false;
-    return v;
-  }
-  std::string s(size_t k) {
-    if (k >= f.size()) {
-      ok = false;
-      return {};
-    }
-    return unesc(f[k]);
-  }
-};
-
-bool parseMap(const std::string& v, std::map<std::string, Cents>& m) {
-  m.clear();
-  if (v.empty()) return true;
-  for (auto& kv : split(v, ';')) {
-    auto p = split(kv, ':');
-    int64_t n = 0;
-    if (p.size() != 2 || !toInt(p[1], n)) return false;
-    m[unesc(p[0])] = n;
-  }
-  return true;
-}
-
-}  // namespace
-
-std::string FiscalCore::serialize() const {
-  std::ostringstream o;
-  auto kv = [&](const char* k, const std::string& v) { o << k << '=' << v << '\n'; };
-  auto ki = [&](const char* k, int64_t v) { o << k << '=' << v << '\n'; };
-  o << kMagic << '=' << kVersion << '\n';
-  kv("id.serial", esc(id_.serial));
-  ki("id.firmware", id_.firmware);
-  ki("id.ecf", id_.ecfNumber);
-  ki("id.user", id_.userNumber);
-  kv("id.ownerName", esc(id_.ownerName));
-  kv("id.ownerAddress", esc(id_.ownerAddress));
-  kv("id.ownerCnpj", esc(id_.ownerCnpj));
-  kv("id.ownerIe", esc(id_.ownerIe));
-  kv("id.model", esc(id_.model));
-  ki("id.fiscalStart", id_.fiscalStart);
-  kv("id.app", esc(id_.appLine1) + "|" + esc(id_.appLine2));
-  kv("id.currency", esc(id_.currencySingular) + "|" + esc(id_.currencyPlural));
-  ki("clock.offset", clockOffset_);
-  ki("clock.dst", dst_);
-  ki("paper.out", paperOut_);
-  ki("paper.nearEnd", nearEnd_);
-  for (auto& t : taxes_) kv("tax", std::string(1, t.kind) + "|" + std::to_string(t.rate));
-  for (auto& p : payments_)
-    kv("payment", esc(p.name) + "|" + std::to_string(p.dayAmount) + "|" + std::to_string(p.dayCount));
-  for (auto& t : titles_)
-    kv("title", esc(t.name) + "|" + std::to_string(t.dayAmount) + "|" + std::to_string(t.dayCount));
-  for (auto& r : reports_) kv("report", esc(r.name) + "|" + std::to_string(r.dayCount));
-  ki("gt", gt_);
-  kv("counters", std::to_string(cnt_.coo) + "|" + std::to_string(cnt_.crz) + "|" + std::to_string(cnt_.cro) + "|" +
-                     std::to_string(cnt_.gnf) + "|" + std::to_string(cnt_.ccf) + "|" + std::to_string(cnt_.cdc) + "|" +
-                     std::to_string(cnt_.grg) + "|" + std::to_string(cnt_.cfc) + "|" + std::to_string(cnt_.lastItem));
-  kv("day", std::to_string(day_.gross) + "|" + std::to_string(day_.cancellations) + "|" +
-                std::to_string(day_.discounts) + "|" + std::to_string(day_.increases) + "|" +
-                std::to_string(day_.nonFiscal) + "|" + std::to_string(day_.movementDay) + "|" +
-                std::to_string(day_.initialGrandTotal) + "|" + std::to_string(day_.initialCoo));
-  kv("day.tax", joinMap(day_.perTax));
-  ki("day.iss", day_.issDiscounts);
-  ki("lastZDay", lastZDay_);
-  ki("lastDocTime", lastDocTime_);
-  ki("authentications", authentications_);
-  kv("doc", std::to_string(static_cast<int>(doc_.kind)) + "|" + std::to_string(static_cast<int>(doc_.state)) + "|" +
-                std::to_string(doc_.coo) + "|" + std::to_string(doc_.ccf) + "|" + std::to_string(doc_.opened) + "|" +
-                esc(doc_.customer) + "|" + std::to_string(doc_.subtotalDiscount) + "|" +
-                std::to_string(doc_.subtotalIncrease) + "|" + std::to_string(doc_.linkedPayment) + "|" +
-                std::to_string(doc_.linkedValue) + "|" + std::to_string(doc_.report));
-  kv("doc.customer", esc(doc_.customerName) + "|" + esc(doc_.customerAddress));
-  for (auto& i : doc_.items) kv("doc.item", itemText(i));
-  for (auto& p : doc_.payments) kv("doc.payment", paymentText(p));
-  kv("last", std::to_string(last_.coo) + "|" + std::to_string(last_.ccf) + "|" + std::to_string(last_.closed) + "|" +
-                 std::to_string(last_.total) + "|" + std::to_string(last_.change) + "|" +
-                 std::to_string(last_.discounts) + "|" + std::to_string(last_.increases) + "|" +
-                 (last_.cancelled ? "1" : "0") + "|" + (last_.lastDocument ? "1" : "0"));
-  for (auto& i : last_.items) kv("last.item", itemText(i));
-  for (auto& p : last_.payments) kv("last.payment", paymentText(p));
-  for (int t : last_.linkedIssued) ki("last.linked", t);
-  kv("linked", std::to_string(linked_.coo) + "|" + std::to_string(linked_.receiptCoo) + "|" +
-                   std::to_string(linked_.payment) + "|" + std::to_string(linked_.value) + "|" +
-                   (linked_.allowed ? "1" : "0") + "|" + esc(linked_.text));
-  for (auto& z : memory_)
-    kv("z", std::to_string(z.crz) + "|" + std::to_string(z.coo) + "|" + std::to_string(z.cro) + "|" +
-                std::to_string(z.movementDay) + "|" + std::to_string(z.emitted) + "|" + std::to_string(z.grandTotal) +
-                "|" + std::to_string(z.gross) + "|" + std::to_string(z.cancellations) + "|" +
-                std::to_string(z.discounts) + "|" + std::to_string(z.increases) + "|" + std::to_string(z.nonFiscal) +
-                "|" + joinMap(z.perTax));
-  o << "end=1\n";
-  return o.str();
-}
-
-bool FiscalCore::deserialize(const std::string& content, std::string* error) {
-  auto fail = [&](const std::string& why) {
-    if (error) *error = why;
-    return false;
-  };
-  if (content.rfind(std::string(kMagic) + "=", 0) != 0) return fail("not a fiscal state file");
-  {
-    // Checked before anything else: a cut file may break off inside any line.
-    const std::string tail = text::trimRight(content);
-    if (tail.size() < 6 || tail.compare(tail.size() - 6, 6, "\nend=1") != 0) return fail("state file is incomplete");
-  }
-  std::vector<std::pair<std::string, std::string>> lines;
-  {
-    size_t start = 0;
-    while (start < content.size()) {
-      size_t e = content.find('\n', start);
-      std::string l = content.substr(start, e == std::string::npos ? std::string::npos : e - start);
-      start = e == std::string::npos ? content.size() : e + 1;
-      if (!l.empty() && l.back() == '\r') l.pop_back();
-      if (l.empty()) continue;
-      size_t eq = l.find('=');
-      if (eq == std::string::npos) return fail("line without '=': " + l);
-      lines.emplace_back(l.substr(0, eq), l.substr(eq + 1));
-    }
-  }
-  if (lines.empty() || lines.front().first != kMagic) return fail("not a fiscal state file");
-  if (lines.front().second != std::to_string(kVersion)) return fail("unknown state version " + lines.front().second);
-  if (lines.back().first != "end") return fail("state file is incomplete");
-
-  // Parse into a scratch copy: a bad file leaves this printer as it was.
-  Options scratch = opt_;
-  scratch.statePath.clear();
-  FiscalCore n(scratch);
-  n.taxes_.clear();
-  n.payments_.clear();
-  n.titles_.clear();
-  n.reports_.clear();
-  bool ok = true;
-  for (size_t li = 1; li + 1 < lines.size() && ok; ++li) {
-    const std::string& k = lines[li].first;
-    const std::string& v = lines[li].second;
-    int64_t x = 0;
-    auto num = [&]() {
-      if (!toInt(v, x)) ok = false;
-      return x;
-    };
-    if (k == "id.serial")
-      n.id_.serial = unesc(v);
-    else if (k == "id.firmware")
-      n.id_.firmware = static_cast<int>(num());
-    else if (k == "id.ecf")
-      n.id_.ecfNumber = static_cast<int>(num());
-    else if (k == "id.user")
-      n.id_.userNumber = static_cast<int>(num());
-    else if (k == "id.ownerName")
-      n.id_.ownerName = unesc(v);
-    else if (k == "id.ownerAddress")
-      n.id_.ownerAddress = unesc(v);
-    else if (k == "id.ownerCnpj")
-      n.id_.ownerCnpj = unesc(v);
-    else if (k == "id.ownerIe")
-      n.id_.ownerIe = unesc(v);
-    else if (k == "id.model")
-      n.id_.model = unesc(v);
-    else if (k == "id.fiscalStart")
-      n.id_.fiscalStart = num();
-    else if (k == "id.app") {
-      Fields f(v, 2);
-      n.id_.appLine1 = f.s(0);
-      n.id_.appLine2 = f.s(1);
-      ok = f.ok;
-    } else if (k == "id.currency") {
-      Fields f(v, 2);
-      n.id_.currencySingular = f.s(0);
-      n.id_.currencyPlural = f.s(1);
-      ok = f.ok;
-    } else if (k == "clock.offset")
-      n.clockOffset_ = num();
-    else if (k == "clock.dst")
-      n.dst_ = num() != 0;
-    else if (k == "paper.out")
-      n.paperOut_ = num() != 0;
-    else if (k == "paper.nearEnd")
-      n.nearEnd_ = num() != 0;
-    else if (k == "tax") {
-      Fields f(v, 2);
-      std::string kind = f.s(0);
-      int64_t rate = f.i(1);
-      ok = f.ok && kind.size() == 1;
-      if (ok) n.taxes_.push_back({kind[0], static_cast<int>(rate)});
-    } else if (k == "payment") {
-      Fields f(v, 3);
-      PaymentType p{f.s(0), f.i(1), static_cast<int>(f.i(2))};
-      ok = f.ok;
-      n.payments_.push_back(p);
-    } else if (k == "title") {
-      Fields f(v, 3);
-      NonFiscalTitle t{f.s(0), f.i(1), static_cast<int>(f.i(2))};
-      ok = f.ok;
-      n.titles_.push_back(t);
-    } else if (k == "report") {
-      Fields f(v, 2);
-      ManagementReport r{f.s(0), static_cast<int>(f.i(1))};
-      ok = f.ok;
-      n.reports_.push_back(r);
-    } else if (k == "gt")
-      n.gt_ = num();
-    else if (k == "counters") {
-      Fields f(v, 9);
-      Counters& c = n.cnt_;
-      c.coo = static_cast<int>(f.i(0));
-      c.crz = static_cast<int>(f.i(1));
-      c.cro = static_cast<int>(f.i(2));
-      c.gnf = static_cast<int>(f.i(3));
-      c.ccf = static_cast<int>(f.i(4));
-      c.cdc = static_cast<int>(f.i(5));
-      c.grg = static_cast<int>(f.i(6));
-      c.cfc = static_cast<int>(f.i(7));
-      c.lastItem = static_cast<int>(f.i(8));
-      ok = f.ok;
-    } else if (k == "day") {
-      Fields f(v, 8);
-      DayTotals& d = n.day_;
-      d.gross = f.i(0);
-      d.cancellations = f.i(1);
-      d.discounts = f.i(2);
-      d.increases = f.i(3);
-      d.nonFiscal = f.i(4);
-      d.movementDay = f.i(5);
-      d.initialGrandTotal = f.i(6);
-      d.initialCoo = static_cast<int>(f.i(7));
-      ok = f.ok;
-    } else if (k == "day.tax")
-      ok = parseMap(v, n.day_.perTax);
-    else if (k == "day.iss")
-      n.day_.issDiscounts = num();
-    else if (k == "doc.customer") {
-      Fields f(v, 2);
-      n.doc_.customerName = f.s(0);
-      n.doc_.customerAddress = f.s(1);
-      ok = f.ok;
-    } else if (k == "lastZDay")
-      n.lastZDay_ = num();
-    else if (k == "lastDocTime")
-      n.lastDocTime_ = num();
-    else if (k == "authentications")
-      n.authentications_ = static_cast<int>(num());
-    else if (k == "doc") {
-      Fields f(v, 11);
-      Document& d = n.doc_;
-      int64_t kind = f.i(0), state = f.i(1);
-      d.coo = static_cast<int>(f.i(2));
-      d.ccf = static_cast<int>(f.i(3));
-      d.opened = f.i(4);
-      d.customer = f.s(5);
-      d.subtotalDiscount = f.i(6);
-      d.subtotalIncrease = f.i(7);
-      d.linkedPayment = static_cast<int>(f.i(8));
-      d.linkedValue = f.i(9);
-      d.report = static_cast<int>(f.i(10));
-      ok = f.ok && kind >= 0 && kind <= static_cast<int>(DocKind::Report) && state >= 0 &&
-           state <= static_cast<int>(ReceiptState::Paying);
-      d.kind = static_cast<DocKind>(kind);
-      d.state = static_cast<ReceiptState>(state);
-    } else if (k == "doc.item" || k == "last.item") {
-      Fields f(v, 11);
-      Item i;
-      i.number = static_cast<int>(f.i(0));
-      i.code = f.s(1);
-      i.description = f.s(2);
-      i.unit = f.s(3);
-      i.quantity = f.i(4);
-      i.unitPrice = f.i(5);
-      i.tax = f.s(6);
-      i.discount = f.i(7);
-      i.increase = f.i(8);
-      i.title = static_cast<int>(f.i(9));
-      i.cancelled = f.i(10) != 0;
-      ok = f.ok;
-      (k == "doc.item" ? n.doc_.items : n.last_.items).push_back(i);
-    } else if (k == "doc.payment" || k == "last.payment") {
-      Fields f(v, 3);
-      Payment p{static_cast<int>(f.i(0)), f.i(1), f.s(2)};
-      ok = f.ok;
-      (k == "doc.payment" ? n.doc_.payments : n.last_.payments).push_back(p);
-    } else if (k == "last") {
-      Fields f(v, 9);
-      ClosedReceipt& l = n.last_;
-      l.coo = static_cast<int>(f.i(0));
-      l.ccf = static_cast<int>(f.i(1));
-      l.closed = f.i(2);
-      l.total = f.i(3);
-      l.change = f.i(4);
-      l.discounts = f.i(5);
-      l.increases = f.i(6);
-      l.cancelled = f.i(7) != 0;
-      l.lastDocument = f.i(8) != 0;
-      ok = f.ok;
-    } else if (k == "last.linked")
-      n.last_.linkedIssued.push_back(static_cast<int>(num()));
-    else if (k == "linked") {
-      Fields f(v, 6);
-      LinkedCopy& l = n.linked_;
-      l.coo = static_cast<int>(f.i(0));
-      l.receiptCoo = static_cast<int>(f.i(1));
-      l.payment = static_cast<int>(f.i(2));
-      l.value = f.i(3);
-      l.allowed = f.i(4) != 0;
-      l.text = f.s(5);
-      ok = f.ok && l.payment < static_cast<int>(n.payments_.size());
-    } else if (k == "z") {
-      Fields f(v, 12);
-      ZRecord z;
-      z.crz = static_cast<int>(f.i(0));
-      z.coo = static_cast<int>(f.i(1));
-      z.cro = static_cast<int>(f.i(2));
-      z.movementDay = f.i(3);
-      z.emitted = f.i(4);
-      z.grandTotal = f.i(5);
-      z.gross = f.i(6);
-      z.cancellations = f.i(7);
-      z.discounts = f.i(8);
-      z.increases = f.i(9);
-      z.nonFiscal = f.i(10);
-      ok = f.ok && parseMap(f.f.size() == 12 ? f.f[11] : std::string(), z.perTax);
-      n.memory_.push_back(z);
-    }
-    // Unknown keys are skipped: a newer emulator may add fields.
-    if (!ok) return fail("bad value for " + k + ": " + v);
-  }
-  // References into the tables must hold, or later commands would index past them.
-  for (auto* ps : {&n.doc_.payments, &n.last_.payments})
-    for (auto& p : *ps)
-      if (p.type < 0 || p.type >= static_cast<int>(n.payments_.size())) return fail("payment out of the table");
-  taxes_ = std::move(n.taxes_);
-  payments_ = std::move(n.payments_);
-  titles_ = std::move(n.titles_);
-  reports_ = std::move(n.reports_);
-  id_ = n.id_;
-  doc_ = std::move(n.doc_);
-  last_ = std::move(n.last_);
-  linked_ = std::move(n.linked_);
-  cnt_ = n.cnt_;
-  day_ = std::move(n.day_);
-  gt_ = n.gt_;
-  memory_ = std::move(n.memory_);
-  clockOffset_ = n.clockOffset_;
-  dst_ = n.dst_;
-  paperOut_ = n.paperOut_;
-  nearEnd_ = n.nearEnd_;
-  lastZDay_ = n.lastZDay_;
-  lastDocTime_ = n.lastDocTime_;
-  authentications_ = n.authentications_;
-  return true;
-}
-
-bool FiscalCore::save(std::string* error) const {
-  if (opt_.statePath.empty()) return true;
-  namespace fs = std::filesystem;
-  const std::string data = serialize();
-  const std::string tmp = opt_.statePath + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) {
-    if (error) *error = "cannot write " + tmp;
-    return false;
-  }
-  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = std::fflush(f) == 0 && ok;
-  // On disk before the rename, so the name never points at a half-written file.
-#ifdef _WIN32
-  ok = _commit(_fileno(f)) == 0 && ok;
-#else
-  ok = fsync(fileno(f)) == 0 && ok;
-#endif
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) {
-    std::error_code ec;
-    fs::remove(tmp, ec);
-    if (error) *error = "cannot write " + tmp;
-    return false;
-  }
-  std::error_code ec;
-  fs::rename(tmp, opt_.statePath, ec);
-  if (ec) {
-    fs::remove(tmp, ec);
-    if (error) *error = "cannot replace " + opt_.statePath;
-    return false;
-  }
-  return true;
-}
-
-bool FiscalCore::load(std::string* error) {
-  if (opt_.statePath.empty()) return true;
-  std::string why;
-  std::ifstream in(opt_.statePath, std::ios::binary);
-  if (!in) {
-    if (std::filesystem::exists(opt_.statePath)) {
-      why = "cannot read " + opt_.statePath;
-    } else {
-      // A new printer: its first state is the fresh one.
-      loadError_.clear();
-      return save(error);
-    }
-  } else {
-    std::stringstream ss;
-    ss << in.rdbuf();
-    if (deserialize(ss.str(), &why)) {
-      loadError_.clear();
-      return true;
-    }
-  }
-  loadError_ = why.empty() ? "unreadable state file" : why;
-  if (error) *error = loadError_;
-  return false;
+  return commit();
 }
 
 }  // namespace tarvion::emulator

@@ -23,6 +23,7 @@
 namespace tarvion::emulator {
 
 class Paper;
+class StateFile;
 
 using Cents = int64_t;
 
@@ -71,6 +72,7 @@ enum class FiscalError {
   ItemAdjustmentDone,    // the item already has a discount (or an increase) of that kind
   NoItemAdjustment,      // cancelling a discount (or an increase) the item does not have
   SecondCopyNotAllowed,  // a second copy is only for the linked receipt just closed
+  MemoryWrite,           // the change could not be kept in the state file: nothing was done
 };
 const char* errorName(FiscalError e);
 
@@ -202,7 +204,10 @@ struct ZRecord {
 
 // The printer's identity and settings.
 struct Identity {
-  std::string serial = "BE0000000000000001";
+  // As the printer answers it and prints it: 20 characters, the width of its
+  // field in the replies, so that no padding tells the two apart.
+  static constexpr size_t kSerialLength = 20;
+  std::string serial = "BE000000000000000001";
   int firmware = 33000;  // version digits, two per field: 3.30.00
   int ecfNumber = 1;
   int userNumber = 1;
@@ -234,6 +239,28 @@ struct MemoryRange {
   int64_t first = 0, last = 0;  // day numbers, or reduction counters
 };
 
+// Everything a printer keeps across a restart, as its state file holds it.
+struct FiscalState {
+  Identity id;
+  std::vector<Tax> taxes;
+  std::vector<PaymentType> payments;
+  std::vector<NonFiscalTitle> titles;
+  std::vector<ManagementReport> reports;
+  Document doc;
+  ClosedReceipt last;
+  LinkedCopy linked;
+  Counters counters;
+  DayTotals day;
+  Cents grandTotal = 0;
+  std::vector<ZRecord> memory;  // the fiscal memory of Z reductions
+  int64_t clockOffset = 0;      // printer clock minus host clock, seconds
+  bool dst = false;
+  bool paperOut = false, nearEnd = false;
+  int64_t lastZDay = -1;
+  int64_t lastDocTime = 0;
+  int authentications = 0;  // left for the last document
+};
+
 class FiscalCore {
  public:
   static constexpr int kMaxTaxes = 16, kMaxPayments = 20, kMaxTitles = 50, kMaxReports = 20, kMaxItems = 999,
@@ -248,19 +275,28 @@ class FiscalCore {
   ~FiscalCore();
 
   // ---- persistence
-  // With a state file the constructor loads it at once (a missing file makes a
-  // fresh printer and writes it). A file that cannot be read back is left as it
-  // is and nothing is saved over it until a later load succeeds or the printer
-  // is reset: loadError() tells why.
+  // With a state file the constructor locks it (a second printer on the same
+  // file is refused), then loads it; a missing file makes a fresh printer and
+  // writes it. A file that is not there to be used (a folder that does not
+  // exist, a symbolic link, in use, unreadable, corrupt, of another version,
+  // with a field missing or out of range) is left byte for byte as it is, and
+  // loadError() names the file and the field; such a printer refuses every
+  // change with MemoryWrite until a later load succeeds or it is reset.
+  //
+  // Each change is written before the call returns; when it cannot be (disk
+  // full, folder gone, no permission) the call returns MemoryWrite and the
+  // printer goes back to the state last written, as a printer reports a
+  // memory error and keeps what its memory holds.
   bool load(std::string* error = nullptr);
   const std::string& loadError() const { return loadError_; }
   bool save(std::string* error = nullptr) const;
   const std::string& statePath() const { return opt_.statePath; }
-  // The state as text (what the file holds).
+  const FiscalState& state() const { return st_; }
+  // The state as the file holds it (JSON).
   std::string serialize() const;
   bool deserialize(const std::string& text, std::string* error = nullptr);
   // Back to a fresh printer (tables, counters and memory), saved.
-  void factoryReset();
+  FiscalError factoryReset();
 
   // ---- paper
   void setPaper(std::shared_ptr<Paper> paper) { paper_ = std::move(paper); }
@@ -268,26 +304,26 @@ class FiscalCore {
 
   // ---- clock
   int64_t now() const;  // the printer's clock
-  void setClock(int64_t printerSeconds);
-  int64_t clockOffset() const { return clockOffset_; }
-  bool daylightSaving() const { return dst_; }
+  FiscalError setClock(int64_t printerSeconds);
+  int64_t clockOffset() const { return st_.clockOffset; }
+  bool daylightSaving() const { return st_.dst; }
   // Entering moves the clock one hour forward, leaving one hour back. Allowed
   // only while the day has no movement.
   FiscalError setDaylightSaving(bool on);
 
   // ---- paper flags
-  bool paperOut() const { return paperOut_; }
-  bool paperNearEnd() const { return nearEnd_; }
-  void setPaperOut(bool v);
-  void setPaperNearEnd(bool v);
+  bool paperOut() const { return st_.paperOut; }
+  bool paperNearEnd() const { return st_.nearEnd; }
+  FiscalError setPaperOut(bool v);
+  FiscalError setPaperNearEnd(bool v);
 
   // ---- identity and tables
-  const Identity& identity() const { return id_; }
-  void setIdentity(const Identity& id);
-  const std::vector<Tax>& taxes() const { return taxes_; }
-  const std::vector<PaymentType>& payments() const { return payments_; }
-  const std::vector<NonFiscalTitle>& titles() const { return titles_; }
-  const std::vector<ManagementReport>& reports() const { return reports_; }
+  const Identity& identity() const { return st_.id; }
+  FiscalError setIdentity(const Identity& id);
+  const std::vector<Tax>& taxes() const { return st_.taxes; }
+  const std::vector<PaymentType>& payments() const { return st_.payments; }
+  const std::vector<NonFiscalTitle>& titles() const { return st_.titles; }
+  const std::vector<ManagementReport>& reports() const { return st_.reports; }
   // The new entry's index (0-based) in out.
   FiscalError addTax(char kind, int rate, int* position = nullptr);
   FiscalError addPayment(const std::string& name, int* index = nullptr);
@@ -297,20 +333,20 @@ class FiscalCore {
   int titleIndex(const std::string& name) const;
 
   // ---- documents
-  const Document& document() const { return doc_; }
-  const ClosedReceipt& lastReceipt() const { return last_; }
-  const LinkedCopy& lastLinked() const { return linked_; }
-  const Counters& counters() const { return cnt_; }
-  const DayTotals& day() const { return day_; }
-  Cents grandTotal() const { return gt_; }
-  const std::vector<ZRecord>& fiscalMemory() const { return memory_; }
-  bool receiptOpen() const { return doc_.kind == DocKind::Fiscal; }
+  const Document& document() const { return st_.doc; }
+  const ClosedReceipt& lastReceipt() const { return st_.last; }
+  const LinkedCopy& lastLinked() const { return st_.linked; }
+  const Counters& counters() const { return st_.counters; }
+  const DayTotals& day() const { return st_.day; }
+  Cents grandTotal() const { return st_.grandTotal; }
+  const std::vector<ZRecord>& fiscalMemory() const { return st_.memory; }
+  bool receiptOpen() const { return st_.doc.kind == DocKind::Fiscal; }
   // The day has a movement from an earlier date: nothing fiscal until the Z.
   bool zPending() const;
   // The Z reduction of today was done: nothing fiscal until tomorrow.
   bool dayClosed() const;
-  int64_t lastReductionDay() const { return lastZDay_; }
-  int64_t lastDocument() const { return lastDocTime_; }
+  int64_t lastReductionDay() const { return st_.lastZDay; }
+  int64_t lastDocument() const { return st_.lastDocTime; }
 
   FiscalError openReceipt(const std::string& customer = {}, const std::string& name = {},
                           const std::string& address = {});
@@ -379,32 +415,21 @@ class FiscalCore {
   void closeFiscal();
   bool issTax(const std::string& label) const;
   void cancelOpenFiscal();
-  void commit();
+  // Writes the change just made; MemoryWrite (and the state last written back
+  // in memory) when it cannot be kept.
+  FiscalError commit();
   void fresh();
   FiscalError receiptFlow() const;  // a fiscal or non-fiscal receipt is open
 
   Options opt_;
   std::shared_ptr<Paper> paper_;
-  Identity id_;
-  std::vector<Tax> taxes_;
-  std::vector<PaymentType> payments_;
-  std::vector<NonFiscalTitle> titles_;
-  std::vector<ManagementReport> reports_;
-  Document doc_;
-  ClosedReceipt last_;
-  LinkedCopy linked_;
-  Counters cnt_;
-  DayTotals day_;
-  Cents gt_ = 0;
-  std::vector<ZRecord> memory_;
-  int64_t clockOffset_ = 0;
-  bool dst_ = false;
-  bool paperOut_ = false, nearEnd_ = false;
-  int64_t lastZDay_ = -1;
-  int64_t lastDocTime_ = 0;
-  int authentications_ = 0;  // left for the last document
-  int batch_ = 0;            // inside a compound operation: save once at its end
-  std::string loadError_;    // set while the state file could not be read back
+  FiscalState st_;
+  // What the state file holds: the state the printer falls back to when a
+  // change cannot be written, so that memory and disk always agree.
+  FiscalState saved_;
+  int batch_ = 0;                    // inside a compound operation: save once at its end
+  std::string loadError_;            // set while the state file could not be read back
+  std::unique_ptr<StateFile> file_;  // with a state path: the file, locked
 };
 
 }  // namespace tarvion::emulator

@@ -1,6 +1,8 @@
 #include "emulator/paper.h"
 
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "core/text.h"
 
@@ -153,7 +155,15 @@ std::string amountInWords(Cents cents, const std::string& singular, const std::s
 
 Paper::Paper(int columns) : columns_(columns < 20 ? 20 : columns) {}
 
-Paper::Paper(const std::string& path, int columns) : path_(path), columns_(columns < 20 ? 20 : columns) {}
+Paper::Paper(const std::string& path, int columns) : path_(path), columns_(columns < 20 ? 20 : columns) {
+  fileStart_ = fileSize();
+}
+
+uint64_t Paper::fileSize() const {
+  std::error_code ec;
+  const auto n = std::filesystem::file_size(path_, ec);
+  return ec ? 0 : static_cast<uint64_t>(n);
+}
 
 void Paper::emit(const std::string& utf8Line) {
   std::lock_guard<std::mutex> lock(mu_);
@@ -161,13 +171,25 @@ void Paper::emit(const std::string& utf8Line) {
   if (path_.empty()) {
     memory_ += utf8Line;
     memory_ += '\n';
+    if (memory_.size() > kMemoryLimit) {
+      // Trimmed by a quarter at a time, at a line break, so that each byte is
+      // moved a bounded number of times.
+      size_t cut = memory_.size() - kMemoryLimit * 3 / 4;
+      const size_t nl = memory_.find('\n', cut);
+      cut = nl == std::string::npos ? memory_.size() : nl + 1;
+      memory_.erase(0, cut);
+    }
     return;
   }
   // Opened per line: the file may be rotated or removed while the printer runs.
   std::ofstream out(path_, std::ios::binary | std::ios::app);
   out << utf8Line << '\n';
-  memory_ += utf8Line;
-  memory_ += '\n';
+  tail_.push_back(utf8Line);
+  tailBytes_ += utf8Line.size() + 1;
+  while (tail_.size() > kTailLines) {
+    tailBytes_ -= tail_.front().size() + 1;
+    tail_.pop_front();
+  }
 }
 
 void Paper::line(const std::string& cp) {
@@ -229,12 +251,52 @@ void Paper::blank() {
 
 std::string Paper::printed() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return memory_;
+  if (path_.empty()) return memory_;
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) {
+    std::string t;
+    for (const std::string& l : tail_) t += l + '\n';
+    return t;
+  }
+  // A file shorter than where this object began was rotated: all of it is ours.
+  const uint64_t size = fileSize();
+  in.seekg(static_cast<std::streamoff>(fileStart_ <= size ? fileStart_ : 0));
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string Paper::tail(size_t lines) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::string t;
+  if (path_.empty()) {
+    if (lines == 0) return t;
+    // Back from the end: each line break before the last one starts a line.
+    size_t start = 0, found = 0;
+    for (size_t i = memory_.size(); i > 0; --i)
+      if (memory_[i - 1] == '\n' && i != memory_.size() && ++found == lines) {
+        start = i;
+        break;
+      }
+    return memory_.substr(start);
+  }
+  const size_t skip = tail_.size() > lines ? tail_.size() - lines : 0;
+  for (size_t i = skip; i < tail_.size(); ++i) t += tail_[i] + '\n';
+  return t;
+}
+
+size_t Paper::memoryBytes() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return memory_.size() + tailBytes_;
 }
 
 void Paper::clear() {
   std::lock_guard<std::mutex> lock(mu_);
   memory_.clear();
+  memory_.shrink_to_fit();
+  tail_.clear();
+  tailBytes_ = 0;
+  if (!path_.empty()) fileStart_ = fileSize();
 }
 
 void Paper::header(const FiscalCore& core, const std::string& title) {

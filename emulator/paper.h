@@ -2,9 +2,14 @@
 // UTF-8 text at the printer's column width. It appends to a file (one per
 // emulated printer; `tail -f` shows the receipts as they come out) or keeps the
 // text in memory for tests. Text handed in is Windows-1252, as in the printer.
+//
+// A printer may run for days: a paper kept in a file holds only its last lines
+// in memory (what a screen shows), and one kept in memory only its last
+// megabyte, so that neither grows with the receipts.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,8 +61,19 @@ class Paper {
   void rule(char c = '-');
   void blank();
 
-  // Everything printed since the start (memory) or by this object (file), UTF-8.
+  static constexpr size_t kTailLines = 200;         // kept in memory by a paper in a file
+  static constexpr size_t kMemoryLimit = 1u << 20;  // kept by a paper in memory, bytes
+
+  // What was printed, UTF-8: for a paper in a file, everything this object
+  // appended, read back from the file (its last lines when the file is gone);
+  // for a paper in memory, what it keeps (the last kMemoryLimit bytes at most,
+  // whole lines).
   std::string printed() const;
+  // The last lines printed (at most kTailLines), UTF-8, each ending in '\n'.
+  std::string tail(size_t lines = kTailLines) const;
+  // Bytes of printed text this paper holds in memory.
+  size_t memoryBytes() const;
+  // Forgets what was printed so far (the file keeps it).
   void clear();
   uint64_t lineCount() const { return lines_; }
 
@@ -83,10 +99,14 @@ class Paper {
 
  private:
   void emit(const std::string& utf8Line);
+  uint64_t fileSize() const;
   std::string path_;
   int columns_;
   mutable std::mutex mu_;
-  std::string memory_;
+  std::string memory_;            // a paper in memory: its text, bounded
+  std::deque<std::string> tail_;  // a paper in a file: its last lines
+  size_t tailBytes_ = 0;
+  uint64_t fileStart_ = 0;  // a paper in a file: where this object's text begins
   uint64_t lines_ = 0;
 };
 

@@ -38,7 +38,7 @@ std::shared_ptr<VirtualPrinter> makePrinter(int model, const std::string& stateP
   }
   auto core = std::make_shared<FiscalCore>(FiscalCore::Options{statePath, nullptr});
   if (!core->loadError().empty()) {
-    if (error) *error = statePath + ": " + core->loadError();
+    if (error) *error = core->loadError();  // names the file
     return nullptr;
   }
   const int columns = m->hardware.columns;

@@ -217,7 +217,7 @@ TEST(BematechPrinter, ReadsAnswerInTheLayoutsTheDriverParses) {
   EXPECT_EQ(text::trimRight(std::string(titles.begin() + 31 + 12, titles.begin() + 62)), "SUPRIMENTO");
 
   const ByteArray serial = dataOf(r.read35(bm::read::SerialNumber));
-  EXPECT_EQ(std::string(serial.begin(), serial.end()), "BE0000000000000001  ");
+  EXPECT_EQ(std::string(serial.begin(), serial.end()), "BE000000000000000001");
   EXPECT_EQ(emutest::hexDigits(dataOf(r.read35(bm::read::Firmware)).data(), 2), "0330");
   EXPECT_EQ(emutest::hexDigits(dataOf(r.read35(bm::read::DateTime)).data(), 6), "041226100000");
   EXPECT_EQ(emutest::hexDigits(dataOf(r.read35(bm::read::MovementDate)).data(), 3), "041226");
@@ -458,7 +458,7 @@ TEST(BematechPrinter, ReadyMadePrintersKeepTheirStateAndPaper) {
   EXPECT_NE(testsupport::readFile(dir.file("mp40.txt")).find("CUPOM FISCAL"), std::string::npos);
   std::ofstream(dir.file("bad.state")) << "tarvion-fiscal-state=1\ncounters=x\nend=1\n";
   EXPECT_EQ(makePrinter(1, dir.file("bad.state"), "", &err), nullptr);
-  EXPECT_NE(err.find("counters"), std::string::npos);
+  EXPECT_NE(err.find(dir.file("bad.state")), std::string::npos) << err;
 }
 
 TEST(BematechPrinter, FaultListGrammar) {

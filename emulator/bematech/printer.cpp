@@ -224,6 +224,7 @@ const Refusal kRefusals[] = {
     {FiscalError::ItemAdjustmentDone, 0, bm::st2::NotExecuted, code::DiscountDone},
     {FiscalError::NoItemAdjustment, 0, bm::st2::NotExecuted, code::CancelDiscount},
     {FiscalError::SecondCopyNotAllowed, 0, bm::st2::NotExecuted, code::SecondCopy},
+    {FiscalError::MemoryWrite, 0, bm::st2::RamError, 61},  // 61: "Erro na memória de trabalho."
 };
 }  // namespace
 
@@ -756,8 +757,7 @@ BematechPrinter::Outcome BematechPrinter::run(const ByteArray& body) {
       if (name.empty()) return badType();
       Identity id = c.identity();
       (cmdCode == bm::cmd::CurrencySingular ? id.currencySingular : id.currencyPlural) = name;
-      c.setIdentity(id);
-      return o;
+      return result(c.setIdentity(id));
     }
 
     case bm::cmd::ReadCmc7: {  // read the CMC-7 line of the document in the slot
@@ -890,7 +890,7 @@ BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
     Identity id = c.identity();
     id.appLine1 = text::trim(printerText(ByteArray(p.begin() + 1, p.begin() + 49), 0));
     id.appLine2 = text::trim(printerText(ByteArray(p.begin() + 49, p.end()), 0));
-    c.setIdentity(id);
+    if (FiscalError e = c.setIdentity(id); e != FiscalError::Ok) return refuse(e);
     return o;
   }
   if (model_.mp7000 && sub == bm::block::LongCheck) return printCheck(ByteArray(p.begin() + 1, p.end()), 80);
