@@ -425,10 +425,12 @@ TEST(BematechExchange, StatusProbe) {
   tmp.enableLog();
   Rig<> r(70);
   ASSERT_TRUE(r.open());
-  const int purges = r.dev->purges();
+  const int purges = r.dev->purges(), transmitPurges = r.dev->transmitPurges();
   EXPECT_EQ(r.d.ECFOnline(), 1);
   EXPECT_EQ(r.dev->written(), (ByteArray{0x02, 0x04, 0x00, 0x1B, 0x13, 0x2E, 0x00}));
-  EXPECT_EQ(r.dev->purges(), purges);  // written without a purge
+  // Written after emptying the receive side only: what came before is no answer.
+  EXPECT_EQ(r.dev->purges(), purges + 1);
+  EXPECT_EQ(r.dev->transmitPurges(), transmitPurges);
   EXPECT_EQ(r.d.arAnswer, (ByteArray{0x06, 0x00, 0x00}));
   // The reply is not checked.
   r.printer->st1 = 0x80;
@@ -533,4 +535,115 @@ TEST(BematechExchange, DocumentWait) {
   EXPECT_EQ(r.d.WaitCheckEvent(), 0);
   EXPECT_EQ(r.d.strLastError, kTimeoutAnswer);
   EXPECT_EQ(r.nowUs() - start, 120'000'000);
+}
+
+namespace {
+
+// A printer that, when the port is opened, still has the late reply of a
+// program that died mid-command on its way: the bytes arrive delayMs after
+// the open, ahead of anything the printer says to the new program.
+class LateReplyPeer final : public VirtualPeer {
+ public:
+  LateReplyPeer(std::shared_ptr<FakeBematech> printer, ByteArray late, uint32_t delayMs)
+      : printer_(std::move(printer)), late_(std::move(late)), delayMs_(delayMs) {}
+  void onOpen(VirtualLink& link) override {
+    if (!late_.empty()) link.send(late_, delayMs_);
+  }
+  void onBytes(const uint8_t* p, size_t n, VirtualLink& link) override { printer_->onBytes(p, n, link); }
+
+ private:
+  std::shared_ptr<FakeBematech> printer_;
+  ByteArray late_;
+  uint32_t delayMs_;
+};
+
+// A driver on such a printer; the fake printer answers `answerDelayMs` after a frame.
+struct LateRig {
+  LateRig(int port, ByteArray late, uint32_t lateDelayMs, uint32_t answerDelayMs) : port(port) {
+    printer = std::make_shared<FakeBematech>();
+    printer->data[{35, 1}] = {0x03, 0x10};
+    printer->delayMs = answerDelayMs;
+    dev = std::make_shared<VirtualDevice>(std::make_shared<LateReplyPeer>(printer, std::move(late), lateDelayMs));
+    ports::attachVirtual(port, dev);
+    d.nPortNumber = port;
+    d.nBaudRate = 9600;
+    d.nDataBits = 8;
+    d.nStopBits = 1;
+  }
+  ~LateRig() {
+    d.CloseComm();
+    ports::detachVirtual(port);
+  }
+  int port;
+  std::shared_ptr<FakeBematech> printer;
+  std::shared_ptr<VirtualDevice> dev;
+  CBematech d;
+};
+
+}  // namespace
+
+TEST(BematechExchange, ALateReplyAfterTheOpenIsNotTakenForTheAnswer) {
+  testsupport::TempDir tmp;
+  tmp.enableLog();
+  // The late reply of a status-only command (ACK ST1 ST2) comes 10 ms after the
+  // open; the printer answers the firmware read (ACK 03 10 ST1 ST2) 300 ms after
+  // the frame. Taken at face value the late bytes would be a firmware of 0.00.
+  struct Case {
+    const char* name;
+    ByteArray late;
+    uint32_t lateDelayMs;
+    size_t framesSent;
+  };
+  const Case cases[] = {
+      {"late status reply", {0x06, 0x00, 0x00}, 10, 2},
+      {"tail of a long reply", {0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x00, 0x00}, 10, 2},
+      // Already on the line when the command goes out: the purge before the write takes it.
+      {"before the write", {0x06, 0x00, 0x00}, 0, 1},
+      {"nothing late", {}, 0, 1},
+  };
+  for (const Case& c : cases) {
+    LateRig r(74, c.late, c.lateDelayMs, 300);
+    // The opening reads the firmware version: the first exchange on the line.
+    ASSERT_EQ(r.d.OpenComm(0), 1) << c.name;
+    EXPECT_DOUBLE_EQ(r.d.nFirmware, 3.10) << c.name;
+    EXPECT_EQ(r.d.arAnswer, (ByteArray{0x03, 0x10, 0x00, 0x00})) << c.name;
+    EXPECT_EQ(r.printer->take().size(), c.framesSent) << c.name;
+    // Only the first reply after the open gets the second look: later
+    // commands are sent once whatever comes back.
+    VirtualLink(*r.dev).send(ByteArray{0x06, 0x00, 0x00}, 10);
+    EXPECT_EQ(r.d.InitialConfiguration(), 1) << c.name;
+    EXPECT_EQ(r.printer->take().size(), 1u) << c.name;
+  }
+  EXPECT_NE(testsupport::readFile(tmp.logPath())
+                .find("CBematech::SendCommand{Resposta fora do formato do comando logo após abrir a porta;"),
+            std::string::npos);
+}
+
+TEST(BematechExchange, ALateReplyBeforeTheStatusProbeOfTheOpening) {
+  // The late bytes arrive between the open and the probe's answer: the probe is
+  // asked once more, and the printer's tables are then read normally.
+  for (bool early : {true, false}) {
+    LateRig r(75, ByteArray{0x06, 0x11, 0x22, 0x33, 0x00, 0x00}, 5, 50);
+    r.d.bEndOnKnownLength = early ? kTrue : kFalse;
+    ASSERT_EQ(r.d.OpenComm(1), 1) << r.d.strLastError;
+    const auto bodies = r.printer->take();
+    ASSERT_GE(bodies.size(), 2u);
+    EXPECT_EQ(bodies[0], ByteArray{19});
+    EXPECT_EQ(bodies[1], ByteArray{19});
+    EXPECT_NE(bodies[2], ByteArray{19});
+  }
+  // A line that is quiet at the open: one probe.
+  LateRig quiet(76, {}, 0, 50);
+  ASSERT_EQ(quiet.d.OpenComm(1), 1);
+  const auto bodies = quiet.printer->take();
+  ASSERT_GE(bodies.size(), 2u);
+  EXPECT_EQ(bodies[0], ByteArray{19});
+  EXPECT_NE(bodies[1], ByteArray{19});
+  // Bytes already waiting when the probe goes out are thrown away before it.
+  Rig<> r(77);
+  ASSERT_TRUE(r.open());
+  VirtualLink(*r.dev).send(ByteArray{0x06, 0x00});
+  EXPECT_EQ(r.d.ECFOnline(), 1);
+  EXPECT_EQ(r.d.arAnswer, (ByteArray{0x06, 0x00, 0x00}));
+  EXPECT_EQ(r.printer->take().size(), 1u);
 }

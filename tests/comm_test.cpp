@@ -2,6 +2,10 @@
 // on the virtual wire (simulated clock: no test waits in real time).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+#include <optional>
+
 #include "core/ecf_base.h"
 #include "core/text.h"
 #include "core/virtual_wire.h"
@@ -128,6 +132,7 @@ TEST_F(CommTest, ContinueCommTriesFiveTimesHalfASecondApart) {
   EXPECT_NE(l.find("Tentativa=5"), std::string::npos);
   EXPECT_EQ(l.find("Tentativa=6"), std::string::npos);
   EXPECT_NE(l.find("CECFBase::ContinueComm{CreateFile - Erro = (5)"), std::string::npos);
+  EXPECT_NE(l.find(", Porta = COM9}"), std::string::npos);
   EXPECT_NE(l.find("CECFBase::ContinueComm{Retorno=FALSE}"), std::string::npos);
   // The third attempt succeeds when the port frees up in time.
   dev->refuseOpens(2);
@@ -205,7 +210,10 @@ TEST_F(CommTest, MissingPortAndUsbWithoutInterfaceClass) {
   EXPECT_EQ(missing.OpenComm(1), 0);
   EXPECT_EQ(missing.strLastError, cp("(2)Falha na comunicação com o ECF."));
   unsetenv("TARVION_PORT_77");
-  EXPECT_NE(log().find("CECFBase::OpenComm{CreateFile - Erro = (2)Falha na comunica"), std::string::npos);
+  // The log line names the device, so that a system message can be traced to it.
+  EXPECT_NE(log().find("CECFBase::OpenComm{CreateFile - Erro = (2)Falha na comunicação com o ECF., Porta = "
+                       "/nonexistent/tarvion-port}"),
+            std::string::npos);
 }
 
 TEST_F(CommTest, PrinterThatDoesNotAnswerTheOnlineCheck) {
@@ -236,4 +244,64 @@ TEST_F(CommTest, LogCommStateWritesFiveLines) {
   EXPECT_EQ(testsupport::countOf(added, "\r\n"), 5u);
   EXPECT_NE(added.find("CECFCV2009::OpenComm{BaudRate=9600, ByteSize=8, DCBlength=28,"), std::string::npos);
   EXPECT_NE(added.find("CECFCV2009::OpenComm{bCheckCTS=TRUE, bCheckDSR=FALSE}"), std::string::npos);
+}
+
+namespace {
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnv {
+ public:
+  void set(const char* name, const char* value) {
+    if (!saved_.count(name)) {
+      const char* old = std::getenv(name);
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnv() {
+    for (auto& [name, value] : saved_) {
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+}  // namespace
+
+TEST(SystemErrorText, SpeaksTheLanguageOfTheEnvironment) {
+  constexpr int kPermissionDenied = 13;  // EACCES
+  ScopedEnv env;
+  env.set("LANGUAGE", nullptr);
+  env.set("LC_MESSAGES", nullptr);
+  env.set("LC_ALL", "C");
+  EXPECT_EQ(platform::systemErrorText(kPermissionDenied), "Permission denied");
+  // A locale the machine does not have: the untranslated text.
+  env.set("LC_ALL", "xx_YY.UTF-8");
+  EXPECT_EQ(platform::systemErrorText(kPermissionDenied), "Permission denied");
+  // Portuguese, with a locale built for this test only (the machine may have
+  // no other locale installed, but it has the sources and the catalogue).
+  testsupport::TempDir dir;
+  const auto built =
+      testsupport::runCommand("localedef -i pt_BR -f UTF-8 " + dir.path() + "/pt_BR.UTF-8 >/dev/null 2>&1; echo $?");
+  if (built.out != "0\n") GTEST_SKIP() << "no pt_BR locale can be built here";
+  env.set("LOCPATH", dir.path().c_str());
+  env.set("LC_ALL", "pt_BR.UTF-8");
+  EXPECT_EQ(platform::systemErrorText(kPermissionDenied), cp("Permissão negada"));
+  // The driver's message keeps its form, with the text in 1252.
+  CECFBase d;
+  platform::setLastError(kPermissionDenied);
+  d.SetSystemError();
+  EXPECT_EQ(d.strLastError, cp("(13)Permissão negada"));
+  // The codes that mean "no device" keep their own text in any language.
+  platform::setLastError(platform::kErrFileNotFound);
+  d.SetSystemError();
+  EXPECT_EQ(d.strLastError, cp("(2)Falha na comunicação com o ECF."));
 }

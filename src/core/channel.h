@@ -32,6 +32,23 @@ struct PortSettings {
   uint8_t XonChar = 0, XoffChar = 0, ErrorChar = 0, EofChar = 0, EvtChar = 0;
 };
 
+// The handshake a printer family wants on its serial port, as data: the
+// driver's GetCommState fills the settings record with the port number's baud
+// rate, bits and parity and these flags. logTag is the class name its log lines
+// carry ("<tag>::GetCommState - ..."); announce adds the line "<tag>::GetCommState"
+// before the settings are read.
+struct PortProfile {
+  const char* logTag = "CECFBase";
+  bool announce = true;
+  uint8_t fDsrSensitivity = 1;
+  uint8_t fOutxCtsFlow = 1, fOutxDsrFlow = 1;
+  uint8_t fDtrControl = kDtrHandshake, fRtsControl = kRtsHandshake;
+  uint8_t fTXContinueOnXoff = 0, fOutX = 0, fInX = 0;
+  uint8_t fAbortOnError = 1;
+  uint16_t XonLim = 2048, XoffLim = 512;
+  uint8_t XonChar = 0x11, XoffChar = 0x13;
+};
+
 // Time-out record, in milliseconds.
 struct PortTimeouts {
   uint32_t ReadIntervalTimeout = 0, ReadTotalTimeoutMultiplier = 0, ReadTotalTimeoutConstant = 0,

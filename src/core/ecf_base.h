@@ -12,6 +12,7 @@
 
 #include "core/channel.h"
 #include "core/datetime.h"
+#include "core/exchange.h"
 #include "core/oplog.h"
 #include "core/types.h"
 
@@ -286,11 +287,24 @@ class CECFBase {
 
   // Channel-only members.
   InterfaceClass usbInterfaceClass{};
+  // The handshake GetCommState asks of the port; a family sets its own.
+  PortProfile portProfile{};
+  // Set when the port is opened or taken again, cleared by the first exchange
+  // that gets an answer: until then a reply may be a late one meant for the
+  // program that held the port before (see exchange::PortExchange::Guarded).
+  BOOL bFreshLine = 0;
 
  protected:
+  friend class exchange::PortExchange;
   OpLog log_;
   // The clock that paces retries on this driver's port.
   platform::Clock& PortClock();
+  // An attempt repeated up to `tries` times, with a pause on the port's clock
+  // between failed ones.
+  template <class F>
+  bool Retry(int tries, uint32_t pauseMs, F attempt) {
+    return exchange::retry(PortClock(), tries, pauseMs, attempt);
+  }
 
  private:
   BOOL OpenPortHandle(bool forContinue, int attempt);

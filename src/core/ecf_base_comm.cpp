@@ -65,13 +65,16 @@ BOOL CECFBase::OpenComm(BOOL bReadPrinterInfo) {
   if (!usb) {
     if (!OpenPortHandle(false, 0)) {
       SetSystemError();
-      Log(format("CECFBase::OpenComm{CreateFile - Erro = %s}", strLastError.c_str()));
+      // The device is named here too: "(13)Permission denied" alone does not say which.
+      Log(format("CECFBase::OpenComm{CreateFile - Erro = %s, Porta = %s}", strLastError.c_str(),
+                 ports::serialName(nPortNumber).c_str()));
       return kFalse;
     }
   } else if (!OpenUsbHandle("CECFBase::OpenComm", false)) {
     return kFalse;
   }
   hPort->purge(true, true);
+  bFreshLine = kTrue;
   Log(format("CECFBase::OpenComm{PurgeComm - Handle = %li}", hPort->handleValue()));
   if (!usb) {
     PortProperties p;
@@ -112,11 +115,12 @@ BOOL CECFBase::CloseComm() {
 }
 
 BOOL CECFBase::GetCommState() {
-  Log("CECFBase::GetCommState");
+  const PortProfile& p = portProfile;
+  if (p.announce) Log(format("%s::GetCommState", p.logTag));
   if (!hPort || !hPort->getSettings(dcb)) {
     if (!hPort) platform::setLastError(platform::kErrInvalidHandle);
     SetSystemError();
-    Log(format("CECFBase::GetCommState - Handle = %li, Erro = %s", handleOf(hPort), strLastError.c_str()));
+    Log(format("%s::GetCommState - Handle = %li, Erro = %s", p.logTag, handleOf(hPort), strLastError.c_str()));
     return kFalse;
   }
   dcb.BaudRate = static_cast<uint32_t>(nBaudRate);
@@ -125,20 +129,20 @@ BOOL CECFBase::GetCommState() {
   if (nStopBits == 2) dcb.StopBits = kTwoStopBits;
   dcb.Parity = static_cast<uint8_t>(nParity);
   dcb.fBinary = 1;
-  dcb.fDsrSensitivity = 1;
-  dcb.fTXContinueOnXoff = 0;
-  dcb.fOutX = 0;
-  dcb.fInX = 0;
-  dcb.fAbortOnError = 1;
-  dcb.XonLim = 2048;
-  dcb.XoffLim = 512;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  dcb.fOutxCtsFlow = 1;
-  dcb.fOutxDsrFlow = 1;
-  dcb.fDtrControl = kDtrHandshake;
-  dcb.fRtsControl = kRtsHandshake;
-  Log(format("CECFBase::GetCommState - BoundRate=%i, DataBits=%i, StopBits=%i, Paridade=%i", nBaudRate, nDataBits,
+  dcb.fDsrSensitivity = p.fDsrSensitivity;
+  dcb.fTXContinueOnXoff = p.fTXContinueOnXoff;
+  dcb.fOutX = p.fOutX;
+  dcb.fInX = p.fInX;
+  dcb.fAbortOnError = p.fAbortOnError;
+  dcb.XonLim = p.XonLim;
+  dcb.XoffLim = p.XoffLim;
+  dcb.XonChar = p.XonChar;
+  dcb.XoffChar = p.XoffChar;
+  dcb.fOutxCtsFlow = p.fOutxCtsFlow;
+  dcb.fOutxDsrFlow = p.fOutxDsrFlow;
+  dcb.fDtrControl = p.fDtrControl;
+  dcb.fRtsControl = p.fRtsControl;
+  Log(format("%s::GetCommState - BoundRate=%i, DataBits=%i, StopBits=%i, Paridade=%i", p.logTag, nBaudRate, nDataBits,
              nStopBits, nParity));
   return kTrue;
 }
@@ -200,7 +204,8 @@ BOOL CECFBase::ContinueComm() {
     }
     if (!opened) {
       SetSystemError();
-      LogBuffered(where, format("CreateFile - Erro = %s", strLastError.c_str()));
+      LogBuffered(where, format("CreateFile - Erro = %s, Porta = %s", strLastError.c_str(),
+                                ports::serialName(nPortNumber).c_str()));
       Log(where, "Retorno=FALSE");
       return kFalse;
     }
@@ -209,6 +214,7 @@ BOOL CECFBase::ContinueComm() {
     return kFalse;
   }
   hPort->purge(true, true);
+  bFreshLine = kTrue;
   Log(where, format("PurgeComm - Handle = %li", hPort->handleValue()));
   if (!usb) {
     const char* failed = !GetCommState()           ? "GetCommState"

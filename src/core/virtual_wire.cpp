@@ -46,9 +46,10 @@ class VirtualChannel final : public Channel {
     d_->timeouts_ = in;
     return true;
   }
-  bool purge(bool, bool receive) override {
+  bool purge(bool transmit, bool receive) override {
     if (!ok()) return false;
     ++d_->purges_;
+    if (transmit) ++d_->transmitPurges_;
     if (receive) {
       // Bytes already on the line are thrown away; bytes still to come are not.
       int64_t now = d_->clock_->nowUs();

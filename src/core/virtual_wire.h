@@ -65,6 +65,8 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   const PortSettings& settings() const { return settings_; }
   const PortTimeouts& timeouts() const { return timeouts_; }
   int purges() const { return purges_; }
+  // Purges that emptied the transmit side (a command that was still going out).
+  int transmitPurges() const { return transmitPurges_; }
 
  private:
   friend class VirtualChannel;
@@ -76,7 +78,7 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   uint32_t byteUs_ = 0;
   bool open_ = false, cut_ = false;
   bool cts_ = false, dsr_ = false, rlsd_ = false;
-  int refuse_ = 0, attempts_ = 0, purges_ = 0;
+  int refuse_ = 0, attempts_ = 0, purges_ = 0, transmitPurges_ = 0;
   ByteArray written_;
   PortSettings settings_{};
   PortTimeouts timeouts_{};

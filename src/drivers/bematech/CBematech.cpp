@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "core/exchange.h"
 #include "core/text.h"
 
 namespace tarvion {
@@ -41,6 +42,22 @@ ByteArray usbReadRequest() {
 
 constexpr uint32_t kCheckWaitMs = 120000;
 
+// The answer starts with ACK, or NAK for a refused frame; the printer has no busy byte.
+const exchange::FirstByteRules kFirstByte{"\x06", "\x15", ""};
+
+// Hardware handshake on CTS only: the printer drives CTS, DSR and DTR play no part.
+PortProfile bematechPort() {
+  PortProfile p;
+  p.logTag = "CBematech";
+  p.announce = false;
+  p.fDsrSensitivity = 0;
+  p.fOutxDsrFlow = 0;
+  p.fOutxCtsFlow = 1;
+  p.fDtrControl = kDtrDisable;
+  p.fRtsControl = kRtsHandshake;
+  return p;
+}
+
 }  // namespace
 
 CBematech::CBematech() {
@@ -48,6 +65,7 @@ CBematech::CBematech() {
   TakeModelRow("CBematech");
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
+  portProfile = bematechPort();
   Log("CBematech::CBematech", "Fim");
 }
 
@@ -76,7 +94,19 @@ BOOL CBematech::SendCommand(Frame command) {
   if (!command) return kTrue;
   try {
     if (Logging()) Log(format("%s{%s}", where, text::hexDump(command->data(), command->size()).c_str()));
-    const BOOL exchanged = nPortNumber >= 999 ? UsbExchange(*command) : SerialExchange(*command);
+    const bool usb = nPortNumber >= 999;
+    // The reply buffer keeps what earlier commands left until ClearBuffers; a
+    // command asked again replaces only its own reply.
+    const size_t base = arAnswer.size();
+    uint8_t first = kACK;
+    exchange::PortExchange x(*this);
+    const BOOL exchanged = x.Guarded(
+        where,
+        [&] {
+          arAnswer.resize(base);
+          return usb ? UsbExchange(*command) : SerialExchange(*command, first);
+        },
+        [&] { return ReplyFits(first, arAnswer.size() - base); });
     BOOL result = kFalse;
     if (exchanged) {
       result = CECFBase::SendCommand(std::move(command));
@@ -94,110 +124,59 @@ BOOL CBematech::SendCommand(Frame command) {
   }
 }
 
+// A reply that is the answer to the pending command: acknowledged, and as long
+// as the command's layout says when the layout fixes it.
+bool CBematech::ReplyFits(uint8_t first, size_t size) const {
+  if (first != kACK) return false;
+  const size_t fixed = fmt::replyLength(arCommand, arParameters, FsPrefix()).value_or(0);
+  return fixed == 0 || size == fixed;
+}
+
 // The port's line state before a command: a printer that holds CTS is off or
 // not connected.
 BOOL CBematech::LineCheck(const char* where, bool logStep) {
-  LineStatus ls;
-  if (!hPort || !hPort->lineStatus(ls)) {
-    if (!hPort) platform::setLastError(platform::kErrInvalidHandle);
-    SetSystemError();
-    if (logStep)
-      Log(where, format("ClearCommError - Erro = %s", strLastError.c_str()));
-    else
-      Log(where, "Retorno=FALSE");
-    return kFalse;
+  exchange::PortExchange x(*this);
+  switch (x.CheckLine()) {
+    case exchange::LineFault::None:
+      return kTrue;
+    case exchange::LineFault::StatusFailed:
+      if (logStep)
+        Log(where, format("ClearCommError - Erro = %s", strLastError.c_str()));
+      else
+        Log(where, "Retorno=FALSE");
+      return kFalse;
+    case exchange::LineFault::CableOut:
+      if (logStep) Log(where, format("CTSHold && DSRHold - Erro = %s", strLastError.c_str()));
+      return kFalse;
+    case exchange::LineFault::PrinterOff:
+      if (logStep) Log(where, format("CTSHold && !DSRHold - Erro = %s", strLastError.c_str()));
+      return kFalse;
   }
-  if (ls.ctsHold && ls.dsrHold) {
-    strLastError = cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.");
-    if (logStep) Log(where, format("CTSHold && DSRHold - Erro = %s", strLastError.c_str()));
-    return kFalse;
-  }
-  if (ls.ctsHold) {
-    strLastError =
-        cp("Erro de comunicação. Verifique se a impressora está ligada e o cabo está conectado corretamente.");
-    if (logStep) Log(where, format("CTSHold && !DSRHold - Erro = %s", strLastError.c_str()));
-    return kFalse;
-  }
-  return kTrue;
+  return kFalse;
 }
 
-BOOL CBematech::WriteFrame(const ByteArray& frame, bool purge) {
-  if (!hPort) {
-    platform::setLastError(platform::kErrInvalidHandle);
-    SetSystemError();
-    return kFalse;
-  }
-  if (purge) hPort->purge(true, true);
-  size_t written = 0;
-  if (!hPort->write(frame.data(), frame.size(), written)) {
-    SetSystemError();
-    return kFalse;
-  }
-  if (written == 0) {
-    strLastError = cp("Timeout gravando comando no buffer de impressão.");
-    return kFalse;
-  }
-  return kTrue;
-}
-
-BOOL CBematech::SerialExchange(const ByteArray& frame) {
+BOOL CBematech::SerialExchange(const ByteArray& frame, uint8_t& first) {
   if (!LineCheck("CBematech::SendCommand", false)) return kFalse;
-  if (!WriteFrame(frame, true)) return kFalse;
-  if (!WaitCommEvent()) return kFalse;
-  uint8_t first = 0;
-  size_t got = 0;
-  if (!hPort->read(&first, 1, got)) {
-    SetSystemError();
-    return kFalse;
-  }
-  if (got == 1 && first == kNAK) {
-    strLastError = "Timeout enviando comando para a impressora.";
-    return kFalse;
-  }
-  if (!WaitCommEvent()) return kFalse;
-  return ReadSerialReply(ExpectedReply());
-}
-
-// Reads the reply until the line goes idle: a read that returns nothing with an
-// empty queue. When the command's reply length is known (expected, 0 when not)
-// the read stops as soon as the reply is complete, unless more bytes are
-// already waiting.
-BOOL CBematech::ReadSerialReply(size_t expected) {
-  uint8_t buf[256];
-  for (;;) {
-    LineStatus ls;
-    if (!hPort->lineStatus(ls)) {
-      SetSystemError();
+  exchange::PortExchange x(*this);
+  if (x.Write(frame, exchange::Purge::Both) != exchange::Written::Ok) return kFalse;
+  const auto timeout = static_cast<uint32_t>(nAnswerTimeout);
+  first = kACK;
+  switch (x.AwaitFirst(timeout, kFirstByte, first)) {
+    case exchange::First::Failed:
       return kFalse;
-    }
-    size_t want = sizeof buf;
-    if (expected > arAnswer.size()) want = std::min(want, expected - arAnswer.size());
-    size_t got = 0;
-    if (!hPort->read(buf, want, got)) {
-      SetSystemError();
+    case exchange::First::Nak:
+      strLastError = "Timeout enviando comando para a impressora.";
       return kFalse;
-    }
-    arAnswer.insert(arAnswer.end(), buf, buf + got);
-    if (expected) {
-      if (arAnswer.size() >= expected) {
-        LineStatus after;
-        if (!hPort->lineStatus(after)) {
-          SetSystemError();
-          return kFalse;
-        }
-        if (!after.rlsdHold && after.inQueue == 0) return kTrue;
-        expected = 0;  // the printer says more than the layout: read on until idle
-        continue;
-      }
-      // A short read already waited out the read time-out: the idle rule takes over.
-      if (got < want) expected = 0;
-    }
-    if (!(ls.rlsdHold || ls.inQueue > 0 || got > 0)) return kTrue;
+    default:
+      break;  // the acknowledgement, or whatever came in its place, is dropped
   }
+  if (!x.Wait(timeout)) return kFalse;
+  return x.ReadReply(arAnswer, exchange::ReplyEnd::ofLength(ExpectedReply()));
 }
 
 BOOL CBematech::UsbExchange(const ByteArray& frame) {
-  if (!WriteFrame(frame, true)) return kFalse;
+  exchange::PortExchange x(*this);
+  if (x.Write(frame, exchange::Purge::Both) != exchange::Written::Ok) return kFalse;
   return ReadUsbReply(ExpectedReply());
 }
 
@@ -212,7 +191,9 @@ BOOL CBematech::ReadUsbReply(size_t expected) {
   }
   const ByteArray request = usbReadRequest();
   platform::Clock& clock = hPort->clock();
-  int64_t lastProgress = clock.nowMs();
+  // The device driver has no time limit of its own; a printer that stays silent
+  // for the answer wait is reported like one on a serial port.
+  exchange::Deadline silence(clock, nAnswerTimeout);
   bool started = false;
   int busy = 0;
   ByteArray out;
@@ -235,12 +216,10 @@ BOOL CBematech::ReadUsbReply(size_t expected) {
       if (!started && *from == kACK) ++from;
       started = true;
       arAnswer.insert(arAnswer.end(), from, out.end());
-      lastProgress = clock.nowMs();
+      silence.restart(nAnswerTimeout);
       if (expected && arAnswer.size() >= expected) return kTrue;
     }
-    // The device driver has no time limit of its own; a printer that stays silent
-    // for the answer wait is reported like one on a serial port.
-    if (clock.nowMs() - lastProgress >= nAnswerTimeout) {
+    if (silence.passed()) {
       strLastError = "Timeout aguardando resposta da impressora.";
       return kFalse;
     }
@@ -279,33 +258,44 @@ BOOL CBematech::ECFOnline() {
     // Sent here rather than through Submit: nothing may send this command again.
     arCommand.clear();
     Log(where, "Vai enviar pedido de status");
-    if (!hPort) platform::setLastError(platform::kErrInvalidHandle);
-    size_t written = 0;
-    if (!hPort || !hPort->write(frame->data(), frame->size(), written)) {
-      SetSystemError();
-      Log(where, format("WriteFile - Erro = %s", strLastError.c_str()));
-      return kFalse;
-    }
-    if (written == 0) {
-      Log(where, format("WriteFile - dwBytesWritten = %li", static_cast<long>(written)));
-      Log(where, cp("Não enviou comando"));
-      return kFalse;
-    }
+    exchange::PortExchange x(*this);
     // The acknowledgement stays in the reply here: the probe only needs an answer.
-    const size_t expected = bEndOnKnownLength ? 1 + StatusSize() : 0;
-    if (!usb) {
-      if (!WaitCommEvent(5000)) {
-        Log(where, "WaitCommEvent(5000) - Erro = Timeout");
+    const size_t expected = 1 + StatusSize();
+    auto probe = [&]() -> BOOL {
+      arAnswer.clear();
+      // Only what came in before the probe is thrown away: a command still on
+      // its way out is left alone.
+      switch (x.Write(*frame, usb ? exchange::Purge::None : exchange::Purge::Receive, nullptr)) {
+        case exchange::Written::Ok:
+          break;
+        case exchange::Written::Failed:
+          Log(where, format("WriteFile - Erro = %s", strLastError.c_str()));
+          return kFalse;
+        case exchange::Written::Nothing:
+          Log(where, format("WriteFile - dwBytesWritten = %li", 0L));
+          Log(where, cp("Não enviou comando"));
+          return kFalse;
+      }
+      if (!usb) {
+        if (!x.Wait(5000)) {
+          Log(where, "WaitCommEvent(5000) - Erro = Timeout");
+          return kFalse;
+        }
+        if (!x.ReadReply(arAnswer, exchange::ReplyEnd::ofLength(bEndOnKnownLength ? expected : 0))) {
+          Log(where, format("ReadFile - Erro = %s", strLastError.c_str()));
+          return kFalse;
+        }
+      } else if (!ReadUsbReply(bEndOnKnownLength ? StatusSize() : 0)) {
+        Log(where, format("DeviceIoControl - Erro = %s", strLastError.c_str()));
         return kFalse;
       }
-      if (!ReadSerialReply(expected)) {
-        Log(where, format("ReadFile - Erro = %s", strLastError.c_str()));
-        return kFalse;
-      }
-    } else if (!ReadUsbReply(expected ? StatusSize() : 0)) {
-      Log(where, format("DeviceIoControl - Erro = %s", strLastError.c_str()));
-      return kFalse;
-    }
+      return kTrue;
+    };
+    auto fits = [&] {
+      if (usb) return arAnswer.size() == StatusSize();
+      return arAnswer.size() == expected && arAnswer[0] == kACK;
+    };
+    if (!x.Guarded(where, probe, fits)) return kFalse;
     return CECFBase::ECFOnline();
   } catch (...) {
     RecordError(where, cp("Erro desconhecido."));
@@ -350,63 +340,27 @@ BOOL CBematech::ContinueComm() {
   }
 }
 
-BOOL CBematech::GetCommState() {
-  // Hardware handshake on CTS only: the printer drives CTS, DSR and DTR play no part.
-  if (!hPort || !hPort->getSettings(dcb)) {
-    if (!hPort) platform::setLastError(platform::kErrInvalidHandle);
-    SetSystemError();
-    Log(format("CBematech::GetCommState - Handle = %li, Erro = %s", hPort ? hPort->handleValue() : -1L,
-               strLastError.c_str()));
-    return kFalse;
-  }
-  dcb.BaudRate = static_cast<uint32_t>(nBaudRate);
-  dcb.ByteSize = static_cast<uint8_t>(nDataBits);
-  dcb.Parity = static_cast<uint8_t>(nParity);
-  if (nStopBits == 1) dcb.StopBits = kOneStopBit;
-  if (nStopBits == 2) dcb.StopBits = kTwoStopBits;
-  dcb.fBinary = 1;
-  dcb.fDsrSensitivity = 0;
-  dcb.fTXContinueOnXoff = 0;
-  dcb.fOutX = 0;
-  dcb.fInX = 0;
-  dcb.fAbortOnError = 1;
-  dcb.XonLim = 2048;
-  dcb.XoffLim = 512;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  dcb.fOutxDsrFlow = 0;
-  dcb.fOutxCtsFlow = 1;
-  dcb.fDtrControl = kDtrDisable;
-  dcb.fRtsControl = kRtsHandshake;
-  Log(format("CBematech::GetCommState - BoundRate=%i, DataBits=%i, StopBits=%i, Paridade=%i", nBaudRate, nDataBits,
-             nStopBits, nParity));
-  return kTrue;
-}
-
 BOOL CBematech::WaitCheckEvent() {
   return WaitDocument("CBematech::WaitCheckEvent", fmt::documentReady);
 }
 
 // Polls the document sensor until a document is in place or the wait runs out.
-// It runs on the port's clock, so on the virtual wire the wait is simulated.
+// It runs on the port's clock, so on the virtual wire the wait is simulated. A
+// refused poll ends the polling, and the waiter sits out the rest of its time.
 BOOL CBematech::WaitDocument(const char* where, bool (*ready)(uint8_t)) {
   try {
-    platform::Clock& clock = PortClock();
-    const int64_t deadline = clock.nowMs() + kCheckWaitMs;
-    bool done = false;
-    while (!done && clock.nowMs() < deadline) {
+    exchange::PollPolicy policy;
+    policy.timeoutMs = kCheckWaitMs;
+    policy.intervalMs = 1;
+    policy.sitOutOnGiveUp = true;
+    const exchange::PollEnd end = exchange::pollUntil(PortClock(), policy, [&] {
       ClearBuffers();
       AddCommandByte(cmd::ReadBlock);
       AddParameterByte('0');
-      if (!Submit()) {
-        // The poll gives up; the waiter sits out the rest of its time.
-        clock.sleepMs(static_cast<uint32_t>(std::max<int64_t>(0, deadline - clock.nowMs())));
-        break;
-      }
-      done = ready(arAnswer.empty() ? 0 : arAnswer[0]);
-      clock.sleepMs(1);
-    }
-    if (done) return kTrue;
+      if (!Submit()) return exchange::Poll::GiveUp;
+      return ready(arAnswer.empty() ? 0 : arAnswer[0]) ? exchange::Poll::Ready : exchange::Poll::NotYet;
+    });
+    if (end == exchange::PollEnd::Ready) return kTrue;
     strLastError = "Timeout aguardando resposta da impressora.";
     Log(where, "Retorno=FALSE");
     return kFalse;

@@ -279,7 +279,6 @@ class CBematech : public CECFBase {
   BOOL ECFOnline() override;
   BOOL InitialConfiguration() override;
   BOOL ContinueComm() override;
-  BOOL GetCommState() override;
   // Waits for a document in the check slot (the sensor polled with 62/"0").
   virtual BOOL WaitCheckEvent();
 
@@ -419,16 +418,6 @@ class CBematech : public CECFBase {
   BOOL FiscalInformation2000(const char* where);
   // The tax label of an item rate; false when the printer lacks the rate.
   bool FindTaxLabel(double rate, bool service, std::string& label);
-  // An attempt repeated up to `tries` times, with a pause on the port's clock
-  // between failed ones.
-  template <class F>
-  bool Retry(int tries, uint32_t pauseMs, F attempt) {
-    for (int i = 1;; ++i) {
-      if (attempt()) return true;
-      if (i >= tries) return false;
-      PortClock().sleepMs(pauseMs);
-    }
-  }
   // Submit for a command whose reply length the protocol does not fix: the
   // reply is read until the line goes idle.
   BOOL SubmitToIdle();
@@ -469,12 +458,12 @@ class CBematech : public CECFBase {
   BOOL ReadUserRecord(ByteArray& record, const char* where);
   std::string PaymentNameFor(int index);
   int PaymentIndexOrCash(const std::string& name);
-  BOOL SerialExchange(const ByteArray& frame);
+  // first: the answer's first byte (the acknowledgement), for ReplyFits.
+  BOOL SerialExchange(const ByteArray& frame, uint8_t& first);
   BOOL UsbExchange(const ByteArray& frame);
-  BOOL WriteFrame(const ByteArray& frame, bool purge);
   // expected: the reply's length when the command fixes it, 0 when unknown.
-  BOOL ReadSerialReply(size_t expected);
   BOOL ReadUsbReply(size_t expected);
+  bool ReplyFits(uint8_t first, size_t size) const;
   BOOL LineCheck(const char* where, bool logStep);
   size_t ExpectedReply() const;
 };

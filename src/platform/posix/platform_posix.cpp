@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -72,15 +74,42 @@ void setLastError(int code) {
   tLastError = code;
 }
 
+// The message in the user's language: the message catalogue of the locale the
+// environment names (LC_ALL, LC_MESSAGES, LANG), through a locale object of
+// its own, so the process locale is never touched. The text comes out in UTF-8
+// (the character set of C.UTF-8, or of the environment's locale when that is
+// all there is) and goes to Windows-1252 like every other text.
 std::string systemErrorText(int code) {
-  char buf[256];
-  buf[0] = 0;
+  const auto none = static_cast<locale_t>(0);
+  locale_t loc = none;
+  if (locale_t ctype = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", none)) {
+    loc = ::newlocale(LC_MESSAGES_MASK, "", ctype);  // takes ctype over on success
+    if (!loc) ::freelocale(ctype);
+  }
+  if (!loc) loc = ::newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "", none);
+  if (!loc) loc = ::newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "C", none);
+  std::string message;
+  if (loc) {
+    const char* s = ::strerror_l(code, loc);
+    message = s ? s : "";
+    const char* codeset = ::nl_langinfo_l(CODESET, loc);
+    const bool utf8 = codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+    ::freelocale(loc);
+    // Outside UTF-8 only plain ASCII is sure to mean the same in Windows-1252.
+    if (!utf8)
+      for (char& c : message)
+        if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  } else {
+    char buf[256];
+    buf[0] = 0;
 #if defined(__GLIBC__) && defined(_GNU_SOURCE)
-  const char* s = strerror_r(code, buf, sizeof buf);
+    const char* s = strerror_r(code, buf, sizeof buf);
 #else
-  const char* s = strerror_r(code, buf, sizeof buf) == 0 ? buf : "";
+    const char* s = strerror_r(code, buf, sizeof buf) == 0 ? buf : "";
 #endif
-  return text::utf8ToCp1252(s ? s : "");
+    message = s ? s : "";
+  }
+  return text::utf8ToCp1252(message);
 }
 
 namespace {
