@@ -4,7 +4,7 @@
 # with widl and embedded as resource TYPELIB 1. Included from CMakeLists.txt
 # after the tarvion target exists.
 
-set(COM_DIR ${CMAKE_SOURCE_DIR}/src/control/com)
+set(COM_DIR ${PROJECT_SOURCE_DIR}/src/control/com)
 
 # widl of the target's own mingw-w64 toolchain (x86_64-w64-mingw32-widl...).
 get_filename_component(_tarvion_cxx ${CMAKE_CXX_COMPILER} NAME)
@@ -29,11 +29,11 @@ endif()
 
 # A folder of its own: the C++ glue generation writes a tarvion.idl into
 # ${GEN_DIR} as well, and the two commands may run at the same time.
-set(TLB_DIR ${CMAKE_BINARY_DIR}/typelib)
+set(TLB_DIR ${PROJECT_BINARY_DIR}/typelib)
 add_custom_command(
   OUTPUT ${TLB_DIR}/tarvion.idl
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/gen_entries.py --idl-only ${ENTRY_TABLE} ${TLB_DIR}
-  DEPENDS ${ENTRY_TABLE} ${CMAKE_SOURCE_DIR}/scripts/gen_entries.py
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/gen_entries.py --idl-only ${ENTRY_TABLE} ${TLB_DIR}
+  DEPENDS ${ENTRY_TABLE} ${PROJECT_SOURCE_DIR}/scripts/gen_entries.py
   COMMENT "Generating the type library description from the entry table")
 add_custom_command(
   OUTPUT ${TLB_DIR}/tarvion.tlb
@@ -51,7 +51,7 @@ target_sources(tarvion PRIVATE ${COM_SOURCES} ${COM_DIR}/tarvion.rc ${COM_DIR}/t
 add_dependencies(tarvion tarvion_typelib)
 # src for the control's headers; the COM folder for resource.h and the bitmap,
 # and the type library's folder, where windres finds tarvion.tlb.
-target_include_directories(tarvion PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR} ${COM_DIR} ${TLB_DIR})
+target_include_directories(tarvion PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR} ${COM_DIR} ${TLB_DIR})
 target_link_libraries(tarvion PRIVATE oleaut32 ole32 uuid advapi32 user32 gdi32)
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
   # The .def names the 32-bit __stdcall entry points without their @n suffix.
@@ -59,7 +59,7 @@ if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
 endif()
 
 # The automation client the wine tests run (tests/wine/run.sh).
-add_executable(tarvion_wine_client ${CMAKE_SOURCE_DIR}/tests/wine/client.cpp ${CMAKE_SOURCE_DIR}/tests/wine/container.cpp)
+add_executable(tarvion_wine_client ${PROJECT_SOURCE_DIR}/tests/wine/client.cpp ${PROJECT_SOURCE_DIR}/tests/wine/container.cpp)
 set_target_properties(tarvion_wine_client PROPERTIES OUTPUT_NAME client)
 target_compile_definitions(tarvion_wine_client PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_link_libraries(tarvion_wine_client PRIVATE oleaut32 ole32 uuid user32 gdi32)

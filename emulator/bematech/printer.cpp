@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/capabilities.h"
 #include "core/text.h"
 #include "emulator/paper.h"
 
@@ -9,20 +10,37 @@ namespace tarvion::emulator {
 
 namespace bm = bematech;
 
+// The Bematech rows of the control's fiscal model table: the printer is the
+// model the driver is chosen for, with the same columns, prefix and sensor.
 const std::vector<BematechModel>& BematechModel::all() {
-  static const std::vector<BematechModel> rows = {
-      {1, "BEMATECH MP-20 FI II ECF-IF", bm::kESC, 48, bm::St3Table::Full, false},
-      {2, "BEMATECH MP-2000 TH FI", bm::kFS, 48, bm::St3Table::MP2000, false},
-      {3, "BEMATECH MP-2100 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
-      {4, "BEMATECH MP-25 FI", bm::kFS, 48, bm::St3Table::MP25, false},
-      {5, "BEMATECH MP-3000 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
-      {6, "BEMATECH MP-40 FI II ECF-IF", bm::kESC, 40, bm::St3Table::Full, false},
-      {7, "BEMATECH MP-4000 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
-      {8, "BEMATECH MP-50 FI", bm::kFS, 48, bm::St3Table::MP25, false},
-      {9, "BEMATECH MP-6000 TH FI", bm::kFS, 48, bm::St3Table::Full, false},
-      {10, "BEMATECH MP-7000 TH FI", bm::kFS, 48, bm::St3Table::Full, true},
-      {26, "IBM 4610 SUREMARK", bm::kFS, 48, bm::St3Table::IBM4610, false},
-  };
+  static const std::vector<BematechModel> rows = [] {
+    std::vector<BematechModel> out;
+    for (const caps::ModelRow& r : caps::fiscalModels()) {
+      if (r.family != caps::Family::Bematech) continue;
+      BematechModel m;
+      m.number = r.number;
+      m.name = r.name;
+      m.prefix = r.prefix;
+      m.columns = r.columns;
+      switch (r.status) {
+        case caps::StatusTable::MP2000:
+          m.table = bm::St3Table::MP2000;
+          break;
+        case caps::StatusTable::MP25:
+          m.table = bm::St3Table::MP25;
+          break;
+        case caps::StatusTable::IBM4610:
+          m.table = bm::St3Table::IBM4610;
+          break;
+        default:
+          m.table = bm::St3Table::Full;
+          break;
+      }
+      m.mp7000 = r.checkStation == caps::DocumentSensor::MP7000;
+      out.push_back(m);
+    }
+    return out;
+  }();
   return rows;
 }
 
