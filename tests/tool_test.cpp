@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -406,4 +407,16 @@ TEST(ToolVirtual, BadVirtualPrinterOptionsStopTheShell) {
   EXPECT_EQ(r.out, "");                              // nothing ran
   r = shellFile("ExisteECF X\n", "--virtual 24@3");  // an Epson model: no virtual printer yet
   EXPECT_EQ(r.status, 1);
+  // Files without their printer, and two printers on one port, are refused
+  // before anything runs rather than ignored or silently replaced.
+  testsupport::TempDir tmp;
+  for (const std::string& options :
+       {"--state " + tmp.file("S"), "--virtual 1@5 --paper " + tmp.file("P1") + " --paper " + tmp.file("P2"),
+        std::string("--virtual 1@5 --virtual 3@5")}) {
+    SCOPED_TRACE(options);
+    r = shellFile("ExisteECF X\n", options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(tmp.file("S")));
 }

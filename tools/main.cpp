@@ -45,7 +45,14 @@ struct ShellCommand {
   tarvion::script::ShellOptions options() const {
     tarvion::script::ShellOptions o;
     o.json = json;
-    if (!virtuals.empty()) {
+    if (states.size() > virtuals.size() || papers.size() > virtuals.size()) {
+      // A state or paper file without its printer would be silently ignored.
+      o.prepare = [this](tarvion::CTarvionCtrl&, std::ostream& err) {
+        err << "tarvion: each --state and --paper goes with a --virtual (" << virtuals.size() << " --virtual, "
+            << states.size() << " --state, " << papers.size() << " --paper)\n";
+        return false;
+      };
+    } else if (!virtuals.empty()) {
       o.prepare = [this](tarvion::CTarvionCtrl&, std::ostream& err) {
         for (size_t i = 0; i < virtuals.size(); ++i) {
           int model = 0, port = 0;

@@ -35,6 +35,11 @@ VirtualPrinters::~VirtualPrinters() {
 
 bool VirtualPrinters::add(int model, int port, const std::string& statePath, const std::string& paperPath,
                           std::ostream& err) {
+  for (const auto& a : list_)
+    if (a.port == port) {
+      err << "tarvion: --virtual: port " << port << " already has a virtual printer\n";
+      return false;
+    }
   std::string error;
   auto printer = emulator::makePrinter(model, statePath, paperPath, &error);
   if (!printer) {

@@ -388,6 +388,8 @@ class CBematech : public CECFBase {
   // End the reply read as soon as a reply of known length is complete, instead
   // of waiting for the line to go idle (same bytes, less waiting).
   BOOL bEndOnKnownLength = kTrue;
+  // The check station reads the CMC-7 line (from the model's row).
+  bool bCmc7Reader = true;
   std::string strReceiptCustomerId;  // customer id of the open receipt
   std::string strReceiptNumber;      // last receipt number read by GetOperationCounter
   DateTime dtDataMovUltimaRZ = DateTime::invalid();
@@ -429,6 +431,8 @@ class CBematech : public CECFBase {
   // The model settings of a class from its row of the model tables: prefix,
   // columns, print head, cutter, check reading, USB interface class.
   void TakeModelRow(const char* driverClass);
+  // "<class>::<operation>" for the model that runs an operation the family shares.
+  std::string Where(const char* operation) const { return std::string(ClassName()) + "::" + operation; }
   size_t StatusSize() const { return FsPrefix() ? 4 : 2; }
   bool Logging() const { return log_.enabled(); }
   // The reply without its trailing status bytes (data commands).

@@ -93,16 +93,26 @@ BOOL CBematech::ReadThenPrint(const char* where, double nValue, const std::strin
   }
 }
 
+// The three check operations log under the class of the model that runs them;
+// a model without a CMC-7 reader (its row says so) reads nothing and lets the
+// check be printed after the read.
 BOOL CBematech::ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) {
-  return ReadCmc7("CBematech::ReadCheck", bKeepCheck, strCheckInfo, false);
+  const std::string where = Where("ReadCheck");
+  if (!bCmc7Reader) {
+    Log(where, format("bKeepCheck=%s", boolText(bKeepCheck)));
+    strCheckInfo.clear();
+    Log(where, "Sem leitor de CMC7");
+    return finish(*this, where.c_str(), kTrue);
+  }
+  return ReadCmc7(where.c_str(), bKeepCheck, strCheckInfo, false);
 }
 
 BOOL CBematech::PrintCheck(double nValue, const std::string& strBankNumber) {
-  return PrintCheck57("CBematech::PrintCheck", nValue, strBankNumber);
+  return PrintCheck57(Where("PrintCheck").c_str(), nValue, strBankNumber);
 }
 
 BOOL CBematech::ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) {
-  return ReadThenPrint("CBematech::ReadAndPrintCheck", nValue, strBankNumber, strCheckInfo);
+  return ReadThenPrint(Where("ReadAndPrintCheck").c_str(), nValue, strBankNumber, strCheckInfo);
 }
 
 // The city and the payee are kept for the next check; the currency names go to

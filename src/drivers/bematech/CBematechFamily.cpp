@@ -23,6 +23,7 @@ void CBematech::TakeModelRow(const char* driverClass) {
   Thermal = row->thermal ? kTrue : kFalse;
   HasPaperCutter = row->cutter ? kTrue : kFalse;
   CanReadCheck = row->canReadCheck ? kTrue : kFalse;
+  bCmc7Reader = row->cmc7;
   if (row->usbClass) usbInterfaceClass = InterfaceClass::parse(row->usbClass);
   // The FS models keep their payment types across the Z reduction.
   bCutPaymentsOnZ = nPrefix == bematech::kFS ? kFalse : kTrue;

@@ -23,9 +23,6 @@ class CBematechMP25 : public CBematech {
   BOOL LoadNonFiscalTitles() override;
   BOOL RedefineFormasPagamento(const std::vector<std::string>& arNames) override;
   double GetSaleTotal() override;
-  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
-  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
-  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
   BOOL OpenNamedReport(const std::string& strReportName) override;
   BOOL LoadReports() override;
 };

@@ -10,9 +10,6 @@ class CBematechMP6000 : public CBematech2100 {
  public:
   CBematechMP6000();
   const char* ClassName() const override { return "CBematechMP6000"; }
-  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
-  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
-  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
 };
 
 }  // namespace tarvion

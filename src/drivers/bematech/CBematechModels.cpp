@@ -24,15 +24,6 @@ constexpr uint8_t kSensor = '0', kPrintCheckMP7000 = 'L', kItemMP7000 = 'I';
 constexpr size_t kPayeeWidthMP7000 = 80, kCityWidth = 27;
 constexpr size_t kMostPayments = 22;
 
-// A printer without a CMC-7 reader: the read gives nothing and lets the check
-// be printed after it.
-BOOL noReader(CECFBase& d, const char* where, BOOL bKeepCheck, std::string& strCheckInfo) {
-  d.Log(where, format("bKeepCheck=%s", boolText(bKeepCheck)));
-  strCheckInfo.clear();
-  d.Log(where, "Sem leitor de CMC7");
-  return finish(d, where, kTrue);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- CBematechMP25
@@ -78,28 +69,6 @@ BOOL CBematechMP25::RedefineFormasPagamento(const std::vector<std::string>& arNa
     if (!LoadPaymentTypes(kFalse)) return finish(*this, where, kFalse);
     return finish(*this, where, AddMissingPayments(where, arNames, kMostPayments));
   });
-}
-
-BOOL CBematechMP25::ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) {
-  return noReader(*this, "CBematechMP25::ReadCheck", bKeepCheck, strCheckInfo);
-}
-BOOL CBematechMP25::PrintCheck(double nValue, const std::string& strBankNumber) {
-  return PrintCheck57("CBematechMP25::PrintCheck", nValue, strBankNumber);
-}
-BOOL CBematechMP25::ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) {
-  return ReadThenPrint("CBematechMP25::ReadAndPrintCheck", nValue, strBankNumber, strCheckInfo);
-}
-
-// ---------------------------------------------------------------- CBematechMP6000
-
-BOOL CBematechMP6000::ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) {
-  return ReadCmc7("CBematechMP6000::ReadCheck", bKeepCheck, strCheckInfo, false);
-}
-BOOL CBematechMP6000::PrintCheck(double nValue, const std::string& strBankNumber) {
-  return PrintCheck57("CBematechMP6000::PrintCheck", nValue, strBankNumber);
-}
-BOOL CBematechMP6000::ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) {
-  return ReadThenPrint("CBematechMP6000::ReadAndPrintCheck", nValue, strBankNumber, strCheckInfo);
 }
 
 // ---------------------------------------------------------------- CBematechMP7000
@@ -262,15 +231,6 @@ BOOL CBematechMP7000::RegisterItem(const std::string& strCode, const std::string
 
 // ---------------------------------------------------------------- CIBM4610
 
-BOOL CIBM4610::ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) {
-  return noReader(*this, "CIBM4610::ReadCheck", bKeepCheck, strCheckInfo);
-}
-BOOL CIBM4610::PrintCheck(double nValue, const std::string& strBankNumber) {
-  return PrintCheck57("CIBM4610::PrintCheck", nValue, strBankNumber);
-}
-BOOL CIBM4610::ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) {
-  return ReadThenPrint("CIBM4610::ReadAndPrintCheck", nValue, strBankNumber, strCheckInfo);
-}
 BOOL CIBM4610::WaitCheckEvent() {
   return WaitDocument("CIBM4610::WaitCheckEvent", fmt::documentReady);
 }

@@ -12,9 +12,6 @@ class CIBM4610 : public CBematech2000 {
   CIBM4610();
   const char* ClassName() const override { return "CIBM4610"; }
   BOOL CheckForSuccess() override;
-  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
-  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
-  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
   BOOL WaitCheckEvent() override;
 };
 

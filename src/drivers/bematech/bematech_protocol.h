@@ -1,6 +1,7 @@
-// The Bematech wire protocol as pure functions, shared by the driver and the
-// virtual printer: frames, status bytes, the extended status tables and the
-// packed-BCD numbers of the replies.
+// The driver's side of the Bematech wire protocol as pure functions: frames,
+// status bytes, the extended status tables and the packed-BCD numbers of the
+// replies. The virtual printer answers with a codec of its own, so a mistake
+// here shows up as a disagreement on the line.
 //
 // A request:  STX NBL NBH PREFIX CMD [SUB] PARAMS... CSL CSH
 //   N = bytes after NBH (prefix, command, parameters, checksum);
@@ -9,7 +10,7 @@
 //   the FS prefix the two bytes of ST3 (little-endian). NAK instead of ACK
 //   refuses the frame.
 //
-// Reply layouts the two sides agree on (the driver parses what the printer sends):
+// Reply layouts the driver parses:
 //   - data commands (23, 26, 27, 30, 35, 62, 71, 88): data then the status bytes;
 //   - every other command: the status bytes only, except the reads that return
 //     text over the port (69, and 8 with "r"/"R"): status, then the text, then the
