@@ -552,7 +552,9 @@ FiscalError FiscalCore::registerItem(const ItemInput& in, int* number) {
   return commit();
 }
 
-FiscalError FiscalCore::cancelItem(int number) {
+// An item of the open receipt that may still change: before the subtotal,
+// with paper, and not cancelled.
+FiscalError FiscalCore::liveItem(int number, Item*& out) {
   if (st_.doc.kind != DocKind::Fiscal)
     return st_.doc.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
   if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
@@ -561,6 +563,14 @@ FiscalError FiscalCore::cancelItem(int number) {
   if (number < 1 || number > static_cast<int>(st_.doc.items.size())) return FiscalError::ItemNotFound;
   Item& it = st_.doc.items[static_cast<size_t>(number - 1)];
   if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
+  out = &it;
+  return FiscalError::Ok;
+}
+
+FiscalError FiscalCore::cancelItem(int number) {
+  Item* item = nullptr;
+  if (FiscalError e = liveItem(number, item); e != FiscalError::Ok) return e;
+  Item& it = *item;
   it.cancelled = true;
   st_.day.cancellations += it.net();
   st_.day.perTax[it.tax] -= it.net();
@@ -584,14 +594,9 @@ bool FiscalCore::issTax(const std::string& label) const {
 }
 
 FiscalError FiscalCore::adjustItem(int number, bool increase, Cents value) {
-  if (st_.doc.kind != DocKind::Fiscal)
-    return st_.doc.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
-  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
-    return FiscalError::AlreadyTotalized;
-  if (st_.paperOut) return FiscalError::PaperOut;
-  if (number < 1 || number > static_cast<int>(st_.doc.items.size())) return FiscalError::ItemNotFound;
-  Item& it = st_.doc.items[static_cast<size_t>(number - 1)];
-  if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
+  Item* item = nullptr;
+  if (FiscalError e = liveItem(number, item); e != FiscalError::Ok) return e;
+  Item& it = *item;
   if (value <= 0) return FiscalError::ZeroValue;
   if (increase ? it.increase > 0 : it.discount > 0) return FiscalError::ItemAdjustmentDone;
   // A discount must leave something to pay; an increase may at most double the item.
@@ -612,14 +617,9 @@ FiscalError FiscalCore::adjustItem(int number, bool increase, Cents value) {
 }
 
 FiscalError FiscalCore::cancelItemAdjustment(int number, bool increase) {
-  if (st_.doc.kind != DocKind::Fiscal)
-    return st_.doc.kind == DocKind::None ? FiscalError::NoReceiptOpen : FiscalError::DocumentOpen;
-  if (st_.doc.state == ReceiptState::Totalled || st_.doc.state == ReceiptState::Paying)
-    return FiscalError::AlreadyTotalized;
-  if (st_.paperOut) return FiscalError::PaperOut;
-  if (number < 1 || number > static_cast<int>(st_.doc.items.size())) return FiscalError::ItemNotFound;
-  Item& it = st_.doc.items[static_cast<size_t>(number - 1)];
-  if (it.cancelled) return FiscalError::ItemAlreadyCancelled;
+  Item* item = nullptr;
+  if (FiscalError e = liveItem(number, item); e != FiscalError::Ok) return e;
+  Item& it = *item;
   Cents& v = increase ? it.increase : it.discount;
   if (v <= 0) return FiscalError::NoItemAdjustment;
   if (paper_) paper_->itemAdjusted(*this, it, increase, true);

@@ -399,6 +399,7 @@ class FiscalCore {
   std::vector<std::string> memoryLines(const std::vector<ZRecord>& records, bool full) const;
 
  private:
+  FiscalError liveItem(int number, Item*& out);
   template <class List>
   FiscalError addNamed(List& list, const std::string& name, int max, FiscalError duplicate, FiscalError full,
                        int* index);

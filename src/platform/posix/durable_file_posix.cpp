@@ -30,6 +30,15 @@ std::string folderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Keeps fd when it is a regular file; else closes it and says why.
+bool regularOrClose(int fd, const std::string& path, std::string* error) {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return true;
+  ::close(fd);
+  setError(error, path + " is not a regular file");
+  return false;
+}
+
 }  // namespace
 
 FileLock::~FileLock() {
@@ -43,12 +52,7 @@ bool FileLock::acquire(const std::string& path, std::string* error) {
     setError(error, errno == ELOOP ? path + " is a symbolic link" : "cannot open " + path + ": " + reason(errno));
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    setError(error, path + " is not a regular file");
-    return false;
-  }
+  if (!regularOrClose(fd, path, error)) return false;
   // flock belongs to the open file: a second open of the same file, in this
   // process or another, is refused too.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -116,12 +120,7 @@ bool readRegularFile(const std::string& path, std::string& out, std::string* err
     setError(error, err == ELOOP ? path + " is a symbolic link" : "cannot read " + path + ": " + reason(err));
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    setError(error, path + " is not a regular file");
-    return false;
-  }
+  if (!regularOrClose(fd, path, error)) return false;
   out.clear();
   char buf[65536];
   for (;;) {
