@@ -76,33 +76,6 @@ class CodedUsbChannel final : public Channel {
 
 }  // namespace
 
-TEST(BematechExchange, ConstructorSettings) {
-  testsupport::TempDir tmp;
-  tmp.enableLog();
-  CBematech d;
-  EXPECT_EQ(d.nPrefix, 0x1B);
-  EXPECT_EQ(d.Columns, 48);
-  EXPECT_TRUE(d.SendFullReport);
-  EXPECT_TRUE(d.CanAuthenticateDocument);
-  EXPECT_EQ(d.nFirmware, 0.0);
-  EXPECT_EQ(d.usbInterfaceClass.bytes[0], 0x96);
-  EXPECT_EQ(d.usbInterfaceClass.bytes[3], 0x32);
-  EXPECT_EQ(d.usbInterfaceClass.bytes[15], 0xF4);
-  CBematech2000 b2000;
-  CBematechMP25 mp25;
-  CBematechMP7000 mp7000;
-  CIBM4610 ibm;
-  for (CBematech* fs : std::initializer_list<CBematech*>{&b2000, &mp25, &mp7000, &ibm}) {
-    EXPECT_EQ(fs->nPrefix, 0x1C) << fs->ClassName();
-    EXPECT_FALSE(fs->bCutPaymentsOnZ) << fs->ClassName();
-  }
-  EXPECT_TRUE(d.bCutPaymentsOnZ);
-  std::string log = testsupport::readFile(tmp.logPath());
-  EXPECT_NE(log.find("CBematech::CBematech{início}"), std::string::npos);
-  EXPECT_NE(log.find("CBematech::CBematech{Fim}"), std::string::npos);
-  EXPECT_NE(log.find("CBematechMP7000::CBematechMP7000{Fim}"), std::string::npos);
-}
-
 TEST(BematechExchange, FrameAndLogOfOneCommand) {
   testsupport::TempDir tmp;
   tmp.enableLog();

@@ -78,6 +78,7 @@ ByteArray opening88(uint64_t operation, uint64_t grandTotalCents) {
 TEST(BematechVariants, ConstructorsSetTheirCapabilities) {
   testsupport::TempDir tmp;
   tmp.enableLog();
+  CBematech b;
   CBematech2000 b2000;
   CBematech2100 b2100;
   CBematechMP25 mp25;
@@ -86,17 +87,20 @@ TEST(BematechVariants, ConstructorsSetTheirCapabilities) {
   CIBM4610 ibm;
   struct Row {
     CBematech* d;
+    uint8_t prefix;
     int auth, freeReport, thermal, readCheck, cutter, docTime, discounts;
   };
   const Row rows[] = {
-      {&b2000, 1, 1, 1, 0, 0, 1, 1},  {&b2100, 1, 1, 1, 0, 0, 1, 1},  {&mp25, 1, 1, 0, 0, 0, 0, 0},
-      {&mp6000, 1, 1, 1, 1, 1, 1, 1}, {&mp7000, 1, 1, 1, 1, 1, 1, 1}, {&ibm, 1, 1, 1, 0, 0, 1, 1},
+      {&b, kESC, 1, 0, 0, 0, 0, 0, 0},   {&b2000, kFS, 1, 1, 1, 0, 0, 1, 1},  {&b2100, kFS, 1, 1, 1, 0, 0, 1, 1},
+      {&mp25, kFS, 1, 1, 0, 0, 0, 0, 0}, {&mp6000, kFS, 1, 1, 1, 1, 1, 1, 1}, {&mp7000, kFS, 1, 1, 1, 1, 1, 1, 1},
+      {&ibm, kFS, 1, 1, 1, 0, 0, 1, 1},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.d->ClassName());
-    EXPECT_EQ(r.d->nPrefix, kFS);
+    EXPECT_EQ(r.d->nPrefix, r.prefix);
     EXPECT_EQ(r.d->Columns, 48);
     EXPECT_TRUE(r.d->SendFullReport);
+    EXPECT_EQ(r.d->nFirmware, 0.0);
     EXPECT_EQ(r.d->CanAuthenticateDocument, r.auth);
     EXPECT_EQ(r.d->FreeReport, r.freeReport);
     EXPECT_EQ(r.d->Thermal, r.thermal);
@@ -106,12 +110,17 @@ TEST(BematechVariants, ConstructorsSetTheirCapabilities) {
     EXPECT_EQ(r.d->CanRegDiscountAnyItem, r.discounts);
     EXPECT_EQ(r.d->CanCancelDiscountAnyItem, r.discounts);
     EXPECT_EQ(r.d->CanCCDAfterReport, r.discounts);
-    EXPECT_FALSE(r.d->bCutPaymentsOnZ);
+    // The classic models end the extra payment types at the Z; the FS models keep them.
+    EXPECT_EQ(r.d->bCutPaymentsOnZ, r.prefix == kESC);
+    // {325DDF96-938C-11D3-9E34-0080C82727F4}, the family's USB device driver.
+    EXPECT_EQ(r.d->usbInterfaceClass.bytes[0], 0x96);
+    EXPECT_EQ(r.d->usbInterfaceClass.bytes[3], 0x32);
+    EXPECT_EQ(r.d->usbInterfaceClass.bytes[15], 0xF4);
   }
   EXPECT_EQ(st3Table(St3Table::MP2000).size(), 157u);
   const std::string log = testsupport::readFile(tmp.logPath());
-  for (const char* name :
-       {"CBematech2000", "CBematech2100", "CBematechMP25", "CBematechMP6000", "CBematechMP7000", "CIBM4610"}) {
+  for (const char* name : {"CBematech", "CBematech2000", "CBematech2100", "CBematechMP25", "CBematechMP6000",
+                           "CBematechMP7000", "CIBM4610"}) {
     EXPECT_NE(log.find(std::string(name) + "::" + name + "{início}"), std::string::npos) << name;
     EXPECT_NE(log.find(std::string(name) + "::" + name + "{Fim}"), std::string::npos) << name;
   }
