@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -419,4 +420,78 @@ TEST(ToolVirtual, BadVirtualPrinterOptionsStopTheShell) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_FALSE(std::filesystem::exists(tmp.file("S")));
+}
+
+// `tarvion ports` on a fake machine: one FTDI adapter with a stable name and a
+// pseudo-terminal given as port 3.
+TEST(ToolPorts, ListsDevicesAsLinesAndAsJson) {
+  namespace fs = std::filesystem;
+  testsupport::TempDir tmp;
+  const fs::path root = fs::canonical(tmp.path());
+  const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-1";
+  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{{"idVendor", "0403"},
+                                                                                    {"idProduct", "6001"},
+                                                                                    {"manufacturer", "FTDI"},
+                                                                                    {"product", "FT232R"},
+                                                                                    {"serial", "X9"}})
+    std::ofstream(usb / name) << value << "\n";
+  fs::create_directories(root / "sys/class/tty/ttyUSB0");
+  fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", root / "sys/class/tty/ttyUSB0/device");
+  fs::create_directories(root / "dev/serial/by-id");
+  std::ofstream(root / "dev/ttyUSB0") << "";
+  const std::string byId = (root / "dev/serial/by-id/usb-FTDI_FT232R_X9-if00-port0").string();
+  fs::create_directory_symlink("../../ttyUSB0", byId);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string pty = ptsname(master);
+
+  const std::string env = "TARVION_SYSFS_ROOT='" + (root / "sys").string() + "' TARVION_DEV_ROOT='" +
+                          (root / "dev").string() + "' TARVION_PORT_3='" + pty + "' TARVION_USB_DEVICE= ";
+  ToolRun j = run(env + kTool + " ports --json");
+  ASSERT_EQ(j.status, 0);
+  tjson::Value list = json(j.out);
+  ASSERT_EQ(list.a.size(), 2u) << j.out;
+  const tjson::Value& adapter = list[size_t{0}];
+  EXPECT_EQ(adapter["path"].s, (root / "dev/ttyUSB0").string());
+  EXPECT_EQ(adapter["byId"].s, byId);
+  EXPECT_EQ(adapter["kind"].s, "usb-serial");
+  EXPECT_EQ(adapter["vendorId"].s, "0403");
+  EXPECT_EQ(adapter["productId"].s, "6001");
+  EXPECT_EQ(adapter["manufacturer"].s, "FTDI");
+  EXPECT_EQ(adapter["product"].s, "FT232R");
+  EXPECT_EQ(adapter["serial"].s, "X9");
+  EXPECT_EQ(adapter["port"].n, 999);  // the first device of the USB search
+  EXPECT_TRUE(adapter["setting"].isNull());
+  EXPECT_TRUE(adapter["usbSearch"].b);
+  EXPECT_TRUE(adapter["driver"].isNull());
+  const tjson::Value& named = list[size_t{1}];
+  EXPECT_EQ(named["path"].s, pty);
+  EXPECT_EQ(named["kind"].s, "named");
+  EXPECT_EQ(named["port"].n, 3);
+  EXPECT_FALSE(named["usbSearch"].b);
+  EXPECT_EQ(named["access"].b, access(pty.c_str(), R_OK | W_OK) == 0);
+  EXPECT_FALSE(named["group"].s.empty());
+
+  ToolRun h = run(env + kTool + " ports");
+  ASSERT_EQ(h.status, 0);
+  const auto shown = lines(h.out);
+  ASSERT_EQ(shown.size(), 2u) << h.out;
+  EXPECT_EQ(shown[0], (root / "dev/ttyUSB0").string() +
+                          "  usb-serial  0403:6001  \"FTDI FT232R\"  serial \"X9\"  by-id " + byId +
+                          "  port 999 (USB search)  access ok");
+  EXPECT_EQ(shown[1], pty + "  named  port 3  access ok");
+
+  // Another adapter takes the search's place: this one now needs a number.
+  ToolRun moved = run(env + "TARVION_USB_DEVICE=/dev/elsewhere " + kTool + " ports --json");
+  tjson::Value again = json(moved.out);
+  EXPECT_TRUE(again[size_t{0}]["port"].isNull());
+  EXPECT_EQ(again[size_t{0}]["setting"].s, "TARVION_PORT_1=" + byId);
+
+  ToolRun none = run("TARVION_SYSFS_ROOT=/nonexistent TARVION_DEV_ROOT=/nonexistent " + kTool + " ports --json");
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(json(none.out).a.size(), 0u);
+  close(master);
 }

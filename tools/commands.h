@@ -18,4 +18,7 @@ int runEmulate(const EmulateOptions& options);
 // call, its result and the paper. Non-zero when a call failed.
 int runDemo(bool json);
 
+// Lists the machine's serial devices, one line each or a JSON array.
+int runPorts(bool json);
+
 }  // namespace tarvion::tool

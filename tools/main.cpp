@@ -135,6 +135,11 @@ int main(int argc, char** argv) {
   CLI::App* demo = app.add_subcommand("demo", "A whole sale and an X report on an in-process virtual printer");
   demo->add_flag("--json", demoJson, "Answer each call with a JSON object");
 
+  bool portsJson = false;
+  CLI::App* portsCmd = app.add_subcommand(
+      "ports", "List the serial devices, the port number each opens as and whether this user may open it");
+  portsCmd->add_flag("--json", portsJson, "Print a JSON array, one object per device");
+
   CLI11_PARSE(app, argc, argv);
 
   if (*models) {
@@ -153,6 +158,7 @@ int main(int argc, char** argv) {
     return tarvion::tool::runEmulate(emu);
 #endif
   }
+  if (*portsCmd) return tarvion::tool::runPorts(portsJson);
   if (*demo) return tarvion::tool::runDemo(demoJson);
   return shellCmd.run();
 }

@@ -20,6 +20,8 @@ void CECFBase::SetSystemError() {
     message = cp("Falha na comunicação com o ECF.");
   else
     message = platform::systemErrorText(code);
+  // The port layer may know more than the code: the device's group, the program holding it.
+  if (std::string detail = platform::lastErrorDetail(); !detail.empty()) message += ": " + detail;
   strLastError = format("(%d)%s", code, message.c_str());
 }
 

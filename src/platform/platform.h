@@ -33,6 +33,11 @@ int lastError();
 void setLastError(int code);
 // The system's message for a code, in Windows-1252, without trailing line breaks.
 std::string systemErrorText(int code);
+// What a person can do about the last error (which device, which group, which
+// program holds it), in Windows-1252; set right after the code by the call that
+// failed, and dropped by the next setLastError. Empty when there is nothing to add.
+std::string lastErrorDetail();
+void setLastErrorDetail(std::string detail);
 // Codes that mean "the device is not there" (file not found, invalid handle, already exists).
 constexpr int kErrFileNotFound = 2;
 constexpr int kErrInvalidHandle = 6;

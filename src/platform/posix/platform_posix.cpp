@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "core/text.h"
 #include "platform/platform.h"
@@ -66,12 +68,20 @@ std::string toSystemText(std::string_view cp1252) {
 
 namespace {
 thread_local int tLastError = 0;
-}
+thread_local std::string tLastErrorDetail;
+}  // namespace
 int lastError() {
   return tLastError;
 }
 void setLastError(int code) {
   tLastError = code;
+  tLastErrorDetail.clear();
+}
+std::string lastErrorDetail() {
+  return tLastErrorDetail;
+}
+void setLastErrorDetail(std::string detail) {
+  tLastErrorDetail = std::move(detail);
 }
 
 // The message in the user's language: the message catalogue of the locale the

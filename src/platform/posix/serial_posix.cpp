@@ -31,6 +31,7 @@
 
 #include "core/channel.h"
 #include "platform/platform.h"
+#include "platform/serial_devices.h"
 
 namespace tarvion::sysports {
 
@@ -682,15 +683,21 @@ ChannelPtr openDevice(const std::string& path, bool exclusive) {
     platform::setLastError(platform::kErrFileNotFound);
     return nullptr;
   }
+  // A refused permission or a busy port is something the user can act on:
+  // the message names the device's group or the program that holds it.
+  auto explain = [&path](int code) {
+    platform::setLastError(code);
+    platform::setLastErrorDetail(platform::explainPortFailure(code, path));
+  };
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    platform::setLastError(errorCode(errno));
+    explain(errorCode(errno));
     return nullptr;
   }
   const bool tty = ::isatty(fd) == 1;
-  auto refuse = [fd](int code) -> ChannelPtr {
-    ::close(fd);
-    platform::setLastError(code);
+  auto refuse = [fd, &explain](int code) -> ChannelPtr {
+    ::close(fd);  // first, so that only the holder's descriptor is left to find
+    explain(code);
     return nullptr;
   };
   if (exclusive) {

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <chrono>
+#include <string>
+#include <utility>
 
 #include "core/text.h"
 #include "platform/platform.h"
@@ -59,6 +61,24 @@ int lastError() {
 }
 void setLastError(int code) {
   SetLastError(static_cast<DWORD>(code));
+}
+
+// Any system call may change the thread's error code, so the explanation is
+// kept with the code it explains and only given while that code is current.
+namespace {
+thread_local DWORD tDetailCode = 0;
+thread_local std::string tLastErrorDetail;
+}  // namespace
+std::string lastErrorDetail() {
+  const DWORD code = GetLastError();
+  std::string detail = code == tDetailCode ? tLastErrorDetail : std::string();
+  SetLastError(code);
+  return detail;
+}
+void setLastErrorDetail(std::string detail) {
+  tDetailCode = GetLastError();
+  tLastErrorDetail = std::move(detail);
+  SetLastError(tDetailCode);
 }
 
 std::string systemErrorText(int code) {
