@@ -26,16 +26,15 @@
 
 #include "core/channel.h"
 #include "core/text.h"
+#include "platform/posix/sysfs_dir.h"
 #include "platform/serial_devices.h"
 
 namespace tarvion::platform {
 
 namespace {
 
-std::string envOr(const char* name, const char* fallback) {
-  const char* v = std::getenv(name);
-  return (v && *v) ? v : fallback;
-}
+using posix::envOr;
+using posix::numberedEntries;
 
 // The first line of a small sysfs file, without surrounding blanks.
 std::string readAttribute(const std::string& path) {
@@ -77,25 +76,6 @@ std::string groupOf(const std::string& path) {
   if (::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) == 0 && found && found->gr_name)
     return found->gr_name;
   return std::to_string(st.st_gid);
-}
-
-// Entries of a folder named prefix + number, in number order (ttyS2 before ttyS10).
-std::vector<std::string> numberedEntries(const std::string& dir, const std::string& prefix) {
-  std::vector<std::pair<unsigned long, std::string>> found;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (struct dirent* e = ::readdir(d)) {
-      std::string name = e->d_name;
-      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-      std::string digits = name.substr(prefix.size());
-      if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-      found.emplace_back(std::stoul(digits), name);
-    }
-    ::closedir(d);
-  }
-  std::sort(found.begin(), found.end());
-  std::vector<std::string> names;
-  for (auto& f : found) names.push_back(std::move(f.second));
-  return names;
 }
 
 std::vector<std::string> folderEntries(const std::string& dir) {

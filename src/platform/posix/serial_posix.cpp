@@ -31,11 +31,15 @@
 
 #include "core/channel.h"
 #include "platform/platform.h"
+#include "platform/posix/sysfs_dir.h"
 #include "platform/serial_devices.h"
 
 namespace tarvion::sysports {
 
 namespace {
+
+using platform::posix::envOr;
+using platform::posix::numberedEntries;
 
 constexpr uint32_t kMaxDword = 0xFFFFFFFF;
 
@@ -713,31 +717,6 @@ ChannelPtr openDevice(const std::string& path, bool exclusive) {
     return nullptr;
   }
   return port;
-}
-
-std::string envOr(const char* name, const char* fallback) {
-  const char* v = std::getenv(name);
-  return (v && *v) ? v : fallback;
-}
-
-// Entries of a sysfs class folder named prefix + number, in number order
-// (ttyACM2 before ttyACM10).
-std::vector<std::string> numberedEntries(const std::string& dir, const std::string& prefix) {
-  std::vector<std::pair<unsigned long, std::string>> found;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (struct dirent* e = ::readdir(d)) {
-      std::string name = e->d_name;
-      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-      std::string digits = name.substr(prefix.size());
-      if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-      found.emplace_back(std::stoul(digits), name);
-    }
-    ::closedir(d);
-  }
-  std::sort(found.begin(), found.end());
-  std::vector<std::string> names;
-  for (auto& f : found) names.push_back(std::move(f.second));
-  return names;
 }
 
 // True when a sysfs device link leads into a USB bus ("usb1", "usb2", ...).
