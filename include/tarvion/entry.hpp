@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "tarvion/tarvion.h"
+
 namespace tarvion {
 
 enum class Type : uint8_t { Void, Bool, Short, Long, Double, Date, String };
@@ -79,11 +81,11 @@ struct Value {
 };
 
 // All entries in dispatch-identifier order.
-const EntryInfo* entryTable(size_t& count);
+TARVION_CXX_API const EntryInfo* entryTable(size_t& count);
 // By name, ignoring case (as automation hosts look names up); null when unknown.
-const EntryInfo* findEntry(std::string_view name);
-const EntryInfo* findEntry(int dispid);
-const char* typeName(Type t);
-const char* kindName(Kind k);
+TARVION_CXX_API const EntryInfo* findEntry(std::string_view name);
+TARVION_CXX_API const EntryInfo* findEntry(int dispid);
+TARVION_CXX_API const char* typeName(Type t);
+TARVION_CXX_API const char* kindName(Kind k);
 
 }  // namespace tarvion

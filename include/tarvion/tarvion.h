@@ -32,6 +32,16 @@
 #define TARVION_CALL
 #endif
 
+/* The C++ interface (tarvion.hpp): exported from the ELF library, which hides
+ * every symbol not marked. The Windows DLL exports all of its symbols, so its
+ * classes carry no mark (a dllimport class could not be defined in the same
+ * library that builds it). */
+#if !defined(_WIN32) && !defined(__CYGWIN__) && (defined(__GNUC__) || defined(__clang__))
+#define TARVION_CXX_API __attribute__((visibility("default")))
+#else
+#define TARVION_CXX_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tarvion/entry.hpp"
+#include "tarvion/tarvion.h"
 
 namespace tarvion {
 
@@ -17,7 +18,7 @@ namespace detail {
 struct ControlState;
 }
 
-class CTarvionCtrl {
+class TARVION_CXX_API CTarvionCtrl {
  public:
   CTarvionCtrl();
   ~CTarvionCtrl();
