@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Installs the built tree into a scratch root (DESTDIR) and proves the installed
+# files are enough for a host: a C and a C++ program are built against them,
+# once through pkg-config and once through find_package(Tarvion), and run with
+# only the scratch library folder on the loader's path. Also checks what the
+# shared library exports and that no installed header points into a build folder.
+# Uses the tree in $BUILD_DIR (default build), building the installed targets if needed.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+cd "$here/../.."
+build="$(cd "${BUILD_DIR:-build}" && pwd)"
+cmake --build "$build" --target tarvion tarvion_tool >/dev/null
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+root="$scratch/root"
+fail() {
+  echo "install test: $*" >&2
+  exit 1
+}
+
+DESTDIR="$root" cmake --install "$build" >/dev/null
+prefix="$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")"
+libdir="$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")"
+case "$libdir" in /*) ;; *) libdir="$prefix/$libdir" ;; esac
+lib="$root$libdir"
+
+# The files a host needs, and the library's version chain.
+for f in "$lib/libtarvion.so" "$lib/libtarvion.so.1" "$root$prefix/include/tarvion/tarvion.h" \
+  "$root$prefix/include/tarvion/tarvion.hpp" "$root$prefix/include/tarvion/ctrl_methods.inc" \
+  "$lib/pkgconfig/tarvion.pc" "$lib/cmake/Tarvion/TarvionConfig.cmake" \
+  "$lib/cmake/Tarvion/TarvionConfigVersion.cmake" "$root$prefix/bin/tarvion"; do
+  [ -e "$f" ] || fail "missing ${f#"$root"}"
+done
+soname="$(objdump -p "$lib/libtarvion.so" | awk '$1 == "SONAME" { print $2 }')"
+[ "$soname" = libtarvion.so.1 ] || fail "SONAME is '$soname', expected libtarvion.so.1"
+if grep -rlF "$build" "$root$prefix/include" "$lib/pkgconfig" "$lib/cmake"; then
+  fail "the installed files above name the build folder $build"
+fi
+
+# Exports: the C interface and the C++ control, nothing of the drivers or the
+# virtual printers (everything else in the tarvion namespace is internal).
+symbols="$(nm -D --defined-only "$lib/libtarvion.so" | c++filt)"
+for s in tarvion_create tarvion_destroy tarvion_call tarvion_last_output tarvion_last_status \
+  tarvion_entry_count tarvion_entry_name 'tarvion::CTarvionCtrl::Invoke(int' 'tarvion::findEntry(int)'; do
+  grep -qF " $s" <<<"$symbols" || fail "libtarvion.so does not export $s"
+done
+internal="$(grep ' tarvion::' <<<"$symbols" |
+  grep -vE ' tarvion::(CTarvionCtrl::|findEntry\(|entryTable\(|typeName\(|kindName\()' || true)"
+[ -z "$internal" ] || fail "libtarvion.so exports internal symbols:"$'\n'"$internal"
+
+run() {
+  local out
+  out="$(LD_LIBRARY_PATH="$lib" "$@")" || fail "$1 failed: $out"
+  echo "  $out"
+}
+
+echo "-- pkg-config"
+export PKG_CONFIG_SYSROOT_DIR="$root" PKG_CONFIG_LIBDIR="$lib/pkgconfig" PKG_CONFIG_PATH=""
+[ "$(pkg-config --modversion tarvion)" = "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")" ] ||
+  fail "tarvion.pc gives version $(pkg-config --modversion tarvion)"
+read -r -a cflags <<<"$(pkg-config --cflags tarvion)"
+read -r -a libs <<<"$(pkg-config --libs tarvion)"
+"${CC:-cc}" -Wall -Wextra -Werror "${cflags[@]}" "$here/c_client.c" -o "$scratch/c_pc" "${libs[@]}"
+"${CXX:-c++}" -std=c++20 -Wall -Wextra -Werror "${cflags[@]}" "$here/cpp_client.cpp" -o "$scratch/cpp_pc" "${libs[@]}"
+run "$scratch/c_pc"
+run "$scratch/cpp_pc"
+unset PKG_CONFIG_SYSROOT_DIR PKG_CONFIG_LIBDIR PKG_CONFIG_PATH
+
+echo "-- find_package"
+cmake -S "$here" -B "$scratch/client" -DCMAKE_PREFIX_PATH="$root$prefix" -DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON \
+  -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
+cmake --build "$scratch/client" >/dev/null
+found="$(sed -n 's/^Tarvion_DIR:PATH=//p' "$scratch/client/CMakeCache.txt")"
+[ "$found" = "$lib/cmake/Tarvion" ] || fail "find_package used $found, not the scratch install"
+run "$scratch/client/c_client"
+run "$scratch/client/cpp_client"
+echo "install test: passed"
