@@ -8,6 +8,7 @@
 
 #include "bematech_fake_printer.h"
 #include "core/text.h"
+#include "driver_port.h"
 #include "drivers/bematech/CBematech2000.h"
 #include "drivers/bematech/CBematech2100.h"
 #include "drivers/bematech/CBematechMP25.h"
@@ -538,10 +539,7 @@ struct LateRig {
     printer->delayMs = answerDelayMs;
     dev = std::make_shared<VirtualDevice>(std::make_shared<LateReplyPeer>(printer, std::move(late), lateDelayMs));
     ports::attachVirtual(port, dev);
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+    testsupport::usePort(d, port);
   }
   ~LateRig() {
     d.CloseComm();

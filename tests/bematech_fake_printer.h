@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/virtual_wire.h"
+#include "driver_port.h"
 #include "drivers/bematech/CBematech.h"
 #include "drivers/bematech/bematech_protocol.h"
 #include "platform/prompt.h"
@@ -162,10 +163,7 @@ struct Rig {
     printer->data[{35, 1}] = {0x03, 0x10};
     dev = std::make_shared<tarvion::VirtualDevice>(printer);
     tarvion::ports::attachVirtual(port, dev);
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+    testsupport::usePort(d, port);
   }
   ~Rig() {
     d.CloseComm();

@@ -9,6 +9,7 @@
 #include "core/ecf_base.h"
 #include "core/text.h"
 #include "core/virtual_wire.h"
+#include "driver_port.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -22,10 +23,7 @@ class CommTest : public ::testing::Test {
     peer = std::make_shared<ScriptedPeer>();
     dev = std::make_shared<VirtualDevice>(peer);
     ports::attachVirtual(kPort, dev);
-    d.nPortNumber = kPort;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+    testsupport::usePort(d, kPort);
   }
   void TearDown() override { ports::detachVirtual(kPort); }
   std::string log() { return testsupport::readFile(tmp.logPath()); }

@@ -5,6 +5,7 @@
 
 #include "core/text.h"
 #include "core/virtual_wire.h"
+#include "driver_port.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -46,10 +47,7 @@ TEST(EcfBase, PlainDriverSucceedsWithoutSendingAnything) {
   auto dev = std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>());
   ports::attachVirtual(51, dev);
   CECFBase d;
-  d.nPortNumber = 51;
-  d.nBaudRate = 9600;
-  d.nDataBits = 8;
-  d.nStopBits = 1;
+  testsupport::usePort(d, 51);
   ASSERT_EQ(d.OpenComm(1), 1);
   EXPECT_EQ(d.AbreCupomFiscal(), 1);
   EXPECT_EQ(d.LeituraX(), 1);

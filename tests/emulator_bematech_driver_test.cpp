@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/text.h"
+#include "driver_port.h"
 #include "drivers/bematech/CBematech.h"
 #include "drivers/bematech/CBematech2100.h"
 #include "emulator/bematech/printer.h"
@@ -68,10 +69,7 @@ struct DriverRig {
     tap = std::make_shared<Tap>(printer);
     dev = makeVirtualDevice(tap);
     ports::attachVirtual(kPort, dev);
-    d.nPortNumber = kPort;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+    testsupport::usePort(d, kPort);
   }
   ~DriverRig() {
     d.CloseComm();

@@ -12,6 +12,7 @@
 #include "core/ecf_base.h"
 #include "core/text.h"
 #include "core/virtual_wire.h"
+#include "driver_port.h"
 
 using namespace tarvion;
 using namespace tarvion::exchange;
@@ -37,10 +38,7 @@ struct Line {
     });
     dev = std::make_shared<VirtualDevice>(peer);
     ports::attachVirtual(kPort, dev);
-    d.nPortNumber = kPort;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+    testsupport::usePort(d, kPort);
     EXPECT_EQ(d.OpenComm(0), 1);
   }
   ~Line() {

@@ -10,6 +10,7 @@
 #include "bematech_fake_printer.h"
 #include "control/ctrl_state.h"
 #include "core/text.h"
+#include "driver_port.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -70,10 +71,7 @@ TEST(FileOperations, NoDriverLetsTheHostBelieveAFileWasWritten) {
     ports::attachVirtual(90, dev);
     DriverPtr d = createDriver(e.driverClass);
     ASSERT_TRUE(d) << who;
-    d->nPortNumber = 90;
-    d->nBaudRate = 9600;
-    d->nDataBits = 8;
-    d->nStopBits = 1;
+    testsupport::usePort(*d, 90);
     ASSERT_NE(d->OpenComm(0), 0) << who << ": " << d->strLastError;
     dev->clearWritten();
     for (const FileOperation& op : kOperations) {

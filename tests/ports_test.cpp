@@ -17,6 +17,7 @@
 
 #include "core/ecf_base.h"
 #include "core/text.h"
+#include "driver_port.h"
 #include "platform/platform.h"
 #include "platform/serial_devices.h"
 #include "test_support.h"
@@ -297,10 +298,7 @@ TEST(PortFailureMessages, BusyPortNamesTheProcessHoldingIt) {
   } unset;
   CECFBase first, second;
   for (CECFBase* d : {&first, &second}) {
-    d->nPortNumber = 8;
-    d->nBaudRate = 9600;
-    d->nDataBits = 8;
-    d->nStopBits = 1;
+    testsupport::usePort(*d, 8);
   }
   ASSERT_EQ(first.OpenComm(0), 1) << first.strLastError;
   EXPECT_EQ(second.OpenComm(0), 0);

@@ -11,6 +11,7 @@
 
 #include "core/ecf_base.h"
 #include "core/text.h"
+#include "driver_port.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -24,10 +25,7 @@ TEST(DriverOnPty, OpensConfiguresExchangesAndTimesOut) {
   setenv("TARVION_PORT_5", ptsname(master), 1);
 
   CECFBase d;
-  d.nPortNumber = 5;
-  d.nBaudRate = 115200;
-  d.nDataBits = 8;
-  d.nStopBits = 1;
+  testsupport::usePort(d, 5, 115200);
   ASSERT_EQ(d.OpenComm(1), 1) << d.strLastError;
   PortSettings s;
   ASSERT_TRUE(d.hPort->getSettings(s));
