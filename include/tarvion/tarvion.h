@@ -72,6 +72,72 @@ TARVION_API int TARVION_CALL tarvion_last_status(tarvion_control* handle);
 TARVION_API int TARVION_CALL tarvion_entry_count(void);
 TARVION_API const char* TARVION_CALL tarvion_entry_name(int index);
 
+/* What an entry is, for hosts that build their bindings from the table. */
+enum { TARVION_KIND_METHOD = 0, TARVION_KIND_GET = 1, TARVION_KIND_GETSET = 2 };
+enum {
+  TARVION_TYPE_VOID = 0,
+  TARVION_TYPE_BOOL = 1, /* 16-bit: -1 (true) or 0 */
+  TARVION_TYPE_SHORT = 2,
+  TARVION_TYPE_LONG = 3, /* 32-bit */
+  TARVION_TYPE_DOUBLE = 4,
+  TARVION_TYPE_DATE = 5,
+  TARVION_TYPE_STRING = 6
+};
+enum { TARVION_DIR_IN = 0, TARVION_DIR_OUT = 1, TARVION_DIR_INOUT = 2 };
+/* How a string parameter is written in a JSON answer: a string, or (list) an
+ * array of names; bytes are a string with one character per byte. */
+enum { TARVION_FORM_PLAIN = 0, TARVION_FORM_LIST = 1, TARVION_FORM_BYTES = 2 };
+
+/* Entry i: its kind and result type (either pointer may be NULL); returns its
+ * number of parameters, or -1 for an i out of range. Indexed properties are
+ * get entries with parameters. */
+TARVION_API int TARVION_CALL tarvion_entry_info(int index, int* kind, int* result);
+/* Parameter p of entry i: its name, with its type, direction and form (any
+ * pointer may be NULL); NULL when either index is out of range. */
+TARVION_API const char* TARVION_CALL tarvion_entry_param(int index, int param, int* type, int* dir, int* form);
+
+/* Devices on a port. A program may put a device of its own behind a port
+ * number of this library (a virtual printer, for instance: that is how
+ * libtarvion-emulator attaches one); the drivers then talk to it as to the
+ * printer on that port, in this process only. The device is a set of
+ * callbacks, run on the thread of the control that talks to it while that
+ * control holds the port; they must not call back into the control.
+ *
+ *   opened    the port was opened
+ *   received  the control wrote these bytes; the device answers through wire,
+ *             which is valid during this call only
+ *   closed    the port was closed
+ *   release   the library no longer uses the device (it was detached or
+ *             replaced, and the port that had it open is closed): free context
+ *
+ * Any callback may be NULL. The wire runs on a simulated clock: answers take
+ * no real time. */
+typedef struct tarvion_wire tarvion_wire;
+typedef struct tarvion_device {
+  size_t size; /* sizeof(tarvion_device), so that the struct can grow */
+  void* context;
+  void(TARVION_CALL* opened)(void* context);
+  void(TARVION_CALL* received)(void* context, const unsigned char* data, size_t size, tarvion_wire* wire);
+  void(TARVION_CALL* closed)(void* context);
+  void(TARVION_CALL* release)(void* context);
+} tarvion_device;
+
+/* Puts the device behind the port number (1..999 serial ports, 999 and up the
+ * USB ones), replacing any device attached there before. The callbacks are
+ * copied. Returns 0, or -1 for a NULL device, a size too small or a port below 1
+ * (then release is not called). */
+TARVION_API int TARVION_CALL tarvion_attach_device(int port, const tarvion_device* device);
+/* Takes the device off the port; 0 when there was one, -1 when not. */
+TARVION_API int TARVION_CALL tarvion_detach_device(int port);
+/* Queues bytes for the control; they arrive delayMs after now on the wire's
+ * clock, paced by the line's speed. */
+TARVION_API void TARVION_CALL tarvion_wire_send(tarvion_wire* wire, const unsigned char* data, size_t size,
+                                                unsigned delayMs);
+/* The wire's clock in microseconds. */
+TARVION_API long long TARVION_CALL tarvion_wire_now_us(tarvion_wire* wire);
+/* Cuts the cable: every later call of the control on the port fails. */
+TARVION_API void TARVION_CALL tarvion_wire_hang_up(tarvion_wire* wire);
+
 #ifdef __cplusplus
 }
 #endif
