@@ -39,8 +39,7 @@ extern "C" {
  * TARVION_CHECK_DOCUMENT ("out", "in", "auto") sets the check station's
  * document as for the tool. */
 TARVION_EMULATOR_API int TARVION_CALL tarvion_emulator_attach(int port, int model, const char* state_path,
-                                                              const char* paper_path, char* error,
-                                                              size_t error_size);
+                                                              const char* paper_path, char* error, size_t error_size);
 /* Takes this library's printer off the port; 0 when there was one, else -1. */
 TARVION_EMULATOR_API int TARVION_CALL tarvion_emulator_detach(int port);
 /* What the printer on the port has printed so far, copied into out like

@@ -89,16 +89,15 @@ void TARVION_CALL release(void* context) {
 extern "C" {
 
 TARVION_EMULATOR_API int TARVION_CALL tarvion_emulator_attach(int port, int model, const char* state_path,
-                                                              const char* paper_path, char* error,
-                                                              size_t error_size) {
+                                                              const char* paper_path, char* error, size_t error_size) {
   try {
     if (port < 1) {
       copyOut("port " + std::to_string(port) + ": port numbers start at 1", error, error_size);
       return -1;
     }
     std::string why;
-    auto printer = tarvion::emulator::makePrinter(model, state_path ? state_path : "", paper_path ? paper_path : "",
-                                                  &why);
+    auto printer =
+        tarvion::emulator::makePrinter(model, state_path ? state_path : "", paper_path ? paper_path : "", &why);
     if (!printer) {
       copyOut(why, error, error_size);
       return -1;
