@@ -34,6 +34,7 @@ int main(void) {
   const char* sale[] = {"InitializeECF 1 5 115200 0 8 1 0 TRUE TRUE",
                         "AbreCupomFiscal",
                         "RegistraItemFiscal 1 CAFE UN 18.0 2.0 10.5 0.0",
+                        "TotalizaCupomDesconto 0.0 0.0",
                         "RegistraPagamento Dinheiro 25.0",
                         "FechaCupomFiscal \"VOLTE SEMPRE\" 0.0",
                         "CloseComm"};
