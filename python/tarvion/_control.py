@@ -158,14 +158,18 @@ class Control:
         if not self._handle:
             raise MemoryError("tarvion_create failed")
         try:
-            for port, spec in (virtual or {}).items():
-                self._attach(port, spec)
+            for port, printer in (virtual or {}).items():
+                self._attach(port, printer)
         except BaseException:
             self.close()
             raise
 
-    def _attach(self, port, spec):
-        model, state, paper = (tuple(spec) + (None, None))[:3] if isinstance(spec, (tuple, list)) else (spec, None, None)
+    def _attach(self, port, printer):
+        # A model (number or name), or (model, state_path, paper_path).
+        if isinstance(printer, (tuple, list)):
+            model, state, paper = (tuple(printer) + (None, None))[:3]
+        else:
+            model, state, paper = printer, None, None
         emu = _lib.emulator()
         if isinstance(model, str):
             number = emu.model(model.encode())
