@@ -12,12 +12,16 @@ else:
     _LIBRARY, _EMULATOR = "libtarvion.so.1", "libtarvion-emulator.so.1"
 
 
+class LoadError(ImportError):
+    """A library of Tarvion's that cannot be loaded."""
+
+
 def _open(variable, default):
     name = os.environ.get(variable) or default
     try:
         return ctypes.CDLL(name)
     except OSError as e:
-        raise ImportError(
+        raise LoadError(
             "tarvion: cannot load %s (%s). Install Tarvion, or name the library in the environment "
             "variable %s." % (name, e, variable)
         ) from None

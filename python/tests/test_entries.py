@@ -3,6 +3,9 @@ checked and written in the line language, results converted."""
 import datetime
 import inspect
 import math
+import os
+import subprocess
+import sys
 
 import pytest
 
@@ -131,3 +134,22 @@ def test_a_closed_control_refuses_calls():
     ctrl.close()  # twice is harmless
     with pytest.raises(tarvion.TarvionError, match="closed"):
         ctrl.AbreCupomFiscal()
+
+
+@pytest.mark.parametrize(
+    "variable,code",
+    [
+        ("TARVION_LIBRARY", "import tarvion"),
+        ("TARVION_EMULATOR_LIBRARY", "import tarvion; tarvion.Control()"),  # not loaded without printers
+        ("TARVION_EMULATOR_LIBRARY", "import tarvion; tarvion.Control(virtual={5: 1})"),
+    ],
+)
+def test_a_missing_library_is_named_when_it_is_needed(variable, code):
+    env = dict(os.environ, **{variable: "/nonexistent/libnothing.so"})
+    env["PYTHONPATH"] = os.pathsep.join(sys.path)
+    r = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+    if code.endswith("Control()"):
+        assert r.returncode == 0, r.stderr
+    else:
+        assert r.returncode != 0
+        assert "LoadError" in r.stderr and variable in r.stderr and "/nonexistent/libnothing.so" in r.stderr
