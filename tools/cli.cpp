@@ -4,8 +4,9 @@ namespace tarvion::tool {
 
 const std::vector<EnvironmentVariable>& environmentVariables() {
   static const std::vector<EnvironmentVariable> list = {
-      {"TARVION_PORT_<n>", "Device that port number n (1 to 998) opens, for example /dev/ttyUSB0 or a "
-                           "/dev/serial/by-id path; without it port n opens /dev/ttyS<n-1>"},
+      {"TARVION_PORT_<n>",
+       "Device that port number n (1 to 998) opens, for example /dev/ttyUSB0 or a "
+       "/dev/serial/by-id path; without it port n opens /dev/ttyS<n-1>"},
       {"TARVION_USB_DEVICE", "Device the USB search (port numbers 999 and more) uses instead of searching"},
       {"TARVION_CHECK_DOCUMENT", "Check station of the virtual printers: out (default), in or auto"},
       {"TARVION_SYSFS_ROOT", "Folder read instead of /sys when searching and listing devices"},
@@ -60,9 +61,10 @@ CommandLine::CommandLine() : app("tarvion: drive Brazilian fiscal printers and c
   emulate->add_option("--state", e.statePath, "Fiscal state file (kept across restarts)")->type_name("FILE");
   emulate->add_option("--paper", e.paperPath, "File that receives the printed paper")->type_name("FILE");
   emulate->add_option("--baud", e.baud, "Line speed the answers are paced to (0: no pacing)")->type_name("BAUD");
-  emulate->add_option("--fault", e.fault,
-                      "Faults to inject: noanswer, nak, garbage, short, slow=MS, cut=N, once, always, none "
-                      "(comma-separated)")
+  emulate
+      ->add_option("--fault", e.fault,
+                   "Faults to inject: noanswer, nak, garbage, short, slow=MS, cut=N, once, always, none "
+                   "(comma-separated)")
       ->type_name("LIST");
 
   demo = app.add_subcommand("demo", "A whole sale and an X report on an in-process virtual printer");

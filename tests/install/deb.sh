@@ -80,6 +80,18 @@ root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 cmp -s "$root/usr/lib/udev/rules.d/60-tarvion.rules" "$source/packaging/udev/60-tarvion.rules" ||
   fail "the packaged udev rule differs from packaging/udev/60-tarvion.rules"
+# This udev (252) has no `udevadm verify`: each rule line must at least be a
+# list of KEY op "value" pairs of keys udev knows, matching the device kinds
+# Tarvion searches, with a group assignment.
+rules="$(grep -vE '^\s*(#|$)' "$source/packaging/udev/60-tarvion.rules")"
+pair='(SUBSYSTEMS?|KERNEL|ATTRS\{[a-zA-Z]+\}|ENV\{[A-Z_]+\}|GROUP|MODE|SYMLINK|TAG)(==|!=|=|\+=)"[^"]*"'
+while read -r rule; do
+  [[ "$rule" =~ ^$pair(,\ $pair)*$ ]] || fail "malformed udev rule: $rule"
+done <<<"$rules"
+for kind in 'KERNEL=="ttyACM[0-9]*|ttyUSB[0-9]*"|GROUP="dialout"' 'KERNEL=="lp[0-9]*"|GROUP="lp"'; do
+  match="${kind%%|GROUP*}" group="${kind##*|}"
+  grep -F "$match" <<<"$rules" | grep -qF "$group" || fail "no udev rule gives $match to $group"
+done
 soname="$(objdump -p "$root/$lib/libtarvion.so.$version" | awk '$1 == "SONAME" { print $2 }')"
 [ "$soname" = libtarvion.so.1 ] || fail "SONAME is '$soname'"
 grep -qx 'prefix=/usr' "$root/$lib/pkgconfig/tarvion.pc" || fail "tarvion.pc: $(grep '^prefix=' "$root/$lib/pkgconfig/tarvion.pc")"
