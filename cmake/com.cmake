@@ -47,14 +47,15 @@ file(GLOB COM_SOURCES CONFIGURE_DEPENDS ${COM_DIR}/*.cpp)
 set_source_files_properties(${COM_SOURCES} PROPERTIES COMPILE_DEFINITIONS "_WIN32_WINNT=0x0601;WINVER=0x0601")
 set_source_files_properties(${COM_DIR}/tarvion.rc PROPERTIES OBJECT_DEPENDS
                                                              "${TLB_DIR}/tarvion.tlb;${COM_DIR}/toolbox.bmp")
-target_sources(tarvion PRIVATE ${COM_SOURCES} ${COM_DIR}/tarvion.rc ${COM_DIR}/tarvion.def)
+target_sources(tarvion PRIVATE ${COM_SOURCES} ${COM_DIR}/tarvion.rc)
 add_dependencies(tarvion tarvion_typelib)
 # src for the control's headers; the COM folder for resource.h and the bitmap,
 # and the type library's folder, where windres finds tarvion.tlb.
 target_include_directories(tarvion PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR} ${COM_DIR} ${TLB_DIR})
 target_link_libraries(tarvion PRIVATE oleaut32 ole32 uuid advapi32 user32 gdi32)
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
-  # The .def names the 32-bit __stdcall entry points without their @n suffix.
+  # The .def (src/control/tarvion.def) names the 32-bit __stdcall entry points
+  # without their @n suffix.
   target_link_options(tarvion PRIVATE -Wl,--enable-stdcall-fixup)
 endif()
 

@@ -1,6 +1,5 @@
 // tarvion: the command-line face of the control. Lists the model tables and the
 // dispatch entries, and runs the line language in a shell (see control/script.h).
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <fstream>
 #include <iostream>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "control/script.h"
+#include "tools/cli.h"
 #include "tools/commands.h"
 #include "tools/virtual_printers.h"
 
@@ -32,36 +32,38 @@ void answerPrompts(const std::vector<std::string>& given) {
   });
 }
 
+// Runs `tarvion shell` with the virtual printers its options attach.
 struct ShellCommand {
-  std::vector<std::string> answers;
-  bool json = false;
-  std::string file;  // empty or "-" for standard input
-  // Virtual printers: the i-th --state and --paper go with the i-th --virtual.
-  std::vector<std::string> virtuals, states, papers;
+  const tarvion::tool::ShellArgs& args;
   std::shared_ptr<tarvion::tool::VirtualPrinters> printers = std::make_shared<tarvion::tool::VirtualPrinters>();
 
   // Everything that prepares the control before the first line (a simulated
   // printer, a saved state, ...) is gathered here from the options.
   tarvion::script::ShellOptions options() const {
     tarvion::script::ShellOptions o;
-    o.json = json;
+    o.json = args.json;
+    const auto& virtuals = args.virtuals;
+    const auto& states = args.states;
+    const auto& papers = args.papers;
     if (states.size() > virtuals.size() || papers.size() > virtuals.size()) {
       // A state or paper file without its printer would be silently ignored.
       o.prepare = [this](tarvion::CTarvionCtrl&, std::ostream& err) {
-        err << "tarvion: each --state and --paper goes with a --virtual (" << virtuals.size() << " --virtual, "
-            << states.size() << " --state, " << papers.size() << " --paper)\n";
+        err << "tarvion: each --state and --paper goes with a --virtual (" << args.virtuals.size() << " --virtual, "
+            << args.states.size() << " --state, " << args.papers.size() << " --paper)\n";
         return false;
       };
     } else if (!virtuals.empty()) {
       o.prepare = [this](tarvion::CTarvionCtrl&, std::ostream& err) {
-        for (size_t i = 0; i < virtuals.size(); ++i) {
+        const auto& a = args;
+        for (size_t i = 0; i < a.virtuals.size(); ++i) {
           int model = 0, port = 0;
           std::string error;
-          if (!tarvion::tool::parseVirtual(virtuals[i], model, port, error)) {
+          if (!tarvion::tool::parseVirtual(a.virtuals[i], model, port, error)) {
             err << "tarvion: --virtual: " << error << "\n";
             return false;
           }
-          if (!printers->add(model, port, i < states.size() ? states[i] : "", i < papers.size() ? papers[i] : "", err))
+          if (!printers->add(model, port, i < a.states.size() ? a.states[i] : "",
+                             i < a.papers.size() ? a.papers[i] : "", err))
             return false;
         }
         return true;
@@ -71,12 +73,12 @@ struct ShellCommand {
   }
 
   int run() const {
-    if (!answers.empty()) answerPrompts(answers);
+    if (!args.answers.empty()) answerPrompts(args.answers);
     const tarvion::script::ShellOptions o = options();
-    if (file.empty() || file == "-") return tarvion::script::runShell(std::cin, std::cout, std::cerr, o);
-    std::ifstream in(file, std::ios::binary);
+    if (args.file.empty() || args.file == "-") return tarvion::script::runShell(std::cin, std::cout, std::cerr, o);
+    std::ifstream in(args.file, std::ios::binary);
     if (!in) {
-      std::cerr << "tarvion: cannot open " << file << "\n";
+      std::cerr << "tarvion: cannot open " << args.file << "\n";
       return 1;
     }
     return tarvion::script::runShell(in, std::cout, std::cerr, o);
@@ -86,79 +88,26 @@ struct ShellCommand {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"tarvion: drive Brazilian fiscal printers and check printers through one control"};
-  app.require_subcommand(1);
+  tarvion::tool::CommandLine cli;
+  CLI11_PARSE(cli.app, argc, argv);
 
-  bool modelsJson = false;
-  CLI::App* models = app.add_subcommand("models", "List the fiscal and check printer models");
-  models->add_flag("--json", modelsJson, "Print JSON");
-
-  bool entriesJson = false;
-  CLI::App* entries = app.add_subcommand("entries", "List the control's dispatch entries");
-  entries->add_flag("--json", entriesJson, "Print JSON");
-
-  ShellCommand shellCmd;
-  CLI::App* shell = app.add_subcommand("shell", "Run one call per line from FILE or standard input");
-  shell->add_flag("--json", shellCmd.json, "Answer each call with a JSON object");
-  shell->add_option("FILE", shellCmd.file, "Script to run (default: standard input)");
-  shell
-      ->add_option("--virtual", shellCmd.virtuals,
-                   "Attach an in-process virtual printer of fiscal model MODEL to port number PORT (MODEL@PORT; "
-                   "repeatable)")
-      ->allow_extra_args(false);
-  shell->add_option("--state", shellCmd.states, "Fiscal state file of the matching --virtual printer")
-      ->allow_extra_args(false);
-  shell->add_option("--paper", shellCmd.papers, "File that receives the paper of the matching --virtual printer")
-      ->allow_extra_args(false);
-  shell
-      ->add_option("--answer", shellCmd.answers,
-                   "Answer the operator prompts in order: ok, cancel, yes or no (repeatable; the last one repeats)")
-      ->check(CLI::IsMember({"ok", "cancel", "yes", "no"}))
-      ->allow_extra_args(false);
-
-  tarvion::tool::EmulateOptions emu;
-  CLI::App* emulate = app.add_subcommand("emulate", "Run a virtual printer on a new pseudo-terminal");
-  emulate
-      ->add_option("MODEL", emu.model,
-                   "Fiscal model number, or the model's name as `tarvion models` lists it (a model without a "
-                   "virtual printer lists the ones that have one)")
-      ->required();
-  emulate->add_option("--link", emu.linkPath, "Also make a symbolic link to the terminal at PATH");
-  emulate->add_option("--state", emu.statePath, "Fiscal state file (kept across restarts)");
-  emulate->add_option("--paper", emu.paperPath, "File that receives the printed paper");
-  emulate->add_option("--baud", emu.baud, "Line speed the answers are paced to (0: no pacing)");
-  emulate->add_option("--fault", emu.fault,
-                      "Faults to inject: noanswer, nak, garbage, short, slow=MS, cut=N, once, always, none "
-                      "(comma-separated)");
-
-  bool demoJson = false;
-  CLI::App* demo = app.add_subcommand("demo", "A whole sale and an X report on an in-process virtual printer");
-  demo->add_flag("--json", demoJson, "Answer each call with a JSON object");
-
-  bool portsJson = false;
-  CLI::App* portsCmd = app.add_subcommand(
-      "ports", "List the serial devices, the port number each opens as and whether this user may open it");
-  portsCmd->add_flag("--json", portsJson, "Print a JSON array, one object per device");
-
-  CLI11_PARSE(app, argc, argv);
-
-  if (*models) {
-    std::cout << tarvion::script::modelsText(modelsJson);
+  if (*cli.models) {
+    std::cout << tarvion::script::modelsText(cli.modelsJson);
     return 0;
   }
-  if (*entries) {
-    std::cout << tarvion::script::entriesText(entriesJson);
+  if (*cli.entries) {
+    std::cout << tarvion::script::entriesText(cli.entriesJson);
     return 0;
   }
-  if (*emulate) {
+  if (*cli.emulate) {
 #ifdef _WIN32
     std::cerr << "tarvion emulate: pseudo-terminals are not available on this system\n";
     return 1;
 #else
-    return tarvion::tool::runEmulate(emu);
+    return tarvion::tool::runEmulate(cli.emulateOptions);
 #endif
   }
-  if (*portsCmd) return tarvion::tool::runPorts(portsJson);
-  if (*demo) return tarvion::tool::runDemo(demoJson);
-  return shellCmd.run();
+  if (*cli.ports) return tarvion::tool::runPorts(cli.portsJson);
+  if (*cli.demo) return tarvion::tool::runDemo(cli.demoJson);
+  return ShellCommand{cli.shellArgs}.run();
 }

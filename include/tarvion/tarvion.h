@@ -33,10 +33,12 @@
 #endif
 
 /* The C++ interface (tarvion.hpp): exported from the ELF library, which hides
- * every symbol not marked. The Windows DLL exports all of its symbols, so its
- * classes carry no mark (a dllimport class could not be defined in the same
- * library that builds it). */
-#if !defined(_WIN32) && !defined(__CYGWIN__) && (defined(__GNUC__) || defined(__clang__))
+ * every symbol not marked, and from the DLL, which exports only what is marked
+ * here and the entries of its .def file. Every source of the library is built
+ * with TARVION_BUILDING, since a class cannot be defined where it is imported. */
+#if defined(_WIN32) || defined(__CYGWIN__)
+#define TARVION_CXX_API TARVION_API
+#elif defined(__GNUC__) || defined(__clang__)
 #define TARVION_CXX_API __attribute__((visibility("default")))
 #else
 #define TARVION_CXX_API
