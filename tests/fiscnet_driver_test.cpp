@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <deque>
+#include <limits>
 #include <string>
 
+#include "core/capabilities.h"
 #include "core/text.h"
 #include "driver_port.h"
 #include "drivers/fiscnet/CElginX5.h"
@@ -143,9 +145,7 @@ struct ScriptRig {
     dev = makeVirtualDevice(face);
     ports::attachVirtual(kPort, dev);
     testsupport::usePort(d, kPort);
-    face->replies = {"{%d;0;ValorInteiro=1;20}"};  // the probe of the open
     EXPECT_TRUE(d.OpenComm(0)) << d.strLastError;
-    face->requests.clear();
   }
   ~ScriptRig() {
     d.CloseComm();
@@ -162,23 +162,24 @@ TEST(FiscNETDriver, TheBytesOnTheLineForEachSide) {
   std::string coo;
   ASSERT_TRUE(r.d.RetornaNumeroCupom(coo)) << r.d.strLastError;
   EXPECT_EQ(coo, "0");
-  EXPECT_EQ(str(r.tap->in), "{1;LeInteiro;NomeInteiro=\"COO\";30}");
-  EXPECT_EQ(str(r.tap->out), "{1;0;ValorInteiro=0;19}");
+  EXPECT_EQ(str(r.tap->in), "{0;LeInteiro;NomeInteiro=\"COO\";30}");
+  EXPECT_EQ(str(r.tap->out), "{0;0;ValorInteiro=0;19}");
   r.tap->clear();
   ASSERT_TRUE(r.d.LeituraX()) << r.d.strLastError;
-  EXPECT_EQ(str(r.tap->in), "{2;EmiteLeituraX;;17}{3;AvancaPapel;Avanco=175;25}");
-  EXPECT_EQ(str(r.tap->out), "{2;0;;5}{3;0;;5}");
+  EXPECT_EQ(str(r.tap->in), "{1;EmiteLeituraX;;17}{2;AvancaPapel;Avanco=175;25}");
+  EXPECT_EQ(str(r.tap->out), "{1;0;;5}{2;0;;5}");
   r.tap->clear();
   // A refusal comes back with its code and circumstance, and reads as the
   // code's message and a line with the circumstance.
   EXPECT_FALSE(r.d.FechaComprovanteVinculado());
-  EXPECT_EQ(str(r.tap->in), "{4;EncerraDocumento;;20}");
-  EXPECT_EQ(str(r.tap->out), "{4;15012;;9}");
+  EXPECT_EQ(str(r.tap->in), "{3;EncerraDocumento;;20}");
+  EXPECT_EQ(str(r.tap->out), "{3;15012;;9}");
   EXPECT_EQ(r.d.strLastError, cp("Tentativa de finalizar documento já encerrado."));
   r.tap->clear();
+  r.d.arPaymentTypes = {"-2,DINHEIRO"};
   EXPECT_FALSE(r.d.RegistraPagamento("Dinheiro", 1));
-  EXPECT_EQ(str(r.tap->in), "{5;PagaCupom;CodMeioPagamento=-2 Valor=1,00;43}");
-  EXPECT_EQ(str(r.tap->out), "{5;8000;Circunstancia=\"NoReceiptOpen\";37}");
+  EXPECT_EQ(str(r.tap->in), "{4;PagaCupom;CodMeioPagamento=-2 Valor=1,00;43}");
+  EXPECT_EQ(str(r.tap->out), "{4;8000;Circunstancia=\"NoReceiptOpen\";37}");
   EXPECT_EQ(r.d.strLastError, cp("Comando fora de seqüência.\r\nCircunstância: NoReceiptOpen"));
 }
 
@@ -419,9 +420,9 @@ TEST(FiscNETDriver, ARefusedReductionIsAskedAgainWithoutTheTime) {
   r.face->replies = {"{%d;8092;;9}", "{%d;0;;5}", "{%d;0;;5}"};
   ASSERT_TRUE(r.d.ReducaoZ(DateTime::fromParts(2026, 12, 4, 22, 15, 0))) << r.d.strLastError;
   ASSERT_EQ(r.face->requests.size(), 3u);
-  EXPECT_EQ(r.face->requests[0], "{1;EmiteReducaoZ;Hora=#22:15:00#;32}");
-  EXPECT_EQ(r.face->requests[1], "{2;EmiteReducaoZ;;17}");
-  EXPECT_EQ(r.face->requests[2], "{3;AvancaPapel;Avanco=175;25}");
+  EXPECT_EQ(r.face->requests[0], "{0;EmiteReducaoZ;Hora=#22:15:00#;32}");
+  EXPECT_EQ(r.face->requests[1], "{1;EmiteReducaoZ;;17}");
+  EXPECT_EQ(r.face->requests[2], "{2;AvancaPapel;Avanco=175;25}");
 }
 
 TEST(FiscNETDriver, RepliesInPiecesAndUnknownOrGarbledReplies) {
@@ -436,6 +437,15 @@ TEST(FiscNETDriver, RepliesInPiecesAndUnknownOrGarbledReplies) {
   EXPECT_EQ(r.d.strLastError, cp("Resposta inválida da impressora."));
   // Code 0 succeeds even with a circumstance.
   EXPECT_TRUE(r.d.ReadMoney("GT", v));
+}
+
+TEST(FiscNETDriver, TheOpenProbesTheLineWithARegisterRead) {
+  Rig<CFiscNET> r(19);
+  ASSERT_TRUE(r.d.OpenComm(1)) << r.d.strLastError;
+  const auto f = r.tap->frames();
+  ASSERT_GE(f.size(), 2u);
+  EXPECT_EQ(f[0], "{0;LeInteiro;NomeInteiro=\"COO\";30}");
+  EXPECT_EQ(f[1], "{1;LeInteiro;NomeInteiro=\"AliquotaDisponivel\";45}");
 }
 
 TEST(FiscNETDriver, ALateReplyAfterTheOpenIsNotTakenForTheAnswer) {

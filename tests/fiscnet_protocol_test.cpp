@@ -1,12 +1,13 @@
 // The FiscNET codec on literal bytes: frames, value notation, the reply's code,
 // results and messages, the printer text and its layout.
+#include "drivers/fiscnet/fiscnet_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <string>
 
 #include "core/text.h"
-#include "drivers/fiscnet/fiscnet_protocol.h"
 
 using namespace tarvion;
 using namespace tarvion::fiscnet;
@@ -53,12 +54,8 @@ TEST(FiscNETValues, DecimalsWithACommaAndNoLocale) {
     fields::Field f;
     const char* text;
   } cases[] = {
-      {1234.5, field::kAmount, "1234,50"},
-      {0.5, field::kAmount, "0,50"},
-      {-1.5, field::kAmount, "-1,50"},
-      {0, field::kAmount, "0,00"},
-      {12.3456, field::kUnitPrice, "12,346"},
-      {3, field::kQuantity, "3,000"},
+      {1234.5, field::kAmount, "1234,50"}, {0.5, field::kAmount, "0,50"},          {-1.5, field::kAmount, "-1,50"},
+      {0, field::kAmount, "0,00"},         {12.3456, field::kUnitPrice, "12,346"}, {3, field::kQuantity, "3,000"},
       {18, field::kPercent, "18,00"},
   };
   for (const Case& c : cases) {
@@ -122,7 +119,8 @@ TEST(FiscNETReply, CodeAndCircumstance) {
   EXPECT_EQ(errorText("{3;4242;;9}", 4242), cp("Erro inesperado ao enviar o comando."));
   EXPECT_EQ(messageCount(), 186u);
   // The contiguous ranges and the gaps around them.
-  for (int c : {1, 2, 1000, 1012, 8000, 8096, 9010, 10003, 11019, 15001, 15017}) EXPECT_NE(messageUtf8(c), nullptr) << c;
+  for (int c : {1, 2, 1000, 1012, 8000, 8096, 9010, 10003, 11019, 15001, 15017})
+    EXPECT_NE(messageUtf8(c), nullptr) << c;
   for (int c : {0, 3, 8097, 15000, 15018}) EXPECT_EQ(messageUtf8(c), nullptr) << c;
 }
 
@@ -166,7 +164,11 @@ TEST(FiscNETLayout, LinesWidthAndMarkup) {
   EXPECT_EQ(layoutText("ABCDEF", 3), "ABCDEF");  // full lines carry no LF of their own
   EXPECT_EQ(layoutText("ABCDEFG", 3), "ABCDEFG\n");
   // Markup takes no width; bold becomes the printer's escapes.
-  EXPECT_EQ(layoutText("<b>ABC</b>D", 4), std::string("\x1B" "E\x01" "ABC\x1B" "E\\x00D", 13));
+  EXPECT_EQ(layoutText("<b>ABC</b>D", 4), std::string("\x1B"
+                                                      "E\x01"
+                                                      "ABC\x1B"
+                                                      "E\\x00D",
+                                                      13));
   EXPECT_EQ(layoutText("<h>AB</h><barcode>1</barcode>", 48), "AB1\n");
   EXPECT_EQ(layoutText("A\nB\nC\nD", 48, 2), "A\nB\n");
 }
@@ -196,10 +198,19 @@ TEST(FiscNETLayout, ChunksNeverSplitABoldEscape) {
   u += kBoldOn;
   u += std::string(100, 'B');
   EXPECT_EQ(nextChunk(u, 0), 490u);
-  // One that ends by 492 stays in the chunk.
+  // From 489 on a bold-on starts the next chunk, from 486 on a bold-off does;
+  // one that starts before stays in the chunk.
   std::string w(489, 'A');
   w += kBoldOn;
   w += std::string(100, 'B');
-  EXPECT_EQ(nextChunk(w, 0), 492u);
+  EXPECT_EQ(nextChunk(w, 0), 489u);
+  std::string x(488, 'A');
+  x += kBoldOn;
+  x += std::string(100, 'B');
+  EXPECT_EQ(nextChunk(x, 0), 492u);
+  std::string y(485, 'A');
+  y += kBoldOff;
+  y += std::string(100, 'B');
+  EXPECT_EQ(nextChunk(y, 0), 492u);
   EXPECT_EQ(nextChunk("short", 0), 5u);
 }

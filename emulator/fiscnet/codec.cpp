@@ -101,14 +101,17 @@ FrameState parseRequest(const uint8_t* data, size_t n, Request& out) {
   if (!parseInt(body.substr(0, a), seq) || seq < 0 || seq > 254) return FrameState::Frame;
   out.seq = static_cast<int>(seq);
   long length = 0;
-  if (!parseInt(body.substr(lastSemi + 1), length) || length != static_cast<long>(lastSemi + 1)) return FrameState::Frame;
+  if (!parseInt(body.substr(lastSemi + 1), length) || length != static_cast<long>(lastSemi + 1))
+    return FrameState::Frame;
   const size_t b = body.find(';', a + 1);
   out.command = std::string(body.substr(a + 1, b - a - 1));
   if (out.command.empty()) return FrameState::Frame;
   // The parameter field: ";" alone when there are none, else ";p1 p2".
   std::string_view params = body.substr(b, lastSemi - b);
-  if (params == ";") params = {};
-  else if (!params.empty()) params.remove_prefix(1);
+  if (params == ";")
+    params = {};
+  else if (!params.empty())
+    params.remove_prefix(1);
   if (!parseParams(params, out.params)) return FrameState::Frame;
   out.syntaxError = false;
   return FrameState::Frame;
@@ -195,9 +198,12 @@ bool parseInt(std::string_view s, long& out) {
 }
 
 bool parseFlag(std::string_view s, bool& out) {
-  if (s == "T") out = true;
-  else if (s == "F") out = false;
-  else return false;
+  if (s == "T")
+    out = true;
+  else if (s == "F")
+    out = false;
+  else
+    return false;
   return true;
 }
 

@@ -82,7 +82,12 @@ std::string joinLines(const std::vector<std::string>& lines) {
 
 // The bold escapes of the text commands do not reach the paper.
 std::string plainText(std::string s) {
-  for (const std::string_view esc : {std::string_view("\x1B" "E\\x00", 6), std::string_view("\x1B" "E\x01", 3)}) {
+  for (const std::string_view esc : {std::string_view("\x1B"
+                                                      "E\\x00",
+                                                      6),
+                                     std::string_view("\x1B"
+                                                      "E\x01",
+                                                      3)}) {
     for (size_t at = s.find(esc); at != std::string::npos; at = s.find(esc, at)) s.erase(at, esc.size());
   }
   return s;
@@ -128,7 +133,7 @@ FiscNETPrinter::Answer FiscNETPrinter::fail(FiscalError e) {
   return {codeOf(e), {fn::quoted("Circunstancia", errorName(e))}};
 }
 
-int FiscNETPrinter::paymentOf(const std::string& code) const {
+int FiscNETPrinter::paymentOf(const std::string& code) {
   long n = 0;
   if (!fn::parseInt(code, n)) return -1;
   if (n == -2) return 0;
@@ -282,7 +287,8 @@ FiscNETPrinter::Answer FiscNETPrinter::execute(const fn::Request& req) {
   if (cmd == "DefineAliquota") {
     bool icms = true;
     int64_t rate = 0;
-    if (!boolean("AliquotaICMS", icms) || !fn::parseDecimal(req.get("PercentualAliquota"), 2, rate)) return {kBadValue, {}};
+    if (!boolean("AliquotaICMS", icms) || !fn::parseDecimal(req.get("PercentualAliquota"), 2, rate))
+      return {kBadValue, {}};
     if (rate <= 0 || rate > 9999) return {8076, {}};
     return fail(c.addTax(icms ? 'T' : 'S', static_cast<int>(rate)));
   }
@@ -302,7 +308,8 @@ FiscNETPrinter::Answer FiscNETPrinter::execute(const fn::Request& req) {
     return {};
   }
   if (cmd == "ImprimeCheque") {
-    if (!hardware().checkStation || !feedDocument()) return {kCheckFault, {fn::quoted("Circunstancia", "SemDocumento")}};
+    if (!hardware().checkStation || !feedDocument())
+      return {kCheckFault, {fn::quoted("Circunstancia", "SemDocumento")}};
     int64_t v = 0;
     if (!fn::parseDecimal(req.get("Valor"), 2, v) || v <= 0) return {kBadValue, {}};
     checkPrinted();
@@ -315,31 +322,50 @@ FiscNETPrinter::Answer FiscNETPrinter::readInteger(const std::string& name) {
   const FiscalCore& c = core();
   const Counters& k = c.counters();
   long v = 0;
-  if (name == "COO") v = k.coo;
-  else if (name == "CCF") v = k.ccf;
-  else if (name == "GNF") v = k.gnf;
-  else if (name == "CDC") v = k.cdc;
-  else if (name == "GRG") v = k.grg;
-  else if (name == "CRZ") v = k.crz;
-  else if (name == "CRO") v = k.cro;
-  else if (name == "ECF") v = c.identity().ecfNumber;
-  else if (name == "ContadorProprietarios") v = c.identity().userNumber;
-  else if (name == "AliquotaDisponivel") v = FiscalCore::kMaxTaxes - static_cast<long>(c.taxes().size());
-  else if (name == "COOInicioDia") v = c.day().initialCoo;
-  else if (name == "ContadorDocUltimoItemVendido") v = k.lastItem;
-  else return {kBadRegister, {}};
+  if (name == "COO")
+    v = k.coo;
+  else if (name == "CCF")
+    v = k.ccf;
+  else if (name == "GNF")
+    v = k.gnf;
+  else if (name == "CDC")
+    v = k.cdc;
+  else if (name == "GRG")
+    v = k.grg;
+  else if (name == "CRZ")
+    v = k.crz;
+  else if (name == "CRO")
+    v = k.cro;
+  else if (name == "ECF")
+    v = c.identity().ecfNumber;
+  else if (name == "ContadorProprietarios")
+    v = c.identity().userNumber;
+  else if (name == "AliquotaDisponivel")
+    v = FiscalCore::kMaxTaxes - static_cast<long>(c.taxes().size());
+  else if (name == "COOInicioDia")
+    v = c.day().initialCoo;
+  else if (name == "ContadorDocUltimoItemVendido")
+    v = k.lastItem;
+  else
+    return {kBadRegister, {}};
   return {0, {"ValorInteiro=" + std::to_string(v)}};
 }
 
 FiscNETPrinter::Answer FiscNETPrinter::readIndicator(const std::string& name) {
   const FiscalCore& c = core();
   bool v = false;
-  if (name == "DocumentoAberto") v = c.document().kind != DocKind::None;
-  else if (name == "SemPapel") v = c.paperOut();
-  else if (name == "SensorPoucoPapel") v = c.paperNearEnd();
-  else if (name == "HorarioVerao") v = c.daylightSaving();
-  else if (name == "SensorGaveta") v = !drawerIsOpen();
-  else return {kBadRegister, {}};
+  if (name == "DocumentoAberto")
+    v = c.document().kind != DocKind::None;
+  else if (name == "SemPapel")
+    v = c.paperOut();
+  else if (name == "SensorPoucoPapel")
+    v = c.paperNearEnd();
+  else if (name == "HorarioVerao")
+    v = c.daylightSaving();
+  else if (name == "SensorGaveta")
+    v = !drawerIsOpen();
+  else
+    return {kBadRegister, {}};
   return {0, {std::string("ValorNumericoIndicador=") + (v ? "1" : "0")}};
 }
 
@@ -356,19 +382,32 @@ FiscNETPrinter::Answer FiscNETPrinter::readMoney(const std::string& name) {
     if (name.rfind(prefix + "[", 0) != 0 || name.back() != ']') return false;
     return fn::parseInt(name.substr(prefix.size() + 1, name.size() - prefix.size() - 2), index);
   };
-  if (name == "GT") v = c.grandTotal();
-  else if (name == "GTInicial") v = d.initialGrandTotal;
-  else if (name == "TotalDiaVendaBruta") v = d.gross;
-  else if (name == "TotalDiaCancelamentosICMS") v = d.cancellations;
-  else if (name == "TotalDiaDescontos") v = d.discounts;
-  else if (name == "TotalDiaAcrescimos") v = d.increases;
-  else if (name == "TotalDiaOperacoesNaoFiscais") v = d.nonFiscal;
-  else if (name == "TotalDiaDinheiro") v = c.payments().empty() ? 0 : c.payments()[0].dayAmount;
-  else if (name == "TotalDiaSubstituicaoTributariaISSQN") v = perTax("SF");
-  else if (name == "TotalDiaIsencaoISSQN") v = perTax("SI");
-  else if (name == "TotalDiaNaoTributadoISSQN") v = perTax("SN");
-  else if (name == "TotalDiaIsencaoICMS") v = perTax("II");
-  else if (name == "TotalDiaNaoTributadoICMS") v = perTax("NN");
+  if (name == "GT")
+    v = c.grandTotal();
+  else if (name == "GTInicial")
+    v = d.initialGrandTotal;
+  else if (name == "TotalDiaVendaBruta")
+    v = d.gross;
+  else if (name == "TotalDiaCancelamentosICMS")
+    v = d.cancellations;
+  else if (name == "TotalDiaDescontos")
+    v = d.discounts;
+  else if (name == "TotalDiaAcrescimos")
+    v = d.increases;
+  else if (name == "TotalDiaOperacoesNaoFiscais")
+    v = d.nonFiscal;
+  else if (name == "TotalDiaDinheiro")
+    v = c.payments().empty() ? 0 : c.payments()[0].dayAmount;
+  else if (name == "TotalDiaSubstituicaoTributariaISSQN")
+    v = perTax("SF");
+  else if (name == "TotalDiaIsencaoISSQN")
+    v = perTax("SI");
+  else if (name == "TotalDiaNaoTributadoISSQN")
+    v = perTax("SN");
+  else if (name == "TotalDiaIsencaoICMS")
+    v = perTax("II");
+  else if (name == "TotalDiaNaoTributadoICMS")
+    v = perTax("NN");
   else if (indexed("TotalDiaMeioPagamento")) {
     const size_t at = static_cast<size_t>(index + 1);
     if (index < 0 || at >= c.payments().size()) return {11017, {}};
@@ -419,10 +458,14 @@ FiscNETPrinter::Answer FiscNETPrinter::readText(const std::string& name) {
 FiscNETPrinter::Answer FiscNETPrinter::readDate(const std::string& name, bool time) {
   const FiscalCore& c = core();
   int64_t at = 0;
-  if (name == "Data" || name == "Hora") at = c.now();
-  else if (name == "DataAbertura") at = c.identity().fiscalStart;
-  else if (name == "DataUltimoDoc" || name == "HoraUltimoDoc") at = c.lastDocument();
-  else return {kBadRegister, {}};
+  if (name == "Data" || name == "Hora")
+    at = c.now();
+  else if (name == "DataAbertura")
+    at = c.identity().fiscalStart;
+  else if (name == "DataUltimoDoc" || name == "HoraUltimoDoc")
+    at = c.lastDocument();
+  else
+    return {kBadRegister, {}};
   const Stamp s = fromSeconds(at);
   if (time) return {0, {"ValorHora=" + fn::timeText(s.hour, s.minute, s.second)}};
   return {0, {"ValorData=" + fn::dateText(s.day, s.month, s.year)}};

@@ -61,7 +61,7 @@ class FiscNETPrinter final : public VirtualPrinter {
   Answer endDocument();
   Answer memoryRead(const fiscnet::Request& req);
   Answer nextPrintout();
-  int paymentOf(const std::string& code) const;
+  int paymentOf(const std::string& code);
 
   // Text the printer keeps for "LeImpressao" after a report sent back instead
   // of printed, and how much of it went out.

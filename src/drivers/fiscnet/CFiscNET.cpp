@@ -228,8 +228,8 @@ BOOL CFiscNET::ReadDate(const std::string& name, DateTime& out) {
     return kFalse;
   }
   DateParts p;
-  out = fiscnet::replyDate(strReply, "ValorData", p) ? DateTime::fromParts(p.year, p.month, p.day)
-                                                     : DateTime::invalid();
+  out =
+      fiscnet::replyDate(strReply, "ValorData", p) ? DateTime::fromParts(p.year, p.month, p.day) : DateTime::invalid();
   Log(where, format("Data=%d/%d/%d %d:%d:%d", p.day, p.month, p.year, p.hour, p.minute, p.second));
   Log(where, "Retorno=TRUE");
   return kTrue;

@@ -45,9 +45,8 @@ class CFiscNET : public CECFBase {
   BOOL RegistraItemFiscal(const std::string& strCodigoProduto, const std::string& strDescricaoProduto,
                           const std::string& strUnidade, double nAliquota, double nQuantidade, double nValorUnitario,
                           double nValorDesconto) override;
-  BOOL RegisterService(const std::string& strProductCode, const std::string& strDescription,
-                       const std::string& strUnit, double nTaxPercent, double nQuantity, double nUnitValue,
-                       double nDiscountValue) override;
+  BOOL RegisterService(const std::string& strProductCode, const std::string& strDescription, const std::string& strUnit,
+                       double nTaxPercent, double nQuantity, double nUnitValue, double nDiscountValue) override;
   BOOL CancelaItemFiscal(long intItem, const std::string& strDescricao, double nAliquota, double nValor,
                          double nQuantidade, double nDesconto) override;
   BOOL RegistraDescontoItemApos(long intItem, double dblValorDesconto) override;
@@ -143,9 +142,9 @@ class CFiscNET : public CECFBase {
   BOOL IsDocumentInserted() override { return kTrue; }
 
   // ---- state of the family
-  int nSequence = 0;                    // sequence number of the next frame
-  int nSentSequence = -1;               // the sequence of the frame last built
-  std::string strReply;                 // the last checked reply: every result comes from it
+  int nSequence = 0;       // sequence number of the next frame
+  int nSentSequence = -1;  // the sequence of the frame last built
+  std::string strReply;    // the last checked reply: every result comes from it
   std::string strPaperAdvance = "Avanco=175";
   int nLastPaymentIndex = -1;
   std::vector<double> arPaymentDayTotals;
@@ -176,9 +175,9 @@ class CFiscNET : public CECFBase {
  private:
   BOOL SerialExchange(const ByteArray& frame);
   BOOL ReplyFits() const;
-  BOOL SellItem(const char* where, const std::string& code, const std::string& description,
-                const std::string& unit, const std::string& taxCode, const std::string& label, double quantity,
-                double unitPrice, double discount);
+  BOOL SellItem(const char* where, const std::string& code, const std::string& description, const std::string& unit,
+                const std::string& taxCode, const std::string& label, double quantity, double unitPrice,
+                double discount);
   std::string TaxCode(double rate, char kind, std::string& label);
   std::string PaymentCode(const std::string& name);
   BOOL SerialRead(const char* where, std::string& out);

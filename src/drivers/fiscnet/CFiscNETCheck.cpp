@@ -69,8 +69,7 @@ BOOL CFiscNET::PrintCheck(double nValue, const std::string& strBankNumber) {
     AddNamedParameter("Data=" + date);
     AddNamedParameter(textParameter("Favorecido", oneLine(strCheckCarrier), 45));
     AddNamedParameter("Valor=" + value.text);
-    for (size_t i = 0; i + 1 < kBankFields.size(); ++i)
-      AddNamedParameter(format("%s=%i", kBankFields[i], row.pos[i]));
+    for (size_t i = 0; i + 1 < kBankFields.size(); ++i) AddNamedParameter(format("%s=%i", kBankFields[i], row.pos[i]));
     if (row.pos.back() > 0) AddNamedParameter(format("%s=%i", kBankFields.back(), row.pos.back()));
     return finish(*this, where, Submit());
   });

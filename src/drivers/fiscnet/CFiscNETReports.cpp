@@ -217,8 +217,7 @@ BOOL CFiscNET::CutPaper() {
 }
 
 BOOL CFiscNET::CupomFiscalAberto(BOOL& bOut) {
-  return guarded(*this, "CFiscNET::CupomFiscalAberto", kFalse,
-                 [&] { return ReadIndicator("DocumentoAberto", bOut); });
+  return guarded(*this, "CFiscNET::CupomFiscalAberto", kFalse, [&] { return ReadIndicator("DocumentoAberto", bOut); });
 }
 
 // True only when the printer is out of paper; the near-end sensor is read for
@@ -272,8 +271,8 @@ BOOL CFiscNET::RedefineFormasPagamento(const std::vector<std::string>& arNames) 
         if (p.size() > 3 && text::upper(p.substr(3)) == wanted) payment = true;
       for (const std::string& r : arReports)
         if (text::upper(text::trim(r)) == wanted) report = true;
-      if (!payment && !Command("DefineMeioPagamento", {textParameter("NomeMeioPagamento", name, 16),
-                                                       "PermiteVinculado=T"}))
+      if (!payment &&
+          !Command("DefineMeioPagamento", {textParameter("NomeMeioPagamento", name, 16), "PermiteVinculado=T"}))
         ok = kFalse;
       if (ok && !report && !Command("DefineGerencial", {textParameter("NomeGerencial", name, 30)})) ok = kFalse;
       if (!ok) break;
@@ -354,8 +353,8 @@ BOOL CFiscNET::LoadNonFiscalTitles() {
       if (!Command("LeNaoFiscal", {format("CodNaoFiscal=%i", i)})) continue;
       const std::string name = replyText(strReply, "NomeNaoFiscal");
       if (name.empty()) continue;
-      arNonFiscalTitles.push_back(format("%02i,%s,%s", i, name.c_str(),
-                                         replyFlag(strReply, "TipoNaoFiscal") ? "T" : "F"));
+      arNonFiscalTitles.push_back(
+          format("%02i,%s,%s", i, name.c_str(), replyFlag(strReply, "TipoNaoFiscal") ? "T" : "F"));
     }
     strLastError.clear();
     return finish(*this, where, kTrue);
@@ -440,8 +439,7 @@ BOOL CFiscNET::ReadFiscalInformation() {
     std::string serial;
     if (!ReadSerialNumber(serial)) return finish(*this, where, kFalse);
     strSerialNumber = serial;
-    if (!integer("CRO", intRestartCounter) || !integer("CRZ", intZReportCounter) ||
-        !integer("COO", intFinalOperation))
+    if (!integer("CRO", intRestartCounter) || !integer("CRZ", intZReportCounter) || !integer("COO", intFinalOperation))
       return finish(*this, where, kFalse);
     if (!ReadMoney("GT", nFinalGrandTotal) || !ReadMoney("TotalDiaVendaBruta", nSaleTotal) ||
         !ReadMoney("GTInicial", nInitialGrandTotal) || !integer("COOInicioDia", intInitialOperation) ||

@@ -36,9 +36,9 @@ std::string CFiscNET::TaxCode(double rate, char kind, std::string& label) {
       label = format("%02d%c%04d", index, kind, static_cast<int>(std::lround(rate * 100)));
       return code;
     }
-    strLastError = kind == 'S' ? cp("Alíquota de ISS não encontrada no ECF.")
-                               : format(cp("Alíquota de ICMS de %s%% não cadastrada na impressora.").c_str(),
-                                        key.c_str());
+    strLastError = kind == 'S'
+                       ? cp("Alíquota de ISS não encontrada no ECF.")
+                       : format(cp("Alíquota de ICMS de %s%% não cadastrada na impressora.").c_str(), key.c_str());
     return {};
   }
   std::string code;
@@ -116,8 +116,8 @@ BOOL CFiscNET::AbreCupomFiscal() {
 //   {4;VendeItem;CodAliquota=01 CodProduto="1" NomeProduto="CAFE" PrecoUnitario=2,500 Quantidade=3,000
 //     Unidade="UN";...}   then {5;AcresceItemFiscal;Cancelar=F ValorAcrescimo=-1,50;...}
 BOOL CFiscNET::SellItem(const char* where, const std::string& code, const std::string& description,
-                        const std::string& unit, const std::string& taxCode, const std::string& label,
-                        double quantity, double unitPrice, double discount) {
+                        const std::string& unit, const std::string& taxCode, const std::string& label, double quantity,
+                        double unitPrice, double discount) {
   const fields::Result price = decimal(unitPrice, field::kUnitPrice);
   const fields::Result qty = decimal(quantity, field::kQuantity);
   if (!price.ok()) return refuse(*this, where, price.error);
@@ -161,8 +161,8 @@ BOOL CFiscNET::RegistraItemFiscal(const std::string& strCodigoProduto, const std
       if (strLastError.empty()) strLastError = cp("Alíquota de ICMS não encontrada no ECF.");
       return finish(*this, where, kFalse);
     }
-    return SellItem(where, strCodigoProduto, strDescricaoProduto, strUnidade, code, label, nQuantidade,
-                    nValorUnitario, nValorDesconto);
+    return SellItem(where, strCodigoProduto, strDescricaoProduto, strUnidade, code, label, nQuantidade, nValorUnitario,
+                    nValorDesconto);
   });
 }
 
@@ -178,8 +178,7 @@ BOOL CFiscNET::RegisterService(const std::string& strProductCode, const std::str
       strLastError = cp("Alíquota de ISS não encontrada no ECF.");
       return finish(*this, where, kFalse);
     }
-    return SellItem(where, strProductCode, strDescription, strUnit, code, label, nQuantity, nUnitValue,
-                    nDiscountValue);
+    return SellItem(where, strProductCode, strDescription, strUnit, code, label, nQuantity, nUnitValue, nDiscountValue);
   });
 }
 
@@ -199,9 +198,9 @@ BOOL CFiscNET::RegistraDescontoItemApos(long intItem, double dblValorDesconto) {
     if (!item.ok()) return refuse(*this, where, item.error);
     const fields::Result off = decimal(-dblValorDesconto, field::kAmount);
     if (!off.ok()) return refuse(*this, where, off.error);
-    return finish(*this, where,
-                  Command("AcresceItemFiscal",
-                          {"Cancelar=F", format("NumItem=%ld", intItem), "ValorAcrescimo=" + off.text}));
+    return finish(
+        *this, where,
+        Command("AcresceItemFiscal", {"Cancelar=F", format("NumItem=%ld", intItem), "ValorAcrescimo=" + off.text}));
   });
 }
 
@@ -456,8 +455,7 @@ BOOL CFiscNET::AdicionaTotalizadorNaoFiscal(const std::string& strDescricaoTotal
       return refuse(*this, where, cp("Código do totalizador inválido."));
     Command("ExcluiNaoFiscal", {"CodNaoFiscal=" + code});
     return finish(*this, where,
-                  Command("DefineNaoFiscal",
-                          {"CodNaoFiscal=" + code, textParameter("NomeNaoFiscal", name, 19), type}));
+                  Command("DefineNaoFiscal", {"CodNaoFiscal=" + code, textParameter("NomeNaoFiscal", name, 19), type}));
   });
 }
 
@@ -468,9 +466,9 @@ BOOL CFiscNET::ResetNonFiscalTitles() {
       int code;
       const char* name;
       bool in;
-    } kTitles[] = {{1, "SANGRIA", false},       {2, "SUPRIMENTO", false},  {3, "VALE", false},
-                   {4, "DESPESAS", false},      {5, "PAGAMENTO VALE", true}, {6, "TROCO", true},
-                   {7, "DIVERSOS", true},       {8, "VALE PRODUTO", true}, {9, "VALE PRESENTE", true}};
+    } kTitles[] = {{1, "SANGRIA", false},  {2, "SUPRIMENTO", false},    {3, "VALE", false},
+                   {4, "DESPESAS", false}, {5, "PAGAMENTO VALE", true}, {6, "TROCO", true},
+                   {7, "DIVERSOS", true},  {8, "VALE PRODUTO", true},   {9, "VALE PRESENTE", true}};
     BOOL ok = kTrue;
     for (const auto& t : kTitles)
       if (!Command("DefineNaoFiscal", {format("CodNaoFiscal=%d", t.code), textParameter("NomeNaoFiscal", t.name),

@@ -51,7 +51,8 @@ bool parseBankTable(std::string_view textIn, std::string_view fileName, std::vec
     }
     std::string extra;
     if (!ok || (fields >> extra)) {
-      error = cp("Tabela de layout de cheques inválida: ") + std::string(fileName) + text::format(cp(", linha %d.").c_str(), number);
+      error = cp("Tabela de layout de cheques inválida: ") + std::string(fileName) +
+              text::format(cp(", linha %d.").c_str(), number);
       return false;
     }
     rows.push_back(row);

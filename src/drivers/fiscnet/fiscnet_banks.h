@@ -22,9 +22,9 @@ enum class BankTable { A, B, ZPM };
 
 // The order of the positions in a row and in the command.
 inline constexpr std::array<const char*, 16> kBankFields = {
-    "HPosAno",    "HPosCidade",        "HPosDia",           "HPosExtensoLinha1", "HPosExtensoLinha2", "HPosFavorecido",
-    "HPosMes",    "HPosMsgLinha1",     "HPosValor",         "VPosCidade",        "VPosExtensoLinha1", "VPosExtensoLinha2",
-    "VPosFavorecido", "VPosMsgLinha1", "VPosValor",         "LarguraCheque"};
+    "HPosAno",        "HPosCidade",    "HPosDia",   "HPosExtensoLinha1", "HPosExtensoLinha2", "HPosFavorecido",
+    "HPosMes",        "HPosMsgLinha1", "HPosValor", "VPosCidade",        "VPosExtensoLinha1", "VPosExtensoLinha2",
+    "VPosFavorecido", "VPosMsgLinha1", "VPosValor", "LarguraCheque"};
 
 struct BankRow {
   std::string code;

@@ -242,8 +242,20 @@ char toPrinterLetter(uint8_t b) {
       return 'Y';
     case 0xFD:  // ý
       return 'y';
-    case 0xC5: case 0xC6: case 0xD0: case 0xD7: case 0xD8: case 0xDE: case 0xDF:  // Å Æ Ð × Ø Þ ß
-    case 0xE5: case 0xE6: case 0xF0: case 0xF7: case 0xF8: case 0xFE: case 0xFF:  // å æ ð ÷ ø þ ÿ
+    case 0xC5:
+    case 0xC6:
+    case 0xD0:
+    case 0xD7:
+    case 0xD8:
+    case 0xDE:
+    case 0xDF:  // Å Æ Ð × Ø Þ ß
+    case 0xE5:
+    case 0xE6:
+    case 0xF0:
+    case 0xF7:
+    case 0xF8:
+    case 0xFE:
+    case 0xFF:  // å æ ð ÷ ø þ ÿ
       return static_cast<char>(b);
     default:
       break;

@@ -56,8 +56,8 @@ fields::Result decimal(double value, const fields::Field& field);
 // The numeric fields this protocol sends.
 namespace field {
 constexpr fields::Field kAmount{"Valor", 16, 2, fields::Rounding::HalfAwayFromZero, true, ','};
-constexpr fields::Field kSubtotalAdjust{"Valor do desconto/acr\xE9scimo", 16, 2, fields::Rounding::HalfAwayFromZero,
-                                        true, ','};
+constexpr fields::Field kSubtotalAdjust{"Valor do desconto/acr\xE9scimo",   16,   2,
+                                        fields::Rounding::HalfAwayFromZero, true, ','};
 constexpr fields::Field kUnitPrice{"Valor unit\xE1rio", 13, 3, fields::Rounding::HalfAwayFromZero, false, ','};
 constexpr fields::Field kQuantity{"Quantidade", 11, 3, fields::Rounding::HalfAwayFromZero, false, ','};
 constexpr fields::Field kPercent{"Percentual da al\xEDquota", 6, 2, fields::Rounding::HalfAwayFromZero, false, ','};
@@ -106,8 +106,14 @@ size_t messageCount();
 // ---------------------------------------------------------------- printed text
 
 // Escapes of the printer inside quoted text.
-inline constexpr std::string_view kBoldOn{"\x1B" "E\x01", 3};
-inline constexpr std::string_view kBoldOff{"\x1B" "E\\x00", 6};
+inline constexpr std::string_view kBoldOn{
+    "\x1B"
+    "E\x01",
+    3};
+inline constexpr std::string_view kBoldOff{
+    "\x1B"
+    "E\\x00",
+    6};
 // What one "ImprimeTexto" carries at most.
 constexpr size_t kTextChunk = 492;
 
