@@ -128,8 +128,8 @@ TEST(EmulatorFiscNET, ReportsReadBackOverTheLine) {
   EXPECT_EQ(e.ask("{0;EmiteLeituraX;Destino=\"S\";28}"), "{0;0;;5}");
   std::string all;
   for (int seq = 1; seq < 50; ++seq) {
-    const std::string req = "{" + std::to_string(seq) + ";LeImpressao;;" +
-                            std::to_string(std::to_string(seq).size() + 14) + "}";
+    const std::string req =
+        "{" + std::to_string(seq) + ";LeImpressao;;" + std::to_string(std::to_string(seq).size() + 14) + "}";
     const std::string r = e.ask(req);
     const size_t at = r.find("TextoImpressao=\"");
     ASSERT_NE(at, std::string::npos) << r;

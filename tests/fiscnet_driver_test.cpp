@@ -466,3 +466,55 @@ TEST(FiscNETDriver, ASilentPrinterTimesOutOnTheSimulatedClock) {
   EXPECT_FALSE(r.d.strLastError.empty());
   EXPECT_FALSE(r.d.ECFOnline());
 }
+
+TEST(FiscNETDriver, UserDataComeFromTheLastReductionsReport) {
+  ScriptRig r;
+  // The user's line (code page 850), laid out by column as the printer prints it.
+  std::string user(60, ' ');
+  user.replace(0, 8, "Usu\xA0rio:");
+  user.replace(16, 4, "0003");
+  user.replace(21, 2, "05");
+  user.replace(24, 2, "11");
+  user.replace(27, 4, "2025");
+  user.replace(33, 2, "14");
+  user.replace(36, 2, "07");
+  user.replace(39, 2, "09");
+  user.replace(44, 16, "GT: 1.234.567,89");
+  auto script = [&] {
+    r.face->replies = {"{%d;0;ValorInteiro=7;19}", "{%d;0;;5}",
+                       "{%d;0;TextoImpressao=\"Usu\xA0rio: antigo\n" + user + "\n\";99}",
+                       "{%d;0;TextoImpressao=\"\";99}"};
+  };
+  script();
+  const DateTime dt = r.d.GetUserDateTime();
+  DateParts p;
+  ASSERT_TRUE(dt.parts(p));
+  EXPECT_EQ(p.day, 5);
+  EXPECT_EQ(p.month, 11);
+  EXPECT_EQ(p.year, 2025);
+  EXPECT_EQ(p.hour, 14);
+  EXPECT_EQ(p.minute, 7);
+  EXPECT_EQ(p.second, 9);
+  EXPECT_EQ(r.face->requests[1],
+            "{1;EmiteLeituraMF;ReducaoInicial=7 ReducaoFinal=7 LeituraSimplificada=T Destino=\"S\";83}");
+  script();
+  EXPECT_EQ(r.d.GetUserRestartCounter(), 3);
+  script();
+  EXPECT_DOUBLE_EQ(r.d.GetUserGrandTotal(), 1234567.89);
+  // Firmware: the version line after the general data.
+  std::string fw(40, ' ');
+  fw.replace(0, 5, "03.30");
+  fw.replace(9, 2, "21");
+  fw.replace(12, 2, "03");
+  fw.replace(15, 4, "2019");
+  fw.replace(22, 2, "10");
+  fw.replace(25, 2, "20");
+  fw.replace(28, 2, "30");
+  r.face->replies = {"{%d;0;ValorTexto=\"03.30\";99}", "{%d;0;ValorInteiro=7;19}", "{%d;0;;5}",
+                     "{%d;0;TextoImpressao=\"03.30 antes\nDADOS GERAIS\n" + fw + "\n\";99}",
+                     "{%d;0;TextoImpressao=\"\";99}"};
+  ASSERT_TRUE(r.d.GetFirmwareDateTime().parts(p));
+  EXPECT_EQ(p.day, 21);
+  EXPECT_EQ(p.year, 2019);
+  EXPECT_EQ(p.second, 30);
+}

@@ -129,6 +129,10 @@ class CFiscNET : public CECFBase {
   DateTime GetFiscalDate() override;
   long GetLastItemNumber() override;
   DateTime GetDataMovUltimaRZ() override;
+  DateTime GetUserDateTime() override;
+  short GetUserRestartCounter() override;
+  double GetUserGrandTotal() override;
+  DateTime GetFirmwareDateTime() override;
 
   // ---- checks
   BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
@@ -184,6 +188,11 @@ class CFiscNET : public CECFBase {
   BOOL ReadToFile(const char* where, const std::string& path, std::initializer_list<std::string> params);
   BOOL PrintText(const char* where, const std::string& laidOut);
   BOOL EndDocument(const char* where);
+  // The simplified fiscal memory report of the last reduction, read back
+  // (code page 850), for the values only that report carries.
+  BOOL LastReductionReport(const char* where, std::string& out);
+  // The last line of the report that names the user, empty when none does.
+  std::string UserLine(const char* where);
   BOOL PrintedRead(const char* where, const char* command, std::initializer_list<std::string> params);
   std::string PafText(const std::string& message) const;
   // A register read for an information operation: the fallback when it fails.

@@ -561,3 +561,109 @@ DateTime CFiscNET::GetDataMovUltimaRZ() {
 }
 
 }  // namespace tarvion
+
+// ---------------------------------------------------------------- the last reduction's report
+
+namespace tarvion {
+
+namespace {
+
+// "Usuário:" and the report's sections as the printer writes them (code page 850).
+constexpr const char* kUserTag = "Usu\xA0rio:";
+
+int digitsAt(const std::string& line, size_t at, size_t n) {
+  if (at + n > line.size()) return -1;
+  int v = 0;
+  for (size_t i = at; i < at + n; ++i) {
+    if (line[i] < '0' || line[i] > '9') return -1;
+    v = v * 10 + (line[i] - '0');
+  }
+  return v;
+}
+
+// A date and time from fixed columns of a report line: day, month, year (4),
+// hour, minute, second.
+DateTime stampAt(const std::string& line, const size_t (&at)[6]) {
+  const int d = digitsAt(line, at[0], 2), mo = digitsAt(line, at[1], 2), y = digitsAt(line, at[2], 4),
+            h = digitsAt(line, at[3], 2), mi = digitsAt(line, at[4], 2), s = digitsAt(line, at[5], 2);
+  if (d < 0 || mo < 0 || y < 0 || h < 0 || mi < 0 || s < 0) return DateTime::invalid();
+  return DateTime::fromParts(y, mo, d, h, mi, s);
+}
+
+std::string lineAround(const std::string& text, size_t at) {
+  const size_t begin = text.rfind('\n', at);
+  const size_t from = begin == std::string::npos ? 0 : begin + 1;
+  const size_t end = text.find('\n', at);
+  std::string line = text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+BOOL CFiscNET::LastReductionReport(const char* where, std::string& out) {
+  long crz = 0;
+  if (!ReadInteger("CRZ", crz)) return kFalse;
+  if (!Command("EmiteLeituraMF", {format("ReducaoInicial=%ld", crz), format("ReducaoFinal=%ld", crz),
+                                  "LeituraSimplificada=T", textParameter("Destino", "S")}))
+    return kFalse;
+  return SerialRead(where, out);
+}
+
+std::string CFiscNET::UserLine(const char* where) {
+  std::string report;
+  if (!LastReductionReport(where, report)) return {};
+  const size_t at = report.rfind(kUserTag);
+  return at == std::string::npos ? std::string() : lineAround(report, at);
+}
+
+DateTime CFiscNET::GetUserDateTime() {
+  const char* where = "CFiscNET::GetUserDateTime";
+  return guarded(*this, where, DateTime::invalid(), [&] {
+    static constexpr size_t kAt[6] = {21, 24, 27, 33, 36, 39};
+    return stampAt(UserLine(where), kAt);
+  });
+}
+
+short CFiscNET::GetUserRestartCounter() {
+  const char* where = "CFiscNET::GetUserRestartCounter";
+  return guarded(*this, where, static_cast<short>(0), [&] {
+    const std::string line = UserLine(where);
+    const std::string field = text::trim(line.substr(std::min<size_t>(16, line.size()), 4));
+    const int v = field.empty() ? -1 : digitsAt(field, 0, field.size());
+    return static_cast<short>(v < 0 ? 0 : v);
+  });
+}
+
+double CFiscNET::GetUserGrandTotal() {
+  const char* where = "CFiscNET::GetUserGrandTotal";
+  return guarded(*this, where, 0.0, [&] {
+    const std::string line = UserLine(where);
+    const size_t at = line.find("GT:");
+    if (at == std::string::npos) return 0.0;
+    std::string digits;
+    for (char c : line.substr(at + 3))
+      if (c != '.' && c != ',' && c != ' ') digits += c;
+    double v = 0;
+    if (digits.empty() || digits.size() > 17 || !text::parseDecimal(digits, v)) return 0.0;
+    return v / 100.0;
+  });
+}
+
+DateTime CFiscNET::GetFirmwareDateTime() {
+  const char* where = "CFiscNET::GetFirmwareDateTime";
+  return guarded(*this, where, DateTime::invalid(), [&] {
+    std::string version;
+    if (!ReadText("VersaoSW", version) || text::trim(version).empty()) return DateTime::invalid();
+    std::string report;
+    if (!LastReductionReport(where, report)) return DateTime::invalid();
+    const size_t section = report.find("DADOS GERAIS");
+    if (section == std::string::npos) return DateTime::invalid();
+    const size_t at = report.find(text::trim(version), section);
+    if (at == std::string::npos) return DateTime::invalid();
+    static constexpr size_t kAt[6] = {9, 12, 15, 22, 25, 28};
+    return stampAt(lineAround(report, at), kAt);
+  });
+}
+
+}  // namespace tarvion
