@@ -1,6 +1,7 @@
 #include "drivers/fiscnet/fiscnet_protocol.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <iterator>
 
@@ -411,7 +412,8 @@ long replyInteger(std::string_view reply, std::string_view name) {
   if (negative) ++i;
   long n = 0;
   bool any = false;
-  for (; i < v.size() && isDigit(v[i]) && n < 100000000000L; ++i, any = true) n = n * 10 + (v[i] - '0');
+  // Digits beyond what a long holds are not read: the value stops growing.
+  for (; i < v.size() && isDigit(v[i]) && n <= (LONG_MAX - 9) / 10; ++i, any = true) n = n * 10 + (v[i] - '0');
   if (!any) return 0;
   return negative ? -n : n;
 }
