@@ -17,9 +17,9 @@ TEST(FiscNETEndToEnd, SaleAndReportsOverAPseudoTerminal) {
   testsupport::EmulateProcess emu(
       {"23", "--state", tmp.file("state.txt"), "--paper", tmp.file("paper.txt"), "--baud", "115200"});
   ASSERT_EQ(emu.path().rfind("/dev/pts/", 0), 0u) << emu.path();
-  setenv("TARVION_PORT_8", emu.path().c_str(), 1);
+  setenv("TARVION_PORT_18", emu.path().c_str(), 1);
   CTarvionCtrl c;
-  ASSERT_NE(c.InitializeECF(23, 8, 115200, 0, 8, 1, 0, 1, 1), 0) << c.UltimoErro();
+  ASSERT_NE(c.InitializeECF(23, 18, 115200, 0, 8, 1, 0, 1, 1), 0) << c.UltimoErro();
   EXPECT_EQ(c.AbreCupomFiscal(), 1) << c.UltimoErro();
   EXPECT_EQ(c.AbreCupomFiscal(), 0);
   EXPECT_EQ(c.UltimoErro(), "Comando fora de seqüência.\r\nCircunstância: ReceiptAlreadyOpen");

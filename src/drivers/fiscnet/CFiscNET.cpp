@@ -55,10 +55,6 @@ void CFiscNET::TakeModelRow(const char* driverClass) {
   CanReadCheck = row->canReadCheck ? kTrue : kFalse;
 }
 
-void CFiscNET::ClearBuffers() {
-  CECFBase::ClearBuffers();
-}
-
 BOOL CFiscNET::CarregaTimeoutsPorta() {
   CECFBase::CarregaTimeoutsPorta();
   // A reply is over when its closing brace arrives; the read time-out only

@@ -27,7 +27,6 @@ class CFiscNET : public CECFBase {
   BOOL InitialConfiguration() override { return kTrue; }
   int GetParity() override { return 2; }
   BOOL CarregaTimeoutsPorta() override;
-  void ClearBuffers() override;
 
   // One Name=value parameter, separated as the frame wants it.
   void AddNamedParameter(const std::string& nameValue);
