@@ -518,3 +518,35 @@ TEST(FiscNETDriver, UserDataComeFromTheLastReductionsReport) {
   EXPECT_EQ(p.year, 2019);
   EXPECT_EQ(p.second, 30);
 }
+
+TEST(FiscNETDriver, PrinterFaultsEndInAMessageAndTheNextCommandWorks) {
+  Rig<CFiscNET> r(19);
+  r.open();
+  r.d.nAnswerTimeout = 1000;
+  struct Case {
+    const char* faults;
+    const char* message;  // empty: any message
+  } cases[] = {
+      {"garbage,once", ""},
+      {"short,once", "Resposta inválida da impressora."},
+      {"noanswer,once", "Timeout aguardando resposta da impressora."},
+      {"slow=5000,once", "Timeout aguardando resposta da impressora."},
+      {"nak,once", "Fila de comandos cheia."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults);
+    r.printer->setFaults(c.faults);
+    long v = 0;
+    EXPECT_FALSE(r.d.ReadInteger("COO", v));
+    EXPECT_FALSE(r.d.strLastError.empty());
+    if (*c.message) {
+      EXPECT_EQ(r.d.strLastError, cp(c.message));
+    }
+    // Whatever is left of the faulty answer (the slow one arrives late) is
+    // not taken for the next one's.
+    r.d.nAnswerTimeout = 10000;
+    ASSERT_TRUE(r.d.ReadInteger("CRO", v)) << r.d.strLastError;
+    EXPECT_EQ(v, 1);
+    r.d.nAnswerTimeout = 1000;
+  }
+}

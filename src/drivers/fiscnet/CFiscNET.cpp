@@ -100,6 +100,9 @@ BOOL CFiscNET::SendCommand(Frame command) {
         [&] { return ReplyFits(); });
     if (Logging()) Log(format("%s{Read=%s}", where, wireText(arAnswer.data(), arAnswer.size()).c_str()));
     if (!exchanged) {
+      // An answer that did not come in time may still be on its way: the next
+      // command checks that the reply it gets carries its own sequence number.
+      bFreshLine = kTrue;
       Log(format("%s{(%s) return FALSE}", where, strLastError.c_str()));
       return kFalse;
     }
