@@ -4,14 +4,16 @@
 // (broken frames, bad checksums, noise).
 //
 // Input: byte 0 picks the model; then records [kind][length][bytes]: kind bit 0
-// sends the bytes raw, else they are the body of a Bematech frame (prefix ESC,
-// or FS with bit 1) made by the driver's frame builder; bit 2 opens and closes
-// the line around the record.
+// sends the bytes raw; else bit 3 makes them a FiscNET frame (the first byte
+// picks the command, the rest are its parameters) and without it they are the
+// body of a Bematech frame (prefix ESC, or FS with bit 1), each made by the
+// driver's frame builder; bit 2 opens and closes the line around the record.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "drivers/bematech/bematech_protocol.h"
+#include "drivers/fiscnet/fiscnet_protocol.h"
 #include "emulator/printers.h"
 #include "emulator/registry.h"
 
@@ -44,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CountingSink sink;
   printer->lineOpened();
   size_t at = 1;
+  int seq = 0;
   while (at + 2 <= size) {
     const uint8_t kind = data[at];
     const size_t n = std::min<size_t>(data[at + 1], size - at - 2);
@@ -55,6 +58,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (kind & 0x01) {
       printer->receive(bytes, n, sink);
+    } else if ((kind & 0x08) && n > 0) {
+      static const char* const kCommands[] = {"LeInteiro",
+                                              "LeIndicador",
+                                              "LeMoeda",
+                                              "LeTexto",
+                                              "LeData",
+                                              "LeHora",
+                                              "LeAliquota",
+                                              "LeMeioPagamento",
+                                              "AbreCupomFiscal",
+                                              "VendeItem",
+                                              "AcresceItemFiscal",
+                                              "AcresceSubtotal",
+                                              "PagaCupom",
+                                              "ImprimeTexto",
+                                              "EncerraDocumento",
+                                              "CancelaCupom",
+                                              "AbreCreditoDebito",
+                                              "AbreGerencial",
+                                              "EmiteLeituraX",
+                                              "EmiteReducaoZ",
+                                              "EmiteLeituraMF",
+                                              "LeImpressao",
+                                              "DefineAliquota",
+                                              "ImprimeCheque"};
+      const std::string command = kCommands[bytes[0] % (sizeof kCommands / sizeof *kCommands)];
+      const std::string params = n > 1 ? ";" + std::string(bytes + 1, bytes + n) : std::string();
+      const std::string frame = fiscnet::buildFrame(seq, command, params);
+      seq = fiscnet::nextSequence(seq);
+      printer->receive(reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), sink);
     } else if (n > 0) {
       const ByteArray command(bytes, bytes + 1), parameters(bytes + 1, bytes + n);
       const ByteArray frame = bematech::buildFrame((kind & 0x02) ? bematech::kFS : bematech::kESC, command, parameters);

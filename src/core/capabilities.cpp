@@ -46,6 +46,22 @@ ModelRow other(int n, const char* name, const char* cls, Family f, int maker = 0
   return r;
 }
 
+// FiscNET printers: 48 columns; a check station on the models that have one,
+// a cutter on those that cut after each document.
+ModelRow fiscnet(int n, const char* name, const char* cls, bool checkStation = false, bool cutter = false) {
+  ModelRow r;
+  r.number = n;
+  r.name = name;
+  r.driverClass = cls;
+  r.family = Family::FiscNET;
+  r.columns = 48;
+  r.cutter = cutter;
+  r.canReadCheck = checkStation;
+  r.checkStation = checkStation ? DocumentSensor::Standard : DocumentSensor::None;
+  r.cmc7 = checkStation;
+  return r;
+}
+
 constexpr Print kMP20{};
 constexpr Print kThermal{.thermal = true};
 constexpr Print kMP6000{.thermal = true, .cutter = true, .canReadCheck = true};
@@ -77,11 +93,11 @@ const std::vector<ModelRow>& fiscalModels() {
       other(16, "DARUMA FS700 M", "CDarumaFS600", F::Daruma),
       other(17, "DARUMA MACH 1", "CDarumaMach2", F::Daruma),
       other(18, "DARUMA MACH 2", "CDarumaMach2", F::Daruma),
-      other(19, "DATAREGIS QUICK", "CFiscNET", F::FiscNET),
+      fiscnet(19, "DATAREGIS QUICK", "CFiscNET"),
       other(20, "ELGIN ECF IF SCFI 1E", "CSchalterECFIF", F::Schalter),
-      other(21, "ELGIN FIT", "CFiscNET", F::FiscNET),
-      other(22, "ELGIN K", "CElginX5", F::FiscNET),
-      other(23, "ELGIN X5", "CElginX5", F::FiscNET),
+      fiscnet(21, "ELGIN FIT", "CFiscNET"),
+      fiscnet(22, "ELGIN K", "CElginX5"),
+      fiscnet(23, "ELGIN X5", "CElginX5"),
       other(24, "EPSON TM-T81F", "CEpson", F::Epson),
       other(25, "EPSON TM-T81FBIII", "CEpson", F::Epson),
       bematech(26, "IBM 4610 SUREMARK", "CIBM4610", kFS, 48, S::IBM4610, kIBM4610),
@@ -89,10 +105,10 @@ const std::vector<ModelRow>& fiscalModels() {
       other(28, "ITAUTEC POS4000 ECF-IF/1E II", "CItautec", F::Unsupported),
       // The three-station model: narrower paper and its own variant code.
       other(29, "ITAUTEC POS4000 ECF-IF/3E II", "CItautec", F::Unsupported, 0, 43, 15),
-      other(30, "ITAUTEC QW PRINTER 1E T3", "CItautecFiscNet", F::FiscNET),
+      fiscnet(30, "ITAUTEC QW PRINTER 1E T3", "CItautecFiscNet", false, true),
       other(31, "NCR ECF-IF-02-01", "CNCR", F::Unsupported),
-      other(32, "PERTOPAY 2023 ECF-IF", "CFiscNET", F::FiscNET),
-      other(33, "PERTOPRINTER 1EF", "CFiscNET", F::FiscNET),
+      fiscnet(32, "PERTOPAY 2023 ECF-IF", "CFiscNET", true),
+      fiscnet(33, "PERTOPRINTER 1EF", "CFiscNET"),
       other(34, "PROCOMP ECF-2002", "CMecafFPE301", F::Unsupported),
       other(35, "PROCOMP ECF-2011", "CMecaf", F::Unsupported),
       other(36, "SCHALTER D PRINT", "CSchalterECFIF", F::Schalter),
@@ -111,8 +127,8 @@ const std::vector<ModelRow>& fiscalModels() {
       other(49, "SWEDA IF ST200", "CSwedaST", F::SwedaST),
       other(50, "SWEDA IF ST2000", "CSwedaST", F::SwedaST),
       other(51, "SWEDA IF ST2500", "CSwedaST2500", F::SwedaST),
-      other(52, "ZPM ZPM/1FIT LOGGER", "CZPM", F::FiscNET),
-      other(53, "ZPM ZPM/2ECF LOGGER", "CZPM", F::FiscNET),
+      fiscnet(52, "ZPM ZPM/1FIT LOGGER", "CZPM"),
+      fiscnet(53, "ZPM ZPM/2ECF LOGGER", "CZPM", true),
       // The 2009 command set: the constructor takes the maker's code.
       other(54, "BEMATECH MP-4200 TH FI", "CECFCV2009", F::CV2009, 1),
       other(55, "EPSON TM-T900F", "CECFCV2009V2", F::CV2009, 2),
@@ -138,7 +154,7 @@ const std::vector<ModelRow>& checkModels() {
       other(9, "ITAUTEC POS4000 ECF-IF/3E II", "CItautec", F::Unsupported),
       other(10, "PERTOCHECK", "CPertoCheck", F::CheckPrinter),
       other(11, "PERTOPAY", "CPertoPay", F::CheckPrinter),
-      other(12, "PERTOPAY 2023 ECF-IF", "CFiscNET", F::FiscNET),
+      fiscnet(12, "PERTOPAY 2023 ECF-IF", "CFiscNET", true),
       other(13, "PROCOMP ECF-2002", "CMecafFPE301", F::Unsupported),
       other(14, "SWEDA IF S-9000I", "CSweda", F::SwedaClassic),
       other(15, "SWEDA IF S-9000IE", "CSweda", F::SwedaClassic),
@@ -147,7 +163,7 @@ const std::vector<ModelRow>& checkModels() {
       other(18, "SWEDA IF ST1000", "CSwedaST", F::SwedaST),
       other(19, "SWEDA IF ST2000", "CSwedaST", F::SwedaST),
       other(20, "SWEDA IF ST2500", "CSwedaST2500", F::SwedaST),
-      other(21, "ZPM ZPM/2ECF LOGGER", "CZPM", F::FiscNET),
+      fiscnet(21, "ZPM ZPM/2ECF LOGGER", "CZPM", true),
   };
   return rows;
 }

@@ -1,5 +1,4 @@
-// CElginX5: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CElginX5: a FiscNET printer that ignores DSR on its line.
 #pragma once
 
 #include "drivers/fiscnet/CFiscNET.h"
@@ -8,6 +7,7 @@ namespace tarvion {
 
 class CElginX5 : public CFiscNET {
  public:
+  CElginX5();
   const char* ClassName() const override { return "CElginX5"; }
 };
 

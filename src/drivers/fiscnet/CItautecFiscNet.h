@@ -1,5 +1,5 @@
-// CItautecFiscNet: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CItautecFiscNet: a FiscNET printer without DSR output flow control that cuts
+// the paper after every document it finishes.
 #pragma once
 
 #include "drivers/fiscnet/CFiscNET.h"
@@ -8,7 +8,12 @@ namespace tarvion {
 
 class CItautecFiscNet : public CFiscNET {
  public:
+  CItautecFiscNet();
   const char* ClassName() const override { return "CItautecFiscNet"; }
+
+ protected:
+  // The cut's result never changes the operation's.
+  void AfterDocument() override { CutPaper(); }
 };
 
 }  // namespace tarvion

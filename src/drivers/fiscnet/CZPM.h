@@ -1,5 +1,4 @@
-// CZPM: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CZPM: a FiscNET printer whose checks always follow its own layout table.
 #pragma once
 
 #include "drivers/fiscnet/CFiscNET.h"
@@ -8,7 +7,11 @@ namespace tarvion {
 
 class CZPM : public CFiscNET {
  public:
+  CZPM();
   const char* ClassName() const override { return "CZPM"; }
+
+ protected:
+  fiscnet::BankTable CheckTable(const std::string&) const override { return fiscnet::BankTable::ZPM; }
 };
 
 }  // namespace tarvion

@@ -1,0 +1,255 @@
+// CFiscNET: construction, the exchange of one command over the serial port,
+// the reply check, the online probe and the register reads.
+#include "drivers/fiscnet/CFiscNET.h"
+
+#include "core/capabilities.h"
+#include "core/exchange.h"
+#include "core/text.h"
+
+namespace tarvion {
+
+using text::cp;
+using text::format;
+
+namespace {
+
+// Printable bytes as themselves, the others as [XX], for the log.
+std::string wireText(const uint8_t* data, size_t n) {
+  std::string s;
+  s.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = data[i];
+    if (b < 0x20 || b > 0x7F)
+      s += format("[%2.2X]", b);
+    else
+      s += static_cast<char>(b);
+  }
+  return s;
+}
+
+// The reply's own sequence number, -1 when it has none.
+int replySequence(const ByteArray& reply) {
+  if (reply.size() < 3 || reply[0] != '{') return -1;
+  int n = 0;
+  size_t i = 1;
+  for (; i < reply.size() && i < 5 && reply[i] >= '0' && reply[i] <= '9'; ++i) n = n * 10 + (reply[i] - '0');
+  return i > 1 && i < reply.size() && reply[i] == ';' ? n : -1;
+}
+
+}  // namespace
+
+CFiscNET::CFiscNET() {
+  Log("CFiscNET::CFiscNET", cp("início"));
+  Columns = 48;
+  portProfile.logTag = "CFiscNET";
+  TakeModelRow("CFiscNET");
+  Log("CFiscNET::CFiscNET", "Fim");
+}
+
+void CFiscNET::TakeModelRow(const char* driverClass) {
+  const caps::ModelRow* row = caps::classRow(driverClass);
+  if (!row) return;
+  if (row->columns) Columns = row->columns;
+  Thermal = row->thermal ? kTrue : kFalse;
+  HasPaperCutter = row->cutter ? kTrue : kFalse;
+  CanReadCheck = row->canReadCheck ? kTrue : kFalse;
+}
+
+BOOL CFiscNET::CarregaTimeoutsPorta() {
+  CECFBase::CarregaTimeoutsPorta();
+  // A reply is over when its closing brace arrives; the read time-out only
+  // bounds a printer that stops half-way.
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = nReadConstantMs;
+  return kTrue;
+}
+
+void CFiscNET::AddNamedParameter(const std::string& nameValue) {
+  AddParameterByte(arParameters.empty() ? ';' : ' ');
+  AddParameterString(nameValue);
+}
+
+// Wire example, the first frame of the driver reading the COO:
+//   request {0;LeInteiro;NomeInteiro="COO";30}      reply {0;0;ValorInteiro=17;21}
+Frame CFiscNET::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
+  if (command.empty()) return nullptr;
+  const std::string frame =
+      fiscnet::buildFrame(nSequence, std::string_view(reinterpret_cast<const char*>(command.data()), command.size()),
+                          std::string_view(reinterpret_cast<const char*>(parameters.data()), parameters.size()));
+  nSentSequence = nSequence;
+  nSequence = fiscnet::nextSequence(nSequence);
+  return std::make_unique<ByteArray>(frame.begin(), frame.end());
+}
+
+BOOL CFiscNET::SendCommand(Frame command) {
+  const char* where = "CFiscNET::SendCommand";
+  try {
+    if (!command) {
+      Log(format("%s{return TRUE}", where));
+      return kTrue;
+    }
+    if (Logging()) Log(format("%s{Write=%s}", where, wireText(command->data(), command->size()).c_str()));
+    exchange::PortExchange x(*this);
+    const BOOL exchanged = x.Guarded(
+        where,
+        [&] {
+          arAnswer.clear();
+          return SerialExchange(*command);
+        },
+        [&] { return ReplyFits(); });
+    if (Logging()) Log(format("%s{Read=%s}", where, wireText(arAnswer.data(), arAnswer.size()).c_str()));
+    if (!exchanged) {
+      // An answer that did not come in time may still be on its way: the next
+      // command checks that the reply it gets carries its own sequence number.
+      bFreshLine = kTrue;
+      Log(format("%s{(%s) return FALSE}", where, strLastError.c_str()));
+      return kFalse;
+    }
+    return CECFBase::SendCommand(std::move(command));
+  } catch (...) {
+    RecordError(where, cp("Erro desconhecido."));
+    return kFalse;
+  }
+}
+
+BOOL CFiscNET::SerialExchange(const ByteArray& frame) {
+  exchange::PortExchange x(*this);
+  if (x.CheckLine() != exchange::LineFault::None) return kFalse;
+  if (x.Write(frame, exchange::Purge::Both) != exchange::Written::Ok) return kFalse;
+  if (!x.Wait(static_cast<uint32_t>(nAnswerTimeout))) return kFalse;
+  return x.ReadReply(arAnswer, exchange::ReplyEnd::withLengthField(&fiscnet::replyLength));
+}
+
+// The answer to the frame just sent: complete, and carrying its sequence number.
+BOOL CFiscNET::ReplyFits() const {
+  if (fiscnet::replyLength(arAnswer.data(), arAnswer.size()) == 0) return kFalse;
+  return replySequence(arAnswer) == nSentSequence ? kTrue : kFalse;
+}
+
+BOOL CFiscNET::CheckForSuccess() {
+  if (arAnswer.empty()) {
+    strLastError = "Timeout aguardando resposta da impressora.";
+    return kFalse;
+  }
+  strReply.assign(arAnswer.begin(), arAnswer.end());
+  strLastError.clear();
+  int code = 0;
+  if (!fiscnet::replyCode(strReply, code) || fiscnet::replyLength(arAnswer.data(), arAnswer.size()) == 0) {
+    // A reply without its return code cannot say the command was done.
+    strLastError = cp("Resposta inválida da impressora.");
+    Log("CFiscNET::CheckForSuccess", strLastError);
+    return kFalse;
+  }
+  if (code == 0) return kTrue;
+  strLastError = fiscnet::errorText(strReply, code);
+  Log("CFiscNET::CheckForSuccess", format("%d - %s", code, strLastError.c_str()));
+  return kFalse;
+}
+
+// Wire example, the probe (a read of the COO that only needs an answer):
+//   request {5;LeInteiro;NomeInteiro="COO";30}      reply {5;0;ValorInteiro=17;21}
+BOOL CFiscNET::ECFOnline() {
+  const char* where = "CFiscNET::ECFOnline";
+  try {
+    ClearBuffers();
+    AddCommandString("LeInteiro");
+    AddNamedParameter("NomeInteiro=\"COO\"");
+    Frame frame = BuildCommand(arCommand, arParameters);
+    arCommand.clear();
+    arParameters.clear();
+    exchange::PortExchange x(*this);
+    if (x.CheckLine(true) != exchange::LineFault::None) {
+      Log(where, strLastError);
+      return kFalse;
+    }
+    if (x.Write(*frame, exchange::Purge::Both, nullptr) != exchange::Written::Ok) {
+      Log(where, "WriteFile - Retorno=FALSE");
+      return kFalse;
+    }
+    frame.reset();
+    if (!x.Wait(5000)) {
+      Log(where, "WaitCommEvent(5000) - Retorno=FALSE");
+      return kFalse;
+    }
+    ByteArray answer;
+    // The line stays fresh: what answered may have been a late reply, and the
+    // next command's own guard sorts that out.
+    return x.ReadReply(answer, exchange::ReplyEnd::withLengthField(&fiscnet::replyLength));
+  } catch (...) {
+    RecordError(where, cp("Erro desconhecido."));
+    return kFalse;
+  }
+}
+
+BOOL CFiscNET::Command(const char* name, std::initializer_list<std::string> params) {
+  ClearBuffers();
+  AddCommandString(name);
+  for (const std::string& p : params) AddNamedParameter(p);
+  return Submit();
+}
+
+void CFiscNET::Advance() {
+  Command("AvancaPapel", {strPaperAdvance});
+}
+
+// ---------------------------------------------------------------- register reads
+
+BOOL CFiscNET::ReadInteger(const std::string& name, long& out) {
+  if (!Command("LeInteiro", {"NomeInteiro=\"" + name + "\""})) return kFalse;
+  out = fiscnet::replyInteger(strReply, "ValorInteiro");
+  return kTrue;
+}
+
+BOOL CFiscNET::ReadIndicator(const std::string& name, BOOL& out) {
+  if (!Command("LeIndicador", {"NomeIndicador=\"" + name + "\""})) return kFalse;
+  out = fiscnet::replyInteger(strReply, "ValorNumericoIndicador") == 1 ? kTrue : kFalse;
+  return kTrue;
+}
+
+BOOL CFiscNET::ReadMoney(const std::string& name, double& out) {
+  if (!Command("LeMoeda", {"NomeDadoMonetario=\"" + name + "\""})) return kFalse;
+  out = fiscnet::replyMoney(strReply, "ValorMoeda");
+  return kTrue;
+}
+
+BOOL CFiscNET::ReadText(const std::string& name, std::string& out) {
+  if (!Command("LeTexto", {"NomeTexto=\"" + name + "\""})) return kFalse;
+  out = fiscnet::replyText(strReply, "ValorTexto");
+  return kTrue;
+}
+
+BOOL CFiscNET::ReadDate(const std::string& name, DateTime& out) {
+  const char* where = "CFiscNET::ReadDate";
+  Log(where, "strVariable=" + name);
+  if (!Command("LeData", {"NomeData=\"" + name + "\""})) {
+    Log(where, "Retorno=FALSE");
+    return kFalse;
+  }
+  DateParts p;
+  out =
+      fiscnet::replyDate(strReply, "ValorData", p) ? DateTime::fromParts(p.year, p.month, p.day) : DateTime::invalid();
+  Log(where, format("Data=%d/%d/%d %d:%d:%d", p.day, p.month, p.year, p.hour, p.minute, p.second));
+  Log(where, "Retorno=TRUE");
+  return kTrue;
+}
+
+BOOL CFiscNET::ReadTime(const std::string& name, DateParts& out) {
+  const char* where = "CFiscNET::ReadTime";
+  Log(where, "strVariable=" + name);
+  if (!Command("LeHora", {"NomeHora=\"" + name + "\""})) {
+    Log(where, "Retorno=FALSE");
+    return kFalse;
+  }
+  DateParts p;
+  p.hour = p.minute = p.second = -1;
+  fiscnet::replyTime(strReply, "ValorHora", p);
+  out.hour = p.hour;
+  out.minute = p.minute;
+  out.second = p.second;
+  Log(where, format("Data=%d/%d/%d %d:%d:%d", p.day, p.month, p.year, p.hour, p.minute, p.second));
+  Log(where, "Retorno=TRUE");
+  return kTrue;
+}
+
+}  // namespace tarvion
