@@ -140,6 +140,22 @@ int main(int argc, char** argv) {
       "ports", "List the serial devices, the port number each opens as and whether this user may open it");
   portsCmd->add_flag("--json", portsJson, "Print a JSON array, one object per device");
 
+  tarvion::tool::ServeCommandOptions serveOpts;
+  CLI::App* serveCmd = app.add_subcommand("serve", "Serve printers over HTTP/JSON, with idempotent retries and a page");
+  serveCmd->add_option("--config", serveOpts.configPath, "JSON configuration file (see the README)");
+  serveCmd->add_option("--listen", serveOpts.listen, "Address to listen on, HOST:PORT (default 127.0.0.1:8787)");
+  serveCmd->add_option("--journal", serveOpts.journalDir, "Folder of the idempotency journal (kept across restarts)");
+  serveCmd
+      ->add_option("--printer", serveOpts.printers,
+                   "A printer on a port: ID=MODEL@PORT[,BAUD], MODEL a number or name (repeatable)")
+      ->allow_extra_args(false);
+  serveCmd
+      ->add_option("--virtual", serveOpts.virtuals,
+                   "An in-process virtual printer: ID=MODEL[,state=FILE][,paper=FILE] (repeatable)")
+      ->allow_extra_args(false);
+  serveCmd->add_option("--token-file", serveOpts.tokenFile,
+                       "File whose first line is the token clients send (Authorization: Bearer TOKEN)");
+
   CLI11_PARSE(app, argc, argv);
 
   if (*models) {
@@ -160,5 +176,6 @@ int main(int argc, char** argv) {
   }
   if (*portsCmd) return tarvion::tool::runPorts(portsJson);
   if (*demo) return tarvion::tool::runDemo(demoJson);
+  if (*serveCmd) return tarvion::tool::runServe(serveOpts);
   return shellCmd.run();
 }
