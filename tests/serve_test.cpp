@@ -47,6 +47,35 @@ void settle(Service& s, const std::string& id) {
   s.runOnWorker(id, [] {}).get();
 }
 
+// Holds a printer's worker in the middle of a job until released, as a long
+// command would.
+class HeldWorker {
+ public:
+  HeldWorker(Service& s, const std::string& id) {
+    auto started = std::make_shared<std::promise<void>>();
+    auto running = started->get_future();
+    auto gate = gate_.get_future().share();
+    done_ = s.runOnWorker(id, [started, gate] {
+      started->set_value();
+      gate.wait();
+    });
+    running.wait();
+  }
+  ~HeldWorker() { release(); }
+  void release() {
+    if (released_) return;
+    released_ = true;
+    gate_.set_value();
+    done_.get();
+  }
+  bool stillHeld() { return done_.wait_for(std::chrono::seconds(0)) != std::future_status::ready; }
+
+ private:
+  std::promise<void> gate_;
+  std::future<void> done_;
+  bool released_ = false;
+};
+
 json body(const Reply& r) {
   return json::parse(r.body);
 }
@@ -197,9 +226,7 @@ TEST_F(ServeTest, ListsPrintersEntriesAndPaper) {
 // ------------------------------------------------------------------ queues
 
 TEST_F(ServeTest, OnePrinterRunsItsRequestsOneAtATimeInArrivalOrder) {
-  std::promise<void> gate;
-  auto opened = gate.get_future().share();
-  auto blocker = service->runOnWorker("a", [opened] { opened.wait(); });
+  HeldWorker held(*service, "a");
   std::vector<std::shared_future<Reply>> answers;
   answers.push_back(service->submitCalls(
       "a",
@@ -212,8 +239,7 @@ TEST_F(ServeTest, OnePrinterRunsItsRequestsOneAtATimeInArrivalOrder) {
   EXPECT_EQ(service->queueLength("a"), 3u);
   EXPECT_EQ(body(service->printers())[0]["state"], "busy");
   for (auto& a : answers) EXPECT_NE(a.wait_for(std::chrono::seconds(0)), std::future_status::ready);
-  gate.set_value();
-  blocker.get();
+  held.release();
   for (auto& a : answers) EXPECT_EQ(body(a.get())["outcome"], "done") << a.get().body;
   const std::string p = paper("a");
   const size_t first = p.find("PRIMEIRO"), second = p.find("SEGUNDO"), third = p.find("TERCEIRO");
@@ -223,15 +249,11 @@ TEST_F(ServeTest, OnePrinterRunsItsRequestsOneAtATimeInArrivalOrder) {
 }
 
 TEST_F(ServeTest, TwoPrintersRunInParallel) {
-  std::promise<void> gate;
-  auto opened = gate.get_future().share();
-  auto blocker = service->runOnWorker("a", [opened] { opened.wait(); });
+  HeldWorker held(*service, "a");
   // Printer b finishes a whole sale while a is held in the middle of a call.
   const Reply r = service->calls("b", kSale, "");
   EXPECT_EQ(body(r)["outcome"], "done") << r.body;
-  EXPECT_NE(blocker.wait_for(std::chrono::seconds(0)), std::future_status::ready);
-  gate.set_value();
-  blocker.get();
+  EXPECT_TRUE(held.stillHeld());
 }
 
 // ------------------------------------------------------------------ idempotency
@@ -263,14 +285,11 @@ TEST_F(ServeTest, TheSameKeyWithAnotherBodyIsAConflict) {
 }
 
 TEST_F(ServeTest, ARetryWhileTheFirstRunsWaitsForItsAnswer) {
-  std::promise<void> gate;
-  auto opened = gate.get_future().share();
-  auto blocker = service->runOnWorker("a", [opened] { opened.wait(); });
+  HeldWorker held(*service, "a");
   auto first = service->submitCalls("a", kSale, "lenta");
   auto retry = service->submitCalls("a", kSale, "lenta");
   EXPECT_EQ(service->queueLength("a"), 1u);  // the retry queued nothing
-  gate.set_value();
-  blocker.get();
+  held.release();
   EXPECT_EQ(retry.get().body, first.get().body);
   EXPECT_TRUE(retry.get().replayed);
   EXPECT_EQ(countOf(paper("a"), "CAFE TORRADO 500G"), 1u);

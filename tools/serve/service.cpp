@@ -581,6 +581,11 @@ void Service::work(Printer& p) {
   }
 }
 
+void Service::markIdle(Printer& p) {
+  std::lock_guard<std::mutex> l(p.mu);
+  p.busy = false;
+}
+
 void Service::record(const JournalRecord& r) {
   std::lock_guard<std::mutex> l(journalMu_);
   if (journal_.isOpen()) journal_.append(r);
@@ -675,7 +680,7 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
     std::lock_guard<std::mutex> l(keysMu_);
     keys_.erase(slot);
   };
-  auto job = [this, p, calls, promise, forget, key, hash] {
+  std::function<void()> job = [this, p, calls, promise, forget, key, hash] {
     bool stopping = false, online = false;
     {
       std::lock_guard<std::mutex> l(p->mu);
@@ -705,27 +710,41 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
     }
     Reply r = runBatch(*p, *calls);
     if (!key.empty()) record({unixNow(), "done", p->spec.id, key, hash, r.status, r.body});
+    // Idle before the answer leaves, so whoever has the answer sees it so.
+    markIdle(*p);
     promise->set_value(std::move(r));
   };
   {
     std::lock_guard<std::mutex> l(p->mu);
-    p->jobs.push_back(std::move(job));
+    // A stopped worker takes no more jobs: the answer would never come.
+    if (!p->stopping) {
+      p->jobs.push_back(std::move(job));
+      job = nullptr;
+    }
+  }
+  if (job) {
+    forget();
+    return ready(errorReply(503, "the service is stopping"));
   }
   p->cv.notify_one();
   return answer;
 }
 
 std::future<void> Service::runOnWorker(const std::string& id, std::function<void()> fn) {
-  auto task = std::make_shared<std::packaged_task<void()>>(std::move(fn));
-  auto done = task->get_future();
+  auto done = std::make_shared<std::promise<void>>();
+  auto future = done->get_future();
   Printer* p = find(id);
-  if (!p) return done;
+  if (!p) return future;
   {
     std::lock_guard<std::mutex> l(p->mu);
-    p->jobs.push_back([task] { (*task)(); });
+    p->jobs.push_back([this, p, fn = std::move(fn), done] {
+      fn();
+      markIdle(*p);
+      done->set_value();
+    });
   }
   p->cv.notify_one();
-  return done;
+  return future;
 }
 
 size_t Service::queueLength(const std::string& id) const {

@@ -120,6 +120,7 @@ class Service {
   bool openPrinter(Printer& p);
   Reply runBatch(Printer& p, std::vector<script::Call>& calls);
   void record(const JournalRecord& r);
+  void markIdle(Printer& p);
 
   Options options_;
   std::vector<std::unique_ptr<Printer>> printers_;
