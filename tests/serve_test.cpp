@@ -119,6 +119,10 @@ struct BadRequest {
   const char* says;
 };
 
+void PrintTo(const BadRequest& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ServeBadRequest : public ServeTest, public ::testing::WithParamInterface<BadRequest> {};
 
 TEST_P(ServeBadRequest, IsRefusedWithJsonAndNeverReachesThePrinter) {

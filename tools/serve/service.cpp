@@ -450,7 +450,7 @@ struct Service::Printer {
   std::condition_variable cv;
   std::deque<std::function<void()>> jobs;
   bool stopping = false, online = false, busy = false;
-  std::string lastError;
+  std::string lastError = "not opened yet";
   std::thread thread;
 };
 
