@@ -604,3 +604,48 @@ TEST_F(ServeHttp, CallsRetriesAndErrorsOverTheWire) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ServeHttp, AClientThatGaveUpRetriesWithTheSameKeyAndGetsTheOneReceipt) {
+  httplib::Headers keyed{{"Idempotency-Key", "caixa-1-venda-9"}};
+  {
+    // The printer is slow; the till stops waiting and the connection drops.
+    HeldWorker held(*service, "a");
+    httplib::Client impatient("127.0.0.1", port);
+    impatient.set_bearer_token_auth(kToken);
+    impatient.set_read_timeout(0, 100 * 1000);
+    EXPECT_FALSE(impatient.Post("/printers/a/calls", keyed, kSale, "application/json"));
+  }
+  auto retry = client->Post("/printers/a/calls", keyed, kSale, "application/json");
+  ASSERT_TRUE(retry);
+  EXPECT_EQ(retry->status, 200);
+  EXPECT_EQ(retry->get_header_value("Idempotent-Replayed"), "true");
+  EXPECT_EQ(json::parse(retry->body)["outcome"], "done") << retry->body;
+  EXPECT_EQ(countOf(service->paper("a").body, "CAFE TORRADO 500G"), 1u);
+}
+
+TEST(ServeCommand, RefusesToStartWhereItCannotServeSafely) {
+  TempDir tmp;
+  std::ofstream(tmp.file("token")) << "0123456789abcdef0123\n";
+  struct Case {
+    std::string args, says;
+  };
+  const Case cases[] = {
+      {"--listen 0.0.0.0:1 --virtual a=1", "needs a token"},
+      {"--virtual a=1 --virtual a=1", "two printers have the id 'a'"},
+      {"--listen 127.0.0.1", "expected HOST:PORT"},
+      {"--virtual 'a=1,colour=red'", "expected state=FILE or paper=FILE"},
+      {"--printer a=1", "expected ID=MODEL@PORT"},
+      {"", "no printers"},
+      {"--config " + tmp.file("missing.json") + " --virtual a=1", "cannot open"},
+      {"--token-file " + tmp.file("nothing") + " --virtual a=1", "cannot read the token file"},
+  };
+  for (const Case& c : cases) {
+    const auto run = testsupport::runCommand(std::string(TARVION_TOOL_PATH) + " serve " + c.args + " 2>&1");
+    EXPECT_EQ(run.status, 1) << c.args << "\n" << run.out;
+    EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
+  }
+}
+
+}  // namespace
