@@ -19,14 +19,14 @@ using nlohmann::json;
 using tarvion::serve::Journal;
 using tarvion::serve::JournalRecord;
 using tarvion::serve::Options;
-using tarvion::serve::PrinterSpec;
+using tarvion::serve::PrinterConfig;
 using tarvion::serve::Reply;
 using tarvion::serve::Service;
 using testsupport::countOf;
 using testsupport::TempDir;
 
-PrinterSpec virtualSpec(const std::string& id, const std::string& state = "", const std::string& paper = "") {
-  PrinterSpec s;
+PrinterConfig virtualConfig(const std::string& id, const std::string& state = "", const std::string& paper = "") {
+  PrinterConfig s;
   std::string error;
   std::string text = id + "=1";
   if (!state.empty()) text += ",state=" + state;
@@ -35,7 +35,7 @@ PrinterSpec virtualSpec(const std::string& id, const std::string& state = "", co
   return s;
 }
 
-Options optionsFor(std::vector<PrinterSpec> printers, const std::string& journal = "") {
+Options optionsFor(std::vector<PrinterConfig> printers, const std::string& journal = "") {
   Options o;
   o.printers = std::move(printers);
   o.journalDir = journal;
@@ -97,7 +97,7 @@ class ServeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    service = std::make_unique<Service>(optionsFor({virtualSpec("a"), virtualSpec("b")}));
+    service = std::make_unique<Service>(optionsFor({virtualConfig("a"), virtualConfig("b")}));
     ASSERT_TRUE(service->start(error)) << error;
     settle(*service, "a");
     settle(*service, "b");
@@ -331,13 +331,13 @@ TEST(ServeRestart, TheJournalKeepsThePromiseAcrossARestart) {
   const std::string journal = tmp.file("journal"), state = tmp.file("state.json"), paperFile = tmp.file("paper.txt");
   std::string error, firstBody;
   {
-    Service s(optionsFor({virtualSpec("a", state, paperFile)}, journal));
+    Service s(optionsFor({virtualConfig("a", state, paperFile)}, journal));
     ASSERT_TRUE(s.start(error)) << error;
     const Reply r = s.calls("a", kSale, "venda-7");
     ASSERT_EQ(body(r)["outcome"], "done") << r.body;
     firstBody = r.body;
   }
-  Service s(optionsFor({virtualSpec("a", state, paperFile)}, journal));
+  Service s(optionsFor({virtualConfig("a", state, paperFile)}, journal));
   ASSERT_TRUE(s.start(error)) << error;
   const Reply retry = s.calls("a", kSale, "venda-7");
   EXPECT_TRUE(retry.replayed);
@@ -358,7 +358,7 @@ TEST(ServeRestart, ARequestCutByAStopIsUnknownAndNeverRunsAgain) {
     std::string error;
     ASSERT_TRUE(j.open(dir, 1000, 100, none, error)) << error;
     // The hash is of the canonical body, as the service computes it.
-    Service probe(optionsFor({virtualSpec("a")}, tmp.file("other")));
+    Service probe(optionsFor({virtualConfig("a")}, tmp.file("other")));
     ASSERT_TRUE(probe.start(error)) << error;
     ASSERT_EQ(probe.calls("a", request, "k").status, 200);
     probe.stop();
@@ -371,7 +371,7 @@ TEST(ServeRestart, ARequestCutByAStopIsUnknownAndNeverRunsAgain) {
     ASSERT_TRUE(j.append(start));
   }
   std::string error;
-  Service s(optionsFor({virtualSpec("a")}, dir));
+  Service s(optionsFor({virtualConfig("a")}, dir));
   ASSERT_TRUE(s.start(error)) << error;
   settle(s, "a");
   const int frames = s.virtualPrinter("a")->framesReceived();
@@ -451,7 +451,7 @@ TEST(ServeOptions, PrinterAndVirtualOptions) {
       {"treino=1,color=blue", true, false, 0, 0}, {"treino=nenhum", true, false, 0, 0},
   };
   for (const Case& c : cases) {
-    PrinterSpec s;
+    PrinterConfig s;
     std::string error;
     const bool ok = c.isVirtual ? tarvion::serve::parseVirtualOption(c.text, s, error)
                                 : tarvion::serve::parsePrinterOption(c.text, s, error);
@@ -464,7 +464,7 @@ TEST(ServeOptions, PrinterAndVirtualOptions) {
     EXPECT_EQ(s.port, c.port) << c.text;
     EXPECT_EQ(s.baud, c.baud) << c.text;
   }
-  PrinterSpec s;
+  PrinterConfig s;
   std::string error;
   ASSERT_TRUE(tarvion::serve::parseVirtualOption("t=1,state=s.json,paper=p.txt", s, error));
   EXPECT_EQ(s.statePath, "s.json");
@@ -528,7 +528,7 @@ class ServeHttp : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    service = std::make_unique<Service>(optionsFor({virtualSpec("a")}));
+    service = std::make_unique<Service>(optionsFor({virtualConfig("a")}));
     ASSERT_TRUE(service->start(error)) << error;
     front = std::make_unique<tarvion::serve::HttpFront>(*service, kToken);
     port = front->bind("127.0.0.1", 0, error);

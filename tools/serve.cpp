@@ -23,20 +23,20 @@ int runServe(const ServeCommandOptions& o) {
     return 1;
   }
   for (const std::string& text : o.printers) {
-    serve::PrinterSpec spec;
-    if (!serve::parsePrinterOption(text, spec, error)) {
+    serve::PrinterConfig config;
+    if (!serve::parsePrinterOption(text, config, error)) {
       std::cerr << "tarvion serve: --printer: " << error << "\n";
       return 1;
     }
-    options.printers.push_back(spec);
+    options.printers.push_back(config);
   }
   for (const std::string& text : o.virtuals) {
-    serve::PrinterSpec spec;
-    if (!serve::parseVirtualOption(text, spec, error)) {
+    serve::PrinterConfig config;
+    if (!serve::parseVirtualOption(text, config, error)) {
       std::cerr << "tarvion serve: --virtual: " << error << "\n";
       return 1;
     }
-    options.printers.push_back(spec);
+    options.printers.push_back(config);
   }
   std::string host;
   int port = 0;

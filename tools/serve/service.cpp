@@ -153,8 +153,8 @@ std::string answerText(const std::string& printer, const char* outcome, json cal
 
 // ------------------------------------------------------------------ options
 
-bool parsePrinterOption(std::string_view text, PrinterSpec& out, std::string& error) {
-  out = PrinterSpec{};
+bool parsePrinterOption(std::string_view text, PrinterConfig& out, std::string& error) {
+  out = PrinterConfig{};
   const size_t eq = text.find('=');
   const size_t at = text.rfind('@');
   if (eq == std::string_view::npos || at == std::string_view::npos || at < eq) {
@@ -186,8 +186,8 @@ bool parsePrinterOption(std::string_view text, PrinterSpec& out, std::string& er
   return true;
 }
 
-bool parseVirtualOption(std::string_view text, PrinterSpec& out, std::string& error) {
-  out = PrinterSpec{};
+bool parseVirtualOption(std::string_view text, PrinterConfig& out, std::string& error) {
+  out = PrinterConfig{};
   out.isVirtual = true;
   out.baud = 115200;
   const size_t eq = text.find('=');
@@ -265,7 +265,7 @@ bool loadConfig(const std::string& path, Options& options, std::string& error) {
         options.retentionSeconds = v.get<int64_t>() * 24 * 3600;
       } else if (k == "printers") {
         for (const json& p : v) {
-          PrinterSpec s;
+          PrinterConfig s;
           const std::string model = p.at("model").is_number() ? p.at("model").dump() : p.at("model").get<std::string>();
           const std::string id = p.at("id").get<std::string>();
           if (p.value("virtual", false)) {
@@ -443,7 +443,7 @@ bool isLineTrouble(std::string_view lastError) {
 // ------------------------------------------------------------------ service
 
 struct Service::Printer {
-  PrinterSpec spec;
+  PrinterConfig config;
   std::shared_ptr<emulator::VirtualPrinter> virt;
   CTarvionCtrl ctrl;  // touched by the worker only
   mutable std::mutex mu;
@@ -493,21 +493,21 @@ bool Service::start(std::string& error) {
                                                    : CTarvionCtrl::PromptAnswer::Cancel;
   });
   int nextPort = kFirstVirtualPort;
-  for (const PrinterSpec& spec : options_.printers) {
+  for (const PrinterConfig& config : options_.printers) {
     auto p = std::make_unique<Printer>();
-    p->spec = spec;
-    if (spec.isVirtual) {
+    p->config = config;
+    if (config.isVirtual) {
       while (std::any_of(options_.printers.begin(), options_.printers.end(),
-                         [&](const PrinterSpec& s) { return !s.isVirtual && s.port == nextPort; }))
+                         [&](const PrinterConfig& s) { return !s.isVirtual && s.port == nextPort; }))
         ++nextPort;
-      p->spec.port = nextPort++;
-      p->virt = emulator::makePrinter(spec.model, spec.statePath, spec.paperPath, &error);
+      p->config.port = nextPort++;
+      p->virt = emulator::makePrinter(config.model, config.statePath, config.paperPath, &error);
       if (!p->virt) {
-        error = spec.id + ": " + error;
+        error = config.id + ": " + error;
         return false;
       }
-      ports::attachVirtual(p->spec.port, emulator::makeVirtualDevice(p->virt));
-      attachedPorts_.push_back(p->spec.port);
+      ports::attachVirtual(p->config.port, emulator::makeVirtualDevice(p->virt));
+      attachedPorts_.push_back(p->config.port);
     }
     printers_.push_back(std::move(p));
   }
@@ -532,14 +532,14 @@ void Service::stop() {
 
 Service::Printer* Service::find(const std::string& id) const {
   for (const auto& p : printers_)
-    if (p->spec.id == id) return p.get();
+    if (p->config.id == id) return p.get();
   return nullptr;
 }
 
 bool Service::openPrinter(Printer& p) {
-  std::vector<Value> args{Value::longInt(p.spec.model),
-                          Value::longInt(p.spec.port),
-                          Value::longInt(p.spec.baud),
+  std::vector<Value> args{Value::longInt(p.config.model),
+                          Value::longInt(p.config.port),
+                          Value::longInt(p.config.baud),
                           Value::longInt(0),
                           Value::longInt(8),
                           Value::longInt(1),
@@ -617,7 +617,7 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
       break;
     }
   }
-  if (!unknown) return {200, answerText(p.spec.id, outcome, std::move(out)), "application/json", false};
+  if (!unknown) return {200, answerText(p.config.id, outcome, std::move(out)), "application/json", false};
   // The line died mid-command: it may have run. Once the printer answers
   // again, its counters let the client see whether it did.
   json counters = nullptr;
@@ -633,7 +633,7 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
     p.online = false;
     p.lastError = p.ctrl.UltimoErro();
   }
-  return {200, answerText(p.spec.id, outcome, std::move(out), std::move(counters), true), "application/json", false};
+  return {200, answerText(p.config.id, outcome, std::move(out), std::move(counters), true), "application/json", false};
 }
 
 std::shared_future<Reply> Service::submitCalls(const std::string& id, std::string_view body, const std::string& key) {
@@ -693,14 +693,14 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
       std::string why;
       {
         std::lock_guard<std::mutex> l(p->mu);
-        why = stopping ? "the service is stopping" : "printer '" + p->spec.id + "' is offline: " + p->lastError;
+        why = stopping ? "the service is stopping" : "printer '" + p->config.id + "' is offline: " + p->lastError;
       }
       forget();
       promise->set_value(errorReply(503, why));
       return;
     }
     if (!key.empty()) {
-      JournalRecord start{unixNow(), "start", p->spec.id, key, hash, 0, ""};
+      JournalRecord start{unixNow(), "start", p->config.id, key, hash, 0, ""};
       std::lock_guard<std::mutex> l(journalMu_);
       if (journal_.isOpen() && !journal_.append(start)) {
         forget();
@@ -709,7 +709,7 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
       }
     }
     Reply r = runBatch(*p, *calls);
-    if (!key.empty()) record({unixNow(), "done", p->spec.id, key, hash, r.status, r.body});
+    if (!key.empty()) record({unixNow(), "done", p->config.id, key, hash, r.status, r.body});
     // Idle before the answer leaves, so whoever has the answer sees it so.
     markIdle(*p);
     promise->set_value(std::move(r));
@@ -763,11 +763,11 @@ Reply Service::printers() const {
   json list = json::array();
   for (const auto& p : printers_) {
     std::lock_guard<std::mutex> l(p->mu);
-    json o = {{"id", p->spec.id},
-              {"model", p->spec.model},
-              {"modelName", modelName(p->spec.model)},
-              {"virtual", p->spec.isVirtual},
-              {"port", p->spec.port},
+    json o = {{"id", p->config.id},
+              {"model", p->config.model},
+              {"modelName", modelName(p->config.model)},
+              {"virtual", p->config.isVirtual},
+              {"port", p->config.port},
               {"state", !p->online && !p->busy ? "offline"
                         : p->busy              ? "busy"
                                                : "idle"},

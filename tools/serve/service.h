@@ -23,7 +23,7 @@ class VirtualPrinter;
 
 namespace tarvion::serve {
 
-struct PrinterSpec {
+struct PrinterConfig {
   std::string id;
   int model = 0;  // fiscal model number
   int port = 0;   // port number; for a virtual printer, given at start
@@ -33,15 +33,15 @@ struct PrinterSpec {
 };
 
 // "ID=MODEL@PORT[,BAUD]": a printer on a port. MODEL is a model number or name.
-bool parsePrinterOption(std::string_view text, PrinterSpec& out, std::string& error);
+bool parsePrinterOption(std::string_view text, PrinterConfig& out, std::string& error);
 // "ID=MODEL[,state=FILE][,paper=FILE]": an in-process virtual printer.
-bool parseVirtualOption(std::string_view text, PrinterSpec& out, std::string& error);
+bool parseVirtualOption(std::string_view text, PrinterConfig& out, std::string& error);
 
 struct Options {
   std::string listen = "127.0.0.1:8787";
   std::string journalDir;  // empty: keys are kept in memory only
   std::string token;       // empty: no token asked
-  std::vector<PrinterSpec> printers;
+  std::vector<PrinterConfig> printers;
   size_t maxBodyBytes = 256 * 1024;
   size_t maxCallsPerBatch = 500;
   int64_t retentionSeconds = 7 * 24 * 3600;
