@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -646,6 +647,31 @@ TEST(ServeCommand, RefusesToStartWhereItCannotServeSafely) {
     EXPECT_EQ(run.status, 1) << c.args << "\n" << run.out;
     EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServeRetention, KeysPastTheRetentionAreForgotten) {
+  auto clock = std::make_shared<std::atomic<int64_t>>(1000000);
+  Options o = optionsFor({virtualConfig("a")});
+  o.retentionSeconds = 3600;
+  o.clock = [clock] { return clock->load(); };
+  Service s(o);
+  std::string error;
+  ASSERT_TRUE(s.start(error)) << error;
+  const std::string open = R"({"entry": "AbreCupomFiscal"})", cancel = R"({"entry": "CancelaCupomFiscal"})";
+  ASSERT_EQ(body(s.calls("a", open, "k")).value("outcome", ""), "done");
+  ASSERT_EQ(body(s.calls("a", cancel, "c1")).value("outcome", ""), "done");
+  *clock += 3000;  // within the hour: still kept
+  EXPECT_EQ(s.calls("a", cancel, "k").status, 409);
+  *clock += 700;  // past it: the next new key sweeps the old ones away
+  ASSERT_EQ(body(s.calls("a", open, "k2")).value("outcome", ""), "done");
+  const Reply again = s.calls("a", cancel, "k");
+  EXPECT_EQ(again.status, 200) << again.body;
+  EXPECT_FALSE(again.replayed);
+  EXPECT_EQ(body(again)["outcome"], "done") << again.body;
 }
 
 }  // namespace

@@ -469,10 +469,11 @@ bool Service::start(std::string& error) {
       }
   if (!options_.journalDir.empty()) {
     std::vector<JournalRecord> records;
-    if (!journal_.open(options_.journalDir, unixNow(), options_.retentionSeconds, records, error)) return false;
+    if (!journal_.open(options_.journalDir, now(), options_.retentionSeconds, records, error)) return false;
     for (const JournalRecord& r : records) {
       Pending pend;
       pend.hash = r.hash;
+      pend.time = r.time;
       std::promise<Reply> answer;
       if (r.kind == "done") {
         answer.set_value({r.status, r.answer, "application/json", false});
@@ -581,6 +582,17 @@ void Service::work(Printer& p) {
   }
 }
 
+int64_t Service::now() const {
+  return options_.clock ? options_.clock() : unixNow();
+}
+
+void Service::forgetOldKeys(int64_t at) {
+  if (at - lastForget_ < 60) return;
+  lastForget_ = at;
+  for (auto it = keys_.begin(); it != keys_.end();)
+    it = at - it->second.time > options_.retentionSeconds ? keys_.erase(it) : std::next(it);
+}
+
 void Service::markIdle(Printer& p) {
   std::lock_guard<std::mutex> l(p.mu);
   p.busy = false;
@@ -673,7 +685,8 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
                         })
           .share();
     }
-    keys_[slot] = {hash, answer};
+    forgetOldKeys(now());
+    keys_[slot] = {hash, now(), answer};
   }
   auto forget = [this, slot, keyed = !key.empty()] {
     if (!keyed) return;
@@ -700,7 +713,7 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
       return;
     }
     if (!key.empty()) {
-      JournalRecord start{unixNow(), "start", p->config.id, key, hash, 0, ""};
+      JournalRecord start{now(), "start", p->config.id, key, hash, 0, ""};
       std::lock_guard<std::mutex> l(journalMu_);
       if (journal_.isOpen() && !journal_.append(start)) {
         forget();
@@ -709,7 +722,7 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
       }
     }
     Reply r = runBatch(*p, *calls);
-    if (!key.empty()) record({unixNow(), "done", p->config.id, key, hash, r.status, r.body});
+    if (!key.empty()) record({now(), "done", p->config.id, key, hash, r.status, r.body});
     // Idle before the answer leaves, so whoever has the answer sees it so.
     markIdle(*p);
     promise->set_value(std::move(r));

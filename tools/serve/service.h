@@ -46,6 +46,8 @@ struct Options {
   size_t maxCallsPerBatch = 500;
   int64_t retentionSeconds = 7 * 24 * 3600;
   int offlineRetrySeconds = 5;
+  // Seconds since the epoch; the system clock when empty.
+  std::function<int64_t()> clock;
 };
 
 // Reads a JSON configuration file into options (see the README for its shape).
@@ -112,6 +114,7 @@ class Service {
   struct Printer;
   struct Pending {
     uint64_t hash = 0;
+    int64_t time = 0;  // when the request came
     std::shared_future<Reply> answer;
   };
 
@@ -121,6 +124,9 @@ class Service {
   Reply runBatch(Printer& p, std::vector<script::Call>& calls);
   void record(const JournalRecord& r);
   void markIdle(Printer& p);
+  int64_t now() const;
+  // Forgets the keys past the retention (at most once a minute); keysMu_ held.
+  void forgetOldKeys(int64_t at);
 
   Options options_;
   std::vector<std::unique_ptr<Printer>> printers_;
@@ -129,6 +135,7 @@ class Service {
   std::mutex journalMu_;
   std::mutex keysMu_;
   std::map<std::string, Pending> keys_;  // printer id + '\n' + key
+  int64_t lastForget_ = 0;
   bool started_ = false;
 };
 
