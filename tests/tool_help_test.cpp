@@ -73,6 +73,7 @@ const std::vector<Subcommand> kSubcommands = {
     {"emulate", {"--help", "--link", "--state", "--paper", "--baud", "--fault", "MODEL"}},
     {"demo", {"--help", "--json"}},
     {"ports", {"--help", "--json"}},
+    {"serve", {"--help", "--config", "--listen", "--journal", "--printer", "--virtual", "--token-file"}},
 };
 
 void PrintTo(const Subcommand& s, std::ostream* os) {

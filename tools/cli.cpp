@@ -74,6 +74,23 @@ CommandLine::CommandLine() : app("tarvion: drive Brazilian fiscal printers and c
       "ports", "List the serial devices, the port number each opens as and whether this user may open it");
   ports->add_flag("--json", portsJson, "Print a JSON array, one object per device");
 
+  serve = app.add_subcommand("serve", "Serve printers over HTTP/JSON, with idempotent retries and a page");
+  ServeCommandOptions& o = serveOptions;
+  serve->add_option("--config", o.configPath, "JSON configuration file (see the README)")->type_name("FILE");
+  serve->add_option("--listen", o.listen, "Address to listen on (default 127.0.0.1:8787)")->type_name("HOST:PORT");
+  serve->add_option("--journal", o.journalDir, "Folder of the idempotency journal (kept across restarts)")
+      ->type_name("DIR");
+  serve->add_option("--printer", o.printers, "A printer on a port, MODEL a number or name (repeatable)")
+      ->type_name("ID=MODEL@PORT[,BAUD]")
+      ->allow_extra_args(false);
+  serve->add_option("--virtual", o.virtuals, "An in-process virtual printer (repeatable)")
+      ->type_name("ID=MODEL[,state=FILE][,paper=FILE]")
+      ->allow_extra_args(false);
+  serve
+      ->add_option("--token-file", o.tokenFile,
+                   "File whose first line is the token clients send (Authorization: Bearer TOKEN)")
+      ->type_name("FILE");
+
   // Last, so that only the top-level help lists the environment, not each subcommand's.
   std::string footer = "Environment:";
   for (const auto& v : environmentVariables()) footer += std::string("\n  ") + v.name + "\n      " + v.meaning;

@@ -37,10 +37,11 @@ class CommandLine {
   CommandLine& operator=(const CommandLine&) = delete;
 
   CLI::App app;
-  CLI::App *models, *entries, *shell, *emulate, *demo, *ports;
+  CLI::App *models, *entries, *shell, *emulate, *demo, *ports, *serve;
   bool modelsJson = false, entriesJson = false, demoJson = false, portsJson = false;
   ShellArgs shellArgs;
   EmulateOptions emulateOptions;
+  ServeCommandOptions serveOptions;
 };
 
 }  // namespace tarvion::tool

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvion::tool {
 
@@ -20,5 +21,12 @@ int runDemo(bool json);
 
 // Lists the machine's serial devices, one line each or a JSON array.
 int runPorts(bool json);
+
+struct ServeCommandOptions {
+  std::string configPath, listen, journalDir, tokenFile;
+  std::vector<std::string> printers, virtuals;  // ID=MODEL@PORT[,BAUD] and ID=MODEL[,state=F][,paper=F]
+};
+// Serves the printers over HTTP until interrupted (see tools/serve/service.h).
+int runServe(const ServeCommandOptions& options);
 
 }  // namespace tarvion::tool

@@ -109,5 +109,6 @@ int main(int argc, char** argv) {
   }
   if (*cli.ports) return tarvion::tool::runPorts(cli.portsJson);
   if (*cli.demo) return tarvion::tool::runDemo(cli.demoJson);
+  if (*cli.serve) return tarvion::tool::runServe(cli.serveOptions);
   return ShellCommand{cli.shellArgs}.run();
 }

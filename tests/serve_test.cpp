@@ -1,0 +1,677 @@
+// `tarvion serve`: request checking, batches, idempotency keys and their
+// journal, the printers' queues and the HTTP front over a loopback socket.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <nlohmann/json.hpp>
+
+#include "emulator/virtual_printer.h"
+#include "test_support.h"
+#include "tools/serve/http.h"
+#include "tools/serve/journal.h"
+#include "tools/serve/service.h"
+
+namespace {
+
+using nlohmann::json;
+using tarvion::serve::Journal;
+using tarvion::serve::JournalRecord;
+using tarvion::serve::Options;
+using tarvion::serve::PrinterConfig;
+using tarvion::serve::Reply;
+using tarvion::serve::Service;
+using testsupport::countOf;
+using testsupport::TempDir;
+
+PrinterConfig virtualConfig(const std::string& id, const std::string& state = "", const std::string& paper = "") {
+  PrinterConfig s;
+  std::string error;
+  std::string text = id + "=1";
+  if (!state.empty()) text += ",state=" + state;
+  if (!paper.empty()) text += ",paper=" + paper;
+  EXPECT_TRUE(tarvion::serve::parseVirtualOption(text, s, error)) << error;
+  return s;
+}
+
+Options optionsFor(std::vector<PrinterConfig> printers, const std::string& journal = "") {
+  Options o;
+  o.printers = std::move(printers);
+  o.journalDir = journal;
+  return o;
+}
+
+// Waits until the printer's worker has opened it and run everything queued so far.
+void settle(Service& s, const std::string& id) {
+  s.runOnWorker(id, [] {}).get();
+}
+
+// Holds a printer's worker in the middle of a job until released, as a long
+// command would.
+class HeldWorker {
+ public:
+  HeldWorker(Service& s, const std::string& id) {
+    auto started = std::make_shared<std::promise<void>>();
+    auto running = started->get_future();
+    auto gate = gate_.get_future().share();
+    done_ = s.runOnWorker(id, [started, gate] {
+      started->set_value();
+      gate.wait();
+    });
+    running.wait();
+  }
+  ~HeldWorker() { release(); }
+  void release() {
+    if (released_) return;
+    released_ = true;
+    gate_.set_value();
+    done_.get();
+  }
+  bool stillHeld() { return done_.wait_for(std::chrono::seconds(0)) != std::future_status::ready; }
+
+ private:
+  std::promise<void> gate_;
+  std::future<void> done_;
+  bool released_ = false;
+};
+
+json body(const Reply& r) {
+  return json::parse(r.body);
+}
+
+const char* const kSale = R"([
+  {"entry": "AbreCupomFiscal"},
+  {"entry": "RegistraItemFiscal", "args": ["7891000100103", "CAFE TORRADO 500G", "UN", 18, 2, 10.50, 0]},
+  {"entry": "TotalizaCupomDesconto", "args": [0, 0]},
+  {"entry": "RegistraPagamento", "args": ["Dinheiro", 21.00]},
+  {"entry": "FechaCupomFiscal", "args": ["OBRIGADO", 0]},
+  {"entry": "RetornaNumeroCupom", "args": []}
+])";
+
+std::string cooOf(const Reply& r) {
+  return body(r)["calls"].back()["out"]["strNumeroCupom"].get<std::string>();
+}
+
+class ServeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    service = std::make_unique<Service>(optionsFor({virtualConfig("a"), virtualConfig("b")}));
+    ASSERT_TRUE(service->start(error)) << error;
+    settle(*service, "a");
+    settle(*service, "b");
+  }
+  std::string paper(const std::string& id) { return service->paper(id).body; }
+
+  TempDir tmp;
+  std::unique_ptr<Service> service;
+};
+
+// ------------------------------------------------------------------ bad requests
+
+struct BadRequest {
+  const char* name;
+  const char* printer;
+  std::string body;
+  std::string key;
+  int status;
+  const char* says;
+};
+
+void PrintTo(const BadRequest& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ServeBadRequest : public ServeTest, public ::testing::WithParamInterface<BadRequest> {};
+
+TEST_P(ServeBadRequest, IsRefusedWithJsonAndNeverReachesThePrinter) {
+  const BadRequest& c = GetParam();
+  const int framesBefore = service->virtualPrinter("a")->framesReceived();
+  const Reply r = service->calls(c.printer, c.body, c.key);
+  EXPECT_EQ(r.status, c.status) << r.body;
+  const json j = body(r);
+  ASSERT_TRUE(j.contains("error")) << r.body;
+  EXPECT_NE(j["error"].get<std::string>().find(c.says), std::string::npos) << j["error"];
+  settle(*service, "a");
+  EXPECT_EQ(service->virtualPrinter("a")->framesReceived(), framesBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ServeBadRequest,
+    ::testing::Values(
+        BadRequest{"NotJson", "a", "{\"entry\": ", "", 400, "not JSON"},
+        BadRequest{"UnknownPrinter", "zz", "{\"entry\": \"AbreCupomFiscal\"}", "", 404, "no printer 'zz'"},
+        BadRequest{"EmptyList", "a", "[]", "", 422, "1 to"},
+        BadRequest{"NotAnObject", "a", "[\"AbreCupomFiscal\"]", "", 422, "a call is an object"},
+        BadRequest{"NoEntry", "a", "{\"args\": []}", "", 422, "needs \"entry\""},
+        BadRequest{"UnknownEntry", "a", "{\"entry\": \"ImprimeTudo\"}", "", 422, "unknown entry 'ImprimeTudo'"},
+        BadRequest{"UnknownMember", "a", "{\"entry\": \"AbreCupomFiscal\", \"arg\": []}", "", 422, "'arg'"},
+        BadRequest{"TooManyArgs", "a", "{\"entry\": \"AbreCupomFiscal\", \"args\": [1]}", "", 422, "takes 0 arguments"},
+        BadRequest{"TooFewArgs", "a", "{\"entry\": \"RegistraPagamento\", \"args\": [\"Dinheiro\"]}", "", 422,
+                   "takes 2 arguments (strPaymentType, nValorPagamento), got 1"},
+        BadRequest{"StringForDouble", "a", "{\"entry\": \"RegistraPagamento\", \"args\": [\"Dinheiro\", \"10\"]}", "",
+                   422, "argument 2 (nValorPagamento): expected a number"},
+        BadRequest{"NumberForString", "a", "{\"entry\": \"RegistraPagamento\", \"args\": [1, 10]}", "", 422,
+                   "argument 1 (strPaymentType): expected a string"},
+        BadRequest{"FractionForLong", "a", "{\"entry\": \"LeituraMemoriaFiscalReducao\", \"args\": [1.5, 2, false]}",
+                   "", 422, "argument 1 (intInicial): expected an integer"},
+        BadRequest{"WordForBool", "a", "{\"entry\": \"CashDrawerAttached\", \"set\": \"yes\"}", "", 422,
+                   "expected true, false or an integer"},
+        BadRequest{"SetReadOnly", "a", "{\"entry\": \"UltimoErro\", \"set\": \"x\"}", "", 422, "read-only"},
+        BadRequest{"SetMethod", "a", "{\"entry\": \"AbreCupomFiscal\", \"set\": 1}", "", 422, "is a method"},
+        BadRequest{"PortOwnedByService", "a",
+                   "{\"entry\": \"InitializeECF\", \"args\": [1, 1, 9600, 0, 8, 1, 0, true, true]}", "", 422,
+                   "holds the printer's port"},
+        BadRequest{"BadDate", "a",
+                   "{\"entry\": \"LeituraMemoriaFiscalData\", \"args\": [\"2024-13-01\", \"2024-01-02\", true]}", "",
+                   422, "not a valid date"},
+        BadRequest{"TooLarge", "a", "{\"entry\": \"AbreCupomFiscal\", \"x\": \"" + std::string(300 * 1024, 'x') + "\"}",
+                   "", 413, "longer than"},
+        BadRequest{"BadKey", "a", "{\"entry\": \"AbreCupomFiscal\"}", "two words", 400, "Idempotency-Key"},
+        BadRequest{"ErrorInSecondCall", "a", "[{\"entry\": \"AbreCupomFiscal\"}, {\"entry\": \"Nada\"}]", "", 422,
+                   "call 2: unknown entry"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------------ batches
+
+TEST_F(ServeTest, ASaleRunsAsOneBatchWithTheShellsJson) {
+  const Reply r = service->calls("a", kSale, "");
+  ASSERT_EQ(r.status, 200) << r.body;
+  const json j = body(r);
+  EXPECT_EQ(j["printer"], "a");
+  EXPECT_EQ(j["outcome"], "done") << r.body;
+  ASSERT_EQ(j["calls"].size(), 6u);
+  EXPECT_EQ(j["calls"][1]["entry"], "RegistraItemFiscal");
+  EXPECT_EQ(j["calls"][1]["result"], 1);
+  EXPECT_EQ(j["calls"][1]["out"], json::object());
+  EXPECT_TRUE(j["calls"][1].contains("UltimoErro"));
+  EXPECT_FALSE(cooOf(r).empty());
+  EXPECT_EQ(countOf(paper("a"), "CAFE TORRADO 500G"), 1u);
+  // The other printer printed nothing.
+  EXPECT_EQ(countOf(paper("b"), "CAFE"), 0u);
+}
+
+TEST_F(ServeTest, ABatchStopsAtTheFirstCallThatFails) {
+  const Reply r = service->calls("a", R"([
+    {"entry": "AbreCupomFiscal"},
+    {"entry": "RegistraPagamento", "args": ["Dinheiro", 5]},
+    {"entry": "RegistraItemFiscal", "args": ["1", "NAO DEVE SAIR", "UN", 18, 1, 1.00, 0]}
+  ])",
+                                 "");
+  const json j = body(r);
+  EXPECT_EQ(j["outcome"], "failed") << r.body;
+  ASSERT_EQ(j["calls"].size(), 2u);
+  EXPECT_EQ(j["calls"][1]["result"], 0);
+  EXPECT_FALSE(j["calls"][1]["UltimoErro"].get<std::string>().empty());
+  EXPECT_EQ(countOf(paper("a"), "NAO DEVE SAIR"), 0u);
+}
+
+TEST_F(ServeTest, SettingAPropertyAnswersLikeTheShell) {
+  const json j = body(service->calls("a", R"({"entry": "CashDrawerAttached", "set": true})", ""));
+  ASSERT_EQ(j["calls"].size(), 1u) << j;
+  EXPECT_EQ(j["calls"][0]["set"], -1);
+  EXPECT_TRUE(j["calls"][0]["result"].is_null());
+}
+
+TEST_F(ServeTest, ListsPrintersEntriesAndPaper) {
+  const json list = body(service->printers());
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]["id"], "a");
+  EXPECT_EQ(list[0]["state"], "idle");
+  EXPECT_EQ(list[0]["virtual"], true);
+  EXPECT_EQ(list[0]["queue"], 0);
+  const json entries = body(service->entries());
+  EXPECT_TRUE(
+      std::any_of(entries.begin(), entries.end(), [](const json& e) { return e["name"] == "AbreCupomFiscal"; }));
+  EXPECT_EQ(service->paper("zz").status, 404);
+}
+
+// ------------------------------------------------------------------ queues
+
+TEST_F(ServeTest, OnePrinterRunsItsRequestsOneAtATimeInArrivalOrder) {
+  HeldWorker held(*service, "a");
+  std::vector<std::shared_future<Reply>> answers;
+  answers.push_back(service->submitCalls(
+      "a",
+      R"([{"entry": "AbreCupomFiscal"}, {"entry": "RegistraItemFiscal", "args": ["1", "PRIMEIRO", "UN", 18, 1, 1.0, 0]}])",
+      ""));
+  for (const char* d : {"SEGUNDO", "TERCEIRO"})
+    answers.push_back(service->submitCalls(
+        "a", std::string(R"({"entry": "RegistraItemFiscal", "args": ["1", ")") + d + R"(", "UN", 18, 1, 1.0, 0]})",
+        ""));
+  EXPECT_EQ(service->queueLength("a"), 3u);
+  EXPECT_EQ(body(service->printers())[0]["state"], "busy");
+  for (auto& a : answers) EXPECT_NE(a.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  held.release();
+  for (auto& a : answers) EXPECT_EQ(body(a.get())["outcome"], "done") << a.get().body;
+  const std::string p = paper("a");
+  const size_t first = p.find("PRIMEIRO"), second = p.find("SEGUNDO"), third = p.find("TERCEIRO");
+  ASSERT_NE(third, std::string::npos) << p;
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+}
+
+TEST_F(ServeTest, TwoPrintersRunInParallel) {
+  HeldWorker held(*service, "a");
+  // Printer b finishes a whole sale while a is held in the middle of a call.
+  const Reply r = service->calls("b", kSale, "");
+  EXPECT_EQ(body(r)["outcome"], "done") << r.body;
+  EXPECT_TRUE(held.stillHeld());
+}
+
+// ------------------------------------------------------------------ idempotency
+
+TEST_F(ServeTest, ARetryWithTheSameKeyPrintsOneReceipt) {
+  const Reply first = service->calls("a", kSale, "venda-1");
+  ASSERT_EQ(body(first)["outcome"], "done") << first.body;
+  // The same request written differently is the same request.
+  const json again = json::parse(kSale);
+  const Reply retry = service->calls("a", again.dump(2), "venda-1");
+  EXPECT_TRUE(retry.replayed);
+  EXPECT_FALSE(first.replayed);
+  EXPECT_EQ(retry.body, first.body);
+  EXPECT_EQ(countOf(paper("a"), "CAFE TORRADO 500G"), 1u);
+  const json coo = body(service->calls("a", R"({"entry": "RetornaNumeroCupom"})", ""));
+  EXPECT_EQ(coo["calls"][0]["out"]["strNumeroCupom"], cooOf(first));
+  // The key belongs to printer a: on b it is a new request.
+  EXPECT_FALSE(service->calls("b", kSale, "venda-1").replayed);
+  EXPECT_EQ(countOf(paper("b"), "CAFE TORRADO 500G"), 1u);
+}
+
+TEST_F(ServeTest, TheSameKeyWithAnotherBodyIsAConflict) {
+  ASSERT_EQ(service->calls("a", R"({"entry": "AbreCupomFiscal"})", "k").status, 200);
+  const int frames = service->virtualPrinter("a")->framesReceived();
+  const Reply r = service->calls("a", R"({"entry": "CancelaCupomFiscal"})", "k");
+  EXPECT_EQ(r.status, 409);
+  EXPECT_TRUE(body(r).contains("error"));
+  EXPECT_EQ(service->virtualPrinter("a")->framesReceived(), frames);
+}
+
+TEST_F(ServeTest, ARetryWhileTheFirstRunsWaitsForItsAnswer) {
+  HeldWorker held(*service, "a");
+  auto first = service->submitCalls("a", kSale, "lenta");
+  auto retry = service->submitCalls("a", kSale, "lenta");
+  EXPECT_EQ(service->queueLength("a"), 1u);  // the retry queued nothing
+  held.release();
+  EXPECT_EQ(retry.get().body, first.get().body);
+  EXPECT_TRUE(retry.get().replayed);
+  EXPECT_EQ(countOf(paper("a"), "CAFE TORRADO 500G"), 1u);
+}
+
+TEST_F(ServeTest, ALineThatDiesMidCommandAnswersUnknownWithTheCounters) {
+  // The printer opens the receipt but its answer is cut short.
+  ASSERT_TRUE(service->virtualPrinter("a")->setFaults("short,once"));
+  const Reply r = service->calls("a", R"({"entry": "AbreCupomFiscal"})", "k");
+  const json j = body(r);
+  EXPECT_EQ(j["outcome"], "unknown") << r.body;
+  ASSERT_TRUE(j["counters"].is_object()) << r.body;
+  EXPECT_EQ(j["counters"]["CupomFiscalAberto"], true);
+  EXPECT_FALSE(j["counters"]["NumeroCupom"].get<std::string>().empty());
+}
+
+TEST_F(ServeTest, APrinterThatStopsAnsweringIsOfflineAndTheCountersUnknown) {
+  ASSERT_TRUE(service->virtualPrinter("a")->setFaults("noanswer"));
+  const json j = body(service->calls("a", R"({"entry": "AbreCupomFiscal"})", ""));
+  EXPECT_EQ(j["outcome"], "unknown") << j;
+  EXPECT_TRUE(j["counters"].is_null());
+  EXPECT_EQ(body(service->printers())[0]["state"], "offline");
+  // Offline, a request is refused before it reaches the printer, and a key stays free.
+  const Reply refused = service->calls("a", R"({"entry": "LeituraX"})", "x1");
+  EXPECT_EQ(refused.status, 503) << refused.body;
+  service->virtualPrinter("a")->clearFaults();
+  const Reply later = service->calls("a", R"({"entry": "RetornaNumeroCupom"})", "x1");
+  EXPECT_EQ(later.status, 200) << later.body;
+  EXPECT_FALSE(later.replayed);
+  EXPECT_EQ(body(service->printers())[0]["state"], "idle");
+}
+
+TEST(ServeRestart, TheJournalKeepsThePromiseAcrossARestart) {
+  TempDir tmp;
+  const std::string journal = tmp.file("journal"), state = tmp.file("state.json"), paperFile = tmp.file("paper.txt");
+  std::string error, firstBody;
+  {
+    Service s(optionsFor({virtualConfig("a", state, paperFile)}, journal));
+    ASSERT_TRUE(s.start(error)) << error;
+    const Reply r = s.calls("a", kSale, "venda-7");
+    ASSERT_EQ(body(r)["outcome"], "done") << r.body;
+    firstBody = r.body;
+  }
+  Service s(optionsFor({virtualConfig("a", state, paperFile)}, journal));
+  ASSERT_TRUE(s.start(error)) << error;
+  const Reply retry = s.calls("a", kSale, "venda-7");
+  EXPECT_TRUE(retry.replayed);
+  EXPECT_EQ(retry.body, firstBody);
+  EXPECT_EQ(s.calls("a", R"({"entry": "AbreCupomFiscal"})", "venda-7").status, 409);
+  settle(s, "a");
+  EXPECT_EQ(countOf(testsupport::readFile(paperFile), "CAFE TORRADO 500G"), 1u);
+}
+
+TEST(ServeRestart, ARequestCutByAStopIsUnknownAndNeverRunsAgain) {
+  TempDir tmp;
+  const std::string dir = tmp.file("journal");
+  const std::string request = R"({"entry": "AbreCupomFiscal"})";
+  {
+    // What the service wrote before it died while the printer worked.
+    Journal j;
+    std::vector<JournalRecord> none;
+    std::string error;
+    ASSERT_TRUE(j.open(dir, 1000, 100, none, error)) << error;
+    // The hash is of the canonical body, as the service computes it.
+    Service probe(optionsFor({virtualConfig("a")}, tmp.file("other")));
+    ASSERT_TRUE(probe.start(error)) << error;
+    ASSERT_EQ(probe.calls("a", request, "k").status, 200);
+    probe.stop();
+    std::vector<JournalRecord> written;
+    Journal other;
+    ASSERT_TRUE(other.open(tmp.file("other"), 1000, 1LL << 40, written, error));
+    ASSERT_EQ(written.size(), 2u);
+    JournalRecord start = written[0];
+    EXPECT_EQ(start.kind, "start");
+    ASSERT_TRUE(j.append(start));
+  }
+  std::string error;
+  Service s(optionsFor({virtualConfig("a")}, dir));
+  ASSERT_TRUE(s.start(error)) << error;
+  settle(s, "a");
+  const int frames = s.virtualPrinter("a")->framesReceived();
+  const Reply r = s.calls("a", request, "k");
+  EXPECT_EQ(body(r)["outcome"], "unknown") << r.body;
+  EXPECT_TRUE(r.replayed);
+  settle(s, "a");
+  EXPECT_EQ(s.virtualPrinter("a")->framesReceived(), frames);
+}
+
+// ------------------------------------------------------------------ journal
+
+TEST(ServeJournal, ATornOrDamagedTailIsIgnoredAtEveryCut) {
+  const std::string a = tarvion::serve::frameRecord("{\"n\":1}"), b = tarvion::serve::frameRecord("{\"n\":22}");
+  const std::string whole = a + b;
+  for (size_t cut = 0; cut <= whole.size(); ++cut) {
+    size_t good = 0;
+    const auto frames = tarvion::serve::readFrames(std::string_view(whole).substr(0, cut), good);
+    const size_t expected = cut == whole.size() ? 2 : cut >= a.size() ? 1 : 0;
+    ASSERT_EQ(frames.size(), expected) << "cut at " << cut;
+    EXPECT_EQ(good, expected == 2 ? whole.size() : expected == 1 ? a.size() : 0u);
+  }
+  // A flipped byte in the second payload fails its checksum.
+  std::string damaged = whole;
+  damaged[damaged.size() - 3] ^= 0x01;
+  size_t good = 0;
+  EXPECT_EQ(tarvion::serve::readFrames(damaged, good).size(), 1u);
+  EXPECT_EQ(good, a.size());
+  EXPECT_EQ(tarvion::serve::crc32("123456789"), 0xCBF43926u);
+}
+
+TEST(ServeJournal, OpeningCutsTheTornTailDropsOldRecordsAndAppendsAfter) {
+  TempDir tmp;
+  const std::string dir = tmp.file("j");
+  std::string error;
+  std::vector<JournalRecord> records;
+  {
+    Journal j;
+    ASSERT_TRUE(j.open(dir, 1000, 100, records, error)) << error;
+    ASSERT_TRUE(j.append({850, "done", "a", "old", 1, 200, "{}"}));
+    ASSERT_TRUE(j.append({990, "start", "a", "k1", 2, 0, ""}));
+    ASSERT_TRUE(j.append({995, "done", "a", "k1", 2, 200, "{\"outcome\":\"done\"}"}));
+  }
+  {
+    // The service died inside a write.
+    std::ofstream torn(dir + "/journal", std::ios::app | std::ios::binary);
+    torn << tarvion::serve::frameRecord("{\"kind\":\"start\"}").substr(0, 12);
+  }
+  {
+    Journal j;
+    ASSERT_TRUE(j.open(dir, 1000, 100, records, error)) << error;
+    ASSERT_EQ(records.size(), 2u);  // the one from time 850 is past the retention
+    EXPECT_EQ(records[1].answer, "{\"outcome\":\"done\"}");
+    ASSERT_TRUE(j.append({999, "start", "b", "k2", 3, 0, ""}));
+  }
+  Journal j;
+  ASSERT_TRUE(j.open(dir, 1000, 100, records, error)) << error;
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[2].key, "k2");
+}
+
+// ------------------------------------------------------------------ options and security
+
+TEST(ServeOptions, PrinterAndVirtualOptions) {
+  struct Case {
+    const char* text;
+    bool isVirtual, ok;
+    int port;
+    uint32_t baud;
+  };
+  const Case cases[] = {
+      {"caixa1=1@3", false, true, 3, 9600},       {"caixa1=1@3,115200", false, true, 3, 115200},
+      {"caixa1=1", false, false, 0, 0},           {"=1@3", false, false, 0, 0},
+      {"caixa 1=1@3", false, false, 0, 0},        {"caixa1=999@3", false, false, 0, 0},
+      {"caixa1=1@x", false, false, 0, 0},         {"caixa1=1@3,fast", false, false, 0, 0},
+      {"treino=1", true, true, 0, 115200},        {"treino=1,state=s.json,paper=p.txt", true, true, 0, 115200},
+      {"treino=1,color=blue", true, false, 0, 0}, {"treino=nenhum", true, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    PrinterConfig s;
+    std::string error;
+    const bool ok = c.isVirtual ? tarvion::serve::parseVirtualOption(c.text, s, error)
+                                : tarvion::serve::parsePrinterOption(c.text, s, error);
+    EXPECT_EQ(ok, c.ok) << c.text << ": " << error;
+    if (!ok) {
+      EXPECT_FALSE(error.empty()) << c.text;
+      continue;
+    }
+    EXPECT_EQ(s.model, 1) << c.text;
+    EXPECT_EQ(s.port, c.port) << c.text;
+    EXPECT_EQ(s.baud, c.baud) << c.text;
+  }
+  PrinterConfig s;
+  std::string error;
+  ASSERT_TRUE(tarvion::serve::parseVirtualOption("t=1,state=s.json,paper=p.txt", s, error));
+  EXPECT_EQ(s.statePath, "s.json");
+  EXPECT_EQ(s.paperPath, "p.txt");
+}
+
+TEST(ServeOptions, ListenAddressesAndLoopback) {
+  std::string host, error;
+  int port = 0;
+  ASSERT_TRUE(tarvion::serve::parseListen("127.0.0.1:8787", host, port, error));
+  EXPECT_EQ(host, "127.0.0.1");
+  EXPECT_EQ(port, 8787);
+  ASSERT_TRUE(tarvion::serve::parseListen("[::1]:80", host, port, error));
+  EXPECT_EQ(host, "::1");
+  for (const char* bad : {"8787", ":8787", "host:", "host:0", "host:70000", "host:8x"})
+    EXPECT_FALSE(tarvion::serve::parseListen(bad, host, port, error)) << bad;
+  for (const char* h : {"127.0.0.1", "127.1.2.3", "::1", "localhost"}) EXPECT_TRUE(tarvion::serve::isLoopback(h)) << h;
+  for (const char* h : {"0.0.0.0", "192.168.0.10", "::", "10.127.0.1"})
+    EXPECT_FALSE(tarvion::serve::isLoopback(h)) << h;
+}
+
+TEST(ServeOptions, ConfigFile) {
+  TempDir tmp;
+  std::ofstream(tmp.file("token")) << "  0123456789abcdef0123  \n";
+  std::ofstream(tmp.file("c.json")) << R"({"listen": "0.0.0.0:9000", "journal": "/var/j", "token_file": ")"
+                                    << tmp.file("token") << R"(",
+    "printers": [{"id": "caixa1", "model": 1, "port": 4, "baud": 115200},
+                 {"id": "treino", "model": "1", "virtual": true, "paper": "p.txt"}]})";
+  Options o;
+  std::string error;
+  ASSERT_TRUE(tarvion::serve::loadConfig(tmp.file("c.json"), o, error)) << error;
+  EXPECT_EQ(o.listen, "0.0.0.0:9000");
+  EXPECT_EQ(o.journalDir, "/var/j");
+  EXPECT_EQ(o.token, "0123456789abcdef0123");
+  ASSERT_EQ(o.printers.size(), 2u);
+  EXPECT_EQ(o.printers[0].port, 4);
+  EXPECT_EQ(o.printers[0].baud, 115200u);
+  EXPECT_TRUE(o.printers[1].isVirtual);
+  EXPECT_EQ(o.printers[1].paperPath, "p.txt");
+  std::ofstream(tmp.file("bad.json")) << R"({"listen": "x:1", "colour": 1})";
+  EXPECT_FALSE(tarvion::serve::loadConfig(tmp.file("bad.json"), o, error));
+  EXPECT_NE(error.find("colour"), std::string::npos);
+  std::ofstream(tmp.file("short")) << "abc\n";
+  EXPECT_FALSE(tarvion::serve::readTokenFile(tmp.file("short"), o.token, error));
+}
+
+TEST(ServeSecurity, ConstantTimeEquals) {
+  struct Case {
+    const char *a, *b;
+    bool equal;
+  };
+  for (const Case& c : {Case{"secret-token", "secret-token", true}, Case{"secret-token", "secret-tokeN", false},
+                        Case{"secret-token", "secret-toke", false}, Case{"secret-toke", "secret-token", false},
+                        Case{"", "", true}, Case{"", "x", false}, Case{"Xecret-token", "secret-token", false}})
+    EXPECT_EQ(tarvion::serve::constantTimeEquals(c.a, c.b), c.equal) << c.a << " / " << c.b;
+}
+
+// ------------------------------------------------------------------ over a socket
+
+class ServeHttp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    service = std::make_unique<Service>(optionsFor({virtualConfig("a")}));
+    ASSERT_TRUE(service->start(error)) << error;
+    front = std::make_unique<tarvion::serve::HttpFront>(*service, kToken);
+    port = front->bind("127.0.0.1", 0, error);
+    ASSERT_GT(port, 0) << error;
+    server = std::thread([this] { front->run(); });
+    client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_bearer_token_auth(kToken);
+  }
+  void TearDown() override {
+    front->stop();
+    if (server.joinable()) server.join();
+  }
+
+  static constexpr const char* kToken = "0123456789abcdef-token";
+  std::unique_ptr<Service> service;
+  std::unique_ptr<tarvion::serve::HttpFront> front;
+  std::thread server;
+  int port = 0;
+  std::unique_ptr<httplib::Client> client;
+};
+
+TEST_F(ServeHttp, WithoutTheTokenEverythingButThePageIs401) {
+  httplib::Client anonymous("127.0.0.1", port);
+  for (const char* path : {"/printers", "/entries", "/printers/a/paper"}) {
+    auto r = anonymous.Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 401) << path;
+    EXPECT_TRUE(json::parse(r->body).contains("error"));
+  }
+  anonymous.set_bearer_token_auth("0123456789abcdef-tokeX");
+  auto post = anonymous.Post("/printers/a/calls", "{\"entry\": \"AbreCupomFiscal\"}", "application/json");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 401);
+  auto page = httplib::Client("127.0.0.1", port).Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_NE(page->body.find("<script>"), std::string::npos);
+  EXPECT_EQ(service->virtualPrinter("a")->printedPaper().find("CUPOM"), std::string::npos);
+}
+
+TEST_F(ServeHttp, CallsRetriesAndErrorsOverTheWire) {
+  httplib::Headers keyed{{"Idempotency-Key", "http-1"}};
+  auto first = client->Post("/printers/a/calls", keyed, kSale, "application/json");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->status, 200) << first->body;
+  EXPECT_FALSE(first->has_header("Idempotent-Replayed"));
+  auto retry = client->Post("/printers/a/calls", keyed, kSale, "application/json");
+  ASSERT_TRUE(retry);
+  EXPECT_EQ(retry->get_header_value("Idempotent-Replayed"), "true");
+  EXPECT_EQ(retry->body, first->body);
+  auto paper = client->Get("/printers/a/paper");
+  ASSERT_TRUE(paper);
+  EXPECT_EQ(countOf(paper->body, "CAFE TORRADO 500G"), 1u);
+
+  struct Case {
+    const char* path;
+    std::string body;
+    int status;
+  };
+  const Case bad[] = {{"/printers/a/calls", "not json", 400},
+                      {"/printers/zz/calls", "{\"entry\": \"LeituraX\"}", 404},
+                      {"/printers/a/nothing", "{}", 404},
+                      {"/printers/a/calls", std::string(300 * 1024, ' '), 413}};
+  for (const Case& c : bad) {
+    auto r = client->Post(c.path, c.body, "application/json");
+    ASSERT_TRUE(r) << c.path;
+    EXPECT_EQ(r->status, c.status) << c.path << " " << r->body;
+    EXPECT_TRUE(json::parse(r->body, nullptr, false).contains("error")) << r->body;
+  }
+  auto printers = client->Get("/printers");
+  ASSERT_TRUE(printers);
+  EXPECT_EQ(json::parse(printers->body)[0]["id"], "a");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ServeHttp, AClientThatGaveUpRetriesWithTheSameKeyAndGetsTheOneReceipt) {
+  httplib::Headers keyed{{"Idempotency-Key", "caixa-1-venda-9"}};
+  {
+    // The printer is slow; the till stops waiting and the connection drops.
+    HeldWorker held(*service, "a");
+    httplib::Client impatient("127.0.0.1", port);
+    impatient.set_bearer_token_auth(kToken);
+    impatient.set_read_timeout(0, 100 * 1000);
+    EXPECT_FALSE(impatient.Post("/printers/a/calls", keyed, kSale, "application/json"));
+  }
+  auto retry = client->Post("/printers/a/calls", keyed, kSale, "application/json");
+  ASSERT_TRUE(retry);
+  EXPECT_EQ(retry->status, 200);
+  EXPECT_EQ(retry->get_header_value("Idempotent-Replayed"), "true");
+  EXPECT_EQ(json::parse(retry->body)["outcome"], "done") << retry->body;
+  EXPECT_EQ(countOf(service->paper("a").body, "CAFE TORRADO 500G"), 1u);
+}
+
+TEST(ServeCommand, RefusesToStartWhereItCannotServeSafely) {
+  TempDir tmp;
+  std::ofstream(tmp.file("token")) << "0123456789abcdef0123\n";
+  struct Case {
+    std::string args, says;
+  };
+  const Case cases[] = {
+      {"--listen 0.0.0.0:1 --virtual a=1", "needs a token"},
+      {"--virtual a=1 --virtual a=1", "two printers have the id 'a'"},
+      {"--listen 127.0.0.1", "expected HOST:PORT"},
+      {"--virtual 'a=1,colour=red'", "expected state=FILE or paper=FILE"},
+      {"--printer a=1", "expected ID=MODEL@PORT"},
+      {"", "no printers"},
+      {"--config " + tmp.file("missing.json") + " --virtual a=1", "cannot open"},
+      {"--token-file " + tmp.file("nothing") + " --virtual a=1", "cannot read the token file"},
+  };
+  for (const Case& c : cases) {
+    const auto run = testsupport::runCommand(std::string(TARVION_TOOL_PATH) + " serve " + c.args + " 2>&1");
+    EXPECT_EQ(run.status, 1) << c.args << "\n" << run.out;
+    EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServeRetention, KeysPastTheRetentionAreForgotten) {
+  auto clock = std::make_shared<std::atomic<int64_t>>(1000000);
+  Options o = optionsFor({virtualConfig("a")});
+  o.retentionSeconds = 3600;
+  o.clock = [clock] { return clock->load(); };
+  Service s(o);
+  std::string error;
+  ASSERT_TRUE(s.start(error)) << error;
+  const std::string open = R"({"entry": "AbreCupomFiscal"})", cancel = R"({"entry": "CancelaCupomFiscal"})";
+  ASSERT_EQ(body(s.calls("a", open, "k")).value("outcome", ""), "done");
+  ASSERT_EQ(body(s.calls("a", cancel, "c1")).value("outcome", ""), "done");
+  *clock += 3000;  // within the hour: still kept
+  EXPECT_EQ(s.calls("a", cancel, "k").status, 409);
+  *clock += 700;  // past it: the next new key sweeps the old ones away
+  ASSERT_EQ(body(s.calls("a", open, "k2")).value("outcome", ""), "done");
+  const Reply again = s.calls("a", cancel, "k");
+  EXPECT_EQ(again.status, 200) << again.body;
+  EXPECT_FALSE(again.replayed);
+  EXPECT_EQ(body(again)["outcome"], "done") << again.body;
+}
+
+}  // namespace

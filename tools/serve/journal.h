@@ -1,0 +1,63 @@
+// The service's memory of idempotency keys: one file of framed records, appended
+// with O_APPEND and flushed to the disk before the call it announces runs, so a
+// crash or a restart never lets a key run twice.
+//
+// A record on disk is a header line and its payload:
+//   "TJ1 <payload bytes> <CRC-32 of the payload, 8 hex digits>\n" payload "\n"
+// A torn last record (the service died inside a write) fails its length or its
+// checksum; reading stops there and the file is cut back to the last whole record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvion::serve {
+
+// What a record says. "start" is written before a keyed request reaches the
+// printer, "done" with its answer once it has run.
+struct JournalRecord {
+  int64_t time = 0;  // seconds since the epoch
+  std::string kind;  // "start" or "done"
+  std::string printer, key;
+  uint64_t hash = 0;  // of the request body, canonical form
+  int status = 0;     // HTTP status of the answer ("done")
+  std::string answer;
+};
+
+uint32_t crc32(std::string_view data);
+// One framed record of a payload.
+std::string frameRecord(std::string_view payload);
+// The payloads of the whole records at the front of data; goodBytes is where the
+// last whole one ends.
+std::vector<std::string> readFrames(std::string_view data, size_t& goodBytes);
+
+std::string encodeRecord(const JournalRecord& r);
+bool decodeRecord(std::string_view payload, JournalRecord& r);
+
+class Journal {
+ public:
+  Journal() = default;
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  // Opens (creating) dir/journal, returns the records younger than retention
+  // seconds at now, and rewrites the file with only those when older ones or a
+  // torn tail were found. False with a message when the folder or file cannot
+  // be used.
+  bool open(const std::string& dir, int64_t now, int64_t retentionSeconds, std::vector<JournalRecord>& records,
+            std::string& error);
+  // Appends one record and waits for the disk; false when it could not be made
+  // durable.
+  bool append(const JournalRecord& r);
+  bool isOpen() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace tarvion::serve

@@ -1,0 +1,805 @@
+#include "tools/serve/service.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "core/capabilities.h"
+#include "core/virtual_wire.h"
+#include "emulator/printers.h"
+#include "emulator/virtual_printer.h"
+
+namespace tarvion::serve {
+
+using nlohmann::json;
+
+namespace {
+
+// Virtual printers take port numbers from here up, skipping the real ones.
+constexpr int kFirstVirtualPort = 201;
+constexpr size_t kMaxKeyBytes = 128;
+constexpr size_t kMaxIdBytes = 32;
+
+int64_t unixNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+uint64_t fnv1a64(std::string_view s) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : s) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+std::string trim(std::string_view s) {
+  size_t a = 0, b = s.size();
+  while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+  while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+  return std::string(s.substr(a, b - a));
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+bool parseNumber(std::string_view text, long long min, long long max, long long& out) {
+  auto r = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size() && out >= min && out <= max;
+}
+
+bool validId(std::string_view id, std::string& error) {
+  const bool ok = !id.empty() && id.size() <= kMaxIdBytes && std::all_of(id.begin(), id.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+  });
+  if (!ok) error = "a printer id is 1 to 32 letters, digits, '-' or '_', got '" + std::string(id) + "'";
+  return ok;
+}
+
+// A fiscal model by number or by name as the control's table writes it.
+int fiscalModelNumber(std::string_view text) {
+  const std::string t = trim(text);
+  const auto& rows = caps::fiscalModels();
+  long long n = 0;
+  if (parseNumber(t, 1, static_cast<long long>(rows.size()), n)) return static_cast<int>(n);
+  for (const auto& row : rows)
+    if (sameText(t, row.name)) return row.number;
+  return 0;
+}
+
+std::string modelName(int model) {
+  const auto& rows = caps::fiscalModels();
+  return model >= 1 && static_cast<size_t>(model) <= rows.size() ? rows[static_cast<size_t>(model) - 1].name : "";
+}
+
+// A JSON argument as the token the shell would have read, so both take the same
+// checks; the JSON type must suit the parameter's.
+bool tokenOf(const json& v, Type type, std::string& token, std::string& error) {
+  switch (type) {
+    case Type::Bool:
+      if (v.is_boolean()) {
+        token = v.get<bool>() ? "TRUE" : "FALSE";
+        return true;
+      }
+      if (v.is_number_integer()) {
+        token = v.dump();
+        return true;
+      }
+      error = "expected true, false or an integer";
+      return false;
+    case Type::Short:
+    case Type::Long:
+      if (v.is_number_integer()) {
+        token = v.dump();
+        return true;
+      }
+      error = "expected an integer";
+      return false;
+    case Type::Double:
+      if (v.is_number()) {
+        token = v.dump();
+        return true;
+      }
+      error = "expected a number";
+      return false;
+    case Type::Date:
+      if (v.is_string()) {
+        token = v.get<std::string>();
+        return true;
+      }
+      error = "expected a date string (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS)";
+      return false;
+    case Type::String:
+      if (v.is_string()) {
+        token = v.get<std::string>();
+        return true;
+      }
+      error = "expected a string";
+      return false;
+    case Type::Void:
+      break;
+  }
+  error = "no value can be given here";
+  return false;
+}
+
+bool readValue(const json& v, Type type, Value& out, std::string& error) {
+  std::string token;
+  return tokenOf(v, type, token, error) && script::parseValue(token, type, out, error);
+}
+
+// The service owns each printer's port: these would take it from under it.
+bool ownedByService(const EntryInfo& e) {
+  return sameText(e.name, "InitializeECF") || sameText(e.name, "OpenComm") || sameText(e.name, "CloseComm");
+}
+
+std::string answerText(const std::string& printer, const char* outcome, json calls, json counters = nullptr,
+                       bool withCounters = false) {
+  json a = {{"printer", printer}, {"outcome", outcome}, {"calls", std::move(calls)}};
+  if (withCounters) a["counters"] = std::move(counters);
+  return a.dump();
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ options
+
+bool parsePrinterOption(std::string_view text, PrinterConfig& out, std::string& error) {
+  out = PrinterConfig{};
+  const size_t eq = text.find('=');
+  const size_t at = text.rfind('@');
+  if (eq == std::string_view::npos || at == std::string_view::npos || at < eq) {
+    error = "expected ID=MODEL@PORT[,BAUD], got '" + std::string(text) + "'";
+    return false;
+  }
+  out.id = std::string(text.substr(0, eq));
+  if (!validId(out.id, error)) return false;
+  out.model = fiscalModelNumber(text.substr(eq + 1, at - eq - 1));
+  if (out.model == 0) {
+    error = "unknown model '" + std::string(text.substr(eq + 1, at - eq - 1)) + "' (see `tarvion models`)";
+    return false;
+  }
+  std::string_view rest = text.substr(at + 1);
+  const size_t comma = rest.find(',');
+  long long n = 0;
+  if (!parseNumber(rest.substr(0, comma), 1, 9999, n)) {
+    error = "bad port number in '" + std::string(text) + "'";
+    return false;
+  }
+  out.port = static_cast<int>(n);
+  if (comma != std::string_view::npos) {
+    if (!parseNumber(rest.substr(comma + 1), 1, 4000000, n)) {
+      error = "bad speed in '" + std::string(text) + "'";
+      return false;
+    }
+    out.baud = static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool parseVirtualOption(std::string_view text, PrinterConfig& out, std::string& error) {
+  out = PrinterConfig{};
+  out.isVirtual = true;
+  out.baud = 115200;
+  const size_t eq = text.find('=');
+  if (eq == std::string_view::npos) {
+    error = "expected ID=MODEL[,state=FILE][,paper=FILE], got '" + std::string(text) + "'";
+    return false;
+  }
+  out.id = std::string(text.substr(0, eq));
+  if (!validId(out.id, error)) return false;
+  std::string_view rest = text.substr(eq + 1);
+  bool first = true;
+  while (true) {
+    const size_t comma = rest.find(',');
+    const std::string_view part = rest.substr(0, comma);
+    if (first) {
+      out.model = emulator::virtualModelNumber(std::string(part));
+      if (out.model == 0) {
+        error = "no virtual printer for the model '" + std::string(part) + "'";
+        return false;
+      }
+      first = false;
+    } else if (part.substr(0, 6) == "state=" && part.size() > 6) {
+      out.statePath = std::string(part.substr(6));
+    } else if (part.substr(0, 6) == "paper=" && part.size() > 6) {
+      out.paperPath = std::string(part.substr(6));
+    } else {
+      error = "expected state=FILE or paper=FILE, got '" + std::string(part) + "'";
+      return false;
+    }
+    if (comma == std::string_view::npos) break;
+    rest = rest.substr(comma + 1);
+  }
+  return true;
+}
+
+bool readTokenFile(const std::string& path, std::string& token, std::string& error) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) {
+    error = "cannot read the token file " + path;
+    return false;
+  }
+  token = trim(line);
+  if (token.size() < 16) {
+    error = "the token in " + path + " is shorter than 16 characters";
+    return false;
+  }
+  return true;
+}
+
+bool loadConfig(const std::string& path, Options& options, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open " + path;
+    return false;
+  }
+  const json j = json::parse(in, nullptr, false);
+  if (!j.is_object()) {
+    error = path + " is not a JSON object";
+    return false;
+  }
+  try {
+    for (const auto& [k, v] : j.items()) {
+      if (k == "listen") {
+        options.listen = v.get<std::string>();
+      } else if (k == "journal") {
+        options.journalDir = v.get<std::string>();
+      } else if (k == "token") {
+        options.token = v.get<std::string>();
+      } else if (k == "token_file") {
+        if (!readTokenFile(v.get<std::string>(), options.token, error)) return false;
+      } else if (k == "max_body_bytes") {
+        options.maxBodyBytes = v.get<size_t>();
+      } else if (k == "retention_days") {
+        options.retentionSeconds = v.get<int64_t>() * 24 * 3600;
+      } else if (k == "printers") {
+        for (const json& p : v) {
+          PrinterConfig s;
+          const std::string model = p.at("model").is_number() ? p.at("model").dump() : p.at("model").get<std::string>();
+          const std::string id = p.at("id").get<std::string>();
+          if (p.value("virtual", false)) {
+            std::string text = id + "=" + model;
+            if (p.contains("state")) text += ",state=" + p.at("state").get<std::string>();
+            if (p.contains("paper")) text += ",paper=" + p.at("paper").get<std::string>();
+            if (!parseVirtualOption(text, s, error)) return false;
+          } else {
+            std::string text = id + "=" + model + "@" + std::to_string(p.at("port").get<int>());
+            if (p.contains("baud")) text += "," + std::to_string(p.at("baud").get<long>());
+            if (!parsePrinterOption(text, s, error)) return false;
+          }
+          options.printers.push_back(std::move(s));
+        }
+      } else {
+        error = path + ": unknown setting '" + k + "'";
+        return false;
+      }
+    }
+  } catch (const json::exception& e) {
+    error = path + ": " + e.what();
+    return false;
+  }
+  return true;
+}
+
+bool parseListen(std::string_view text, std::string& host, int& port, std::string& error) {
+  const size_t colon = text.rfind(':');
+  long long n = 0;
+  if (colon == std::string_view::npos || colon == 0 || !parseNumber(text.substr(colon + 1), 1, 65535, n)) {
+    error = "expected HOST:PORT to listen on, got '" + std::string(text) + "'";
+    return false;
+  }
+  host = std::string(text.substr(0, colon));
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  port = static_cast<int>(n);
+  return true;
+}
+
+bool isLoopback(std::string_view host) {
+  return host == "localhost" || host == "::1" || host.substr(0, 4) == "127.";
+}
+
+bool constantTimeEquals(std::string_view a, std::string_view b) {
+  // Every byte of the longer one is looked at whatever the contents.
+  const size_t n = std::max(a.size(), b.size());
+  unsigned diff = a.size() == b.size() ? 0u : 1u;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
+    const unsigned char y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
+    diff |= static_cast<unsigned>(x ^ y);
+  }
+  return diff == 0;
+}
+
+Reply errorReply(int status, std::string_view message) {
+  return {status, json{{"error", message}}.dump(), "application/json", false};
+}
+
+// ------------------------------------------------------------------ requests
+
+bool parseCall(const json& j, script::Call& call, std::string& error) {
+  call = script::Call{};
+  if (!j.is_object()) {
+    error = "a call is an object {\"entry\": NAME, \"args\": [...]} or {\"entry\": NAME, \"set\": VALUE}";
+    return false;
+  }
+  for (const auto& [k, v] : j.items())
+    if (k != "entry" && k != "args" && k != "set") {
+      error = "unknown member '" + k + "' in a call";
+      return false;
+    }
+  const auto entry = j.find("entry");
+  if (entry == j.end() || !entry->is_string()) {
+    error = "a call needs \"entry\": the name of an entry";
+    return false;
+  }
+  call.nameAsWritten = entry->get<std::string>();
+  call.entry = findEntry(call.nameAsWritten);
+  if (!call.entry) {
+    error = "unknown entry '" + call.nameAsWritten + "'";
+    return false;
+  }
+  const EntryInfo& e = *call.entry;
+  if (ownedByService(e)) {
+    error = std::string(e.name) + " is not available here: the service opens and holds the printer's port";
+    return false;
+  }
+  const auto set = j.find("set");
+  const auto args = j.find("args");
+  if (set != j.end()) {
+    if (args != j.end()) {
+      error = "a call has \"args\" or \"set\", not both";
+      return false;
+    }
+    if (e.kind != Kind::GetSet) {
+      error = std::string(e.name) + (e.kind == Kind::Method ? " is a method and cannot be set" : " is read-only");
+      return false;
+    }
+    if (!readValue(*set, e.result, call.setValue, error)) {
+      error = std::string(e.name) + " = value: " + error;
+      return false;
+    }
+    call.form = script::Call::Form::Set;
+    return true;
+  }
+  static const json kNone = json::array();
+  const json& list = args == j.end() ? kNone : *args;
+  if (!list.is_array()) {
+    error = "\"args\" is a list";
+    return false;
+  }
+  int expected = 0;
+  for (int i = 0; i < e.paramCount; ++i)
+    if (e.params[i].dir != Dir::Out) ++expected;
+  if (list.size() != static_cast<size_t>(expected)) {
+    std::string names;
+    for (int i = 0; i < e.paramCount; ++i)
+      if (e.params[i].dir != Dir::Out) names += (names.empty() ? "" : ", ") + std::string(e.params[i].name);
+    error = std::string(e.name) + " takes " + std::to_string(expected) + (expected == 1 ? " argument" : " arguments") +
+            (expected ? " (" + names + ")" : "") + ", got " + std::to_string(list.size());
+    return false;
+  }
+  call.args.resize(static_cast<size_t>(e.paramCount));
+  size_t t = 0;
+  for (int i = 0; i < e.paramCount; ++i) {
+    const ParamInfo& p = e.params[i];
+    if (p.dir == Dir::Out) {
+      call.args[static_cast<size_t>(i)] = Value::zero(p.type);
+      continue;
+    }
+    std::string why;
+    if (!readValue(list[t], p.type, call.args[static_cast<size_t>(i)], why)) {
+      error = std::string(e.name) + " argument " + std::to_string(t + 1) + " (" + p.name + "): " + why;
+      return false;
+    }
+    ++t;
+  }
+  call.form = script::Call::Form::Invoke;
+  return true;
+}
+
+bool parseCalls(std::string_view body, size_t maxCalls, std::vector<script::Call>& calls, std::string& error) {
+  calls.clear();
+  const json j = json::parse(body, nullptr, false);
+  if (j.is_discarded()) {
+    error = "the body is not JSON";
+    return false;
+  }
+  if (j.is_array()) {
+    if (j.empty() || j.size() > maxCalls) {
+      error = "a list holds 1 to " + std::to_string(maxCalls) + " calls";
+      return false;
+    }
+    calls.resize(j.size());
+    for (size_t i = 0; i < j.size(); ++i)
+      if (!parseCall(j[i], calls[i], error)) {
+        error = "call " + std::to_string(i + 1) + ": " + error;
+        return false;
+      }
+    return true;
+  }
+  calls.resize(1);
+  return parseCall(j, calls[0], error);
+}
+
+bool isLineTrouble(std::string_view lastError) {
+  // The drivers' words for a port that failed or a printer that stopped
+  // answering; a printer's own refusal reads otherwise.
+  return lastError.find("Timeout aguardando resposta") != std::string_view::npos ||
+         lastError.find("Erro de comunica") != std::string_view::npos ||
+         lastError.find("Falha na comunica") != std::string_view::npos;
+}
+
+// ------------------------------------------------------------------ service
+
+struct Service::Printer {
+  PrinterConfig config;
+  std::shared_ptr<emulator::VirtualPrinter> virt;
+  CTarvionCtrl ctrl;  // touched by the worker only
+  mutable std::mutex mu;
+  std::condition_variable cv;
+  std::deque<std::function<void()>> jobs;
+  bool stopping = false, online = false, busy = false;
+  std::string lastError = "not opened yet";
+  std::thread thread;
+};
+
+Service::Service(Options options) : options_(std::move(options)) {}
+
+Service::~Service() {
+  stop();
+}
+
+bool Service::start(std::string& error) {
+  for (size_t i = 0; i < options_.printers.size(); ++i)
+    for (size_t k = 0; k < i; ++k)
+      if (options_.printers[i].id == options_.printers[k].id) {
+        error = "two printers have the id '" + options_.printers[i].id + "'";
+        return false;
+      }
+  if (!options_.journalDir.empty()) {
+    std::vector<JournalRecord> records;
+    if (!journal_.open(options_.journalDir, now(), options_.retentionSeconds, records, error)) return false;
+    for (const JournalRecord& r : records) {
+      Pending pend;
+      pend.hash = r.hash;
+      pend.time = r.time;
+      std::promise<Reply> answer;
+      if (r.kind == "done") {
+        answer.set_value({r.status, r.answer, "application/json", false});
+      } else {
+        // Started and never finished: the service stopped while the printer
+        // worked. Whether it printed is for the client to look at.
+        answer.set_value(
+            {200, answerText(r.printer, "unknown", json::array(), nullptr, true), "application/json", false});
+      }
+      pend.answer = answer.get_future().share();
+      keys_[r.printer + '\n' + r.key] = std::move(pend);
+    }
+  }
+  // Nobody stands at the printer to answer a driver's question: every prompt
+  // gets the cautious answer.
+  CTarvionCtrl::SetPromptHandler([](CTarvionCtrl::PromptKind kind, const std::string&, const std::string&) {
+    return kind == CTarvionCtrl::PromptKind::YesNo ? CTarvionCtrl::PromptAnswer::No
+                                                   : CTarvionCtrl::PromptAnswer::Cancel;
+  });
+  int nextPort = kFirstVirtualPort;
+  for (const PrinterConfig& config : options_.printers) {
+    auto p = std::make_unique<Printer>();
+    p->config = config;
+    if (config.isVirtual) {
+      while (std::any_of(options_.printers.begin(), options_.printers.end(),
+                         [&](const PrinterConfig& s) { return !s.isVirtual && s.port == nextPort; }))
+        ++nextPort;
+      p->config.port = nextPort++;
+      p->virt = emulator::makePrinter(config.model, config.statePath, config.paperPath, &error);
+      if (!p->virt) {
+        error = config.id + ": " + error;
+        return false;
+      }
+      ports::attachVirtual(p->config.port, emulator::makeVirtualDevice(p->virt));
+      attachedPorts_.push_back(p->config.port);
+    }
+    printers_.push_back(std::move(p));
+  }
+  for (auto& p : printers_) p->thread = std::thread([this, raw = p.get()] { work(*raw); });
+  started_ = true;
+  return true;
+}
+
+void Service::stop() {
+  for (auto& p : printers_) {
+    {
+      std::lock_guard<std::mutex> l(p->mu);
+      p->stopping = true;
+    }
+    p->cv.notify_all();
+  }
+  for (auto& p : printers_)
+    if (p->thread.joinable()) p->thread.join();
+  for (int port : attachedPorts_) ports::detachVirtual(port);
+  attachedPorts_.clear();
+}
+
+Service::Printer* Service::find(const std::string& id) const {
+  for (const auto& p : printers_)
+    if (p->config.id == id) return p.get();
+  return nullptr;
+}
+
+bool Service::openPrinter(Printer& p) {
+  std::vector<Value> args{Value::longInt(p.config.model),
+                          Value::longInt(p.config.port),
+                          Value::longInt(p.config.baud),
+                          Value::longInt(0),
+                          Value::longInt(8),
+                          Value::longInt(1),
+                          Value::longInt(0),
+                          Value::boolean(-1),
+                          Value::boolean(-1)};
+  static const EntryInfo* init = findEntry("InitializeECF");
+  const bool ok = p.ctrl.Invoke(*init, args).i != 0;
+  std::lock_guard<std::mutex> l(p.mu);
+  p.online = ok;
+  p.lastError = ok ? "" : p.ctrl.UltimoErro();
+  return ok;
+}
+
+void Service::work(Printer& p) {
+  openPrinter(p);
+  for (;;) {
+    std::function<void()> job;
+    {
+      std::unique_lock<std::mutex> l(p.mu);
+      while (!p.stopping && p.jobs.empty()) {
+        if (p.online) {
+          p.cv.wait(l);
+        } else if (p.cv.wait_for(l, std::chrono::seconds(options_.offlineRetrySeconds)) == std::cv_status::timeout &&
+                   p.jobs.empty() && !p.stopping) {
+          l.unlock();
+          openPrinter(p);
+          l.lock();
+        }
+      }
+      if (p.jobs.empty()) return;  // stopping, and every queued job answered
+      job = std::move(p.jobs.front());
+      p.jobs.pop_front();
+      p.busy = true;
+    }
+    job();
+    std::lock_guard<std::mutex> l(p.mu);
+    p.busy = false;
+  }
+}
+
+int64_t Service::now() const {
+  return options_.clock ? options_.clock() : unixNow();
+}
+
+void Service::forgetOldKeys(int64_t at) {
+  if (at - lastForget_ < 60) return;
+  lastForget_ = at;
+  for (auto it = keys_.begin(); it != keys_.end();)
+    it = at - it->second.time > options_.retentionSeconds ? keys_.erase(it) : std::next(it);
+}
+
+void Service::markIdle(Printer& p) {
+  std::lock_guard<std::mutex> l(p.mu);
+  p.busy = false;
+}
+
+void Service::record(const JournalRecord& r) {
+  std::lock_guard<std::mutex> l(journalMu_);
+  if (journal_.isOpen()) journal_.append(r);
+}
+
+Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
+  json out = json::array();
+  const char* outcome = "done";
+  bool unknown = false;
+  for (script::Call& call : calls) {
+    bool ok = true;
+    std::string text;
+    if (call.form == script::Call::Form::Set) {
+      ok = p.ctrl.SetProperty(*call.entry, call.setValue);
+      text = script::formatCall(call, Value(), true);
+    } else {
+      const Value r = p.ctrl.Invoke(*call.entry, call.args);
+      text = script::formatCall(call, r, true);
+      // Only a method's BOOL tells success; a BOOL property is a plain answer.
+      ok = !(call.entry->kind == Kind::Method && call.entry->result == Type::Bool && r.i == 0);
+    }
+    json c = json::parse(text, nullptr, false);
+    const std::string lastError = p.ctrl.UltimoErro();
+    c["UltimoErro"] = lastError;
+    out.push_back(std::move(c));
+    if (!ok) {
+      unknown = isLineTrouble(lastError);
+      outcome = unknown ? "unknown" : "failed";
+      break;
+    }
+  }
+  if (!unknown) return {200, answerText(p.config.id, outcome, std::move(out)), "application/json", false};
+  // The line died mid-command: it may have run. Once the printer answers
+  // again, its counters let the client see whether it did.
+  json counters = nullptr;
+  for (int attempt = 0; attempt < 3 && counters.is_null(); ++attempt) {
+    std::string number;
+    if (p.ctrl.RetornaNumeroCupom(number) == 0) continue;
+    int open = 0;
+    p.ctrl.CupomFiscalAberto(open);
+    counters = {{"NumeroCupom", number}, {"CupomFiscalAberto", open != 0}};
+  }
+  if (counters.is_null()) {
+    std::lock_guard<std::mutex> l(p.mu);
+    p.online = false;
+    p.lastError = p.ctrl.UltimoErro();
+  }
+  return {200, answerText(p.config.id, outcome, std::move(out), std::move(counters), true), "application/json", false};
+}
+
+std::shared_future<Reply> Service::submitCalls(const std::string& id, std::string_view body, const std::string& key) {
+  auto ready = [](Reply r) {
+    std::promise<Reply> pr;
+    pr.set_value(std::move(r));
+    return pr.get_future().share();
+  };
+  Printer* p = find(id);
+  if (!p) return ready(errorReply(404, "no printer '" + id + "'"));
+  if (body.size() > options_.maxBodyBytes)
+    return ready(errorReply(413, "the body is longer than " + std::to_string(options_.maxBodyBytes) + " bytes"));
+  if (key.size() > kMaxKeyBytes || std::any_of(key.begin(), key.end(), [](char c) { return c < 0x21 || c > 0x7E; }))
+    return ready(errorReply(400, "an Idempotency-Key is 1 to 128 visible ASCII characters"));
+  auto calls = std::make_shared<std::vector<script::Call>>();
+  std::string error;
+  if (!parseCalls(body, options_.maxCallsPerBatch, *calls, error))
+    return ready(errorReply(json::accept(body) ? 422 : 400, error));
+  // The same request written with other blanks or member order is the same request.
+  const uint64_t hash = fnv1a64(json::parse(body).dump());
+
+  auto promise = std::make_shared<std::promise<Reply>>();
+  const std::shared_future<Reply> answer = promise->get_future().share();
+  const std::string slot = id + '\n' + key;
+  if (!key.empty()) {
+    std::lock_guard<std::mutex> l(keysMu_);
+    auto it = keys_.find(slot);
+    if (it != keys_.end()) {
+      if (it->second.hash != hash)
+        return ready(errorReply(409, "this Idempotency-Key was used for another request on this printer"));
+      auto earlier = it->second.answer;
+      return std::async(std::launch::deferred,
+                        [earlier] {
+                          Reply r = earlier.get();
+                          r.replayed = true;
+                          return r;
+                        })
+          .share();
+    }
+    forgetOldKeys(now());
+    keys_[slot] = {hash, now(), answer};
+  }
+  auto forget = [this, slot, keyed = !key.empty()] {
+    if (!keyed) return;
+    std::lock_guard<std::mutex> l(keysMu_);
+    keys_.erase(slot);
+  };
+  std::function<void()> job = [this, p, calls, promise, forget, key, hash] {
+    bool stopping = false, online = false;
+    {
+      std::lock_guard<std::mutex> l(p->mu);
+      stopping = p->stopping;
+      online = p->online;
+    }
+    if (!stopping && !online) online = openPrinter(*p);
+    if (stopping || !online) {
+      // Nothing reached the printer: the key stays free for a retry.
+      std::string why;
+      {
+        std::lock_guard<std::mutex> l(p->mu);
+        why = stopping ? "the service is stopping" : "printer '" + p->config.id + "' is offline: " + p->lastError;
+      }
+      forget();
+      promise->set_value(errorReply(503, why));
+      return;
+    }
+    if (!key.empty()) {
+      JournalRecord start{now(), "start", p->config.id, key, hash, 0, ""};
+      std::lock_guard<std::mutex> l(journalMu_);
+      if (journal_.isOpen() && !journal_.append(start)) {
+        forget();
+        promise->set_value(errorReply(503, "the journal cannot be written; nothing was sent to the printer"));
+        return;
+      }
+    }
+    Reply r = runBatch(*p, *calls);
+    if (!key.empty()) record({now(), "done", p->config.id, key, hash, r.status, r.body});
+    // Idle before the answer leaves, so whoever has the answer sees it so.
+    markIdle(*p);
+    promise->set_value(std::move(r));
+  };
+  {
+    std::lock_guard<std::mutex> l(p->mu);
+    // A stopped worker takes no more jobs: the answer would never come.
+    if (!p->stopping) {
+      p->jobs.push_back(std::move(job));
+      job = nullptr;
+    }
+  }
+  if (job) {
+    forget();
+    return ready(errorReply(503, "the service is stopping"));
+  }
+  p->cv.notify_one();
+  return answer;
+}
+
+std::future<void> Service::runOnWorker(const std::string& id, std::function<void()> fn) {
+  auto done = std::make_shared<std::promise<void>>();
+  auto future = done->get_future();
+  Printer* p = find(id);
+  if (!p) return future;
+  {
+    std::lock_guard<std::mutex> l(p->mu);
+    p->jobs.push_back([this, p, fn = std::move(fn), done] {
+      fn();
+      markIdle(*p);
+      done->set_value();
+    });
+  }
+  p->cv.notify_one();
+  return future;
+}
+
+size_t Service::queueLength(const std::string& id) const {
+  const Printer* p = find(id);
+  if (!p) return 0;
+  std::lock_guard<std::mutex> l(p->mu);
+  return p->jobs.size();
+}
+
+std::shared_ptr<emulator::VirtualPrinter> Service::virtualPrinter(const std::string& id) const {
+  const Printer* p = find(id);
+  return p ? p->virt : nullptr;
+}
+
+Reply Service::printers() const {
+  json list = json::array();
+  for (const auto& p : printers_) {
+    std::lock_guard<std::mutex> l(p->mu);
+    json o = {{"id", p->config.id},
+              {"model", p->config.model},
+              {"modelName", modelName(p->config.model)},
+              {"virtual", p->config.isVirtual},
+              {"port", p->config.port},
+              {"state", !p->online && !p->busy ? "offline"
+                        : p->busy              ? "busy"
+                                               : "idle"},
+              {"queue", p->jobs.size()}};
+    if (!p->online) o["error"] = p->lastError;
+    list.push_back(std::move(o));
+  }
+  return {200, list.dump(), "application/json", false};
+}
+
+Reply Service::entries() const {
+  return {200, script::entriesText(true), "application/json", false};
+}
+
+Reply Service::paper(const std::string& id) const {
+  const Printer* p = find(id);
+  if (!p) return errorReply(404, "no printer '" + id + "'");
+  if (!p->virt) return errorReply(404, "printer '" + id + "' is not virtual: its paper is in the printer");
+  return {200, p->virt->printedPaper(), "text/plain; charset=utf-8", false};
+}
+
+}  // namespace tarvion::serve

@@ -1,0 +1,142 @@
+// The heart of `tarvion serve`, without any socket: the printers with one
+// control and one worker thread each, the checking of requests, the batches of
+// calls and the idempotency keys. tools/serve.cpp puts HTTP in front of it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/script.h"
+#include "tools/serve/journal.h"
+
+namespace tarvion::emulator {
+class VirtualPrinter;
+}
+
+namespace tarvion::serve {
+
+struct PrinterConfig {
+  std::string id;
+  int model = 0;  // fiscal model number
+  int port = 0;   // port number; for a virtual printer, given at start
+  uint32_t baud = 9600;
+  bool isVirtual = false;
+  std::string statePath, paperPath;  // virtual printers
+};
+
+// "ID=MODEL@PORT[,BAUD]": a printer on a port. MODEL is a model number or name.
+bool parsePrinterOption(std::string_view text, PrinterConfig& out, std::string& error);
+// "ID=MODEL[,state=FILE][,paper=FILE]": an in-process virtual printer.
+bool parseVirtualOption(std::string_view text, PrinterConfig& out, std::string& error);
+
+struct Options {
+  std::string listen = "127.0.0.1:8787";
+  std::string journalDir;  // empty: keys are kept in memory only
+  std::string token;       // empty: no token asked
+  std::vector<PrinterConfig> printers;
+  size_t maxBodyBytes = 256 * 1024;
+  size_t maxCallsPerBatch = 500;
+  int64_t retentionSeconds = 7 * 24 * 3600;
+  int offlineRetrySeconds = 5;
+  // Seconds since the epoch; the system clock when empty.
+  std::function<int64_t()> clock;
+};
+
+// Reads a JSON configuration file into options (see the README for its shape).
+bool loadConfig(const std::string& path, Options& options, std::string& error);
+// Reads a token file: its first line without surrounding blanks; false when empty.
+bool readTokenFile(const std::string& path, std::string& token, std::string& error);
+
+// Splits "HOST:PORT" ("[::1]:8787" for IPv6); false when malformed.
+bool parseListen(std::string_view text, std::string& host, int& port, std::string& error);
+bool isLoopback(std::string_view host);
+// Compares without an early exit, so the time taken tells nothing of where a
+// guessed token goes wrong.
+bool constantTimeEquals(std::string_view a, std::string_view b);
+
+struct Reply {
+  int status = 200;
+  std::string body;
+  std::string contentType = "application/json";
+  bool replayed = false;  // the stored answer of an earlier request with the same key
+};
+Reply errorReply(int status, std::string_view message);
+
+// Reads one call object ({"entry": ..., "args": [...]} or {"entry": ..., "set": v})
+// into a call of the control; false with a message when it does not fit the entry.
+bool parseCall(const nlohmann::json& j, script::Call& call, std::string& error);
+// A request body: one call object or a list of them.
+bool parseCalls(std::string_view body, size_t maxCalls, std::vector<script::Call>& calls, std::string& error);
+
+// The control's error text tells a refusal from a line that stopped answering.
+bool isLineTrouble(std::string_view lastError);
+
+class Service {
+ public:
+  explicit Service(Options options);
+  ~Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  // Opens the journal, attaches the virtual printers and starts one worker per
+  // printer (each opens its printer; one that does not answer is offline and
+  // retried). False with a message when the configuration cannot be served.
+  bool start(std::string& error);
+  // Stops the workers after the call each one is running.
+  void stop();
+
+  const Options& options() const { return options_; }
+
+  Reply printers() const;
+  Reply entries() const;
+  Reply paper(const std::string& id) const;
+  // Checks the body, then queues it on the printer; the answer comes when the
+  // batch has run. A 4xx comes back at once and nothing reaches the printer.
+  std::shared_future<Reply> submitCalls(const std::string& id, std::string_view body, const std::string& key);
+  Reply calls(const std::string& id, std::string_view body, const std::string& key) {
+    return submitCalls(id, body, key).get();
+  }
+
+  // Runs fn on the printer's worker, in its queue like any request.
+  std::future<void> runOnWorker(const std::string& id, std::function<void()> fn);
+  size_t queueLength(const std::string& id) const;
+  std::shared_ptr<emulator::VirtualPrinter> virtualPrinter(const std::string& id) const;
+
+ private:
+  struct Printer;
+  struct Pending {
+    uint64_t hash = 0;
+    int64_t time = 0;  // when the request came
+    std::shared_future<Reply> answer;
+  };
+
+  Printer* find(const std::string& id) const;
+  void work(Printer& p);
+  bool openPrinter(Printer& p);
+  Reply runBatch(Printer& p, std::vector<script::Call>& calls);
+  void record(const JournalRecord& r);
+  void markIdle(Printer& p);
+  int64_t now() const;
+  // Forgets the keys past the retention (at most once a minute); keysMu_ held.
+  void forgetOldKeys(int64_t at);
+
+  Options options_;
+  std::vector<std::unique_ptr<Printer>> printers_;
+  std::vector<int> attachedPorts_;
+  Journal journal_;
+  std::mutex journalMu_;
+  std::mutex keysMu_;
+  std::map<std::string, Pending> keys_;  // printer id + '\n' + key
+  int64_t lastForget_ = 0;
+  bool started_ = false;
+};
+
+}  // namespace tarvion::serve
