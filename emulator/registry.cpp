@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 #include "emulator/bematech/printer.h"
+#include "emulator/cv2009/printer.h"
 
 namespace tarvion::emulator {
 
@@ -13,6 +14,7 @@ namespace {
 using FamilyModels = std::vector<VirtualModel> (*)();
 const FamilyModels kFamilies[] = {
     &bematech::virtualModels,
+    &cv2009::virtualModels,
 };
 
 }  // namespace

@@ -5,13 +5,16 @@
 //
 // Input: byte 0 picks the model; then records [kind][length][bytes]: kind bit 0
 // sends the bytes raw, else they are the body of a Bematech frame (prefix ESC,
-// or FS with bit 1) made by the driver's frame builder; bit 2 opens and closes
-// the line around the record.
+// or FS with bit 1) made by the driver's frame builder; bit 3 makes them a
+// frame of the 2009 command set instead (byte 0 the sequence and command code,
+// the rest the parameters) followed by ENQ 00; bit 2 opens and closes the line
+// around the record.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "drivers/bematech/bematech_protocol.h"
+#include "drivers/cv2009/cv2009_protocol.h"
 #include "emulator/printers.h"
 #include "emulator/registry.h"
 
@@ -55,6 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (kind & 0x01) {
       printer->receive(bytes, n, sink);
+    } else if ((kind & 0x08) && n > 0) {
+      const ByteArray frame = cv2009::buildFrame(bytes[0], ByteArray{bytes[0], 0}, ByteArray(bytes + 1, bytes + n));
+      printer->receive(frame.data(), frame.size(), sink);
+      const ByteArray enq = cv2009::enq(0);
+      printer->receive(enq.data(), enq.size(), sink);
     } else if (n > 0) {
       const ByteArray command(bytes, bytes + 1), parameters(bytes + 1, bytes + n);
       const ByteArray frame = bematech::buildFrame((kind & 0x02) ? bematech::kFS : bematech::kESC, command, parameters);
