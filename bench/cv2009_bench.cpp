@@ -28,8 +28,12 @@ class CannedPeer final : public VirtualPeer {
       link.send(ByteArray{0x06});
       return;
     }
-    ByteArray r{0x01, seq_, 0x1A, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, static_cast<uint8_t>(data_.size()), 0x00};
-    r.insert(r.end(), data_.begin(), data_.end());
+    ByteArray r;
+    r.reserve(12 + data_.size());
+    for (uint8_t b : {uint8_t{0x01}, seq_, uint8_t{0x1A}, uint8_t{0}, uint8_t{0}, uint8_t{1}, uint8_t{0}, uint8_t{0},
+                      uint8_t{0}, static_cast<uint8_t>(data_.size()), uint8_t{0}})
+      r.push_back(b);
+    for (char c : data_) r.push_back(static_cast<uint8_t>(c));
     unsigned sum = 0;
     for (size_t i = 1; i < r.size(); ++i) sum += r[i];
     r.push_back(static_cast<uint8_t>(sum));

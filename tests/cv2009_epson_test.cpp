@@ -32,14 +32,20 @@ struct StandIn {
 TEST(Cv2009Epson, AFrameBecomesTheLibrarysCommandText) {
   // 0x0001 with "1|2|abc|": SOH, sequence 5, code 01 00, length 8, text, check.
   const std::string params = "1|2|abc|";
-  ByteArray f{0x01, 0x05, 0x01, 0x00, 0x08, 0x00};
-  f.insert(f.end(), params.begin(), params.end());
+  ByteArray f;
+  f.reserve(15);
+  for (uint8_t b : {0x01, 0x05, 0x01, 0x00, 0x08, 0x00}) f.push_back(b);
+  for (char c : params) f.push_back(static_cast<uint8_t>(c));
   f.push_back(0x00);
-  EXPECT_EQ(CEpsonCV2009::CommandText(f), "0100" "31|32|abc|");
+  EXPECT_EQ(CEpsonCV2009::CommandText(f),
+            "0100"
+            "31|32|abc|");
   EXPECT_EQ(CEpsonCV2009::CommandText(ByteArray{0x05, 0x00}), "");
   // The length field bounds the text read, whatever follows.
   ByteArray shortFrame{0x01, 0x01, 0x1A, 0x00, 0x02, 0x00, '9', '|', 'x', 'y'};
-  EXPECT_EQ(CEpsonCV2009::CommandText(shortFrame), "1A00" "39|");
+  EXPECT_EQ(CEpsonCV2009::CommandText(shortFrame),
+            "1A00"
+            "39|");
 }
 
 TEST(Cv2009Epson, TheReplyTextLosesItsStatusFieldsAndAnEchoOfThePreviousReply) {
@@ -85,6 +91,7 @@ TEST(Cv2009Epson, AMissingLibraryOrFunctionFailsWithAMessage) {
   CEpsonCV2009 other(2, "libm.so.6");
   ASSERT_TRUE(other.LibraryLoaded());
   EXPECT_FALSE(other.OpenCashDrawer());
-  EXPECT_EQ(other.strLastError, cp("Não foi possível carregar a função EPSON_Send_From_FileEXX de InterfaceEpson.dll."));
+  EXPECT_EQ(other.strLastError,
+            cp("Não foi possível carregar a função EPSON_Send_From_FileEXX de InterfaceEpson.dll."));
 #endif
 }

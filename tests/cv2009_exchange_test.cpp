@@ -20,8 +20,12 @@ namespace {
 // A reply frame as a printer writes it: SOH, sequence, code 1A 00, class,
 // flags, 00, block, 00, length, data, and the low byte of the sum after SOH.
 ByteArray reply(uint8_t seq, uint8_t flags, uint8_t block, const std::string& data, uint8_t cls = 0) {
-  ByteArray r{0x01, seq, 0x1A, 0x00, cls, flags, 0x00, block, 0x00, static_cast<uint8_t>(data.size()), 0x00};
-  r.insert(r.end(), data.begin(), data.end());
+  ByteArray r;
+  r.reserve(12 + data.size());
+  for (uint8_t b : {uint8_t{0x01}, seq, uint8_t{0x1A}, uint8_t{0x00}, cls, flags, uint8_t{0x00}, block, uint8_t{0x00},
+                    static_cast<uint8_t>(data.size()), uint8_t{0x00}})
+    r.push_back(b);
+  for (char c : data) r.push_back(static_cast<uint8_t>(c));
   unsigned sum = 0;
   for (size_t i = 1; i < r.size(); ++i) sum += r[i];
   r.push_back(static_cast<uint8_t>(sum));
@@ -66,8 +70,8 @@ TEST(Cv2009Exchange, AnAckIsFollowedByEnqZeroAndTheFrameAnswers) {
   EXPECT_EQ(r.sent()[0], kReadCoo);
   EXPECT_EQ(r.sent()[1], kEnq0);
   // The reply frame, byte for byte: SOH 01 1A 00 00 01 00 00 00 03 00 "42|" 01.
-  EXPECT_EQ(r.d.arAnswer, (ByteArray{0x01, 0x01, 0x1A, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x03, 0x00, 0x34, 0x32,
-                                     0x7C, 0x01}));
+  EXPECT_EQ(r.d.arAnswer,
+            (ByteArray{0x01, 0x01, 0x1A, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x03, 0x00, 0x34, 0x32, 0x7C, 0x01}));
 }
 
 TEST(Cv2009Exchange, BusyAnswersPauseHalfASecondAndAskAgain) {

@@ -1,9 +1,10 @@
 // The 2009 command set codec of the driver, on literal bytes written by hand.
+#include "drivers/cv2009/cv2009_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include "core/text.h"
 #include "drivers/cv2009/CECFCV2009.h"
-#include "drivers/cv2009/cv2009_protocol.h"
 
 using namespace tarvion;
 using namespace tarvion::cv2009;
@@ -72,12 +73,7 @@ TEST(Cv2009Protocol, FieldsKeepEmptyOnesAndATailWithoutSeparator) {
     std::string data;
     std::vector<std::string> fields;
   } cases[] = {
-      {"12|34|", {"12", "34"}},
-      {"12||34", {"12", "", "34"}},
-      {"|", {""}},
-      {"", {}},
-      {"a", {"a"}},
-      {"||", {"", ""}},
+      {"12|34|", {"12", "34"}}, {"12||34", {"12", "", "34"}}, {"|", {""}}, {"", {}}, {"a", {"a"}}, {"||", {"", ""}},
   };
   for (const auto& c : cases) EXPECT_EQ(splitFields(bytes(c.data)), c.fields) << c.data;
 }

@@ -3,6 +3,9 @@
 // selling against it on the virtual wire with the bytes of both sides kept.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/capabilities.h"
 #include "core/text.h"
 #include "driver_port.h"
@@ -12,6 +15,7 @@
 #include "emulator/cv2009/printer.h"
 #include "emulator/paper.h"
 #include "emulator/registry.h"
+#include "test_support.h"
 
 using namespace tarvion;
 using namespace tarvion::emulator;
@@ -55,9 +59,13 @@ struct PrinterRig {
 // A command as the host frames it, by hand: SOH, sequence, code (low first),
 // the length of the parameter text, the text, the low byte of the sum after SOH.
 ByteArray command(uint8_t seq, uint16_t code, const std::string& params) {
-  ByteArray f{0x01, seq, static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8),
-              static_cast<uint8_t>(params.size()), static_cast<uint8_t>(params.size() >> 8)};
-  f.insert(f.end(), params.begin(), params.end());
+  ByteArray f{0x01,
+              seq,
+              static_cast<uint8_t>(code & 0xFF),
+              static_cast<uint8_t>(code >> 8),
+              static_cast<uint8_t>(params.size()),
+              static_cast<uint8_t>(params.size() >> 8)};
+  for (char c : params) f.push_back(static_cast<uint8_t>(c));
   unsigned sum = 0;
   for (size_t i = 1; i < f.size(); ++i) sum += f[i];
   f.push_back(static_cast<uint8_t>(sum));
@@ -140,7 +148,7 @@ TEST(EmulatedCv2009, ReportsKeepThePrinterBusyAndLongReadsComeInBlocks) {
     if (b[5] & 1) break;
     ASSERT_LT(block, 50);
   }
-  EXPECT_GT(text.size(), cv2009::kBlockData);
+  EXPECT_GT(text.size(), emulator::cv2009::kBlockData);
   EXPECT_NE(text.find("CRZ 0040"), std::string::npos);
 }
 
@@ -185,8 +193,7 @@ void sellAndCloseTheDay(int model, int maker) {
 
   ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
   EXPECT_FALSE(r.d.AbreCupomFiscal());
-  EXPECT_EQ(r.d.strLastError,
-            cp("Comando enviado não pode ser executado, pois existe um Cupom Fiscal aberto."));
+  EXPECT_EQ(r.d.strLastError, cp("Comando enviado não pode ser executado, pois existe um Cupom Fiscal aberto."));
   BOOL open = kFalse;
   ASSERT_TRUE(r.d.CupomFiscalAberto(open));
   EXPECT_TRUE(open);
@@ -208,7 +215,9 @@ void sellAndCloseTheDay(int model, int maker) {
   ASSERT_TRUE(r.d.FechaComprovanteVinculado()) << r.d.strLastError;
   EXPECT_FALSE(r.d.AbreComprovanteVinculado("Cartao", 10.0, ""));
 
-  EXPECT_NEAR(r.d.GetUserGrandTotal(), 30.00, 1e-9);
+  // The grand total counts the items before the discount, as the gross sale does.
+  EXPECT_NEAR(r.d.GetUserGrandTotal(), 32.00, 1e-9);
+  EXPECT_NEAR(r.d.GetSaleTotal(), 32.00, 1e-9);
   EXPECT_NEAR(r.d.GetDiscountTotal(), 2.00, 1e-9);
   EXPECT_EQ(r.d.GetFiscalReceiptCounter(), 1);
 
@@ -260,4 +269,63 @@ TEST(EmulatedCv2009, TheV2DriverSendsCodePage850AndQuantitiesInHundredths) {
   EXPECT_EQ(r.p.core->document().items.back().quantity, 3000);
   EXPECT_EQ(CECFCV2009V2::ToPrinterCodePage(cp("AÇÃO Ñ")), std::string("\x41\x80\xC7\x4F N"));
   EXPECT_TRUE(r.d.IsCashDrawerClosed());
+}
+
+TEST(EmulatedCv2009, ReadsThatWriteTheHostsFileReplaceItWhole) {
+  testsupport::TempDir tmp;
+  DriverRig<CECFCV2009> r(54, 1);
+  ASSERT_EQ(r.p.core->zReduction(), FiscalError::Ok);
+  const std::string file = tmp.file("mf.txt");
+  {
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("OLD CONTENTS", f);
+    std::fclose(f);
+  }
+  ASSERT_TRUE(r.d.LeMFContZBIN(1, 1, file)) << r.d.strLastError;
+  const std::string mf = testsupport::readFile(file);
+  EXPECT_NE(mf.find("CRZ 0001"), std::string::npos) << mf;
+  EXPECT_EQ(mf.find("OLD"), std::string::npos);
+  // A folder that is not there: the operation fails and leaves nothing.
+  const std::string nowhere = tmp.file("no/such/folder/mf.txt");
+  EXPECT_FALSE(r.d.LeMFDataBIN(DateTime::fromParts(2026, 1, 1), DateTime::fromParts(2026, 12, 31), nowhere));
+  EXPECT_FALSE(r.d.strLastError.empty());
+  EXPECT_FALSE(r.d.LeMFContZBIN(1, 1, ""));
+  EXPECT_EQ(r.d.strLastError, cp("Caminho do arquivo destino não informado."));
+
+  std::string xml = tmp.file("cfe.xml");
+  ASSERT_TRUE(r.d.ReadCFeXML("123", "", 1, kTrue, xml)) << r.d.strLastError;
+  EXPECT_NE(testsupport::readFile(xml).find("Id=\"CFe123\""), std::string::npos);
+  std::string key;
+  ASSERT_TRUE(r.d.ReadCFeKey("123", 1, key)) << r.d.strLastError;
+  EXPECT_EQ(key, "CFe123");
+  EXPECT_FALSE(r.d.ReadCFeXML("", "", 1, kFalse, xml));
+  EXPECT_EQ(r.d.strLastError, cp("Id inicial do CF-e-ECF não informado."));
+  EXPECT_FALSE(r.d.ReadCFeKey("1", 7, key));
+  EXPECT_EQ(r.d.strLastError, cp("Tipo de Id do CF-e-ECF inválido."));
+}
+
+TEST(EmulatedCv2009, TheApplicationIdentificationIsSentOnceAndKeptInTheKeyStore) {
+  testsupport::TempDir tmp;
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string kept = old ? old : "";
+  setenv("XDG_CONFIG_HOME", tmp.path().c_str(), 1);
+  {
+    DriverRig<CECFCV2009> r(54, 1);
+    ASSERT_TRUE(r.d.SetPAFECFIdentification("MEU PAF 1.0", "ABC123")) << r.d.strLastError;
+    EXPECT_EQ(r.p.core->identity().appLine1, "42.42MEU PAF 1.0ABC123");
+    std::string serial, ident;
+    ASSERT_TRUE(r.d.ObtemRegPAFECFIdentification(serial, ident));
+    EXPECT_EQ(serial, r.p.core->identity().serial);
+    EXPECT_EQ(ident, "MEU PAF 1.0ABC123");
+    // The same identification again: nothing goes to the printer.
+    const int before = r.p.printer->framesReceived();
+    ASSERT_TRUE(r.d.SetPAFECFIdentification("MEU PAF 1.0", "ABC123")) << r.d.strLastError;
+    // Only the serial number read went out (its frame and its ENQ).
+    EXPECT_EQ(r.p.printer->framesReceived() - before, 2);
+  }
+  if (old)
+    setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
 }

@@ -479,8 +479,7 @@ Cv2009Printer::Outcome Cv2009Printer::run(uint16_t code, const std::vector<std::
       return o;
     case 0x0096: {
       if (!need(2) || p[1].empty()) return bad(kMissingParameter);
-      o.data = "<CFeECF><infCFeECF Id=\"CFe" + p[1] + "\"><ide><nCFe>" + p[1] +
-               "</nCFe></ide></infCFeECF></CFeECF>";
+      o.data = "<CFeECF><infCFeECF Id=\"CFe" + p[1] + "\"><ide><nCFe>" + p[1] + "</nCFe></ide></infCFeECF></CFeECF>";
       o.blocks = true;
       return o;
     }

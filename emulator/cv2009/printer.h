@@ -80,7 +80,7 @@ class Cv2009Printer final : public VirtualPrinter {
  private:
   struct Outcome {
     Status status;
-    std::string data;    // the reply's fields
+    std::string data;     // the reply's fields
     bool blocks = false;  // long text: one field per block
     uint32_t printMs = 0;
   };

@@ -43,10 +43,16 @@ enum class Step { Done, Again, Stop };
 
 CECFCV2009::CECFCV2009(int maker) : intFabricante(maker) {
   Log("CECFCV2009::CECFCV2009", cp("início"));
-  Columns = 48;
   portProfile = cv2009Port();
-  if (const caps::ModelRow* row = caps::classRow("CECFCV2009"); row && row->columns) Columns = row->columns;
+  TakeModelRow("CECFCV2009", 48);
   Log("CECFCV2009::CECFCV2009", "Fim");
+}
+
+void CECFCV2009::TakeModelRow(const char* driverClass, int fallbackColumns) {
+  const caps::ModelRow* row = caps::classRow(driverClass);
+  Columns = row && row->columns ? row->columns : fallbackColumns;
+  Thermal = row && row->thermal ? kTrue : kFalse;
+  HasPaperCutter = row && row->cutter ? kTrue : kFalse;
 }
 
 // Wire example, the first frame after creation, command 0x0001 with "a|":
@@ -96,10 +102,9 @@ BOOL CECFCV2009::ChamaEscapeCommFunction(int function) {
   bool result = known;
   if (call) result = hPort && hPort->lineControl(static_cast<LineFunction>(function));
   if (Logging())
-    Log("CECFCV2009::ChamaEscapeCommFunction", format("Executou=%s, Retorno=%s, EscapeCommFunction(%d, %s(%d))",
-                                                      boolText(call), boolText(result),
-                                                      static_cast<int>(hPort ? hPort->handleValue() : -1), name,
-                                                      function));
+    Log("CECFCV2009::ChamaEscapeCommFunction",
+        format("Executou=%s, Retorno=%s, EscapeCommFunction(%d, %s(%d))", boolText(call), boolText(result),
+               static_cast<int>(hPort ? hPort->handleValue() : -1), name, function));
   return result ? kTrue : kFalse;
 }
 
@@ -315,8 +320,9 @@ BOOL CECFCV2009::ReadBlocks(const char* where, uint16_t code, const std::vector<
   for (;;) {
     const std::string part = arCampos.empty() ? std::string() : arCampos[0];
     out += part;
-    if (Logging()) Log(where, format("Trecho=%d, Dif=%d, Total=%d", piece, static_cast<int>(part.size()),
-                                     static_cast<int>(out.size())));
+    if (Logging())
+      Log(where,
+          format("Trecho=%d, Dif=%d, Total=%d", piece, static_cast<int>(part.size()), static_cast<int>(out.size())));
     ++piece;
     if (!bMaisBlocos) return kTrue;
     if (!AguardaOcupado()) return kFalse;

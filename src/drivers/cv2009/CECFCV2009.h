@@ -35,9 +35,8 @@ class CECFCV2009 : public CECFBase {
   BOOL RegistraItemFiscal(const std::string& strCodigoProduto, const std::string& strDescricaoProduto,
                           const std::string& strUnidade, double nAliquota, double nQuantidade, double nValorUnitario,
                           double nValorDesconto) override;
-  BOOL RegisterService(const std::string& strProductCode, const std::string& strDescription,
-                       const std::string& strUnit, double nTaxPercent, double nQuantity, double nUnitValue,
-                       double nDiscountValue) override;
+  BOOL RegisterService(const std::string& strProductCode, const std::string& strDescription, const std::string& strUnit,
+                       double nTaxPercent, double nQuantity, double nUnitValue, double nDiscountValue) override;
   BOOL CancelaItemFiscal(long intItem, const std::string& strDescricao, double nAliquota, double nValor,
                          double nQuantidade, double nDesconto) override;
   BOOL RegistraDescontoItemApos(long intItem, double dblValorDesconto) override;
@@ -174,6 +173,8 @@ class CECFCV2009 : public CECFBase {
 
  protected:
   bool Logging() const { return log_.enabled(); }
+  // Columns, print head and cutter from the first model row of the class.
+  void TakeModelRow(const char* driverClass, int fallbackColumns);
   // The line controls a configured handshake gets.
   virtual uint8_t DtrControl() const { return kDtrEnable; }
   virtual uint8_t RtsControl() const { return kRtsEnable; }
@@ -195,9 +196,8 @@ class CECFCV2009 : public CECFBase {
   // The tax code of an item: "T01" found by rate in the loaded table, or the
   // fixed codes of 0, -1 and -2; empty with strLastError set otherwise.
   std::string TaxCode(double percent, bool service);
-  BOOL RegisterItem(const char* where, const std::string& code, const std::string& description,
-                    const std::string& unit, double tax, double quantity, double price, double discount,
-                    bool service);
+  BOOL RegisterItem(const char* where, const std::string& code, const std::string& description, const std::string& unit,
+                    double tax, double quantity, double price, double discount, bool service);
   // The quantity parameters of an item (digits and decimals).
   virtual bool QuantityParams(double quantity, std::string& digits, std::string& decimals, std::string& error);
   // Hooks around the commands that start or end a document (the V2 driver

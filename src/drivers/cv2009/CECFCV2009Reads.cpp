@@ -114,9 +114,9 @@ BOOL CECFCV2009::ReadFiscalMemory(const char* where, char mode, const std::strin
 BOOL CECFCV2009::LeituraMemoriaFiscal(DateTime dtInicial, DateTime dtFinal, BOOL bResumida) {
   const char* where = "CECFCV2009::LeituraMemoriaFiscal";
   return guarded(*this, where, kFalse, [&] {
-    return finish(*this, where,
-                  ReadFiscalMemory(where, memoryMode(false, bResumida), dateText(dtInicial), dateText(dtFinal), "",
-                                   "", nullptr));
+    return finish(
+        *this, where,
+        ReadFiscalMemory(where, memoryMode(false, bResumida), dateText(dtInicial), dateText(dtFinal), "", "", nullptr));
   });
 }
 
@@ -125,8 +125,8 @@ BOOL CECFCV2009::LeituraMemoriaFiscalSerial(DateTime dtInicial, DateTime dtFinal
   const char* where = "CECFCV2009::LeituraMemoriaFiscalSerial";
   return guarded(*this, where, kFalse, [&] {
     return finish(*this, where,
-                  ReadFiscalMemory(where, memoryMode(true, bResumida), dateText(dtInicial), dateText(dtFinal), "",
-                                   "", &strLeitura));
+                  ReadFiscalMemory(where, memoryMode(true, bResumida), dateText(dtInicial), dateText(dtFinal), "", "",
+                                   &strLeitura));
   });
 }
 
@@ -175,8 +175,8 @@ BOOL CECFCV2009::LeMFDataBIN(DateTime dtStartDate, DateTime dtFinishDate, const 
 }
 
 BOOL CECFCV2009::LeMFContZBIN(long intStartCounter, long intFinishCounter, const std::string& strFileName) {
-  return ReadMemoryToFile("CECFCV2009::LeMFContZBIN", cmd::FiscalMemoryBin, 0, "", "",
-                          std::to_string(intStartCounter), std::to_string(intFinishCounter), strFileName);
+  return ReadMemoryToFile("CECFCV2009::LeMFContZBIN", cmd::FiscalMemoryBin, 0, "", "", std::to_string(intStartCounter),
+                          std::to_string(intFinishCounter), strFileName);
 }
 
 BOOL CECFCV2009::ReadOperationsByDate(DateTime dtStartDate, DateTime dtFinishDate, const std::string& strFileName) {
@@ -184,15 +184,14 @@ BOOL CECFCV2009::ReadOperationsByDate(DateTime dtStartDate, DateTime dtFinishDat
                           dateText(dtFinishDate), "", "", strFileName);
 }
 
-BOOL CECFCV2009::ReadOperationsByCounter(long intStartCounter, long intFinishCounter,
-                                         const std::string& strFileName) {
+BOOL CECFCV2009::ReadOperationsByCounter(long intStartCounter, long intFinishCounter, const std::string& strFileName) {
   return ReadMemoryToFile("CECFCV2009::ReadOperationsByCounter", cmd::DetailMemory, 0, "", "",
                           std::to_string(intStartCounter), std::to_string(intFinishCounter), strFileName);
 }
 
 // The kinds of CF-e-ECF id: 0 the access key, 1 the document number.
-BOOL CECFCV2009::ReadCFeXML(const std::string& strIdCFeI, const std::string& strIdCFeF, long intTipo,
-                            BOOL bParaArquivo, std::string& strXML) {
+BOOL CECFCV2009::ReadCFeXML(const std::string& strIdCFeI, const std::string& strIdCFeF, long intTipo, BOOL bParaArquivo,
+                            std::string& strXML) {
   const char* where = "CECFCV2009::ReadCFeXML";
   return guarded(*this, where, kFalse, [&] {
     if (text::trim(strIdCFeI).empty()) return refuse(*this, where, cp("Id inicial do CF-e-ECF não informado."));
@@ -384,8 +383,7 @@ BOOL addTitle(CECFCV2009& d, const char* where, const std::string& title, const 
   std::string name = text::printable(title);
   for (char& c : name)
     if (c == '|') c = ' ';
-  return (d.*exec)(where, cmd::AddNonFiscalTitle, {std::to_string(d.arNonFiscalTitles.size() + 1), name, kind},
-                   false);
+  return (d.*exec)(where, cmd::AddNonFiscalTitle, {std::to_string(d.arNonFiscalTitles.size() + 1), name, kind}, false);
 }
 }  // namespace
 

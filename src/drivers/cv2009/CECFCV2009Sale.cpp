@@ -66,9 +66,15 @@ std::string CECFCV2009::FormatPrinterLines(const std::string& s) const {
       return true;
     };
     if (tag("<b>")) {
-      if (bSuportaNegrito) out += "\x1B" "E";
+      if (bSuportaNegrito)
+        out +=
+            "\x1B"
+            "E";
     } else if (tag("</b>")) {
-      if (bSuportaNegrito) out += "\x1B" "F";
+      if (bSuportaNegrito)
+        out +=
+            "\x1B"
+            "F";
     } else if (tag("<h>") || tag("</h>") || tag("<barcode>") || tag("</barcode>")) {
     } else if (tag("\r\n") || tag("\r")) {
       out += '\n';
@@ -129,10 +135,10 @@ BOOL CECFCV2009::RegisterItem(const char* where, const std::string& code, const 
                               const std::string& unit, double tax, double quantity, double price, double discount,
                               bool service) {
   return guarded(*this, where, [&] {
-    Log(where, format("strCodigo=%s, strDescricao=%s, nAliquota=%s, nQuantidade=%s, nValor=%s, nDesconto=%s",
-                      code.c_str(), description.c_str(), fields::printfFixed(tax, 0, 2).c_str(),
-                      fields::printfFixed(quantity, 0, 3).c_str(), fields::printfFixed(price, 0, 2).c_str(),
-                      fields::printfFixed(discount, 0, 2).c_str()));
+    Log(where,
+        format("strCodigo=%s, strDescricao=%s, nAliquota=%s, nQuantidade=%s, nValor=%s, nDesconto=%s", code.c_str(),
+               description.c_str(), fields::printfFixed(tax, 0, 2).c_str(), fields::printfFixed(quantity, 0, 3).c_str(),
+               fields::printfFixed(price, 0, 2).c_str(), fields::printfFixed(discount, 0, 2).c_str()));
     std::string qty, dec, amount, discountText, error;
     if (!QuantityParams(quantity, qty, dec, error) || !amountText(price, amount, error) ||
         (discount > 0 && !amountText(discount * quantity, discountText, error)))
@@ -150,8 +156,7 @@ BOOL CECFCV2009::RegisterItem(const char* where, const std::string& code, const 
     bErroRegistroDescontoItem = kFalse;
     if (discount > 0) {
       // The discount of the whole line: the unit discount times the quantity.
-      const BOOL given = Execute(where, cmd::ItemAdjustment,
-                                 {"0", "1", discountText, std::to_string(nLastItemNumber)});
+      const BOOL given = Execute(where, cmd::ItemAdjustment, {"0", "1", discountText, std::to_string(nLastItemNumber)});
       bErroRegistroDescontoItem = given ? kFalse : kTrue;
       ok = given;
     }
@@ -186,9 +191,9 @@ BOOL CECFCV2009::RegistraDescontoItemApos(long intItem, double dblValorDesconto)
   return guarded(*this, where, [&] {
     std::string amount, error;
     if (!amountText(std::fabs(dblValorDesconto), amount, error)) return refuse(*this, where, error);
-    return finish(*this, where,
-                  Execute(where, cmd::ItemAdjustment,
-                          {dblValorDesconto > 0 ? "0" : "1", "1", amount, std::to_string(intItem)}));
+    return finish(
+        *this, where,
+        Execute(where, cmd::ItemAdjustment, {dblValorDesconto > 0 ? "0" : "1", "1", amount, std::to_string(intItem)}));
   });
 }
 
@@ -291,9 +296,9 @@ BOOL CECFCV2009::CancelaCupomFiscal() {
     }
     const BOOL ok = Execute(where, cmd::CancelClosed, {std::to_string(integerOf(coo))});
     if (!ok && strLastError == cp("Erro ao utilizar o ECF."))
-      strLastError = cp(
-          "Não é possível cancelar o documento. Realize uma operação do tipo inverso para estornar o efeito da "
-          "operação não cancelada.");
+      strLastError =
+          cp("Não é possível cancelar o documento. Realize uma operação do tipo inverso para estornar o efeito da "
+             "operação não cancelada.");
     return finish(*this, where, ok);
   });
 }
@@ -327,10 +332,10 @@ BOOL CECFCV2009::AbreComprovanteVinculado(const std::string& strPaymentType, dou
                               "%s) não foi encontrado no cupom fiscal.",
                               shown.c_str(), fields::printfFixed(nValorPagamento, 0, 2).c_str())));
     DocumentStarting();
-    const BOOL ok = Execute(where, cmd::OpenLinked,
-                            {std::to_string(found->sequencia), std::to_string(found->indice),
-                             std::to_string(found->parcelas), "1", strCustomerCode, strCustomerName,
-                             strCustomerAddress});
+    const BOOL ok =
+        Execute(where, cmd::OpenLinked,
+                {std::to_string(found->sequencia), std::to_string(found->indice), std::to_string(found->parcelas), "1",
+                 strCustomerCode, strCustomerName, strCustomerAddress});
     DocumentDone(ok);
     if (ok) found->usado = true;
     return finish(*this, where, ok);
@@ -375,9 +380,9 @@ BOOL CECFCV2009::OpenNamedReport(const std::string& strReportName) {
     if (arReports.empty()) LoadReports();
     const int index = indexOf(arReports, strReportName);
     if (index < 0)
-      return refuse(*this, where,
-                    cp(format("Relatório gerencial %s não cadastrado no ECF.",
-                              text::cp1252ToUtf8(strReportName).c_str())));
+      return refuse(
+          *this, where,
+          cp(format("Relatório gerencial %s não cadastrado no ECF.", text::cp1252ToUtf8(strReportName).c_str())));
     DocumentStarting();
     const BOOL ok = Execute(where, cmd::OpenReport, {std::to_string(index + 1)});
     DocumentDone(ok);
@@ -395,8 +400,7 @@ BOOL CECFCV2009::AbreRelatorioGerencial() {
   });
 }
 
-BOOL CECFCV2009::RegistraSangriaFundoTroco(const char* where, int title, double value,
-                                           const std::string& message) {
+BOOL CECFCV2009::RegistraSangriaFundoTroco(const char* where, int title, double value, const std::string& message) {
   std::string amount, error;
   if (!amountText(value, amount, error)) return refuse(*this, where, error);
   DocumentStarting();

@@ -1,7 +1,6 @@
 // The variants of the 2009 command set driver: CECFCV2009V2 and CDarumaFS800i.
 #include <cmath>
 
-#include "core/capabilities.h"
 #include "core/fields.h"
 #include "core/text.h"
 #include "drivers/cv2009/CDarumaFS800i.h"
@@ -12,18 +11,9 @@ using namespace cv2009;
 using text::cp;
 using text::format;
 
-namespace {
-
-void takeColumns(CECFBase& d, const char* driverClass, int fallback) {
-  const caps::ModelRow* row = caps::classRow(driverClass);
-  d.Columns = row && row->columns ? row->columns : fallback;
-}
-
-}  // namespace
-
 CECFCV2009V2::CECFCV2009V2(int maker) : CECFCV2009(maker) {
   Log("CECFCV2009V2::CECFCV2009V2", cp("início"));
-  takeColumns(*this, "CECFCV2009V2", 57);
+  TakeModelRow("CECFCV2009V2", 57);
   bSuportaNegrito = kFalse;
   bBaseCalculoDoECF = kTrue;
   Log("CECFCV2009V2::CECFCV2009V2", "Fim");
@@ -82,8 +72,7 @@ void CECFCV2009V2::DocumentDone(BOOL ok) {
   DateParts p;
   if (!dtLastDocument.parts(p)) p = DateParts{0, 0, 0, 0, 0, 0, 0};
   if (Logging())
-    Log("CECFCV2009V2", format("dtLastDocument=%d/%d/%d %d:%d:%d", p.day, p.month, p.year, p.hour, p.minute,
-                               p.second));
+    Log("CECFCV2009V2", format("dtLastDocument=%d/%d/%d %d:%d:%d", p.day, p.month, p.year, p.hour, p.minute, p.second));
 }
 
 BOOL CECFCV2009V2::IsCashDrawerClosed() {
@@ -117,7 +106,7 @@ BOOL CECFCV2009V2::ResetPAFECFIdentification() {
 
 CDarumaFS800i::CDarumaFS800i(int maker) : CECFCV2009V2(maker) {
   Log("CDarumaFS800i::CDarumaFS800i", cp("início"));
-  takeColumns(*this, "CDarumaFS800i", 48);
+  TakeModelRow("CDarumaFS800i", 48);
   bSuportaNegrito = kTrue;
   bBaseCalculoDoECF = kTrue;
   intTimeoutResposta = 10000;

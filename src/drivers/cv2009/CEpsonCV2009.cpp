@@ -1,6 +1,7 @@
 // CEpsonCV2009: the maker's library in place of the serial exchange.
 #include "drivers/cv2009/CEpsonCV2009.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -17,9 +18,12 @@ namespace {
 constexpr const char* kLibraryBase = "InterfaceEpson";
 constexpr size_t kReplyBuffer = 4096;
 // Looked up for the log's sake: the driver never calls these.
-const char* const kUnused[] = {"EPSON_Serial_Abrir_Fechar_Porta_CMD", "EPSON_Serial_Abrir_PortaAD",
-                               "EPSON_Serial_Abrir_PortaEX", "EPSON_Config_Mensagem_Aplicacao_Auto",
-                               "EPSON_ESC_ECF_Config_Mensagem_Aplicacao", "EPSON_RelatorioFiscal_LeituraX"};
+const char* const kUnused[] = {"EPSON_Serial_Abrir_Fechar_Porta_CMD",
+                               "EPSON_Serial_Abrir_PortaAD",
+                               "EPSON_Serial_Abrir_PortaEX",
+                               "EPSON_Config_Mensagem_Aplicacao_Auto",
+                               "EPSON_ESC_ECF_Config_Mensagem_Aplicacao",
+                               "EPSON_RelatorioFiscal_LeituraX"};
 
 }  // namespace
 
@@ -53,9 +57,8 @@ void CEpsonCV2009::Load(const std::string& path) {
 
 bool CEpsonCV2009::Have(const void* fn, const char* name) {
   if (fn) return true;
-  strLastError = library_.loaded()
-                     ? cp(format("Não foi possível carregar a função %s de InterfaceEpson.dll.", name))
-                     : cp("Não foi possível encontrar o componente InterfaceEpson.dll.");
+  strLastError = library_.loaded() ? cp(format("Não foi possível carregar a função %s de InterfaceEpson.dll.", name))
+                                   : cp("Não foi possível encontrar o componente InterfaceEpson.dll.");
   Log("CEpsonCV2009", strLastError);
   return false;
 }

@@ -44,12 +44,10 @@ struct ClassTable {
   const char* other;  // any other code; null: the class has one text for every code
 };
 
-const CodeText kClass2[] = {{1, "Conteúdo de parâmetro inválido no comando."},
-                            {2, "Falta parâmetro no comando."},
-                            {3, "Excesso de parâmetros no comando."},
-                            {4, "COO inicial maior que COO final."},
-                            {5, "CRZ inicial maior que CRZ final."},
-                            {6, "Data inicial maior que data final."}};
+const CodeText kClass2[] = {
+    {1, "Conteúdo de parâmetro inválido no comando."}, {2, "Falta parâmetro no comando."},
+    {3, "Excesso de parâmetros no comando."},          {4, "COO inicial maior que COO final."},
+    {5, "CRZ inicial maior que CRZ final."},           {6, "Data inicial maior que data final."}};
 const CodeText kClass4[] = {{1, "Comando só pode ser executado em intervenção."},
                             {2, "Comando não pode ser executado em intervenção."},
                             {3, "Comando não pode ser executado localmente."},
@@ -57,8 +55,9 @@ const CodeText kClass4[] = {{1, "Comando só pode ser executado em intervenção
 const CodeText kClass5[] = {
     {6, "Comando enviado não pode ser executado, pois o ECF está em repouso."},
     {7, "A quantidade máxima de itens em um Cupom Fiscal foi ultrapassada."},
-    {8, "A quantidade de parcelas somente pode ser especificada para os pagamentos que envolvam meios que aceitem a "
-        "emissão de CCD."},
+    {8,
+     "A quantidade de parcelas somente pode ser especificada para os pagamentos que envolvam meios que aceitem a "
+     "emissão de CCD."},
     {9, "Limite máximo de pagamentos por documento já foi atingido."},
     {10, "Cancelamento de um Cupom Fiscal somente será permitido após o estorno de todos os CCDs emitidos."},
     {11, "Comando não pode ser executado em documento não pago."},
@@ -67,8 +66,9 @@ const CodeText kClass5[] = {
     {14, "Comando de consumidor já executado no clichê"}};
 const CodeText kClass6[] = {
     {6, "A quantidade máxima de itens em um Comprovante Não Fiscal foi ultrapassada."},
-    {7, "A quantidade de parcelas somente pode ser especificada para os pagamentos que envolvam meios que aceitem a "
-        "emissão de CCD."},
+    {7,
+     "A quantidade de parcelas somente pode ser especificada para os pagamentos que envolvam meios que aceitem a "
+     "emissão de CCD."},
     {8, "Limite máximo de pagamentos por documento já foi atingido."},
     {9, "Cancelamento de um Comprovante Não Fiscal somente será permitido após o estorno de todos os CCDs emitidos."},
     {10, "Comando não pode ser executado em documento não pago."},
@@ -116,7 +116,8 @@ const CodeText kClass14[] = {{1, "Índice de alíquota de ICMS já existente."},
 const CodeText kClass15[] = {{1, "Caractere de controle inválido no comando recebido pelo ECF."},
                              {2, "Checksum inválido no comando recebido pelo ECF."}};
 
-#define CV_TABLE(n, other) {n, kClass##n, sizeof kClass##n / sizeof kClass##n[0], other}
+#define CV_TABLE(n, other) \
+  { n, kClass##n, sizeof kClass##n / sizeof kClass##n[0], other }
 const ClassTable kClasses[] = {
     {1, nullptr, 0, "Comando inválido."},
     CV_TABLE(2, "Erro desconhecido de parametro de comando."),
