@@ -260,6 +260,28 @@ TEST(EmulatedCv2009, FaultsOnTheLineFailTheCommandWithoutRunningIt) {
   EXPECT_EQ(r.p.core->document().items.size(), 1u);
 }
 
+TEST(EmulatedCv2009, TablesGrowThroughTheDriver) {
+  DriverRig<CECFCV2009> r(54, 1);
+  ASSERT_TRUE(r.d.AdicionaAliquotaTributaria(3.5, 1)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.AdicionaAliquotaTributaria(25, 0)) << r.d.strLastError;
+  ASSERT_EQ(r.p.core->taxes().size(), 6u);
+  EXPECT_EQ(r.p.core->taxes()[4].kind, 'S');
+  EXPECT_EQ(r.p.core->taxes()[4].rate, 350);
+  EXPECT_EQ(r.p.core->taxes()[5].kind, 'T');
+  EXPECT_EQ(r.p.core->taxes()[5].rate, 2500);
+  ASSERT_TRUE(r.d.AdicionaFormaPagamento("PIX")) << r.d.strLastError;
+  EXPECT_EQ(r.p.core->payments().back().name, "PIX");
+  EXPECT_FALSE(r.d.AdicionaFormaPagamento("PIX"));
+  EXPECT_EQ(r.d.strLastError, cp("Índice de Meio de pagamento já existente"));
+  ASSERT_TRUE(r.d.ResetNonFiscalTitles()) << r.d.strLastError;
+  EXPECT_EQ(r.p.core->titles().size(), 7u);
+  ASSERT_TRUE(r.d.ResetNonFiscalTitles()) << r.d.strLastError;
+  EXPECT_EQ(r.p.core->titles().size(), 7u);
+  std::string rates;
+  ASSERT_TRUE(r.d.RetornaAliquotas(rates)) << r.d.strLastError;
+  EXPECT_EQ(rates, "T18.00;T12.00;T07.00;S05.00;S03.50;T25.00");
+}
+
 TEST(EmulatedCv2009, TheV2DriverSendsCodePage850AndQuantitiesInHundredths) {
   DriverRig<CECFCV2009V2> r(55, 2);
   ASSERT_TRUE(r.d.OpenComm(kTrue)) << r.d.strLastError;

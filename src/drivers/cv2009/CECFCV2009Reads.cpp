@@ -372,7 +372,9 @@ BOOL CECFCV2009::AdicionaAliquotaTributaria(double nAliquota, long intTipoAliquo
     const fields::Result rate = fields::format(nAliquota, fields::Field{"Percentual", 4, 2});
     if (!rate.ok()) return refuse(*this, where, rate.error);
     if (!LoadTaxes()) return finish(*this, where, kFalse);
-    const std::string index = (intTipoAliquota == 1 ? "S" : "") + std::to_string(arTaxes.size() + 1);
+    std::string index;
+    if (intTipoAliquota == 1) index.push_back('S');
+    index += std::to_string(arTaxes.size() + 1);
     return finish(*this, where, Execute(where, cmd::AddTable, {index, "", rate.text}));
   });
 }
