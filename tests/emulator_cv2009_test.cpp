@@ -351,3 +351,25 @@ TEST(EmulatedCv2009, TheApplicationIdentificationIsSentOnceAndKeptInTheKeyStore)
   else
     unsetenv("XDG_CONFIG_HOME");
 }
+
+TEST(EmulatedCv2009, TheDarumaDriverFeedsBeforeTheCutAndWaitsTenSeconds) {
+  DriverRig<CDarumaFS800i> r(56, 3);
+  // Outside a report the five line feeds are refused; the cut goes all the same.
+  const int before = r.p.printer->framesReceived();
+  EXPECT_TRUE(r.d.CutPaper()) << r.d.strLastError;
+  EXPECT_EQ(r.p.printer->framesReceived() - before, 3);  // text (refused), cut, its ENQ
+  std::string key;
+  ASSERT_TRUE(r.d.ReadLastCFeKey(key)) << r.d.strLastError;
+  EXPECT_EQ(key.size(), 47u);
+  EXPECT_EQ(key.rfind("CFe", 0), 0u);
+  EXPECT_TRUE(r.d.IsCashDrawerClosed());
+  ASSERT_TRUE(r.d.OpenCashDrawer()) << r.d.strLastError;
+  EXPECT_FALSE(r.d.IsCashDrawerClosed());
+  // A printer that never answers: the first byte is awaited 10 s of line time.
+  ASSERT_TRUE(r.p.printer->setFaults("noanswer,once"));
+  const int64_t t0 = r.dev->clock().nowUs();
+  EXPECT_EQ(r.d.GetOperationCounter(), 0);
+  const int64_t waited = r.dev->clock().nowUs() - t0;
+  EXPECT_GE(waited, 10'000'000);
+  EXPECT_LT(waited, 11'000'000);
+}
