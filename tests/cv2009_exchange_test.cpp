@@ -188,3 +188,30 @@ TEST(Cv2009Exchange, AnItemWithTaxMinusOneSendsF1AndTheQuantityInTwoParameters) 
   EXPECT_EQ(r.d.nLastItemNumber, 1);
   EXPECT_EQ(r.d.strLastItemLabel, "F1");
 }
+
+TEST(Cv2009Exchange, RawPacketsGoUnchangedAndTheSequenceStaysPut) {
+  Rig r;
+  r.answers = {ByteArray{0x16, 0x09}, kAck, reply(0x09, 0x01, 0, "x|")};
+  // (SYN's answer is the whole reply: nothing is asked after it.)
+  ByteArray answer;
+  ASSERT_TRUE(r.d.EnviaComandoECF(ByteArray{0x16}, answer)) << r.d.strLastError;
+  EXPECT_EQ(answer, (ByteArray{0x16, 0x09}));
+  // A whole frame of the caller's, sequence 9: its reply is fetched with ENQ.
+  const ByteArray frame{0x01, 0x09, 0x1A, 0x00, 0x00, 0x00, 0x23};
+  ASSERT_TRUE(r.d.EnviaComandoECF(frame, answer)) << r.d.strLastError;
+  EXPECT_EQ(answer, reply(0x09, 0x01, 0, "x|"));
+  EXPECT_EQ(r.sent(), (std::vector<ByteArray>{ByteArray{0x16}, frame, kEnq0}));
+  EXPECT_EQ(r.d.intSequencia, 0);
+}
+
+TEST(Cv2009Exchange, AReplyForAnotherFrameWithNoFrameStoredIsAskedForAgain) {
+  Rig r;
+  // Nothing framed was sent yet: a frame of another sequence, then the reply.
+  // Each is answered by asking again (there is no frame to send again), then
+  // the silent printer gets its five attempts and the wait ends.
+  r.answers = {kAck, reply(0x05, 0x01, 0, "x|"), reply(0x05, 0x01, 0, "y|")};
+  ByteArray answer;
+  EXPECT_FALSE(r.d.EnviaComandoECF(ByteArray{0x05, 0x00}, answer));
+  EXPECT_EQ(r.d.strLastError, "Timeout aguardando resposta da impressora.");
+  EXPECT_EQ(r.sent(), std::vector<ByteArray>(8, kEnq0));
+}

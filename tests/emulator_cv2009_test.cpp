@@ -373,3 +373,49 @@ TEST(EmulatedCv2009, TheDarumaDriverFeedsBeforeTheCutAndWaitsTenSeconds) {
   EXPECT_GE(waited, 10'000'000);
   EXPECT_LT(waited, 11'000'000);
 }
+
+TEST(EmulatedCv2009, CancellingTheOpenOrTheLastReceipt) {
+  DriverRig<CDarumaFS800i> r(56, 3);
+  ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  ASSERT_TRUE(r.d.RegistraItemFiscal("1", "X", "UN", 0.0, 1.0, 3.0, 0.0)) << r.d.strLastError;
+  EXPECT_EQ(r.p.core->document().items.back().tax, "II");
+  ASSERT_TRUE(r.d.CancelaCupomFiscal()) << r.d.strLastError;
+  EXPECT_FALSE(r.p.core->receiptOpen());
+  ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  ASSERT_TRUE(r.d.RegistraItemFiscal("1", "X", "UN", -2.0, 1.0, 3.0, 0.0)) << r.d.strLastError;
+  EXPECT_EQ(r.p.core->document().items.back().tax, "NN");
+  ASSERT_TRUE(r.d.RegistraPagamento("", 3.0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.FechaCupomFiscal("", 0)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.CancelaCupomFiscal()) << r.d.strLastError;
+  EXPECT_TRUE(r.p.core->lastReceipt().cancelled);
+  // Once more: the printer's refusal becomes the driver's advice.
+  EXPECT_FALSE(r.d.CancelaCupomFiscal());
+  EXPECT_EQ(r.d.strLastError, cp("Não é possível cancelar o documento. Realize uma operação do tipo inverso para "
+                                 "estornar o efeito da operação não cancelada."));
+}
+
+TEST(EmulatedCv2009, LastDocumentAndReductionDates) {
+  DriverRig<CECFCV2009> base(54, 1);
+  ASSERT_TRUE(base.d.AbreCupomFiscal()) << base.d.strLastError;
+  DateParts p;
+  ASSERT_TRUE(base.d.GetLastDocumentDateTime().parts(p));
+  EXPECT_EQ(p.year, 2026);
+  EXPECT_EQ(p.month, 12);
+  EXPECT_EQ(p.day, 4);
+  ASSERT_TRUE(base.d.CancelaCupomFiscal()) << base.d.strLastError;
+  ASSERT_TRUE(base.d.ReducaoZ(DateTime::invalid())) << base.d.strLastError;
+  ASSERT_TRUE(base.d.GetDataMovUltimaRZ().parts(p));
+  EXPECT_EQ(p.day, 4);
+  EXPECT_EQ(p.hour, 0);
+  EXPECT_TRUE(base.d.GetPendingZReport() == kFalse);
+}
+
+TEST(EmulatedCv2009, TheV2DriverTakesTheLastDocumentFromTheReductionRecord) {
+  DriverRig<CECFCV2009V2> r(55, 2);
+  r.p.hostNow += 3600;
+  ASSERT_EQ(r.p.core->zReduction(), FiscalError::Ok);
+  DateParts p;
+  ASSERT_TRUE(r.d.GetLastDocumentDateTime().parts(p));
+  EXPECT_EQ(p.hour, 10);
+  EXPECT_EQ(p.minute, 30);
+}

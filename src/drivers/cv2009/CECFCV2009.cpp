@@ -272,17 +272,20 @@ BOOL CECFCV2009::ExchangeOnce(const ByteArray& packet, int tries) {
 BOOL CECFCV2009::AguardaOcupado() {
   const char* where = "CECFCV2009::AguardaOcupado";
   exchange::Deadline limit(PortClock(), kBusyLimitMs);
-  for (;;) {
+  // Each busy answer costs a pause on the port's clock; the count bounds the
+  // wait as well, should a clock not move.
+  for (uint32_t round = 0; round <= kBusyLimitMs / kBusyPauseMs; ++round) {
+    // Without a stored frame there is nothing to send again: ask for the reply.
+    if (bReenviaComando && arUltimoComando.empty()) bReenviaComando = false;
     const ByteArray packet = bReenviaComando ? arUltimoComando : enq(bMaisBlocos ? intBloco + 1 : 0);
     if (!SendCommand(std::make_unique<ByteArray>(packet))) return kFalse;
     const uint8_t first = arResposta.empty() ? 0 : arResposta[0];
     if (first != kDC1 && first != kACK) return kTrue;
-    if (limit.passed()) {
-      strLastError = "Timeout aguardando resposta da impressora.";
-      Log(where, "Retorno=FALSE");
-      return kFalse;
-    }
+    if (limit.passed()) break;
   }
+  strLastError = "Timeout aguardando resposta da impressora.";
+  Log(where, "Retorno=FALSE");
+  return kFalse;
 }
 
 BOOL CECFCV2009::Execute(const char* where, uint16_t code, const std::vector<std::string>& params, bool needsReply) {
@@ -366,7 +369,8 @@ BOOL CECFCV2009::EnviaComandoECF(const ByteArray& command, ByteArray& answer) {
   const char* where = "CECFCV2009::EnviaComandoECF";
   ClearBuffers();
   BOOL ok = SendCommand(std::make_unique<ByteArray>(command));
-  if (ok && (arResposta.empty() || arResposta[0] != kSOH)) ok = AguardaOcupado();
+  // Taken or busy: the reply is asked for. Any other answer is the reply.
+  if (ok && !arResposta.empty() && (arResposta[0] == kACK || arResposta[0] == kDC1)) ok = AguardaOcupado();
   if (ok) answer = arAnswer;
   LogResult(where, ok ? "TRUE" : "FALSE");
   return ok;
