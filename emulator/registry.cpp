@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 #include "emulator/bematech/printer.h"
+#include "emulator/cv2009/printer.h"
 #include "emulator/fiscnet/printer.h"
 
 namespace tarvion::emulator {
@@ -15,6 +16,7 @@ using FamilyModels = std::vector<VirtualModel> (*)();
 const FamilyModels kFamilies[] = {
     &bematech::virtualModels,
     &fiscnet::virtualModels,
+    &cv2009::virtualModels,
 };
 
 }  // namespace

@@ -5,14 +5,17 @@
 //
 // Input: byte 0 picks the model; then records [kind][length][bytes]: kind bit 0
 // sends the bytes raw; else bit 3 makes them a FiscNET frame (the first byte
-// picks the command, the rest are its parameters) and without it they are the
-// body of a Bematech frame (prefix ESC, or FS with bit 1), each made by the
-// driver's frame builder; bit 2 opens and closes the line around the record.
+// picks the command, the rest are its parameters), bit 4 a frame of the 2009
+// command set (byte 0 the sequence and command code, the rest the parameters)
+// followed by ENQ 00, and with neither they are the body of a Bematech frame
+// (prefix ESC, or FS with bit 1), each made by the driver's frame builder;
+// bit 2 opens and closes the line around the record.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "drivers/bematech/bematech_protocol.h"
+#include "drivers/cv2009/cv2009_protocol.h"
 #include "drivers/fiscnet/fiscnet_protocol.h"
 #include "emulator/printers.h"
 #include "emulator/registry.h"
@@ -88,6 +91,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const std::string frame = fiscnet::buildFrame(seq, command, params);
       seq = fiscnet::nextSequence(seq);
       printer->receive(reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), sink);
+    } else if ((kind & 0x10) && n > 0) {
+      const ByteArray frame = cv2009::buildFrame(bytes[0], ByteArray{bytes[0], 0}, ByteArray(bytes + 1, bytes + n));
+      printer->receive(frame.data(), frame.size(), sink);
+      const ByteArray enq = cv2009::enq(0);
+      printer->receive(enq.data(), enq.size(), sink);
     } else if (n > 0) {
       const ByteArray command(bytes, bytes + 1), parameters(bytes + 1, bytes + n);
       const ByteArray frame = bematech::buildFrame((kind & 0x02) ? bematech::kFS : bematech::kESC, command, parameters);

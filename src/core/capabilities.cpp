@@ -62,6 +62,14 @@ ModelRow fiscnet(int n, const char* name, const char* cls, bool checkStation = f
   return r;
 }
 
+// The 2009 command set: the constructor takes the maker's code.
+ModelRow cv2009(int n, const char* name, const char* cls, int maker, int columns) {
+  ModelRow r = other(n, name, cls, Family::CV2009, maker, columns);
+  r.thermal = true;
+  r.cutter = true;
+  return r;
+}
+
 constexpr Print kMP20{};
 constexpr Print kThermal{.thermal = true};
 constexpr Print kMP6000{.thermal = true, .cutter = true, .canReadCheck = true};
@@ -129,10 +137,9 @@ const std::vector<ModelRow>& fiscalModels() {
       other(51, "SWEDA IF ST2500", "CSwedaST2500", F::SwedaST),
       fiscnet(52, "ZPM ZPM/1FIT LOGGER", "CZPM"),
       fiscnet(53, "ZPM ZPM/2ECF LOGGER", "CZPM", true),
-      // The 2009 command set: the constructor takes the maker's code.
-      other(54, "BEMATECH MP-4200 TH FI", "CECFCV2009", F::CV2009, 1),
-      other(55, "EPSON TM-T900F", "CECFCV2009V2", F::CV2009, 2),
-      other(56, "DARUMA FS800I", "CDarumaFS800i", F::CV2009, 3),
+      cv2009(54, "BEMATECH MP-4200 TH FI", "CECFCV2009", 1, 48),
+      cv2009(55, "EPSON TM-T900F", "CECFCV2009V2", 2, 57),
+      cv2009(56, "DARUMA FS800I", "CDarumaFS800i", 3, 48),
   };
   return rows;
 }

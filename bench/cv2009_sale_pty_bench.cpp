@@ -1,0 +1,91 @@
+// A 10-item sale of the 2009 command set (model 54) over a real pseudo-terminal
+// paced at 115200 baud against the virtual printer, compared with the least it
+// could take: the line time of every byte plus the printer's own processing
+// time. Every reply ends on the length its first bytes give, so the driver
+// waits out no idle gap; what it adds is taking the port and letting it go
+// around each exchange, as this family does.
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "control/ctrl_state.h"
+#include "emulator/printers.h"
+#include "emulator/pty_host.h"
+#include "tarvion/tarvion.hpp"
+
+using namespace tarvion;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Measures the time the printer spends on each chunk of bytes it receives.
+class TimedFace final : public emulator::PrinterFace {
+ public:
+  explicit TimedFace(std::shared_ptr<emulator::PrinterFace> inner) : inner_(std::move(inner)) {}
+  void receive(const uint8_t* data, size_t n, emulator::ReplySink& out) override {
+    auto t0 = Clock::now();
+    inner_->receive(data, n, out);
+    busyNs += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
+  }
+  void lineOpened() override { inner_->lineOpened(); }
+  void lineClosed() override { inner_->lineClosed(); }
+  std::string modelName() const override { return inner_->modelName(); }
+  std::atomic<int64_t> busyNs{0};
+
+ private:
+  std::shared_ptr<emulator::PrinterFace> inner_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const uint32_t baud = 115200;
+  const int rounds = argc > 1 ? atoi(argv[1]) : 3;
+  auto printer = emulator::makePrinter(54, "", "");
+  auto timed = std::make_shared<TimedFace>(printer);
+  emulator::PtyHost host(timed, {"", baud});
+  std::string error;
+  if (!host.start(&error)) {
+    std::fprintf(stderr, "pty: %s\n", error.c_str());
+    return 1;
+  }
+  host.startThread();
+  setenv("TARVION_PORT_10", host.path().c_str(), 1);
+
+  CTarvionCtrl c;
+  if (!c.InitializeECF(54, 10, baud, 0, 8, 1, 0, 1, 1)) {
+    std::fprintf(stderr, "InitializeECF: %s\n", c.UltimoErro().c_str());
+    return 1;
+  }
+  double worst = 0;
+  for (int r = 0; r < rounds; ++r) {
+    const uint64_t in0 = host.bytesIn(), out0 = host.bytesOut();
+    const int64_t busy0 = timed->busyNs;
+    auto t0 = Clock::now();
+    bool ok = c.AbreCupomFiscal();
+    for (int i = 1; i <= 10 && ok; ++i)
+      ok = c.RegistraItemFiscal(std::to_string(7891000000000LL + i), "PRODUTO DE TESTE " + std::to_string(i), "UN",
+                                i % 2 ? 18 : 7, 1 + i % 3, 1.99 * i, 0);
+    ok = ok && c.TotalizaCupomDesconto(0.5, 0) && c.RegistraPagamento("Dinheiro", 500) &&
+         c.FechaCupomFiscal("OBRIGADO", 0);
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    if (!ok) {
+      std::fprintf(stderr, "sale failed: %s\n", c.UltimoErro().c_str());
+      return 1;
+    }
+    const uint64_t bytes = (host.bytesIn() - in0) + (host.bytesOut() - out0);
+    const double line = bytes * 10.0 / baud;
+    const double busy = (timed->busyNs - busy0) / 1e9;
+    const double ratio = wall / (line + busy);
+    if (ratio > worst) worst = ratio;
+    std::printf("sale %d: %llu bytes, wall %.1f ms, line time %.1f ms, printer %.2f ms, ratio %.3f\n", r + 1,
+                static_cast<unsigned long long>(bytes), wall * 1e3, line * 1e3, busy * 1e3, ratio);
+  }
+  c.CloseComm();
+  host.stop();
+  std::printf("worst ratio %.3f (goal <= 1.1)\n", worst);
+  return 0;
+}

@@ -1,0 +1,32 @@
+#include <windows.h>
+
+#include "platform/dynamic_library.h"
+
+namespace tarvion::platform {
+
+DynamicLibrary::~DynamicLibrary() {
+  close();
+}
+
+bool DynamicLibrary::open(const std::string& name, std::string* error) {
+  close();
+  handle_ = reinterpret_cast<void*>(LoadLibraryA(name.c_str()));
+  if (!handle_ && error) *error = "(" + std::to_string(GetLastError()) + ")" + name;
+  return handle_ != nullptr;
+}
+
+void DynamicLibrary::close() {
+  if (handle_) FreeLibrary(reinterpret_cast<HMODULE>(handle_));
+  handle_ = nullptr;
+}
+
+void* DynamicLibrary::symbol(const char* name) const {
+  if (!handle_) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle_), name));
+}
+
+std::string libraryFileName(const std::string& base) {
+  return base + ".dll";
+}
+
+}  // namespace tarvion::platform
