@@ -103,73 +103,7 @@ void BM_SimulatedTimePerCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_SimulatedTimePerCommand)->ArgNames({"baud"})->Arg(0)->Arg(9600)->Arg(115200);
 
-// A 10-item sale over a real pseudo-terminal paced at 115200 baud against the
-// virtual ELGIN X5, against the least it could take: the line time of every
-// byte plus the printer's own time. A ratio near 1 means the driver adds no
-// dead time of its own (every reply ends on its closing brace).
-class TimedFace final : public emulator::PrinterFace {
- public:
-  explicit TimedFace(std::shared_ptr<emulator::PrinterFace> inner) : inner_(std::move(inner)) {}
-  void receive(const uint8_t* data, size_t n, emulator::ReplySink& out) override {
-    const auto t0 = std::chrono::steady_clock::now();
-    inner_->receive(data, n, out);
-    busyNs += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count();
-  }
-  void lineOpened() override { inner_->lineOpened(); }
-  void lineClosed() override { inner_->lineClosed(); }
-  std::string modelName() const override { return inner_->modelName(); }
-  std::atomic<int64_t> busyNs{0};
-
- private:
-  std::shared_ptr<emulator::PrinterFace> inner_;
-};
-
-void BM_SaleOverPseudoTerminal(benchmark::State& state) {
-  const uint32_t baud = 115200;
-  auto timed = std::make_shared<TimedFace>(emulator::makePrinter(23, "", ""));
-  emulator::PtyHost host(timed, {"", baud});
-  std::string error;
-  if (!host.start(&error)) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
-  host.startThread();
-  setenv("TARVION_PORT_9", host.path().c_str(), 1);
-  CTarvionCtrl c;
-  if (!c.InitializeECF(23, 9, baud, 0, 8, 1, 0, 1, 1)) {
-    state.SkipWithError("InitializeECF failed");
-    host.stop();
-    return;
-  }
-  double worst = 0;
-  for (auto _ : state) {
-    const uint64_t in0 = host.bytesIn(), out0 = host.bytesOut();
-    const int64_t busy0 = timed->busyNs;
-    const auto t0 = std::chrono::steady_clock::now();
-    bool ok = c.AbreCupomFiscal();
-    for (int i = 1; i <= 10 && ok; ++i)
-      ok = c.RegistraItemFiscal(std::to_string(7891000000000LL + i), "PRODUTO DE TESTE " + std::to_string(i), "UN",
-                                i % 2 ? 18 : 7, 1 + i % 3, 1.99 * i, 0);
-    ok = ok && c.TotalizaCupomDesconto(0.5, 0) && c.RegistraPagamento("Dinheiro", 500) &&
-         c.FechaCupomFiscal("OBRIGADO", 0);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (!ok) {
-      state.SkipWithError("sale failed");
-      break;
-    }
-    const uint64_t bytes = (host.bytesIn() - in0) + (host.bytesOut() - out0);
-    const double line = static_cast<double>(bytes) * 10.0 / baud;
-    const double busy = static_cast<double>(timed->busyNs - busy0) / 1e9;
-    const double ratio = wall / (line + busy);
-    if (ratio > worst) worst = ratio;
-    state.counters["line_ms"] = line * 1e3;
-    state.counters["wall_ms"] = wall * 1e3;
-  }
-  state.counters["worst_ratio"] = worst;  // goal <= 1.1
-  c.CloseComm();
-  host.stop();
-}
-BENCHMARK(BM_SaleOverPseudoTerminal)->Iterations(3)->Unit(benchmark::kMillisecond);
+// The sale over a paced pseudo-terminal is in sale_pty_bench (model 23).
 
 }  // namespace
 

@@ -1,13 +1,17 @@
 // A 10-item sale over a real pseudo-terminal paced at 115200 baud against the
-// virtual printer, compared with the least it could take: the line time of every
-// byte plus the printer's own processing time. A ratio near 1 means the driver
-// adds no dead time of its own (no idle-read waits on replies of known length).
+// virtual printer of each family (Bematech MP-20, ELGIN X5 for FiscNET, MP-4200
+// for the 2009 command set), compared with the least it could take: the line
+// time of every byte plus the printer's own processing time. A ratio near 1
+// means the driver adds no dead time of its own (no idle-read waits on replies
+// whose length or terminator the protocol gives).
+//   sale_pty_bench [rounds [model...]]
 #include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "control/ctrl_state.h"
 #include "drivers/bematech/CBematech.h"
@@ -38,33 +42,35 @@ class TimedFace final : public emulator::PrinterFace {
   std::shared_ptr<emulator::PrinterFace> inner_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Runs the sales on one model; the worst ratio, or a negative number when the
+// sale could not run.
+double measure(int model, int rounds) {
   const uint32_t baud = 115200;
-  const int rounds = argc > 1 ? atoi(argv[1]) : 3;
-  auto printer = emulator::makePrinter(1, "", "");
-  auto timed = std::make_shared<TimedFace>(printer);
+  auto timed = std::make_shared<TimedFace>(emulator::makePrinter(model, "", ""));
   emulator::PtyHost host(timed, {"", baud});
   std::string error;
   if (!host.start(&error)) {
     std::fprintf(stderr, "pty: %s\n", error.c_str());
-    return 1;
+    return -1;
   }
   host.startThread();
   setenv("TARVION_PORT_9", host.path().c_str(), 1);
 
   CTarvionCtrl c;
-  if (!c.InitializeECF(1, 9, baud, 0, 8, 1, 0, 1, 1)) {
-    std::fprintf(stderr, "InitializeECF: %s\n", c.UltimoErro().c_str());
-    return 1;
+  if (!c.InitializeECF(model, 9, baud, 0, 8, 1, 0, 1, 1)) {
+    std::fprintf(stderr, "InitializeECF %d: %s\n", model, c.UltimoErro().c_str());
+    return -1;
   }
+  std::printf("model %d (%s)\n", model, timed->modelName().c_str());
   double worst = 0;
   // The last round runs with every reply read until the line is idle, to show
   // the dead time that ending on the known reply length saves.
-  for (int r = 0; r <= rounds; ++r) {
+  // On Bematech a last round runs with every reply read until the line is idle,
+  // to show the dead time that ending on the known reply length saves.
+  auto* bematech = dynamic_cast<CBematech*>(c.state().fiscal.get());
+  for (int r = 0; r < rounds + (bematech ? 1 : 0); ++r) {
     const bool idleRule = r == rounds;
-    if (auto* b = dynamic_cast<CBematech*>(c.state().fiscal.get())) b->bEndOnKnownLength = idleRule ? 0 : 1;
+    if (bematech) bematech->bEndOnKnownLength = idleRule ? 0 : 1;
     const uint64_t in0 = host.bytesIn(), out0 = host.bytesOut();
     const int64_t busy0 = timed->busyNs;
     auto t0 = Clock::now();
@@ -76,8 +82,8 @@ int main(int argc, char** argv) {
          c.FechaCupomFiscal("OBRIGADO", 0);
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     if (!ok) {
-      std::fprintf(stderr, "sale failed: %s\n", c.UltimoErro().c_str());
-      return 1;
+      std::fprintf(stderr, "sale failed on model %d: %s\n", model, c.UltimoErro().c_str());
+      return -1;
     }
     const uint64_t bytes = (host.bytesIn() - in0) + (host.bytesOut() - out0);
     const double line = bytes * 10.0 / baud;
@@ -90,6 +96,24 @@ int main(int argc, char** argv) {
   }
   c.CloseComm();
   host.stop();
-  std::printf("worst ratio %.3f (goal <= 1.1)\n", worst);
-  return 0;
+  return worst;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? atoi(argv[1]) : 3;
+  std::vector<int> models;
+  for (int i = 2; i < argc; ++i) models.push_back(atoi(argv[i]));
+  if (models.empty()) models = {1, 23, 54};
+  int status = 0;
+  for (int model : models) {
+    const double worst = measure(model, rounds);
+    if (worst < 0) {
+      status = 1;
+      continue;
+    }
+    std::printf("model %d: worst ratio %.3f (goal <= 1.1)\n", model, worst);
+  }
+  return status;
 }

@@ -7,20 +7,14 @@
 
 #include "core/datetime.h"
 #include "core/ecf_base.h"
+#include "core/operation.h"
 #include "core/text.h"
 
 namespace tarvion::bematech {
 
-// Runs an operation's body; an exception becomes "Erro desconhecido." and the fallback.
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, text::cp("Erro desconhecido."));
-    return fallback;
-  }
-}
+using op::guarded;
+using op::lines;
+using op::oneLine;
 
 // Logs "Retorno=TRUE" or "Retorno=FALSE" and passes the result on.
 inline BOOL finish(CECFBase& d, const char* where, BOOL result) {
@@ -34,15 +28,6 @@ inline BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
   d.strLastError = message;
   d.Log(where, message);
   return finish(d, where, kFalse);
-}
-
-// Host text for a one-line field and for a text printed as lines (CR and LF
-// kept): control bytes become blanks before the driver adds its own escapes.
-inline std::string oneLine(const std::string& s) {
-  return text::printable(s, text::LineBreaks::Blank);
-}
-inline std::string lines(const std::string& s) {
-  return text::printable(s, text::LineBreaks::Keep);
 }
 
 // A text field of a reply, up to its first NUL, trailing blanks removed; only

@@ -5,6 +5,7 @@
 #include "core/fields.h"
 #include "core/text.h"
 #include "drivers/cv2009/CECFCV2009.h"
+#include "drivers/cv2009/cv2009_ops.h"
 #include "platform/durable_file.h"
 
 namespace tarvion {
@@ -14,26 +15,6 @@ using text::cp;
 using text::format;
 
 namespace {
-
-BOOL finish(CECFBase& d, const char* where, BOOL ok) {
-  d.Log(where, format("Retorno=%s,strLastError=%s", boolText(ok), ok ? "" : d.strLastError.c_str()));
-  return ok;
-}
-
-BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
-  d.strLastError = message;
-  return finish(d, where, kFalse);
-}
-
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, cp("Erro desconhecido."));
-    return fallback;
-  }
-}
 
 // Mode characters of the fiscal memory read: printed or returned, complete or
 // simplified.

@@ -5,6 +5,7 @@
 #include "core/fields.h"
 #include "core/text.h"
 #include "drivers/cv2009/CECFCV2009.h"
+#include "drivers/cv2009/cv2009_ops.h"
 
 namespace tarvion {
 
@@ -21,26 +22,6 @@ std::string param(const std::string& s, text::LineBreaks breaks = text::LineBrea
   for (char& c : t)
     if (c == '|') c = ' ';
   return t;
-}
-
-BOOL finish(CECFBase& d, const char* where, BOOL ok) {
-  d.Log(where, format("Retorno=%s,strLastError=%s", boolText(ok), ok ? "" : d.strLastError.c_str()));
-  return ok;
-}
-
-BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
-  d.strLastError = message;
-  return finish(d, where, kFalse);
-}
-
-template <class F>
-BOOL guarded(CECFBase& d, const char* where, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, cp("Erro desconhecido."));
-    return kFalse;
-  }
 }
 
 bool sameName(const std::string& a, const std::string& b) {
@@ -98,7 +79,7 @@ BOOL CECFCV2009::SetCustomerInfo(const std::string& code, const std::string& nam
 //   data is "COO|DDMMYYYYhhmmss|"
 BOOL CECFCV2009::AbreCupomFiscal() {
   const char* where = "CECFCV2009::AbreCupomFiscal";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     DocumentStarting();
     const BOOL ok = Execute(where, cmd::OpenReceipt, {strCustomerCode, strCustomerName, strCustomerAddress});
     DocumentDone(ok);
@@ -134,7 +115,7 @@ bool CECFCV2009::QuantityParams(double quantity, std::string& digits, std::strin
 BOOL CECFCV2009::RegisterItem(const char* where, const std::string& code, const std::string& description,
                               const std::string& unit, double tax, double quantity, double price, double discount,
                               bool service) {
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     Log(where,
         format("strCodigo=%s, strDescricao=%s, nAliquota=%s, nQuantidade=%s, nValor=%s, nDesconto=%s", code.c_str(),
                description.c_str(), fields::printfFixed(tax, 0, 2).c_str(), fields::printfFixed(quantity, 0, 3).c_str(),
@@ -180,7 +161,7 @@ BOOL CECFCV2009::RegisterService(const std::string& strProductCode, const std::s
 
 BOOL CECFCV2009::CancelaItemFiscal(long intItem, const std::string&, double, double, double, double) {
   const char* where = "CECFCV2009::CancelaItemFiscal";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     if (intItem <= 0) return refuse(*this, where, cp("Número do item inválido."));
     return finish(*this, where, Execute(where, cmd::CancelItem, {std::to_string(intItem)}));
   });
@@ -188,7 +169,7 @@ BOOL CECFCV2009::CancelaItemFiscal(long intItem, const std::string&, double, dou
 
 BOOL CECFCV2009::RegistraDescontoItemApos(long intItem, double dblValorDesconto) {
   const char* where = "CECFCV2009::RegistraDescontoItemApos";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     std::string amount, error;
     if (!amountText(std::fabs(dblValorDesconto), amount, error)) return refuse(*this, where, error);
     return finish(
@@ -199,7 +180,7 @@ BOOL CECFCV2009::RegistraDescontoItemApos(long intItem, double dblValorDesconto)
 
 BOOL CECFCV2009::CancelaDescontoItem(long intItem, BOOL bAcrescimo) {
   const char* where = "CECFCV2009::CancelaDescontoItem";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     return finish(*this, where,
                   Execute(where, cmd::CancelItemAdjustment, {bAcrescimo ? "1" : "0", std::to_string(intItem)}));
   });
@@ -208,7 +189,7 @@ BOOL CECFCV2009::CancelaDescontoItem(long intItem, BOOL bAcrescimo) {
 namespace {
 BOOL subtotal(CECFCV2009& d, const char* where, bool increase, double value,
               BOOL (CECFCV2009::*exec)(const char*, uint16_t, const std::vector<std::string>&, bool)) {
-  return guarded(d, where, [&] {
+  return guarded(d, where, kFalse, [&] {
     // Nothing to give: the receipt goes on to its payments as it is.
     if (value == 0) return finish(d, where, kTrue);
     std::string amount, error;
@@ -228,7 +209,7 @@ BOOL CECFCV2009::TotalizaCupomFiscalDesconto(double nDesconto, double) {
 
 BOOL CECFCV2009::RegistraPagamento(const std::string& strPaymentType, double nValorPagamento) {
   const char* where = "CECFCV2009::RegistraPagamento";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     const std::string name = text::trim(strPaymentType).empty() ? "Dinheiro" : strPaymentType;
     if (arPaymentTypes.empty()) LoadPaymentTypes(kFalse);
     const int index = indexOf(arPaymentTypes, name);
@@ -250,7 +231,7 @@ BOOL CECFCV2009::RegistraPagamento(const std::string& strPaymentType, double nVa
 //   fields per payment: sequence, index, amount in cents, instalments
 BOOL CECFCV2009::FechaCupomFiscal(const std::string& strPrintMessage, double) {
   const char* where = "CECFCV2009::FechaCupomFiscal";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     const std::string message = FormatPrinterLines(param(PrinterText(strPrintMessage), text::LineBreaks::Keep));
     DocumentStarting();
     const BOOL ok = Execute(where, cmd::CloseReceipt, {CupomAdicionalAoFecharCF ? "1" : "0", "1", message}, true);
@@ -275,7 +256,7 @@ BOOL CECFCV2009::FechaCupomFiscal(const std::string& strPrintMessage, double) {
 
 BOOL CECFCV2009::RetornaNumeroCupom(std::string& strNumeroCupom) {
   const char* where = "CECFCV2009::RetornaNumeroCupom";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     if (!ReadInfo(where, 1, 1)) return finish(*this, where, kFalse);
     strNumeroCupom = format("%06ld", arCampos.empty() ? 0L : integerOf(arCampos[0]));
     return finish(*this, where, kTrue);
@@ -284,7 +265,7 @@ BOOL CECFCV2009::RetornaNumeroCupom(std::string& strNumeroCupom) {
 
 BOOL CECFCV2009::CancelaCupomFiscal() {
   const char* where = "CECFCV2009::CancelaCupomFiscal";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     if (!ReadInfo(where, 16, 5)) return finish(*this, where, kFalse);
     const bool open = !arCampos.empty() && integerOf(arCampos[0]) != 0;
     if (open) return finish(*this, where, Execute(where, cmd::CancelOpen, {}));
@@ -306,7 +287,7 @@ BOOL CECFCV2009::CancelaCupomFiscal() {
 BOOL CECFCV2009::AbreComprovanteVinculado(const std::string& strPaymentType, double nValorPagamento,
                                           const std::string&) {
   const char* where = "CECFCV2009::AbreComprovanteVinculado";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     if (arPaymentTypes.empty()) LoadPaymentTypes(kFalse);
     const int index = indexOf(arPaymentTypes, strPaymentType);
     const std::string shown = text::cp1252ToUtf8(strPaymentType);
@@ -343,7 +324,7 @@ BOOL CECFCV2009::AbreComprovanteVinculado(const std::string& strPaymentType, dou
 }
 
 BOOL CECFCV2009::ImprimeCCDouRG(const char* where, const std::string& textIn) {
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     const std::string t = FormatPrinterLines(param(PrinterText(textIn), text::LineBreaks::Keep));
     return finish(*this, where, Execute(where, cmd::PrintText, {t}));
   });
@@ -366,17 +347,17 @@ BOOL CECFCV2009::ImprimeRelatorioGerencial(const std::string& strTextoRelatorio)
 
 BOOL CECFCV2009::FechaComprovanteVinculado() {
   const char* where = "CECFCV2009::FechaComprovanteVinculado";
-  return guarded(*this, where, [&] { return finish(*this, where, FechaCCDouRG(where)); });
+  return guarded(*this, where, kFalse, [&] { return finish(*this, where, FechaCCDouRG(where)); });
 }
 
 BOOL CECFCV2009::FechaRelatorioGerencial() {
   const char* where = "CECFCV2009::FechaRelatorioGerencial";
-  return guarded(*this, where, [&] { return finish(*this, where, FechaCCDouRG(where)); });
+  return guarded(*this, where, kFalse, [&] { return finish(*this, where, FechaCCDouRG(where)); });
 }
 
 BOOL CECFCV2009::OpenNamedReport(const std::string& strReportName) {
   const char* where = "CECFCV2009::OpenNamedReport";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     if (arReports.empty()) LoadReports();
     const int index = indexOf(arReports, strReportName);
     if (index < 0)
@@ -392,7 +373,7 @@ BOOL CECFCV2009::OpenNamedReport(const std::string& strReportName) {
 
 BOOL CECFCV2009::AbreRelatorioGerencial() {
   const char* where = "CECFCV2009::AbreRelatorioGerencial";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     DocumentStarting();
     const BOOL ok = Execute(where, cmd::OpenReport, {"1"});
     DocumentDone(ok);
@@ -411,7 +392,7 @@ BOOL CECFCV2009::RegistraSangriaFundoTroco(const char* where, int title, double 
 
 BOOL CECFCV2009::NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) {
   const char* where = "CECFCV2009::NonFiscalReceipt";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     if (arNonFiscalTitles.empty()) LoadNonFiscalTitles();
     const std::string title = text::upper(text::trim(strTitle));
     const bool cashOut = title == "SANGRIA";
@@ -441,7 +422,7 @@ BOOL CECFCV2009::NonFiscalReceipt(double nValue, const std::string& strTitle, co
 
 BOOL CECFCV2009::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, const std::string& strPaymentType) {
   const char* where = "CECFCV2009::ComprovanteNaoFiscalNaoVinculado";
-  return guarded(*this, where, [&] {
+  return guarded(*this, where, kFalse, [&] {
     if (arNonFiscalTitles.empty()) LoadNonFiscalTitles();
     if (intTitle < 0 || intTitle >= static_cast<long>(arNonFiscalTitles.size()))
       return refuse(*this, where, cp("Não identificou o totalizador parcial não sujeito ao ICMS."));
@@ -451,12 +432,12 @@ BOOL CECFCV2009::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, 
 
 BOOL CECFCV2009::OpenCashDrawer() {
   const char* where = "CECFCV2009::OpenCashDrawer";
-  return guarded(*this, where, [&] { return finish(*this, where, Execute(where, cmd::OpenDrawer, {})); });
+  return guarded(*this, where, kFalse, [&] { return finish(*this, where, Execute(where, cmd::OpenDrawer, {})); });
 }
 
 BOOL CECFCV2009::CutPaper() {
   const char* where = "CECFCV2009::CutPaper";
-  return guarded(*this, where, [&] { return finish(*this, where, Execute(where, cmd::CutPaper, {})); });
+  return guarded(*this, where, kFalse, [&] { return finish(*this, where, Execute(where, cmd::CutPaper, {})); });
 }
 
 }  // namespace tarvion

@@ -470,7 +470,7 @@ BOOL CFiscNET::ReadFiscalInformation() {
 }
 
 BOOL CFiscNET::DiscountISSQN(std::string& strOut) {
-  strOut = "N";
+  strOut.assign(1, 'N');  // not = "N": GCC 12 sees a false overlap there on 32-bit Windows
   return kTrue;
 }
 

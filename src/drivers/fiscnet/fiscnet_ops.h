@@ -1,24 +1,18 @@
-// Small helpers every FiscNET operation shares: the exception guard, the result
-// line, a refusal that sends nothing, and host text made safe for a field.
+// The result line and the refusal every FiscNET operation ends with; the guard
+// and the host-text helpers come from the core.
 #pragma once
 
 #include <string>
 
 #include "core/ecf_base.h"
+#include "core/operation.h"
 #include "core/text.h"
 
 namespace tarvion::fiscnet {
 
-// Runs an operation's body; an exception becomes "Erro desconhecido." and the fallback.
-template <class T, class F>
-T guarded(CECFBase& d, const char* where, T fallback, F body) {
-  try {
-    return body();
-  } catch (...) {
-    d.RecordError(where, text::cp("Erro desconhecido."));
-    return fallback;
-  }
-}
+using op::guarded;
+using op::lines;
+using op::oneLine;
 
 // Logs "Retorno=TRUE" or "Retorno=FALSE" (with the message) and passes the result on.
 inline BOOL finish(CECFBase& d, const char* where, BOOL result) {
@@ -30,14 +24,6 @@ inline BOOL finish(CECFBase& d, const char* where, BOOL result) {
 inline BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
   d.strLastError = message;
   return finish(d, where, kFalse);
-}
-
-// Host text for a one-line field, and for a text printed as lines.
-inline std::string oneLine(const std::string& s) {
-  return text::printable(s, text::LineBreaks::Blank);
-}
-inline std::string lines(const std::string& s) {
-  return text::printable(s, text::LineBreaks::Keep);
 }
 
 }  // namespace tarvion::fiscnet
