@@ -11,7 +11,14 @@ DynamicLibrary::~DynamicLibrary() {
 bool DynamicLibrary::open(const std::string& name, std::string* error) {
   close();
   handle_ = reinterpret_cast<void*>(LoadLibraryA(name.c_str()));
-  if (!handle_ && error) *error = "(" + std::to_string(GetLastError()) + ")" + name;
+  if (!handle_ && error) {
+    // Appended piece by piece: the chained + makes GCC 12 see a false overlap on 32-bit builds.
+    std::string m = "(";
+    m += std::to_string(GetLastError());
+    m += ")";
+    m += name;
+    *error = m;
+  }
   return handle_ != nullptr;
 }
 
