@@ -4,12 +4,11 @@
 // simulated, so its waits cost no real time; the simulated time of one command
 // is reported as a counter (with and without the early end of known-length replies).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "bench/driver_rig.h"
 #include "core/virtual_wire.h"
 #include "drivers/bematech/CBematech.h"
 
@@ -17,34 +16,11 @@ using namespace tarvion;
 
 namespace {
 
-// Answers every frame with the same bytes, without looking at it.
-class CannedPeer final : public VirtualPeer {
- public:
-  explicit CannedPeer(ByteArray reply) : reply_(std::move(reply)) {}
-  void onBytes(const uint8_t*, size_t, VirtualLink& link) override { link.send(reply_); }
-
- private:
-  ByteArray reply_;
-};
-
-struct Bench {
-  Bench(int port, ByteArray reply) : port(port) {
-    dev = std::make_shared<VirtualDevice>(std::make_shared<CannedPeer>(std::move(reply)));
-    ports::attachVirtual(port, dev);
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+struct Bench : bench::DriverRig<CBematech> {
+  Bench(int port, ByteArray reply) : DriverRig(port, std::make_shared<bench::CannedPeer>(std::move(reply))) {
     d.OpenComm(kFalse);
     d.arTaxes = {"", "T18.00"};
   }
-  ~Bench() {
-    d.CloseComm();
-    ports::detachVirtual(port);
-  }
-  int port;
-  std::shared_ptr<VirtualDevice> dev;
-  CBematech d;
 };
 
 const ByteArray kStatusOnly{0x06, 0x00, 0x00};
@@ -97,14 +73,5 @@ BENCHMARK(BM_SimulatedTimePerCommand)
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The operation log is on only when its file exists in the temporary folder:
-  // point that at a fresh folder so the figures never include file writes.
-  char folder[] = "/tmp/tarvion-bench-XXXXXX";
-  if (mkdtemp(folder)) setenv("TMPDIR", folder, 1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  rmdir(folder);
-  return 0;
+  return bench::runBenchmarks(argc, argv);
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/driver_rig.h"
 #include "core/virtual_wire.h"
 #include "drivers/cv2009/CECFCV2009.h"
 
@@ -45,23 +46,10 @@ class CannedPeer final : public VirtualPeer {
   uint8_t seq_ = 0;
 };
 
-struct Bench {
-  Bench(int port, std::string data) : port(port) {
-    dev = std::make_shared<VirtualDevice>(std::make_shared<CannedPeer>(std::move(data)));
-    ports::attachVirtual(port, dev);
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+struct Bench : bench::DriverRig<CECFCV2009> {
+  Bench(int port, std::string data) : DriverRig(port, std::make_shared<CannedPeer>(std::move(data)), 1) {
     d.arTaxes = {"T011800"};
   }
-  ~Bench() {
-    d.CloseComm();
-    ports::detachVirtual(port);
-  }
-  int port;
-  std::shared_ptr<VirtualDevice> dev;
-  CECFCV2009 d{1};
 };
 
 void BM_InformationRead(benchmark::State& state) {
@@ -98,4 +86,6 @@ BENCHMARK(BM_SimulatedTimePerCommand)->Arg(0)->Arg(9600)->Iterations(200);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return bench::runBenchmarks(argc, argv);
+}

@@ -4,52 +4,25 @@
 // simulated; the simulated time of one command is reported as a counter, and
 // with the reply ending on its closing brace it holds no idle wait.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "bench/driver_rig.h"
 #include "core/virtual_wire.h"
 #include "drivers/fiscnet/CFiscNET.h"
-#include "emulator/printers.h"
-#include "emulator/pty_host.h"
-#include "tarvion/tarvion.hpp"
 
 using namespace tarvion;
 
 namespace {
 
-class CannedPeer final : public VirtualPeer {
- public:
-  explicit CannedPeer(const std::string& reply) : reply_(reply.begin(), reply.end()) {}
-  void onBytes(const uint8_t*, size_t, VirtualLink& link) override { link.send(reply_); }
-
- private:
-  ByteArray reply_;
-};
-
-struct Bench {
-  Bench(int port, const std::string& reply) : port(port) {
-    dev = std::make_shared<VirtualDevice>(std::make_shared<CannedPeer>(reply));
-    ports::attachVirtual(port, dev);
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+struct Bench : bench::DriverRig<CFiscNET> {
+  Bench(int port, const std::string& reply)
+      : DriverRig(port, std::make_shared<bench::CannedPeer>(ByteArray(reply.begin(), reply.end()))) {
     d.OpenComm(kFalse);
     d.arTaxes = {"T00,18.00"};
     d.arPaymentTypes = {"-2,DINHEIRO"};
   }
-  ~Bench() {
-    d.CloseComm();
-    ports::detachVirtual(port);
-  }
-  int port;
-  std::shared_ptr<VirtualDevice> dev;
-  CFiscNET d;
 };
 
 const std::string kDone = "{0;0;;5}";
@@ -108,14 +81,5 @@ BENCHMARK(BM_SimulatedTimePerCommand)->ArgNames({"baud"})->Arg(0)->Arg(9600)->Ar
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The operation log is on only when its file exists in the temporary folder:
-  // point that at a fresh folder so the figures never include file writes.
-  char folder[] = "/tmp/tarvion-bench-XXXXXX";
-  if (mkdtemp(folder)) setenv("TMPDIR", folder, 1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  rmdir(folder);
-  return 0;
+  return bench::runBenchmarks(argc, argv);
 }
