@@ -139,7 +139,13 @@ ByteArray PrinterFace::garble(size_t n, uint32_t seed) {
     x = x * 1103515245u + 12345u;
     out[i] = static_cast<uint8_t>(x >> 16);
   }
-  if (!out.empty() && (out[0] == 0x06 || out[0] == 0x15 || out[0] == 0x02)) out[0] = 0xA5;
+  // Noise never starts the way an answer of any family does (Bematech STX, ACK
+  // and NAK; SOH, DC1 and SYN of the 2009 command set; FiscNET's brace), so a
+  // driver sees it as noise and not as the start of a reply cut short.
+  static constexpr uint8_t kAnswerStarts[] = {0x01, 0x02, 0x06, 0x11, 0x15, 0x16, '{'};
+  if (!out.empty())
+    for (uint8_t b : kAnswerStarts)
+      if (out[0] == b) out[0] = 0xA5;
   return out;
 }
 

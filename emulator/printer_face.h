@@ -76,7 +76,7 @@ class PrinterFace {
  protected:
   // Called once per complete command: what to do with it.
   FaultAction nextCommand();
-  // Noise of the given length that never starts like an answer (ACK or NAK).
+  // Noise of the given length that never starts like an answer of any family.
   static ByteArray garble(size_t n, uint32_t seed);
 
  private:

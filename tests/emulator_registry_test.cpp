@@ -111,6 +111,16 @@ TEST(VirtualPrinterBase, FaultsApplyToEachCommandOfAnyFace) {
   const std::string g = s.take();
   EXPECT_EQ(g.size(), 5u);  // noise as long as "OK A", and the separator
   EXPECT_NE(g, "OK A|");
+  // Noise never starts like an answer of any family, or a driver would take it
+  // for the start of a reply instead of noise.
+  const std::string answerStarts = "\x01\x02\x06\x11\x15\x16{";
+  ASSERT_TRUE(p.setFaults("garbage,always"));
+  for (int i = 0; i < 3000; ++i) {
+    feed(p, s, "A\n");
+    const std::string noise = s.take();
+    ASSERT_FALSE(noise.empty());
+    ASSERT_EQ(answerStarts.find(noise[0]), std::string::npos) << "command " << i;
+  }
   // cut=1: one answer, then the line is dead and stays dead.
   ASSERT_TRUE(p.setFaults("cut=1"));
   feed(p, s, "B\nC\nD\n");
