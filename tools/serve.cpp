@@ -1,7 +1,10 @@
 // `tarvion serve`: the printers of a shop behind a small HTTP/JSON service.
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include "tools/commands.h"
@@ -78,12 +81,26 @@ int runServe(const ServeCommandOptions& o) {
   }
   std::cerr << "tarvion serve: listening on http://" << options.listen << "/ with " << options.printers.size()
             << " printer(s)" << std::endl;
+  std::mutex endLock;
+  std::condition_variable endSignal;
+  bool ended = false;
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    front.stop();
+    // The server ignores a stop that comes before it runs: repeat it until
+    // run() has returned.
+    std::unique_lock<std::mutex> lock(endLock);
+    while (!ended) {
+      front.stop();
+      endSignal.wait_for(lock, std::chrono::milliseconds(20), [&] { return ended; });
+    }
   });
   const bool ok = front.run();
+  {
+    std::lock_guard<std::mutex> lock(endLock);
+    ended = true;
+  }
+  endSignal.notify_all();
   if (!ok) {
     // The server ended by itself: wake the waiter so it can be joined.
     pthread_kill(waiter.native_handle(), SIGTERM);
