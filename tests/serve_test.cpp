@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <nlohmann/json.hpp>
 
@@ -432,6 +434,33 @@ TEST(ServeJournal, OpeningCutsTheTornTailDropsOldRecordsAndAppendsAfter) {
   ASSERT_TRUE(j.open(dir, 1000, 100, records, error)) << error;
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[2].key, "k2");
+}
+
+TEST(ServeJournal, ALongRunKeepsTheJournalToItsRetention) {
+  TempDir tmp;
+  const std::string dir = tmp.file("j");
+  std::string error;
+  std::vector<JournalRecord> records;
+  Journal j;
+  ASSERT_TRUE(j.open(dir, 0, 10, records, error)) << error;
+  j.setCompactionFloor(4096);
+  // One keyed request a second for 20 minutes: without compaction the file would
+  // hold all 2400 records (~300 KB); with it, about the last 10 seconds' worth.
+  const std::string answer(40, 'x');
+  uint64_t largest = 0;
+  for (int64_t t = 1; t <= 1200; ++t) {
+    const std::string key = "k" + std::to_string(t);
+    ASSERT_TRUE(j.append({t, "start", "a", key, 1, 0, ""}));
+    ASSERT_TRUE(j.append({t, "done", "a", key, 1, 200, answer}));
+    largest = std::max<uint64_t>(largest, std::filesystem::file_size(j.path()));
+  }
+  EXPECT_LT(largest, 3u * 4096u);
+  Journal again;
+  ASSERT_TRUE(again.open(dir, 1200, 10, records, error)) << error;
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(records.back().key, "k1200");  // the newest survive, the oldest are gone
+  EXPECT_EQ(records.front().time, 1190);
+  EXPECT_EQ(records.size(), 2u * 11u);
 }
 
 // ------------------------------------------------------------------ options and security

@@ -138,7 +138,13 @@ bool Journal::open(const std::string& dir, int64_t now, int64_t retentionSeconds
     error = "cannot create the journal folder " + dir + ": " + ec.message();
     return false;
   }
+  dir_ = dir;
   path_ = (std::filesystem::path(dir) / "journal").string();
+  retentionSeconds_ = retentionSeconds;
+  return rewrite(now, records, error) && openForAppend(error);
+}
+
+bool Journal::rewrite(int64_t now, std::vector<JournalRecord>& records, std::string& error) {
   std::string data;
   if (!readFile(path_, data)) {
     error = "cannot read " + path_ + ": " + std::strerror(errno);
@@ -148,33 +154,44 @@ bool Journal::open(const std::string& dir, int64_t now, int64_t retentionSeconds
   bool dropped = false;
   for (const std::string& payload : readFrames(data, good)) {
     JournalRecord r;
-    if (!decodeRecord(payload, r) || now - r.time > retentionSeconds) {
+    if (!decodeRecord(payload, r) || now - r.time > retentionSeconds_) {
       dropped = true;
       continue;
     }
     records.push_back(std::move(r));
   }
+  size_ = data.size();
   if (dropped || good != data.size()) {
     // Rewritten whole beside the old file and renamed over it, so a crash here
     // leaves one complete journal or the other.
     const std::string tmp = path_ + ".tmp";
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     bool ok = fd >= 0;
-    for (size_t i = 0; ok && i < records.size(); ++i) ok = writeAll(fd, frameRecord(encodeRecord(records[i])));
+    size_ = 0;
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      const std::string frame = frameRecord(encodeRecord(records[i]));
+      ok = writeAll(fd, frame);
+      size_ += frame.size();
+    }
     if (ok) ok = ::fsync(fd) == 0;
     if (fd >= 0) ::close(fd);
     if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
       error = "cannot rewrite " + path_ + ": " + std::strerror(errno);
       return false;
     }
-    syncFolder(dir);
+    syncFolder(dir_);
   }
+  sizeAfterRewrite_ = size_;
+  return true;
+}
+
+bool Journal::openForAppend(std::string& error) {
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd_ < 0) {
     error = "cannot open " + path_ + ": " + std::strerror(errno);
     return false;
   }
-  syncFolder(dir);
+  syncFolder(dir_);
   return true;
 }
 
@@ -182,7 +199,20 @@ bool Journal::append(const JournalRecord& r) {
   if (fd_ < 0) return false;
   // One write of the whole frame: with O_APPEND it lands at the end in one
   // piece, or is torn only by a crash, which the reader detects.
-  return writeAll(fd_, frameRecord(encodeRecord(r))) && ::fdatasync(fd_) == 0;
+  const std::string frame = frameRecord(encodeRecord(r));
+  if (!writeAll(fd_, frame) || ::fdatasync(fd_) != 0) return false;
+  size_ += frame.size();
+  if (size_ < compactionFloor_ || size_ < 2 * sizeAfterRewrite_) return true;
+  // The record is on the disk already: a compaction that fails leaves the file
+  // as it was, still whole, and the next append tries again.
+  ::close(fd_);
+  fd_ = -1;
+  std::vector<JournalRecord> kept;
+  std::string error;
+  const bool rewritten = rewrite(r.time, kept, error);
+  if (!openForAppend(error)) return false;
+  if (!rewritten) sizeAfterRewrite_ = size_;  // no retry on every append
+  return true;
 }
 
 }  // namespace tarvion::serve

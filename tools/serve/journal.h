@@ -50,14 +50,26 @@ class Journal {
   bool open(const std::string& dir, int64_t now, int64_t retentionSeconds, std::vector<JournalRecord>& records,
             std::string& error);
   // Appends one record and waits for the disk; false when it could not be made
-  // durable.
+  // durable. Once the file has grown past its compaction size it is rewritten
+  // with only the records younger than the retention at the record's time, so
+  // a service that runs for months keeps a journal of about its retention.
   bool append(const JournalRecord& r);
   bool isOpen() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
+  // The file grows to at least this many bytes, and to twice its size after the
+  // last rewrite, before it is compacted.
+  void setCompactionFloor(uint64_t bytes) { compactionFloor_ = bytes; }
 
  private:
+  // Reads the file, keeps the whole records younger than the retention at now
+  // and rewrites the file with them when anything was dropped.
+  bool rewrite(int64_t now, std::vector<JournalRecord>& records, std::string& error);
+  bool openForAppend(std::string& error);
+
   int fd_ = -1;
-  std::string path_;
+  std::string dir_, path_;
+  int64_t retentionSeconds_ = 0;
+  uint64_t size_ = 0, sizeAfterRewrite_ = 0, compactionFloor_ = 1 << 20;
 };
 
 }  // namespace tarvion::serve
