@@ -9,6 +9,7 @@
 #include "emulator/bematech/printer.h"
 #include "emulator/paper.h"
 #include "emulator/printers.h"
+#include "tap_face.h"
 #include "tarvion/tarvion.hpp"
 
 using namespace tarvion;
@@ -16,38 +17,7 @@ using namespace tarvion::emulator;
 
 namespace {
 
-// Sits between the wire and the printer and keeps every byte each way.
-class Tap final : public PrinterFace {
- public:
-  explicit Tap(std::shared_ptr<PrinterFace> inner) : inner_(std::move(inner)) {}
-  void receive(const uint8_t* data, size_t n, ReplySink& out) override {
-    in.insert(in.end(), data, data + n);
-    Recorder rec(out, this->out);
-    inner_->receive(data, n, rec);
-  }
-  void lineOpened() override { inner_->lineOpened(); }
-  void lineClosed() override { inner_->lineClosed(); }
-  std::string modelName() const override { return inner_->modelName(); }
-  void clear() {
-    in.clear();
-    out.clear();
-  }
-  ByteArray in, out;
-
- private:
-  struct Recorder final : ReplySink {
-    Recorder(ReplySink& s, ByteArray& k) : sink(s), kept(k) {}
-    void send(const ByteArray& bytes, uint32_t delayMs) override {
-      kept.insert(kept.end(), bytes.begin(), bytes.end());
-      sink.send(bytes, delayMs);
-    }
-    int64_t nowUs() override { return sink.nowUs(); }
-    void hangUp() override { sink.hangUp(); }
-    ReplySink& sink;
-    ByteArray& kept;
-  };
-  std::shared_ptr<PrinterFace> inner_;
-};
+using testsupport::Tap;
 
 template <class Driver>
 struct DriverRig {

@@ -19,6 +19,7 @@
 #include "emulator/fiscnet/printer.h"
 #include "emulator/paper.h"
 #include "emulator/printers.h"
+#include "tap_face.h"
 #include "test_support.h"
 
 using namespace tarvion;
@@ -31,50 +32,20 @@ std::string str(const ByteArray& b) {
   return std::string(b.begin(), b.end());
 }
 
-// Sits between the wire and the printer and keeps every byte each way.
-class Tap final : public PrinterFace {
- public:
-  explicit Tap(std::shared_ptr<PrinterFace> inner) : inner_(std::move(inner)) {}
-  void receive(const uint8_t* data, size_t n, ReplySink& out) override {
-    in.insert(in.end(), data, data + n);
-    Recorder rec(out, this->out);
-    inner_->receive(data, n, rec);
-  }
-  void lineOpened() override { inner_->lineOpened(); }
-  void lineClosed() override { inner_->lineClosed(); }
-  std::string modelName() const override { return inner_->modelName(); }
-  void clear() {
-    in.clear();
-    out.clear();
-  }
-  // The requests seen so far, one string per frame.
-  std::vector<std::string> frames() const {
-    std::vector<std::string> f;
-    std::string s = str(in);
-    for (size_t at = 0; at < s.size();) {
-      const size_t end = s.find('}', at);
-      if (end == std::string::npos) break;
-      f.push_back(s.substr(at, end - at + 1));
-      at = end + 1;
-    }
-    return f;
-  }
-  ByteArray in, out;
+using testsupport::Tap;
 
- private:
-  struct Recorder final : ReplySink {
-    Recorder(ReplySink& s, ByteArray& k) : sink(s), kept(k) {}
-    void send(const ByteArray& bytes, uint32_t delayMs) override {
-      kept.insert(kept.end(), bytes.begin(), bytes.end());
-      sink.send(bytes, delayMs);
-    }
-    int64_t nowUs() override { return sink.nowUs(); }
-    void hangUp() override { sink.hangUp(); }
-    ReplySink& sink;
-    ByteArray& kept;
-  };
-  std::shared_ptr<PrinterFace> inner_;
-};
+// The requests a tap has seen so far, one string per frame.
+std::vector<std::string> framesSeen(const Tap& tap) {
+  std::vector<std::string> f;
+  std::string s = str(tap.in);
+  for (size_t at = 0; at < s.size();) {
+    const size_t end = s.find('}', at);
+    if (end == std::string::npos) break;
+    f.push_back(s.substr(at, end - at + 1));
+    at = end + 1;
+  }
+  return f;
+}
 
 // A printer that answers each frame with the next scripted reply ("%d" takes
 // the request's sequence number) and keeps the requests.
@@ -203,7 +174,7 @@ TEST(FiscNETDriver, AWholeSaleOnTheVirtualPrinter) {
   r.tap->clear();
   // 3 units with 0,50 off each: the item, then its whole discount.
   ASSERT_TRUE(r.d.RegistraItemFiscal("1", cp("CAFÉ"), "UN", 18.0, 3, 2.5, 0.5)) << r.d.strLastError;
-  const auto frames = r.tap->frames();
+  const auto frames = framesSeen(*r.tap);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].substr(0, frames[0].rfind(';')),
             std::string("{") + frames[0].substr(1, frames[0].find(';') - 1) +
@@ -285,7 +256,7 @@ TEST(FiscNETDriver, ClosingTextCarriesThePafLinesFirst) {
     ASSERT_TRUE(r.d.RegistraPagamento("Dinheiro", 5)) << r.d.strLastError;
     r.tap->clear();
     ASSERT_TRUE(r.d.FechaCupomFiscal("OBRIGADO \"VOLTE\"", 0)) << r.d.strLastError;
-    const auto f = r.tap->frames();
+    const auto f = framesSeen(*r.tap);
     ASSERT_EQ(f.size(), 3u);
     const std::string want = paf ? "TextoLivre=\"ABC" + std::string(47, ' ') + "OBRIGADO 'VOLTE'\n\""
                                  : std::string("TextoLivre=\"OBRIGADO 'VOLTE'\n\"");
@@ -301,7 +272,7 @@ TEST(FiscNETDriver, AThousandCharacterReportGoesAsThreeTexts) {
   ASSERT_TRUE(r.d.AbreRelatorioGerencial()) << r.d.strLastError;
   r.tap->clear();
   ASSERT_TRUE(r.d.ImprimeRelatorioGerencial(std::string(1000, 'R'))) << r.d.strLastError;
-  const auto f = r.tap->frames();
+  const auto f = framesSeen(*r.tap);
   ASSERT_EQ(f.size(), 3u);
   for (const auto& frame : f) EXPECT_NE(frame.find(";ImprimeTexto;TextoLivre=\""), std::string::npos);
   // 20 full lines of 48 and one of 40 with its LF: 1001 bytes in 492, 492 and 17.
@@ -361,7 +332,7 @@ TEST(FiscNETDriver, ChecksFollowTheBankTableOfTheFirmware) {
     r.printer->setAutoDocument(true);
     r.tap->clear();
     ASSERT_TRUE(r.d.PrintCheck(150, c.bank)) << r.d.strLastError;
-    const auto f = r.tap->frames();
+    const auto f = framesSeen(*r.tap);
     ASSERT_EQ(f.size(), 2u);
     EXPECT_NE(f[1].find(";ImprimeCheque;Cidade=\"SAO PAULO\" Data=#04/12/2026# Favorecido=\"FULANO\" Valor=150,00" +
                         std::string(c.positions)),
@@ -378,7 +349,7 @@ TEST(FiscNETDriver, ChecksFollowTheBankTableOfTheFirmware) {
   r.tap->clear();
   EXPECT_FALSE(r.d.PrintCheck(10, "001"));
   EXPECT_NE(r.d.strLastError.find(cp("Não foi possível ler a tabela")), std::string::npos) << r.d.strLastError;
-  EXPECT_EQ(r.tap->frames().size(), 1u);  // the firmware read only
+  EXPECT_EQ(framesSeen(*r.tap).size(), 1u);  // the firmware read only
   unsetenv("TARVION_DATA_DIR");
 }
 
@@ -399,12 +370,12 @@ TEST(FiscNETDriver, ItautecCutsAfterEachFinishedDocumentOnly) {
   Rig<CItautecFiscNet> r(30);
   r.open();
   ASSERT_TRUE(r.d.LeituraX());
-  auto f = r.tap->frames();
+  auto f = framesSeen(*r.tap);
   ASSERT_EQ(f.size(), 3u);
   EXPECT_NE(f[2].find(";CortaPapel;TipoCorte=0;"), std::string::npos);
   r.tap->clear();
   EXPECT_FALSE(r.d.FechaRelatorioGerencial());  // nothing open: no advance, no cut
-  EXPECT_EQ(r.tap->frames().size(), 1u);
+  EXPECT_EQ(framesSeen(*r.tap).size(), 1u);
   // The line settings differ by model; the rest is the family's.
   EXPECT_EQ(r.d.portProfile.fOutxDsrFlow, 0);
   EXPECT_EQ(r.d.portProfile.fDsrSensitivity, 1);
@@ -442,7 +413,7 @@ TEST(FiscNETDriver, RepliesInPiecesAndUnknownOrGarbledReplies) {
 TEST(FiscNETDriver, TheOpenProbesTheLineWithARegisterRead) {
   Rig<CFiscNET> r(19);
   ASSERT_TRUE(r.d.OpenComm(1)) << r.d.strLastError;
-  const auto f = r.tap->frames();
+  const auto f = framesSeen(*r.tap);
   ASSERT_GE(f.size(), 2u);
   EXPECT_EQ(f[0], "{0;LeInteiro;NomeInteiro=\"COO\";30}");
   EXPECT_EQ(f[1], "{1;LeInteiro;NomeInteiro=\"AliquotaDisponivel\";45}");
