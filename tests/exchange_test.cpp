@@ -22,6 +22,11 @@ namespace {
 
 const FirstByteRules kRules{"\x06", "\x15", "\x11"};
 
+// A plain driver whose command cycle the tests reach.
+struct CycleDriver : CECFBase {
+  using CECFBase::ExchangeCommand;
+};
+
 // A plain driver on a virtual port whose peer answers every write with the
 // next scripted reply (bytes, delay in ms).
 struct Line {
@@ -29,7 +34,7 @@ struct Line {
   std::deque<std::pair<std::string, uint32_t>> replies;
   std::shared_ptr<ScriptedPeer> peer;
   std::shared_ptr<VirtualDevice> dev;
-  CECFBase d;
+  CycleDriver d;
   Line() {
     peer = std::make_shared<ScriptedPeer>([this](const ByteArray&, VirtualLink& link) {
       if (replies.empty()) return;
@@ -222,7 +227,7 @@ TEST(Exchange, WritingAndTheLineBeforeIt) {
 }
 
 TEST(Exchange, AttemptsPausesAndRebuiltFrames) {
-  using O = Outcome;
+  using O = Verdict;
   struct Case {
     const char* name;
     RetryPolicy policy;
@@ -232,14 +237,20 @@ TEST(Exchange, AttemptsPausesAndRebuiltFrames) {
     int64_t pausedMs;
     int rebuilt;
   };
-  const RetryPolicy sweda = RetryPolicy::tries(5).on(O::Timeout, 1000).on(O::Nak, 2000).on(O::Misfit, 1000);
+  const RetryPolicy sweda = RetryPolicy::tries(5).on(O::AskAgain, 1000).on(O::Refused, 2000).on(O::Resync, 1000);
   const Case cases[] = {
       {"first time", sweda, {O::Done}, O::Done, 1, 0, 0},
-      {"refused then done", sweda, {O::Nak, O::Timeout, O::Done}, O::Done, 3, 3000, 0},
-      {"always refused", sweda, {O::Nak}, O::Nak, 5, 4 * 2000, 0},
-      {"not a retry answer", sweda, {O::Timeout, O::Failed}, O::Failed, 2, 1000, 0},
-      {"one attempt only", RetryPolicy::tries(1).on(O::Nak, 2000), {O::Nak}, O::Nak, 1, 0, 0},
-      {"busy, new frames", RetryPolicy::tries(3).on(O::Busy, 100).rebuilding(), {O::Busy}, O::Busy, 3, 200, 2},
+      {"refused then done", sweda, {O::Refused, O::AskAgain, O::Done}, O::Done, 3, 3000, 0},
+      {"always refused", sweda, {O::Refused}, O::Refused, 5, 4 * 2000, 0},
+      {"not a retry answer", sweda, {O::AskAgain, O::LineFault}, O::LineFault, 2, 1000, 0},
+      {"one attempt only", RetryPolicy::tries(1).on(O::Refused, 2000), {O::Refused}, O::Refused, 1, 0, 0},
+      {"asked again, new frames",
+       RetryPolicy::tries(3).on(O::AskAgain, 100).rebuilding(),
+       {O::AskAgain},
+       O::AskAgain,
+       3,
+       200,
+       2},
   };
   for (const Case& c : cases) {
     VirtualClock clock;
@@ -335,37 +346,127 @@ TEST(Exchange, DrainStopsWhenIdleOrAtItsLimits) {
   }
 }
 
-TEST(Exchange, AFreshLineAsksOnceMoreWhenTheReplyDoesNotFit) {
+// One command through the cycle: the steps the plan asks for, the family's
+// verdict, the attempts the policy allows, and the outcome a host is told.
+TEST(Exchange, TheCommandCycleOutcomes) {
+  using V = Verdict;
   struct Case {
     const char* name;
-    bool fresh;
-    std::vector<bool> fitsAnswers;
-    BOOL expected;
-    int sends;
+    std::vector<std::string> replies;  // one per write; silence past the end
+    std::vector<V> verdicts;           // the family's judgement of each reply
+    RetryPolicy policy;
+    bool firstApart;
+    V verdict;
+    Outcome outcome;
+    Step stoppedAt;
+    size_t writes;
+    std::string reply;  // what the last attempt left
   };
+  const RetryPolicy once = RetryPolicy::tries(1);
+  const RetryPolicy resync = RetryPolicy::tries(2).on(V::Resync, 0);
+  const RetryPolicy five = RetryPolicy::tries(5).on(V::AskAgain, 0);
   const Case cases[] = {
-      {"fits", true, {true}, 1, 1},
-      {"someone else's reply", true, {false, true}, 1, 2},
-      {"asked once only", true, {false, false}, 1, 2},
-      {"not fresh: no second look", false, {false}, 1, 1},
+      {"answered", {"\x03ok!"}, {V::Done}, once, false, V::Done, Outcome::Done, Step::Judged, 1, "\x03ok!"},
+      {"refused", {"\x03no!"}, {V::Refused}, once, false, V::Refused, Outcome::Refused, Step::Judged, 1, "\x03no!"},
+      {"silence after the write", {}, {}, once, false, V::AskAgain, Outcome::MayHaveRun, Step::Wait, 1, ""},
+      {"unreadable answer",
+       {"\x03?!?"},
+       {V::LineFault},
+       once,
+       false,
+       V::LineFault,
+       Outcome::MayHaveRun,
+       Step::Judged,
+       1,
+       "\x03?!?"},
+      {"a foreign reply drained, then the answer",
+       {"\x03old", "\x03new"},
+       {V::Resync, V::Done},
+       resync,
+       false,
+       V::Done,
+       Outcome::Done,
+       Step::Judged,
+       2,
+       "\x03new"},
+      {"asked again until answered",
+       {"", "", "\x02ok"},
+       {V::Done},
+       five,
+       false,
+       V::Done,
+       Outcome::Done,
+       Step::Judged,
+       3,
+       "\x02ok"},
+      {"a policy that does not retry refusals",
+       {"\x01x", "\x01y"},
+       {V::Refused, V::Done},
+       five,
+       false,
+       V::Refused,
+       Outcome::Refused,
+       Step::Judged,
+       1,
+       "\x01x"},
+      {"NAK read apart", {"\x15"}, {}, once, true, V::Refused, Outcome::Refused, Step::Wait, 1, ""},
+      {"ACK read apart, then the reply",
+       {"\x06\x02ab"},
+       {V::Done},
+       once,
+       true,
+       V::Done,
+       Outcome::Done,
+       Step::Judged,
+       1,
+       "\x02ab"},
   };
   for (const Case& c : cases) {
     Line l;
-    PortExchange x(l.d);
-    x.SetFresh(c.fresh);
-    int sends = 0, looks = 0;
-    const BOOL r = x.Guarded(
-        "Teste", [&] { return ++sends, kTrue; }, [&] { return c.fitsAnswers[static_cast<size_t>(looks++)]; });
-    EXPECT_EQ(r, c.expected) << c.name;
-    EXPECT_EQ(sends, c.sends) << c.name;
-    EXPECT_FALSE(x.FreshLine()) << c.name;
+    for (const std::string& r : c.replies) l.replies.push_back({r, 0});
+    CycleDriver& d = l.d;
+    Plan plan;
+    plan.policy = c.policy;
+    plan.answerMs = 500;
+    plan.first = c.firstApart ? &kRules : nullptr;
+    plan.end = ReplyEnd::withLengthField(&headerLength);
+    ByteArray reply;
+    size_t judged = 0;
+    const Result r = d.ExchangeCommand(ByteArray{'?'}, plan, reply,
+                                       [&](const ByteArray&, size_t, int) { return c.verdicts.at(judged++); });
+    EXPECT_EQ(r.verdict, c.verdict) << c.name;
+    EXPECT_EQ(r.outcome(), c.outcome) << c.name;
+    EXPECT_EQ(d.lastOutcome, c.outcome) << c.name;
+    EXPECT_EQ(r.stoppedAt, c.stoppedAt) << c.name;
+    EXPECT_EQ(d.nCommandsWritten, c.writes) << c.name;
+    EXPECT_EQ(str(reply), c.reply) << c.name;
   }
-  // A failed exchange leaves the line fresh: nothing was heard yet.
-  Line l;
-  PortExchange x(l.d);
-  EXPECT_TRUE(x.FreshLine());  // the open made it fresh
-  EXPECT_EQ(x.Guarded(
-                "Teste", [] { return kFalse; }, [] { return true; }),
-            0);
-  EXPECT_TRUE(x.FreshLine());
+}
+
+// Nothing reaches a printer that is off or a port that takes no byte: a host
+// may safely ask again.
+TEST(Exchange, ACommandThatNeverLeftSaysSo) {
+  {
+    Line l;
+    VirtualLink(*l.dev).setHolds(true, false);  // the printer holds CTS: off
+    CycleDriver& d = l.d;
+    ByteArray reply;
+    const Result r =
+        d.ExchangeCommand(ByteArray{'?'}, Plan{}, reply, [](const ByteArray&, size_t, int) { return Verdict::Done; });
+    EXPECT_EQ(r.outcome(), Outcome::NotWritten);
+    EXPECT_EQ(r.stoppedAt, Step::Line);
+    EXPECT_EQ(d.nCommandsWritten, 0u);
+  }
+  {
+    Line l;
+    l.dev->cut();
+    CycleDriver& d = l.d;
+    Plan plan;
+    plan.line = LineRule::None;
+    ByteArray reply;
+    const Result r =
+        d.ExchangeCommand(ByteArray{'?'}, plan, reply, [](const ByteArray&, size_t, int) { return Verdict::Done; });
+    EXPECT_EQ(r.outcome(), Outcome::NotWritten);
+    EXPECT_EQ(r.stoppedAt, Step::Write);
+  }
 }

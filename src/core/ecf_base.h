@@ -294,19 +294,46 @@ class CECFBase {
   // program that held the port before (see exchange::PortExchange::Guarded).
   BOOL bFreshLine = 0;
 
+  // What became of the last command this driver exchanged, and how many
+  // commands it has written: the control tells a host from these whether a
+  // failed call may have run in the printer.
+  exchange::Outcome lastOutcome = exchange::Outcome::Done;
+  unsigned long nCommandsWritten = 0;
+
  protected:
   friend class exchange::PortExchange;
   OpLog log_;
   // The clock that paces retries on this driver's port.
   platform::Clock& PortClock();
-  // An attempt repeated up to `tries` times, with a pause on the port's clock
-  // between failed ones.
+
+  // ---- the command cycle: BuildCommand, then ExchangeCommand, then the judge ----
+  // Exchanges one frame on the port as the plan says, appending each attempt's
+  // reply to `reply` (an attempt starts again from its size on entry), judges
+  // each reply with `judge`, and records the outcome.
+  exchange::Result ExchangeCommand(const ByteArray& frame, const exchange::Plan& plan, ByteArray& reply,
+                                   const exchange::Judge& judge);
+  // The judgement of a status reply: CheckForSuccess unless the sender asked
+  // for the raw answer only (EnviaComandoECF).
+  exchange::Verdict JudgeStatus();
+  // The family's steps of an exchange, where they differ from a serial port's.
+  // AwaitAnswer waits for the answer to start (a family may raise its lines
+  // first); JudgeFirst says what the first byte read apart means (Done goes on
+  // to the rest of the reply); ReadAnswer reads the reply by the plan's end rule;
+  // AfterAttempt runs after every attempt.
+  virtual BOOL AwaitAnswer(exchange::PortExchange& x, uint32_t timeoutMs);
+  virtual exchange::Verdict JudgeFirst(exchange::First kind, uint8_t byte);
+  virtual BOOL ReadAnswer(exchange::PortExchange& x, const exchange::Plan& plan, ByteArray& reply);
+  virtual void AfterAttempt(int attempt, const exchange::Plan& plan, exchange::Verdict verdict);
+  // A step that changes nothing in the printer, repeated up to `tries` times
+  // with a pause on the port's clock between failed ones.
   template <class F>
   bool Retry(int tries, uint32_t pauseMs, F attempt) {
     return exchange::retry(PortClock(), tries, pauseMs, attempt);
   }
 
  private:
+  exchange::Verdict Attempt(exchange::PortExchange& x, const ByteArray& frame, const exchange::Plan& plan,
+                            ByteArray& reply, size_t start, const exchange::Judge& judge, exchange::Result& r);
   BOOL OpenPortHandle(bool forContinue, int attempt);
   BOOL OpenUsbHandle(const char* where, bool continueStyle);
   BOOL ConfigurePort();

@@ -81,7 +81,7 @@ Written PortExchange::Write(const ByteArray& frame, Purge purge, const char* not
   size_t written = 0;
   if (!d_.hPort->write(frame.data(), frame.size(), written)) {
     SystemError();
-    return Written::Failed;
+    return written > 0 ? Written::Cut : Written::Failed;
   }
   if (written == 0) {
     if (nothingMessage) d_.strLastError = nothingMessage;

@@ -8,20 +8,23 @@
 // codec, its status tables and its operations. Every wait runs on the port's
 // clock, so on the virtual wire it is simulated and costs no real time.
 //
-// Typical use, inside a driver's SendCommand:
+// The command cycle: the family builds the frame (BuildCommand), the driver's
+// ExchangeCommand runs the steps of a Plan on the port, and the family's judge
+// turns each reply into a Verdict; the result says whether the command was
+// carried out, refused, never written, or may have run. Inside a SendCommand:
 //
-//   PortExchange x(*this);
-//   if (x.CheckLine() != LineFault::None) return kFalse;           // message set
-//   if (x.Write(frame, Purge::Both) != Written::Ok) return kFalse;
-//   uint8_t b;
-//   switch (x.AwaitFirst(nAnswerTimeout, kRules, b)) { ... }        // ACK, NAK, busy, data
-//   if (!x.Wait(nAnswerTimeout)) return kFalse;
-//   return x.ReadReply(arAnswer, ReplyEnd::ofLength(n));
+//   exchange::Plan plan;
+//   plan.answerMs = nAnswerTimeout;
+//   plan.end = ReplyEnd::ofLength(n);
+//   const exchange::Result r = ExchangeCommand(*frame, plan, arAnswer, [&](const ByteArray&, size_t, int) {
+//     return CheckForSuccess() ? Verdict::Done : Verdict::Refused;
+//   });
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "core/types.h"
@@ -105,18 +108,24 @@ struct ReplyEnd {
 
 // ---------------------------------------------------------------- attempts
 
-// What one attempt of an exchange came to.
-enum class Outcome : uint8_t { Done, Failed, Timeout, Nak, Busy, Misfit };
-constexpr size_t kOutcomes = 6;
+// What one attempt of a command came to, as the family judges its reply.
+enum class Verdict : uint8_t {
+  Done,       // the answer to the command, saying it was carried out
+  Refused,    // the printer answered and refused the command; strLastError says why
+  AskAgain,   // no usable answer this time: none, short, damaged (strLastError says which)
+  Resync,     // the answer belongs to another frame: the line is drained before going on
+  LineFault,  // the line failed or the answer cannot be read: the attempts end here
+};
+constexpr size_t kVerdicts = 5;
 
-// How often a command is tried and what makes it try again. Each outcome has
+// How often a command is tried and what makes it try again. Each verdict has
 // its pause before the next attempt, or kNoRetry when it ends the attempts.
 // newFrame: a repeated command is built afresh (a family whose frames carry a
 // sequence number advances it) instead of sending the same bytes again.
 struct RetryPolicy {
   static constexpr int32_t kNoRetry = -1;
   int attempts = 1;
-  std::array<int32_t, kOutcomes> pauseMs{kNoRetry, kNoRetry, kNoRetry, kNoRetry, kNoRetry, kNoRetry};
+  std::array<int32_t, kVerdicts> pauseMs{kNoRetry, kNoRetry, kNoRetry, kNoRetry, kNoRetry};
   bool newFrame = false;
 
   static RetryPolicy tries(int n) {
@@ -124,41 +133,42 @@ struct RetryPolicy {
     p.attempts = n;
     return p;
   }
-  RetryPolicy& on(Outcome o, uint32_t pause) {
-    pauseMs[static_cast<size_t>(o)] = static_cast<int32_t>(pause);
+  RetryPolicy& on(Verdict v, uint32_t pause) {
+    pauseMs[static_cast<size_t>(v)] = static_cast<int32_t>(pause);
     return *this;
   }
   RetryPolicy& rebuilding(bool b = true) {
     newFrame = b;
     return *this;
   }
-  bool retries(Outcome o) const { return o != Outcome::Done && pauseMs[static_cast<size_t>(o)] >= 0; }
+  bool retries(Verdict v) const { return v != Verdict::Done && pauseMs[static_cast<size_t>(v)] >= 0; }
 };
 
 // Runs attempt(n) for n = 1, 2, ... under the policy, pausing on the clock
 // between attempts; before each later attempt rebuild() runs when the policy
-// builds repeated frames afresh. Returns the last outcome.
+// builds repeated frames afresh. Returns the last verdict.
 template <class Attempt, class Rebuild>
-Outcome runAttempts(platform::Clock& clock, const RetryPolicy& policy, Attempt attempt, Rebuild rebuild) {
+Verdict runAttempts(platform::Clock& clock, const RetryPolicy& policy, Attempt attempt, Rebuild rebuild) {
   for (int n = 1;; ++n) {
-    const Outcome o = attempt(n);
-    if (!policy.retries(o) || n >= policy.attempts) return o;
-    const int32_t pause = policy.pauseMs[static_cast<size_t>(o)];
+    const Verdict v = attempt(n);
+    if (!policy.retries(v) || n >= policy.attempts) return v;
+    const int32_t pause = policy.pauseMs[static_cast<size_t>(v)];
     if (pause > 0) clock.sleepMs(static_cast<uint32_t>(pause));
     if (policy.newFrame) rebuild();
   }
 }
 template <class Attempt>
-Outcome runAttempts(platform::Clock& clock, const RetryPolicy& policy, Attempt attempt) {
+Verdict runAttempts(platform::Clock& clock, const RetryPolicy& policy, Attempt attempt) {
   return runAttempts(clock, policy, attempt, [] {});
 }
 
 // A step that succeeds or not, tried up to `tries` times with a pause between
-// failed ones: the common case of the policy above.
+// failed ones: the common case of the policy above, for steps that change
+// nothing in the printer (opening a port, polling a sensor).
 template <class F>
 bool retry(platform::Clock& clock, int tries, uint32_t pauseMs, F step) {
-  const RetryPolicy policy = RetryPolicy::tries(tries).on(Outcome::Failed, pauseMs);
-  return runAttempts(clock, policy, [&](int) { return step() ? Outcome::Done : Outcome::Failed; }) == Outcome::Done;
+  const RetryPolicy policy = RetryPolicy::tries(tries).on(Verdict::AskAgain, pauseMs);
+  return runAttempts(clock, policy, [&](int) { return step() ? Verdict::Done : Verdict::AskAgain; }) == Verdict::Done;
 }
 
 // ---------------------------------------------------------------- deadlines and polls
@@ -228,7 +238,8 @@ PollEnd pollUntil(platform::Clock& clock, const PollPolicy& policy, Step step) {
 
 enum class LineFault { None, StatusFailed, CableOut, PrinterOff };
 enum class Purge { None, Receive, Both };
-enum class Written { Ok, Failed, Nothing };
+// Cut: the write failed after some bytes went out.
+enum class Written { Ok, Failed, Nothing, Cut };
 
 // How long and how much a drain may read before it gives up on the line
 // going quiet.
@@ -267,37 +278,79 @@ class PortExchange {
   // number of bytes thrown away.
   size_t Drain(const DrainLimits& limits = {});
 
-  // One exchange with the guard against late replies. send() runs the whole
-  // exchange and fits() says whether the reply has the shape the command
-  // expects. While the line is fresh (the port was just opened or taken again,
-  // so a program that held it before may have left a reply on its way),
-  // a reply that does not fit is taken for someone else's: the line is
-  // drained until idle and the command asked once more, once. `where` names
-  // the caller in the log line of that event.
-  template <class Send, class Fits>
-  BOOL Guarded(const char* where, Send send, Fits fits) {
-    const bool fresh = FreshLine();
-    if (!send()) return kFalse;
-    if (!fresh) return kTrue;
-    SetFresh(false);
-    if (fits()) return kTrue;
-    LogStale(where, Drain());
-    return send();
-  }
-
   bool FreshLine() const;
   void SetFresh(bool fresh);
   platform::Clock& Clock();
+  // Logs that a reply belonging to another frame was drained.
+  void LogStale(const char* where, size_t drained);
 
   // "Timeout gravando comando no buffer de impressão." in Windows-1252.
   static constexpr const char* kWriteTimeoutMessage = "Timeout gravando comando no buffer de impress\xE3o.";
   static constexpr size_t kReadChunk = 256;
 
  private:
-  void LogStale(const char* where, size_t drained);
   BOOL SystemError();
   CECFBase& d_;
 };
+
+// ---------------------------------------------------------------- the command cycle
+
+// What the line must show before a command is written: a printer that holds
+// CTS is off or not connected; with CtsOrDsr a held DSR alone says so too.
+enum class LineRule : uint8_t { None, Cts, CtsOrDsr };
+
+// The step an exchange stopped at, for the family's own log lines.
+enum class Step : uint8_t { Line, Write, WroteNothing, Wait, Read, Judged };
+
+// What became of a command, as its caller and the host see it. Only the first
+// two leave the printer as it was and are safe to ask again; MayHaveRun is
+// never resent behind the host's back.
+enum class Outcome : uint8_t {
+  Done,        // the printer carried it out
+  NotWritten,  // refused before the wire: nothing reached the printer
+  Refused,     // the printer answered and refused it: nothing ran
+  MayHaveRun,  // written, then the line failed or the answer was unreadable
+};
+
+// How a family exchanges one command. The cycle owns the order of the steps:
+// line check, purge and write, the wait for the answer, the first byte when the
+// family reads it apart, the rest of the reply by its end rule, the family's
+// judgement, and the attempts the policy allows.
+struct Plan {
+  RetryPolicy policy = RetryPolicy::tries(1);
+  LineRule line = LineRule::Cts;
+  Purge purge = Purge::Both;
+  // strLastError when the write took no byte; null leaves it as it is.
+  const char* nothingWritten = PortExchange::kWriteTimeoutMessage;
+  uint32_t answerMs = 0;
+  // When set, the first byte of the answer is read and judged apart
+  // (JudgeFirst) before the rest of the reply is waited for.
+  const FirstByteRules* first = nullptr;
+  ReplyEnd end;
+  // Names the caller in the log line of a drained foreign reply.
+  const char* where = "";
+};
+
+struct Result {
+  Verdict verdict = Verdict::LineFault;
+  Step stoppedAt = Step::Line;
+  bool written = false;  // some attempt put bytes on the wire
+  Outcome outcome() const {
+    switch (verdict) {
+      case Verdict::Done:
+        return Outcome::Done;
+      case Verdict::Refused:
+        return Outcome::Refused;
+      default:
+        return written ? Outcome::MayHaveRun : Outcome::NotWritten;
+    }
+  }
+  bool ok() const { return verdict == Verdict::Done; }
+};
+
+// The family's judgement of a reply: reply[start, end) is this attempt's;
+// first is the byte read apart (Plan::first), or -1.
+using Judge = std::function<Verdict(const ByteArray& reply, size_t start, int first)>;
 
 }  // namespace exchange
 }  // namespace tarvion

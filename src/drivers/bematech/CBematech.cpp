@@ -95,24 +95,25 @@ BOOL CBematech::SendCommand(Frame command) {
   try {
     if (Logging()) Log(format("%s{%s}", where, text::hexDump(command->data(), command->size()).c_str()));
     const bool usb = nPortNumber >= 999;
+    exchange::Plan plan;
+    plan.where = where;
+    // While the line is fresh a reply of the wrong shape is someone else's:
+    // drained, and this command asked once more.
+    plan.policy = exchange::RetryPolicy::tries(2).on(exchange::Verdict::Resync, 0);
+    plan.line = usb ? exchange::LineRule::None : exchange::LineRule::Cts;
+    plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
+    plan.first = usb ? nullptr : &kFirstByte;
+    plan.end = exchange::ReplyEnd::ofLength(ExpectedReply());
     // The reply buffer keeps what earlier commands left until ClearBuffers; a
     // command asked again replaces only its own reply.
-    const size_t base = arAnswer.size();
-    uint8_t first = kACK;
-    exchange::PortExchange x(*this);
-    const BOOL exchanged = x.Guarded(
-        where,
-        [&] {
-          arAnswer.resize(base);
-          return usb ? UsbExchange(*command) : SerialExchange(*command, first);
-        },
-        [&] { return ReplyFits(first, arAnswer.size() - base); });
-    BOOL result = kFalse;
-    if (exchanged) {
-      result = CECFBase::SendCommand(std::move(command));
-    } else {
-      command.reset();
-    }
+    const exchange::Result r =
+        ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray& reply, size_t start, int first) {
+          if (bFreshLine && !ReplyFits(usb || first < 0 ? kACK : static_cast<uint8_t>(first), reply.size() - start))
+            return exchange::Verdict::Resync;
+          return JudgeStatus();
+        });
+    command.reset();
+    const BOOL result = r.ok() ? kTrue : kFalse;
     if (Logging()) {
       Log(format("%s{Return=%s}", where, text::hexDump(arAnswer.data(), arAnswer.size()).c_str()));
       Log(format("%s{Retorno=%s,strLastError=%s}", where, boolText(result), result ? "" : strLastError.c_str()));
@@ -122,6 +123,25 @@ BOOL CBematech::SendCommand(Frame command) {
     RecordError(where, cp("Erro desconhecido."));
     return kFalse;
   }
+}
+
+exchange::Verdict CBematech::JudgeFirst(exchange::First kind, uint8_t byte) {
+  if (kind == exchange::First::Nak) {
+    strLastError = "Timeout enviando comando para a impressora.";
+    return exchange::Verdict::Refused;
+  }
+  // The acknowledgement, or whatever came in its place, is not part of the reply.
+  return CECFBase::JudgeFirst(kind, byte);
+}
+
+BOOL CBematech::AwaitAnswer(exchange::PortExchange& x, uint32_t timeoutMs) {
+  if (nPortNumber >= 999) return kTrue;  // the device driver's read waits by itself
+  return CECFBase::AwaitAnswer(x, timeoutMs);
+}
+
+BOOL CBematech::ReadAnswer(exchange::PortExchange& x, const exchange::Plan& plan, ByteArray& reply) {
+  if (nPortNumber >= 999) return ReadUsbReply(plan.end.length);
+  return CECFBase::ReadAnswer(x, plan, reply);
 }
 
 // A reply that is the answer to the pending command: acknowledged, and as long
@@ -153,31 +173,6 @@ BOOL CBematech::LineCheck(const char* where, bool logStep) {
       return kFalse;
   }
   return kFalse;
-}
-
-BOOL CBematech::SerialExchange(const ByteArray& frame, uint8_t& first) {
-  if (!LineCheck("CBematech::SendCommand", false)) return kFalse;
-  exchange::PortExchange x(*this);
-  if (x.Write(frame, exchange::Purge::Both) != exchange::Written::Ok) return kFalse;
-  const auto timeout = static_cast<uint32_t>(nAnswerTimeout);
-  first = kACK;
-  switch (x.AwaitFirst(timeout, kFirstByte, first)) {
-    case exchange::First::Failed:
-      return kFalse;
-    case exchange::First::Nak:
-      strLastError = "Timeout enviando comando para a impressora.";
-      return kFalse;
-    default:
-      break;  // the acknowledgement, or whatever came in its place, is dropped
-  }
-  if (!x.Wait(timeout)) return kFalse;
-  return x.ReadReply(arAnswer, exchange::ReplyEnd::ofLength(ExpectedReply()));
-}
-
-BOOL CBematech::UsbExchange(const ByteArray& frame) {
-  exchange::PortExchange x(*this);
-  if (x.Write(frame, exchange::Purge::Both) != exchange::Written::Ok) return kFalse;
-  return ReadUsbReply(ExpectedReply());
 }
 
 // Reads the reply in 8-byte chunks through the device driver. "BEMAAMEB" after
@@ -258,44 +253,43 @@ BOOL CBematech::ECFOnline() {
     // Sent here rather than through Submit: nothing may send this command again.
     arCommand.clear();
     Log(where, "Vai enviar pedido de status");
-    exchange::PortExchange x(*this);
     // The acknowledgement stays in the reply here: the probe only needs an answer.
-    const size_t expected = 1 + StatusSize();
-    auto probe = [&]() -> BOOL {
-      arAnswer.clear();
-      // Only what came in before the probe is thrown away: a command still on
-      // its way out is left alone.
-      switch (x.Write(*frame, usb ? exchange::Purge::None : exchange::Purge::Receive, nullptr)) {
-        case exchange::Written::Ok:
-          break;
-        case exchange::Written::Failed:
+    const size_t expected = usb ? StatusSize() : 1 + StatusSize();
+    exchange::Plan plan;
+    plan.where = where;
+    plan.policy = exchange::RetryPolicy::tries(2).on(exchange::Verdict::Resync, 0);
+    plan.line = exchange::LineRule::None;  // checked above, with its own log lines
+    // Only what came in before the probe is thrown away: a command still on
+    // its way out is left alone.
+    plan.purge = usb ? exchange::Purge::None : exchange::Purge::Receive;
+    plan.nothingWritten = nullptr;
+    plan.answerMs = 5000;
+    plan.end = exchange::ReplyEnd::ofLength(bEndOnKnownLength ? expected : 0);
+    arAnswer.clear();
+    const exchange::Result r = ExchangeCommand(*frame, plan, arAnswer, [&](const ByteArray& reply, size_t, int) {
+      const bool fits = reply.size() == expected && (usb || reply[0] == kACK);
+      return bFreshLine && !fits ? exchange::Verdict::Resync : exchange::Verdict::Done;
+    });
+    if (!r.ok()) {
+      switch (r.stoppedAt) {
+        case exchange::Step::Write:
           Log(where, format("WriteFile - Erro = %s", strLastError.c_str()));
-          return kFalse;
-        case exchange::Written::Nothing:
+          break;
+        case exchange::Step::WroteNothing:
           Log(where, format("WriteFile - dwBytesWritten = %li", 0L));
           Log(where, cp("Não enviou comando"));
-          return kFalse;
-      }
-      if (!usb) {
-        if (!x.Wait(5000)) {
+          break;
+        case exchange::Step::Wait:
           Log(where, "WaitCommEvent(5000) - Erro = Timeout");
-          return kFalse;
-        }
-        if (!x.ReadReply(arAnswer, exchange::ReplyEnd::ofLength(bEndOnKnownLength ? expected : 0))) {
-          Log(where, format("ReadFile - Erro = %s", strLastError.c_str()));
-          return kFalse;
-        }
-      } else if (!ReadUsbReply(bEndOnKnownLength ? StatusSize() : 0)) {
-        Log(where, format("DeviceIoControl - Erro = %s", strLastError.c_str()));
-        return kFalse;
+          break;
+        case exchange::Step::Read:
+          Log(where, format(usb ? "DeviceIoControl - Erro = %s" : "ReadFile - Erro = %s", strLastError.c_str()));
+          break;
+        default:
+          break;
       }
-      return kTrue;
-    };
-    auto fits = [&] {
-      if (usb) return arAnswer.size() == StatusSize();
-      return arAnswer.size() == expected && arAnswer[0] == kACK;
-    };
-    if (!x.Guarded(where, probe, fits)) return kFalse;
+      return kFalse;
+    }
     return CECFBase::ECFOnline();
   } catch (...) {
     RecordError(where, cp("Erro desconhecido."));

@@ -462,9 +462,11 @@ class CBematech : public CECFBase {
   BOOL ReadUserRecord(ByteArray& record, const char* where);
   std::string PaymentNameFor(int index);
   int PaymentIndexOrCash(const std::string& name);
-  // first: the answer's first byte (the acknowledgement), for ReplyFits.
-  BOOL SerialExchange(const ByteArray& frame, uint8_t& first);
-  BOOL UsbExchange(const ByteArray& frame);
+  // The family's steps of the command cycle: NAK refuses the frame; over USB
+  // the device driver's read does the waiting and reading.
+  exchange::Verdict JudgeFirst(exchange::First kind, uint8_t byte) override;
+  BOOL AwaitAnswer(exchange::PortExchange& x, uint32_t timeoutMs) override;
+  BOOL ReadAnswer(exchange::PortExchange& x, const exchange::Plan& plan, ByteArray& reply) override;
   // expected: the reply's length when the command fixes it, 0 when unknown.
   BOOL ReadUsbReply(size_t expected);
   bool ReplyFits(uint8_t first, size_t size) const;

@@ -36,9 +36,6 @@ PortProfile cv2009Port() {
   return p;
 }
 
-// What one attempt came to: done, try again while attempts remain, or stop.
-enum class Step { Done, Again, Stop };
-
 }  // namespace
 
 CECFCV2009::CECFCV2009(int maker) : intFabricante(maker) {
@@ -149,6 +146,7 @@ BOOL CECFCV2009::SendCommand(Frame command) {
       return kFalse;
     }
     const ByteArray& packet = *command;
+    // Only the packets that ask for an answer are written more than once.
     int tries = 1;
     switch (packet[0]) {
       case kSOH:
@@ -169,7 +167,23 @@ BOOL CECFCV2009::SendCommand(Frame command) {
         break;
     }
     if (Logging()) Log(format("%s{[%X], intTries=%i}", where, packet[0], tries));
-    const BOOL result = ExchangeOnce(packet, tries);
+    exchange::Plan plan;
+    plan.where = where;
+    plan.policy = exchange::RetryPolicy::tries(tries).on(exchange::Verdict::AskAgain, 0);
+    plan.purge = exchange::Purge::None;
+    plan.answerMs = static_cast<uint32_t>(intTimeoutResposta);
+    plan.end = exchange::ReplyEnd::withLengthField(&replyLength);
+    plan.end.readOnIfMore = false;
+    plan.end.maxBytes = kMaxReply;
+    arResposta.clear();
+    const bool framed = packet[0] == kSOH;
+    const BOOL result = ExchangeCommand(
+                            packet, plan, arResposta,
+                            [&](const ByteArray&, size_t, int) {
+                              return JudgeReply(framed);
+                            }).ok()
+                            ? kTrue
+                            : kFalse;
     if (result) {
       arAnswer = arResposta;
     } else {
@@ -187,86 +201,73 @@ BOOL CECFCV2009::SendCommand(Frame command) {
   }
 }
 
-BOOL CECFCV2009::ExchangeOnce(const ByteArray& packet, int tries) {
-  exchange::PortExchange x(*this);
-  exchange::ReplyEnd end = exchange::ReplyEnd::withLengthField(&replyLength);
-  end.readOnIfMore = false;
-  end.maxBytes = kMaxReply;
-  auto attempt = [&]() -> Step {
-    if (x.CheckLine() != exchange::LineFault::None) return Step::Stop;
-    switch (x.Write(packet, exchange::Purge::None)) {
-      case exchange::Written::Ok:
-        break;
-      default:
-        return Step::Stop;
-    }
-    const bool waited = WaitForReplyData(static_cast<uint32_t>(intTimeoutResposta));
-    if (!waited) {
-      Log("CECFCV2009::SendCommand", cp("{Não conseguiu iniciar leitura.}"));
-      return Step::Again;
-    }
-    arResposta.clear();
-    if (!x.ReadReply(arResposta, end)) return Step::Stop;
-    const uint8_t* r = arResposta.data();
-    const size_t n = arResposta.size();
-    switch (kindOf(r, n)) {
-      case Kind::Empty:
-        strLastError = "Timeout aguardando resposta da impressora.";
-        return Step::Again;
-      case Kind::Frame: {
-        const size_t total = replyLength(r, n);
-        if (total == 0 || n < total) {
-          strLastError = "Timeout aguardando resposta da impressora.";
-          return Step::Again;
-        }
-        if (!checksumOk(r, total)) {
-          strLastError = "Erro de checksum na leitura.";
-          return Step::Again;
-        }
-        if (r[1] == intSequenciaEnviada) return TrataRetorno(arResposta) ? Step::Done : Step::Stop;
-        // The answer to another frame: this one is sent again, unchanged, by
-        // the next busy wait; meanwhile the reply reads as busy.
-        arResposta.assign(12, 0);
-        arResposta[0] = kDC1;
-        arResposta[2] = 0x01;
-        bReenviaComando = true;
-        PortClock().sleepMs(kBusyPauseMs);
-        return Step::Done;
-      }
-      case Kind::Ack:
-        return Step::Done;
-      case Kind::Busy:
-        PortClock().sleepMs(kBusyPauseMs);
-        return Step::Done;
-      case Kind::Nak:
-        if (n < 3) {
-          strLastError = "Timeout aguardando resposta da impressora.";
-          return Step::Again;
-        }
-        return TrataRetorno(arResposta) ? Step::Done : Step::Again;
-      case Kind::Sync:
-        if (n < kSyncLength) {
-          strLastError = "Timeout aguardando resposta da impressora.";
-          return Step::Again;
-        }
-        return Step::Done;
-      case Kind::Unknown:
-        strLastError = cp("Erro de comunicação.");
-        return Step::Stop;
-    }
-    return Step::Stop;
-  };
-  for (int n = 1; n <= tries; ++n) {
-    const Step s = attempt();
-    ChamaEscapeCommFunction(kClrDtr);
-    ChamaEscapeCommFunction(kClrRts);
-    if (Logging())
-      Log("CECFCV2009::SendCommand",
-          format("intTry=%d, intTries=%d, bRetorno=%s", n, tries, boolText(s == Step::Done)));
-    if (s == Step::Done) return kTrue;
-    if (s == Step::Stop) return kFalse;
-  }
+BOOL CECFCV2009::AwaitAnswer(exchange::PortExchange&, uint32_t timeoutMs) {
+  if (WaitForReplyData(timeoutMs)) return kTrue;
+  Log("CECFCV2009::SendCommand", cp("{Não conseguiu iniciar leitura.}"));
   return kFalse;
+}
+
+void CECFCV2009::AfterAttempt(int attempt, const exchange::Plan& plan, exchange::Verdict verdict) {
+  ChamaEscapeCommFunction(kClrDtr);
+  ChamaEscapeCommFunction(kClrRts);
+  if (Logging())
+    Log("CECFCV2009::SendCommand", format("intTry=%d, intTries=%d, bRetorno=%s", attempt, plan.policy.attempts,
+                                          boolText(verdict == exchange::Verdict::Done)));
+}
+
+// The reply in arResposta, judged by its first byte. A NAK to a framed command
+// is the printer's refusal; to ENQ or SYN it asks for another attempt.
+exchange::Verdict CECFCV2009::JudgeReply(bool framed) {
+  using exchange::Verdict;
+  const uint8_t* r = arResposta.data();
+  const size_t n = arResposta.size();
+  switch (kindOf(r, n)) {
+    case Kind::Empty:
+      strLastError = "Timeout aguardando resposta da impressora.";
+      return Verdict::AskAgain;
+    case Kind::Frame: {
+      const size_t total = replyLength(r, n);
+      if (total == 0 || n < total) {
+        strLastError = "Timeout aguardando resposta da impressora.";
+        return Verdict::AskAgain;
+      }
+      if (!checksumOk(r, total)) {
+        strLastError = "Erro de checksum na leitura.";
+        return Verdict::AskAgain;
+      }
+      if (r[1] == intSequenciaEnviada) return TrataRetorno(arResposta) ? Verdict::Done : Verdict::Refused;
+      // The answer to another frame: this one is sent again, unchanged, by
+      // the next busy wait; meanwhile the reply reads as busy.
+      arResposta.assign(12, 0);
+      arResposta[0] = kDC1;
+      arResposta[2] = 0x01;
+      bReenviaComando = true;
+      PortClock().sleepMs(kBusyPauseMs);
+      return Verdict::Done;
+    }
+    case Kind::Ack:
+      return Verdict::Done;
+    case Kind::Busy:
+      PortClock().sleepMs(kBusyPauseMs);
+      return Verdict::Done;
+    case Kind::Nak:
+      if (n < 3) {
+        strLastError = "Timeout aguardando resposta da impressora.";
+        return Verdict::AskAgain;
+      }
+      if (TrataRetorno(arResposta)) return Verdict::Done;
+      return framed ? Verdict::Refused : Verdict::AskAgain;
+    case Kind::Sync:
+      if (n < kSyncLength) {
+        strLastError = "Timeout aguardando resposta da impressora.";
+        return Verdict::AskAgain;
+      }
+      return Verdict::Done;
+    case Kind::Unknown:
+      strLastError = cp("Erro de comunicação.");
+      return Verdict::LineFault;
+  }
+  return Verdict::LineFault;
 }
 
 BOOL CECFCV2009::AguardaOcupado() {

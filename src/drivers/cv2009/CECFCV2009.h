@@ -211,7 +211,11 @@ class CECFCV2009 : public CECFBase {
   BOOL RegistraSangriaFundoTroco(const char* where, int title, double value, const std::string& message);
   long ReadCounter(const char* where, int group, int item);
   double ReadAmount(const char* where, int group, int item);
-  BOOL ExchangeOnce(const ByteArray& packet, int tries);
+  // The family's steps of the command cycle: DTR and RTS raised for the wait
+  // and dropped after every attempt; the reply judged by its first byte.
+  BOOL AwaitAnswer(exchange::PortExchange& x, uint32_t timeoutMs) override;
+  void AfterAttempt(int attempt, const exchange::Plan& plan, exchange::Verdict verdict) override;
+  exchange::Verdict JudgeReply(bool framed);
 };
 
 }  // namespace tarvion

@@ -90,35 +90,35 @@ BOOL CFiscNET::SendCommand(Frame command) {
       return kTrue;
     }
     if (Logging()) Log(format("%s{Write=%s}", where, wireText(command->data(), command->size()).c_str()));
-    exchange::PortExchange x(*this);
-    const BOOL exchanged = x.Guarded(
-        where,
-        [&] {
-          arAnswer.clear();
-          return SerialExchange(*command);
-        },
-        [&] { return ReplyFits(); });
+    exchange::Plan plan;
+    plan.where = where;
+    plan.policy = exchange::RetryPolicy::tries(2).on(exchange::Verdict::Resync, 0);
+    plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
+    plan.end = exchange::ReplyEnd::withLengthField(&fiscnet::replyLength);
+    arAnswer.clear();
+    const exchange::Result r = ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray&, size_t, int) {
+      if (bFreshLine && !ReplyFits()) return exchange::Verdict::Resync;
+      const exchange::Verdict v = JudgeStatus();
+      // A reply without its return code cannot say whether the command ran.
+      int code = 0;
+      if (v == exchange::Verdict::Refused && (arAnswer.empty() || !fiscnet::replyCode(strReply, code) ||
+                                              fiscnet::replyLength(arAnswer.data(), arAnswer.size()) == 0))
+        return exchange::Verdict::LineFault;
+      return v;
+    });
+    command.reset();
     if (Logging()) Log(format("%s{Read=%s}", where, wireText(arAnswer.data(), arAnswer.size()).c_str()));
-    if (!exchanged) {
+    if (r.stoppedAt != exchange::Step::Judged) {
       // An answer that did not come in time may still be on its way: the next
       // command checks that the reply it gets carries its own sequence number.
       bFreshLine = kTrue;
       Log(format("%s{(%s) return FALSE}", where, strLastError.c_str()));
-      return kFalse;
     }
-    return CECFBase::SendCommand(std::move(command));
+    return r.ok() ? kTrue : kFalse;
   } catch (...) {
     RecordError(where, cp("Erro desconhecido."));
     return kFalse;
   }
-}
-
-BOOL CFiscNET::SerialExchange(const ByteArray& frame) {
-  exchange::PortExchange x(*this);
-  if (x.CheckLine() != exchange::LineFault::None) return kFalse;
-  if (x.Write(frame, exchange::Purge::Both) != exchange::Written::Ok) return kFalse;
-  if (!x.Wait(static_cast<uint32_t>(nAnswerTimeout))) return kFalse;
-  return x.ReadReply(arAnswer, exchange::ReplyEnd::withLengthField(&fiscnet::replyLength));
 }
 
 // The answer to the frame just sent: complete, and carrying its sequence number.
@@ -158,24 +158,34 @@ BOOL CFiscNET::ECFOnline() {
     Frame frame = BuildCommand(arCommand, arParameters);
     arCommand.clear();
     arParameters.clear();
-    exchange::PortExchange x(*this);
-    if (x.CheckLine(true) != exchange::LineFault::None) {
-      Log(where, strLastError);
-      return kFalse;
-    }
-    if (x.Write(*frame, exchange::Purge::Both, nullptr) != exchange::Written::Ok) {
-      Log(where, "WriteFile - Retorno=FALSE");
-      return kFalse;
-    }
-    frame.reset();
-    if (!x.Wait(5000)) {
-      Log(where, "WaitCommEvent(5000) - Retorno=FALSE");
-      return kFalse;
-    }
-    ByteArray answer;
+    exchange::Plan plan;
+    plan.where = where;
+    plan.line = exchange::LineRule::CtsOrDsr;
+    plan.nothingWritten = nullptr;
+    plan.answerMs = 5000;
+    plan.end = exchange::ReplyEnd::withLengthField(&fiscnet::replyLength);
     // The line stays fresh: what answered may have been a late reply, and the
-    // next command's own guard sorts that out.
-    return x.ReadReply(answer, exchange::ReplyEnd::withLengthField(&fiscnet::replyLength));
+    // next command's own check sorts that out.
+    const BOOL fresh = bFreshLine;
+    ByteArray answer;
+    const exchange::Result r =
+        ExchangeCommand(*frame, plan, answer, [](const ByteArray&, size_t, int) { return exchange::Verdict::Done; });
+    bFreshLine = fresh;
+    switch (r.stoppedAt) {
+      case exchange::Step::Line:
+        Log(where, strLastError);
+        break;
+      case exchange::Step::Write:
+      case exchange::Step::WroteNothing:
+        Log(where, "WriteFile - Retorno=FALSE");
+        break;
+      case exchange::Step::Wait:
+        Log(where, "WaitCommEvent(5000) - Retorno=FALSE");
+        break;
+      default:
+        break;
+    }
+    return r.ok() ? kTrue : kFalse;
   } catch (...) {
     RecordError(where, cp("Erro desconhecido."));
     return kFalse;

@@ -176,7 +176,6 @@ class CFiscNET : public CECFBase {
   void TakeModelRow(const char* driverClass);
 
  private:
-  BOOL SerialExchange(const ByteArray& frame);
   BOOL ReplyFits() const;
   BOOL SellItem(const char* where, const std::string& code, const std::string& description, const std::string& unit,
                 const std::string& taxCode, const std::string& label, double quantity, double unitPrice,
