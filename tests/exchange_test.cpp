@@ -411,7 +411,8 @@ TEST(Exchange, TheCommandCycleOutcomes) {
        "\x01x"},
       {"NAK read apart", {"\x15"}, {}, once, true, V::Refused, Outcome::Refused, Step::Wait, 1, ""},
       {"ACK read apart, then the reply",
-       {"\x06\x02ab"},
+       {"\x06\x02"
+        "ab"},
        {V::Done},
        once,
        true,
@@ -419,7 +420,8 @@ TEST(Exchange, TheCommandCycleOutcomes) {
        Outcome::Done,
        Step::Judged,
        1,
-       "\x02ab"},
+       "\x02"
+       "ab"},
   };
   for (const Case& c : cases) {
     Line l;

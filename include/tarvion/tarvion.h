@@ -69,6 +69,21 @@ TARVION_API size_t TARVION_CALL tarvion_last_output(tarvion_control* handle, cha
  * not, the same value the shell exits with; 2 for a NULL handle. */
 TARVION_API int TARVION_CALL tarvion_last_status(tarvion_control* handle);
 
+/* What became of the printer command behind the last call's result. A call
+ * that succeeded is DONE. A failed call is NOT_WRITTEN when nothing reached the
+ * printer (a number too wide, a closed port, a printer that is off), REFUSED
+ * when the printer answered and refused it, and MAY_HAVE_RUN when it was
+ * written and then the line failed or the answer could not be read: only the
+ * first two are safe to try again. */
+#define TARVION_OUTCOME_DONE 0
+#define TARVION_OUTCOME_NOT_WRITTEN 1
+#define TARVION_OUTCOME_REFUSED 2
+#define TARVION_OUTCOME_MAY_HAVE_RUN 3
+/* The outcome of the last method the handle ran (property reads and writes
+ * leave it as it is, so UltimoErro can be read first); TARVION_OUTCOME_DONE
+ * before any, and for a NULL handle. */
+TARVION_API int TARVION_CALL tarvion_last_outcome(tarvion_control* handle);
+
 /* The dispatch entries, in dispatch-identifier order: their number, and the
  * name of entry i (0 <= i < count); NULL for any other i. */
 TARVION_API int TARVION_CALL tarvion_entry_count(void);

@@ -38,6 +38,12 @@ class TARVION_CXX_API CTarvionCtrl {
 
   detail::ControlState& state() { return *state_; }
 
+  // What became of the printer command behind the last method's result (see
+  // TARVION_OUTCOME_* in tarvion.h): only NotWritten and Refused leave the
+  // printer as it was; MayHaveRun must never be retried blindly.
+  enum class Outcome { Done = 0, NotWritten = 1, Refused = 2, MayHaveRun = 3 };
+  Outcome LastOutcome() const;
+
   // Operator prompts ("Insira o cheque na impressora.", "Deseja continuar
   // esperando?"). One handler for the whole process, shared by every control:
   // drivers ask it from the calling thread while an operation waits for the

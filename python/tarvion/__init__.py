@@ -13,8 +13,8 @@ The library is the one named by TARVION_LIBRARY, else the installed
 libtarvion.so.1; virtual printers come from TARVION_EMULATOR_LIBRARY, else the
 installed libtarvion-emulator.so.1 (loaded only when asked for).
 """
-from ._control import Control, Entry, Param, PrinterError, TarvionError, entries
+from ._control import OUTCOMES, Control, Entry, Param, PrinterError, TarvionError, entries
 from ._native import LoadError
 
-__all__ = ["Control", "PrinterError", "TarvionError", "LoadError", "Entry", "Param", "entries"]
+__all__ = ["Control", "OUTCOMES", "PrinterError", "TarvionError", "LoadError", "Entry", "Param", "entries"]
 __version__ = "1.0.0"

@@ -15,6 +15,8 @@ VOID, BOOL, SHORT, LONG, DOUBLE, DATE, STRING = range(7)
 IN, OUT, INOUT = 0, 1, 2
 PLAIN, LIST, BYTES = 0, 1, 2
 _KINDS = {METHOD: "method", GET: "get", GETSET: "getset"}
+# What became of the printer command behind a call's result (TARVION_OUTCOME_*).
+OUTCOMES = ("done", "not_written", "refused", "may_have_run")
 _TYPES = {VOID: "void", BOOL: "BOOL", SHORT: "short", LONG: "long", DOUBLE: "double", DATE: "date", STRING: "string"}
 
 Param = namedtuple("Param", "name type dir form")
@@ -28,12 +30,16 @@ class TarvionError(Exception):
 
 
 class PrinterError(TarvionError):
-    """A call that returned FALSE on a Control(raise_errors=True); message is UltimoErro."""
+    """A call that returned FALSE on a Control(raise_errors=True); message is UltimoErro.
 
-    def __init__(self, entry, message):
+    outcome says whether the command may have run in the printer: "not_written"
+    and "refused" are safe to try again, "may_have_run" is not."""
+
+    def __init__(self, entry, message, outcome="not_written"):
         super().__init__("%s: %s" % (entry, message))
         self.entry = entry
         self.message = message
+        self.outcome = outcome
 
 
 def _read_entries():
@@ -144,6 +150,11 @@ class Control:
       may also be (model, state_path, paper_path) to keep the printer's fiscal
       state and paper in files.
 
+    last_outcome: what became of the printer command behind the last method's
+      result (property reads leave it as it is), one of OUTCOMES: "done"; for a failed call "not_written" (nothing
+      reached the printer), "refused" (the printer refused it) or
+      "may_have_run" (written, then the line failed: do not simply retry).
+
     Thread safety: as the C interface states, a handle serves one caller at a
     time. A Control takes a lock around each call, so threads may share one
     (their calls run one after another); separate Controls run in parallel.
@@ -154,6 +165,7 @@ class Control:
         self.raise_errors = raise_errors
         self._lock = threading.RLock()
         self._virtual = []
+        self.last_outcome = "done"
         self._handle = _lib.create()
         if not self._handle:
             raise MemoryError("tarvion_create failed")
@@ -227,6 +239,8 @@ class Control:
             buf = ctypes.create_string_buffer(n + 1)
             _lib.last_output(self._handle, buf, len(buf))
         answer = json.loads(buf.raw[:n].decode("utf-8"))
+        code = _lib.last_outcome(self._handle)
+        self.last_outcome = OUTCOMES[code] if 0 <= code < len(OUTCOMES) else "may_have_run"
         if "error" in answer:
             raise ValueError("%s: %s" % (answer.get("entry") or line, answer["error"]))
         return answer
@@ -237,7 +251,8 @@ class Control:
             answer = self._call(line)
             result = _convert(answer["result"], entry.result)
             if self.raise_errors and entry.kind == METHOD and entry.result == BOOL and not result:
-                raise PrinterError(entry.name, self._call("UltimoErro")["result"])
+                message = self._call("UltimoErro")["result"]
+                raise PrinterError(entry.name, message, self.last_outcome)
         outs = [_convert(answer["out"][p.name], p.type, p.form) for p in entry.params if p.dir != IN]
         return tuple([result] + outs) if outs else result
 

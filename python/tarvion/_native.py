@@ -45,6 +45,7 @@ class Library:
         self.call = _declare(lib, "tarvion_call", s, p, c, i, c, s)
         self.last_output = _declare(lib, "tarvion_last_output", s, p, c, s)
         self.last_status = _declare(lib, "tarvion_last_status", i, p)
+        self.last_outcome = _declare(lib, "tarvion_last_outcome", i, p)
         self.entry_count = _declare(lib, "tarvion_entry_count", i)
         self.entry_name = _declare(lib, "tarvion_entry_name", c, i)
         self.entry_info = _declare(lib, "tarvion_entry_info", i, i, ip, ip)

@@ -176,6 +176,10 @@ TARVION_API int TARVION_CALL tarvion_last_status(tarvion_control* handle) {
   return handle ? handle->lastStatus : 2;
 }
 
+TARVION_API int TARVION_CALL tarvion_last_outcome(tarvion_control* handle) {
+  return handle ? static_cast<int>(handle->ctrl.LastOutcome()) : TARVION_OUTCOME_DONE;
+}
+
 TARVION_API int TARVION_CALL tarvion_entry_count(void) {
   size_t count = 0;
   tarvion::entryTable(count);

@@ -25,6 +25,8 @@ struct ControlState {
   OpLog log;
   std::string equipmentMaker, equipmentModel;
   int alterarHVAgendado = 0;
+  // The outcome of the last call that ran (a tarvion::CTarvionCtrl::Outcome).
+  int lastOutcome = 0;
 
   void Log(const std::string& where, const std::string& detail = {}) { log.log(where, detail); }
   void LogResult(const std::string& where, const std::string& result) { log.logResult(where, result, strLastError); }

@@ -107,16 +107,69 @@ void ControlState::RecordError(const std::string& where, const std::string& mess
 CTarvionCtrl::CTarvionCtrl() : state_(std::make_unique<detail::ControlState>()) {}
 CTarvionCtrl::~CTarvionCtrl() = default;
 
+namespace {
+
+// What a driver had written before a call, to tell afterwards whether the call
+// put anything on its wire.
+struct WriteMark {
+  const CECFBase* driver;
+  unsigned long written;
+  explicit WriteMark(const DriverPtr& d) : driver(d.get()), written(d ? d->nCommandsWritten : 0) {
+    if (d) d->lastOutcome = exchange::Outcome::Done;
+  }
+  // The commands the driver now in place wrote during the call (a driver
+  // created by the call counts from nothing).
+  unsigned long since(const DriverPtr& d) const {
+    if (!d) return 0;
+    return d.get() == driver ? d->nCommandsWritten - written : d->nCommandsWritten;
+  }
+};
+
+// The outcome of a failed call from the driver it went to: nothing written,
+// the failing command's own outcome, or, when every command it sent was
+// carried out and the operation still failed, one that may have run.
+CTarvionCtrl::Outcome failedOutcome(const DriverPtr& d, unsigned long written) {
+  if (!d || written == 0) return CTarvionCtrl::Outcome::NotWritten;
+  switch (d->lastOutcome) {
+    case exchange::Outcome::NotWritten:
+      return CTarvionCtrl::Outcome::NotWritten;
+    case exchange::Outcome::Refused:
+      return CTarvionCtrl::Outcome::Refused;
+    default:
+      return CTarvionCtrl::Outcome::MayHaveRun;
+  }
+}
+
+}  // namespace
+
 Value CTarvionCtrl::InvokeCp1252(const EntryInfo& entry, std::vector<Value>& args) {
   normalise(entry, args);
+  const WriteMark fiscal(state_->fiscal), check(state_->check);
+  Value r = Value::zero(entry.result);
   try {
-    return kImpl[indexOf(entry)].get(*state_, args.data());
+    r = kImpl[indexOf(entry)].get(*state_, args.data());
   } catch (const std::exception& e) {
     state_->RecordError(whereOf(entry, false), e.what());
   } catch (...) {
     state_->RecordError(whereOf(entry, false), "Erro desconhecido.");
   }
-  return Value::zero(entry.result);
+  // Properties leave the outcome alone: reading UltimoErro after a failure
+  // must not hide what became of the failed method.
+  if (entry.kind != Kind::Method) return r;
+  // Only a method's BOOL tells success; a BOOL property is a plain answer.
+  const bool failed = entry.result == Type::Bool && r.i == 0;
+  Outcome outcome = Outcome::Done;
+  if (failed) {
+    const unsigned long byCheck = check.since(state_->check);
+    outcome =
+        byCheck ? failedOutcome(state_->check, byCheck) : failedOutcome(state_->fiscal, fiscal.since(state_->fiscal));
+  }
+  state_->lastOutcome = static_cast<int>(outcome);
+  return r;
+}
+
+CTarvionCtrl::Outcome CTarvionCtrl::LastOutcome() const {
+  return static_cast<Outcome>(state_->lastOutcome);
 }
 
 bool CTarvionCtrl::SetPropertyCp1252(const EntryInfo& entry, const Value& value) {

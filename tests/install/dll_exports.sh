@@ -13,7 +13,8 @@ fail() {
   echo "dll exports: $*" >&2
   exit 1
 }
-c_abi=(tarvion_create tarvion_destroy tarvion_call tarvion_last_output tarvion_last_status tarvion_entry_count
+c_abi=(tarvion_create tarvion_destroy tarvion_call tarvion_last_output tarvion_last_status tarvion_last_outcome
+  tarvion_entry_count
   tarvion_entry_name tarvion_entry_info tarvion_entry_param tarvion_attach_device tarvion_detach_device
   tarvion_wire_send tarvion_wire_now_us tarvion_wire_hang_up)
 com=(DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)

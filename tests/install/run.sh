@@ -49,7 +49,7 @@ fi
 # Exports: the C interface and the C++ control, nothing of the drivers or the
 # virtual printers (everything else in the tarvion namespace is internal).
 symbols="$(nm -D --defined-only "$lib/libtarvion.so" | c++filt)"
-for s in tarvion_create tarvion_destroy tarvion_call tarvion_last_output tarvion_last_status \
+for s in tarvion_create tarvion_destroy tarvion_call tarvion_last_output tarvion_last_status tarvion_last_outcome \
   tarvion_entry_count tarvion_entry_name 'tarvion::CTarvionCtrl::Invoke(int' 'tarvion::findEntry(int)' \
   tarvion_entry_info tarvion_entry_param tarvion_attach_device tarvion_detach_device tarvion_wire_send \
   tarvion_wire_now_us tarvion_wire_hang_up; do

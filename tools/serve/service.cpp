@@ -432,14 +432,6 @@ bool parseCalls(std::string_view body, size_t maxCalls, std::vector<script::Call
   return parseCall(j, calls[0], error);
 }
 
-bool isLineTrouble(std::string_view lastError) {
-  // The drivers' words for a port that failed or a printer that stopped
-  // answering; a printer's own refusal reads otherwise.
-  return lastError.find("Timeout aguardando resposta") != std::string_view::npos ||
-         lastError.find("Erro de comunica") != std::string_view::npos ||
-         lastError.find("Falha na comunica") != std::string_view::npos;
-}
-
 // ------------------------------------------------------------------ service
 
 struct Service::Printer {
@@ -624,7 +616,9 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
     c["UltimoErro"] = lastError;
     out.push_back(std::move(c));
     if (!ok) {
-      unknown = isLineTrouble(lastError);
+      // A command written and then lost on the line may have run: the client
+      // must not simply send it again.
+      unknown = p.ctrl.LastOutcome() == CTarvionCtrl::Outcome::MayHaveRun;
       outcome = unknown ? "unknown" : "failed";
       break;
     }

@@ -76,9 +76,6 @@ bool parseCall(const nlohmann::json& j, script::Call& call, std::string& error);
 // A request body: one call object or a list of them.
 bool parseCalls(std::string_view body, size_t maxCalls, std::vector<script::Call>& calls, std::string& error);
 
-// The control's error text tells a refusal from a line that stopped answering.
-bool isLineTrouble(std::string_view lastError);
-
 class Service {
  public:
   explicit Service(Options options);
