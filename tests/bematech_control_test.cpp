@@ -4,6 +4,7 @@
 
 #include "bematech_fake_printer.h"
 #include "core/text.h"
+#include "tarvion/tarvion.h"
 #include "tarvion/tarvion.hpp"
 #include "test_support.h"
 
@@ -112,4 +113,52 @@ TEST_F(BematechControl, TheHostSeesThePrinterRefusals) {
   printer->silent = true;
   EXPECT_EQ(c.LeituraX(), 0);
   EXPECT_EQ(c.UltimoErro(), "Timeout aguardando resposta da impressora.");
+}
+
+// Hosts decide whether to send a failed call again from what happened to it on
+// the line; a property read never changes what the last method did.
+TEST_F(BematechControl, TheLastOutcomeSaysWhatHappenedToTheCommand) {
+  CTarvionCtrl c;
+  ASSERT_EQ(c.InitializeECF(1, kPort, 9600, 0, 8, 1, 0, 1, 1), 1) << c.UltimoErro();
+  ASSERT_EQ(c.AbreCupomFiscal(), 1) << c.UltimoErro();
+  EXPECT_EQ(c.LastOutcome(), CTarvionCtrl::Outcome::Done);
+  printer->take();
+
+  // A price that does not fit its field never leaves.
+  EXPECT_EQ(c.RegistraItemFiscal("1", "Item", "un", 18, 1, 1e12, 0), 0);
+  EXPECT_EQ(c.LastOutcome(), CTarvionCtrl::Outcome::NotWritten);
+  EXPECT_TRUE(printer->take().empty());
+
+  // The printer refuses the frame: it did not run.
+  printer->nak = true;
+  EXPECT_EQ(c.RegistraItemFiscal("1", "Item", "un", 18, 1, 1, 0), 0);
+  EXPECT_EQ(c.LastOutcome(), CTarvionCtrl::Outcome::Refused);
+  EXPECT_FALSE(c.UltimoErro().empty());
+  EXPECT_EQ(c.LastOutcome(), CTarvionCtrl::Outcome::Refused);
+
+  // No answer at all after the frame went out: it may have run.
+  printer->nak = false;
+  printer->silent = true;
+  EXPECT_EQ(c.RegistraItemFiscal("1", "Item", "un", 18, 1, 1, 0), 0);
+  EXPECT_EQ(c.LastOutcome(), CTarvionCtrl::Outcome::MayHaveRun);
+}
+
+TEST_F(BematechControl, TheCAbiTellsTheLastMethodsOutcome) {
+  tarvion_control* h = tarvion_create();
+  char out[512];
+  EXPECT_EQ(tarvion_last_outcome(h), TARVION_OUTCOME_DONE);
+  tarvion_call(h, "AbreCupomFiscal", 0, out, sizeof out);  // no printer yet
+  EXPECT_EQ(tarvion_last_outcome(h), TARVION_OUTCOME_NOT_WRITTEN) << out;
+  tarvion_call(h, ("InitializeECF 1 " + std::to_string(kPort) + " 9600 0 8 1 0 TRUE TRUE").c_str(), 0, out, sizeof out);
+  printer->nak = true;
+  tarvion_call(h, "AbreCupomFiscal", 0, out, sizeof out);
+  EXPECT_EQ(tarvion_last_outcome(h), TARVION_OUTCOME_REFUSED) << out;
+  tarvion_call(h, "UltimoErro", 0, out, sizeof out);  // a property leaves it
+  EXPECT_EQ(tarvion_last_outcome(h), TARVION_OUTCOME_REFUSED) << out;
+  printer->nak = false;
+  printer->silent = true;
+  tarvion_call(h, "AbreCupomFiscal", 0, out, sizeof out);
+  EXPECT_EQ(tarvion_last_outcome(h), TARVION_OUTCOME_MAY_HAVE_RUN) << out;
+  tarvion_destroy(h);
+  EXPECT_EQ(tarvion_last_outcome(nullptr), TARVION_OUTCOME_DONE);
 }

@@ -313,6 +313,49 @@ TEST_F(ServeTest, ALineThatDiesMidCommandAnswersUnknownWithTheCounters) {
   EXPECT_FALSE(j["counters"]["NumeroCupom"].get<std::string>().empty());
 }
 
+// What a failed call answers comes from what happened to the command on the
+// line, for every family: refused before it ran, or written and then the reply
+// was lost (it may have run, so the client must look before sending it again).
+struct LineCase {
+  const char* what;
+  int model;
+  const char* entry;  // one whose first command is the one the fault hits
+  const char* faults;
+  const char* outcome;
+  bool receiptOpen;
+};
+
+TEST(ServeOutcome, FollowsWhatHappenedToTheCommandOnEachFamily) {
+  const LineCase cases[] = {
+      {"Bematech refuses", 1, "AbreCupomFiscal", "nak,once", "failed", false},
+      {"Bematech garbled after running", 1, "AbreCupomFiscal", "garbage,once", "unknown", true},
+      {"FiscNET refuses", 19, "LeituraX", "nak,once", "failed", false},
+      {"FiscNET garbled after running", 19, "LeituraX", "garbage,once", "unknown", false},
+      {"FiscNET cut short after running", 19, "LeituraX", "short,once", "unknown", false},
+      {"2009 set refuses", 54, "AbreCupomFiscal", "nak,once", "failed", false},
+      {"2009 set garbled after running", 54, "AbreCupomFiscal", "garbage,once", "unknown", true},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string error;
+    PrinterConfig config;
+    ASSERT_TRUE(tarvion::serve::parseVirtualOption("p=" + std::to_string(c.model), config, error)) << error;
+    Service s(optionsFor({config}));
+    ASSERT_TRUE(s.start(error)) << error;
+    settle(s, "p");
+    const int before = s.virtualPrinter("p")->framesReceived();
+    ASSERT_TRUE(s.virtualPrinter("p")->setFaults(c.faults));
+    const Reply r = s.calls("p", std::string(R"({"entry": ")") + c.entry + "\"}", "k");
+    const json j = body(r);
+    EXPECT_EQ(j["outcome"], c.outcome) << r.body;
+    EXPECT_GT(s.virtualPrinter("p")->framesReceived(), before);
+    if (std::string(c.outcome) == "unknown") {
+      ASSERT_TRUE(j["counters"].is_object()) << r.body;
+      EXPECT_EQ(j["counters"]["CupomFiscalAberto"], c.receiptOpen) << r.body;
+    }
+  }
+}
+
 TEST_F(ServeTest, APrinterThatStopsAnsweringIsOfflineAndTheCountersUnknown) {
   ASSERT_TRUE(service->virtualPrinter("a")->setFaults("noanswer"));
   const json j = body(service->calls("a", R"({"entry": "AbreCupomFiscal"})", ""));

@@ -16,9 +16,11 @@ def sale(ctrl, port):
     """A receipt with an item, a discount and a payment, then a reading."""
     assert ctrl.InitializeECF(1, port, *INIT), ctrl.UltimoErro
     assert ctrl.AbreCupomFiscal() is True, ctrl.UltimoErro
+    assert ctrl.last_outcome == "done"
     # A second opening is refused with the printer's own status.
     assert ctrl.AbreCupomFiscal() is False
     assert ctrl.UltimoErro == "Cupom aberto.\n"
+    assert ctrl.last_outcome == "refused"  # reading UltimoErro left it
     assert ctrl.CupomFiscalAberto() == (True, True)
     assert ctrl.RegistraItemFiscal("1", r'CAFE "ESPECIAL" \ 1', "UN", 18, 2, 10.5, 0), ctrl.UltimoErro
     assert ctrl.RegistraItemFiscal("2", "ARROZ", "UN", 17, 1, 5, 0) is False
@@ -47,9 +49,11 @@ def test_whole_sale_on_an_in_process_virtual_printer():
             ctrl.CashDrawerAttached = value
             assert ctrl.CashDrawerAttached is value
         assert ctrl.CloseComm() is True
-    # Closing the control took the printer off its port.
+    # Closing the control took the printer off its port; nothing reached a printer.
     with tarvion.Control() as ctrl:
         assert ctrl.InitializeECF(1, 5, *INIT) is False
+        assert ctrl.AbreCupomFiscal() is False
+        assert ctrl.last_outcome == "not_written"
 
 
 def test_raise_errors_on_a_virtual_printer(tmp_path):
@@ -60,6 +64,7 @@ def test_raise_errors_on_a_virtual_printer(tmp_path):
         with pytest.raises(tarvion.PrinterError) as info:
             ctrl.AbreCupomFiscal()
         assert info.value.message == "Cupom aberto.\n" == ctrl.UltimoErro
+        assert info.value.outcome == "refused"
         assert ctrl.CancelaCupomFiscal() is True
     assert state.exists()
     assert "CUPOM FISCAL CANCELADO" in paper.read_text(encoding="utf-8")

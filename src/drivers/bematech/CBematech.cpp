@@ -110,7 +110,13 @@ BOOL CBematech::SendCommand(Frame command) {
         ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray& reply, size_t start, int first) {
           if (bFreshLine && !ReplyFits(usb || first < 0 ? kACK : static_cast<uint8_t>(first), reply.size() - start))
             return exchange::Verdict::Resync;
-          return JudgeStatus();
+          const exchange::Verdict v = JudgeStatus();
+          // A printer always acknowledges first; after any other byte the
+          // status is as unreadable as the rest, and a refusal read from it
+          // does not prove the command did not run.
+          if (v == exchange::Verdict::Refused && !usb && first >= 0 && first != kACK)
+            return exchange::Verdict::LineFault;
+          return v;
         });
     command.reset();
     const BOOL result = r.ok() ? kTrue : kFalse;
