@@ -211,6 +211,7 @@ class BematechPrinter final : public VirtualPrinter {
  private:
   Outcome run(const ByteArray& body);
   Outcome dispatch(const Command& command, const ByteArray& params);
+  // The answer to what the fiscal half said: done for Ok, its refusal otherwise.
   Outcome refuse(FiscalError e);
   static Outcome failed(uint8_t st1, uint8_t st2, uint16_t st3);
   static Outcome badCount();
@@ -218,6 +219,7 @@ class BematechPrinter final : public VirtualPrinter {
   ByteArray status(uint8_t st1, uint8_t st2, uint16_t st3);
   ByteArray readRegister(const Register& r);
   Outcome printCheck(const ByteArray& p, size_t payeeWidth);
+  Outcome setCurrency(const ByteArray& p, bool plural);
   uint8_t sensor();
   std::string printerText(const ByteArray& p, size_t from) const;
   int titleFor(const std::string& code);
@@ -271,7 +273,6 @@ class BematechPrinter final : public VirtualPrinter {
   Outcome appIdentification(const ByteArray& p);
   Outcome mp7000Item(const ByteArray& p);
   Outcome longCheck(const ByteArray& p);
-  Outcome setCurrency(const ByteArray& p, bool plural);
 
   BematechModel model_;
 };
