@@ -315,8 +315,7 @@ ByteArray BematechPrinter::execute(uint8_t prefix, const ByteArray& body) {
     o.st1 = bm::st1::FirstNotEsc;
     o.st3 = code::FirstByte;
   } else if (body.empty()) {
-    o.st1 = bm::st1::UnknownCommand;
-    o.st3 = code::InvalidCommand;
+    o = unknownCommand();
   } else {
     o = run(body);
   }
@@ -325,609 +324,706 @@ ByteArray BematechPrinter::execute(uint8_t prefix, const ByteArray& body) {
   return bm::answer(st, o.data, o.text);
 }
 
-ByteArray BematechPrinter::read35(uint8_t sub, Outcome& o) {
-  const FiscalCore& c = core();
-  const Counters& k = c.counters();
-  const DayTotals& d = c.day();
-  ByteArray r;
-  switch (sub) {
-    case bm::read::SerialNumber:
-    case bm::read::LongSerialNumber:
-      appendText(r, c.identity().serial, 20);
-      break;
-    case bm::read::Firmware:
-      r = bcd(c.identity().firmware / 100, 2);
-      break;
-    case bm::read::LongFirmware:
-      r = bcd(c.identity().firmware, 3);
-      break;
-    case bm::read::GrandTotal:
-      r = bcd(c.grandTotal(), 9);
-      break;
-    case bm::read::CancelTotal:
-      r = bcd(d.cancellations, 7);
-      break;
-    case bm::read::DiscountTotal:
-      r = bcd(d.discounts, 7);
-      break;
-    case bm::read::OperationCounter:
-      r = bcd(k.coo, 3);
-      break;
-    case bm::read::NonFiscalCounter:
-      r = bcd(k.gnf, 3);
-      break;
-    case bm::read::ZCounter:
-      r = bcd(k.crz, 2);
-      break;
-    case bm::read::RestartCounter:
-      r = bcd(k.cro, 2);
-      break;
-    case bm::read::UserNumber:
-      r = bcd(c.identity().userNumber, 2);
-      break;
-    case bm::read::LastItem:
-      r = bcd(k.lastItem, 2);
-      break;
-    case bm::read::PrinterNumber:
-      r = bcd(c.identity().ecfNumber, 2);
-      break;
-    case bm::read::Flags: {
-      const DocKind kind = c.document().kind;
-      uint8_t b0 = 0, b1 = 0, b2 = 0;
-      if (kind == DocKind::Fiscal) b0 |= 0x01, b2 |= 0x01;
-      if (c.daylightSaving()) b0 |= 0x04;
-      if (c.dayClosed()) b0 |= 0x08;
-      if (c.zPending()) b0 |= 0x20;
-      if (kind == DocKind::Linked) b1 |= 0x01;
-      if (kind == DocKind::Report) b1 |= 0x02;
-      if (kind == DocKind::NonFiscal) b1 |= 0x04;
-      r = {b0, b1, b2};
-      break;
-    }
-    case bm::read::DateTime:
-      r = dateTimeBcd(c.now());
-      break;
-    case bm::read::LastReductionDate:
-      r = c.lastReductionDay() >= 0 ? dateBcd(c.lastReductionDay() * 86400) : ByteArray(3, 0);
-      break;
-    case bm::read::FiscalStartDate:
-      r = dateBcd(c.identity().fiscalStart);
-      for (int i = 1; i <= FiscalCore::kMaxTaxes; ++i) {
-        auto f = d.perTax.find(text::format("%02d", i));
-        append(r, bcd(f == d.perTax.end() ? 0 : f->second, 7));
-      }
-      break;
-    case bm::read::TaxFlags: {
-      uint8_t f[2] = {0, 0};
-      for (size_t i = 0; i < c.taxes().size() && i < 16; ++i)
-        if (c.taxes()[i].kind == 'S') f[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
-      r = {f[0], f[1]};
-      break;
-    }
-    case bm::read::IncreaseTotal:
-      r = bcd(d.increases, 7);
-      break;
-    case bm::read::PaymentTypes: {
-      const auto& p = c.payments();
-      r.push_back(static_cast<uint8_t>(p.size()));
-      for (size_t i = 0; i < 50; ++i) appendText(r, i < p.size() ? p[i].name : "", 16);
-      r.resize(833, 0);
-      for (size_t i = 0; i < 50; ++i) append(r, bcd(i < p.size() ? p[i].dayAmount * 100 : 0, 10));
-      break;
-    }
-    case bm::read::Payments20: {
-      const auto& p = c.payments();
-      for (size_t i = 0; i < 20; ++i) appendText(r, i < p.size() ? p[i].name : "", 16);
-      for (size_t i = 0; i < 20; ++i) append(r, bcd(i < p.size() ? p[i].dayAmount : 0, 7));
-      break;
-    }
-    case bm::read::NonFiscalTitles: {
-      const auto& t = c.titles();
-      for (size_t i = 0; i < t.size() && i < 50; ++i) {
-        append(r, bcd(static_cast<int64_t>(i) + 1, 1));
-        append(r, bcd(t[i].dayAmount, 10));
-        append(r, bcd(std::min(t[i].dayCount, 99), 1));
-        appendText(r, t[i].name, 19);
-      }
-      break;
-    }
-    case bm::read::Titles30: {
-      // The totalisers after SANGRIA and SUPRIMENTO, one 30-byte record each.
-      const auto& t = c.titles();
-      for (size_t i = 2; i < t.size(); ++i) {
-        append(r, bcd(static_cast<int64_t>(i) + 1, 1));
-        append(r, bcd(t[i].dayAmount, 10));
-        appendText(r, t[i].name, 19);
-      }
-      break;
-    }
-    case bm::read::ReportNames:
-      for (const auto& rep : c.reports()) appendText(r, rep.name, 17);
-      break;
-    case bm::read::IssDiscounts:
-      r = bcd(d.issDiscounts, 7);
-      break;
-    case bm::read::LinkedCounter:
-      r = bcd(k.cdc, 2);
-      break;
-    case bm::read::ReportCounter:
-      r = bcd(k.grg, 3);
-      break;
-    case bm::read::FiscalReceiptCounter:
-      r = bcd(k.ccf, 3);
-      break;
-    case bm::read::Equipment: {
-      std::string model = model_.name;
-      if (model.rfind("BEMATECH ", 0) == 0) model.erase(0, 9);
-      appendText(r, model_.name.rfind("IBM", 0) == 0 ? "IBM" : "BEMATECH", 15);
-      appendText(r, model, 20);
-      appendText(r, "ECF-IF", 7);
-      break;
-    }
-    case bm::read::LastDocumentTime:
-      r = dateTimeBcd(c.lastDocument() ? c.lastDocument() : c.now());
-      break;
-    case bm::read::MovementDate:
-      r = d.movementDay >= 0 ? dateBcd(d.movementDay * 86400) : ByteArray(3, 0);
-      break;
-    default:
-      o.st2 = bm::st2::BadParamType;
-      o.st3 = code::BadParamType;
-      break;
-  }
-  return r;
+namespace {
+
+template <typename Entry, typename Key>
+const Entry* findEntry(std::span<const Entry> table, Key key, Key Entry::*field) {
+  const auto at =
+      std::lower_bound(table.begin(), table.end(), key, [field](const Entry& e, Key k) { return e.*field < k; });
+  return at != table.end() && (*at).*field == key ? &*at : nullptr;
+}
+
+template <typename Entry, typename Key>
+constexpr bool strictlyAscending(const Entry* table, size_t n, Key Entry::*field) {
+  for (size_t i = 1; i < n; ++i)
+    if (!(table[i - 1].*field < table[i].*field)) return false;
+  return true;
+}
+
+}  // namespace
+
+std::span<const BematechPrinter::Command> BematechPrinter::dispatchTable() {
+  using P = BematechPrinter;
+  namespace c = bm::cmd;
+  constexpr uint16_t any = kAnyLength;
+  // code, parameter bytes (fewest, most), MP-7000 only, handler
+  static constexpr Command kCommands[] = {
+      {c::OpenReceipt, 0, 139, false, &P::openReceipt},
+      {c::ReducaoZ, 0, 12, false, &P::reducaoZ},
+      {c::LeituraX, 0, 0, false, &P::leituraX},
+      {c::AddTax, 4, 5, false, &P::addTax},
+      {c::FiscalMemory, 13, 13, false, &P::fiscalMemory},
+      {c::CancelReceipt, 0, any, false, &P::cancelReceipt},
+      {c::Authenticate, 0, any, false, &P::authenticate},
+      {c::DaylightSaving, 0, 0, false, &P::daylightSaving},
+      {c::Status, 0, 0, false, &P::statusOnly},
+      {c::Report, 0, any, false, &P::report},
+      {c::CloseReport, 0, 0, false, &P::closeReport},
+      {c::CashDrawer, 0, 1, false, &P::cashDrawer},
+      {c::DrawerStatus, 0, 0, false, &P::drawerStatus},
+      {c::NonFiscal, 16, 32, false, &P::nonFiscal},
+      {c::TaxRates, 0, 0, false, &P::taxRates},
+      {c::TaxTotals, 0, 0, false, &P::taxTotals},
+      {c::ReceiptNumber, 0, 0, false, &P::receiptNumber},
+      {c::CancelItem, 4, 4, false, &P::cancelItem},
+      {c::Totalize, 15, 15, false, &P::totalize},
+      {c::CloseReceipt, 0, any, false, &P::closeReceipt},
+      {c::Read, 1, 1, false, &P::read},
+      {c::AddNonFiscalTitle, 21, 21, false, &P::addNonFiscalTitle},
+      {c::PrintCheck, 14 + 45 + 27 + 8 + 3, any, false, &P::check},
+      {c::CurrencySingular, 1, 19, false, &P::currencySingular},
+      {c::CurrencyPlural, 1, 22, false, &P::currencyPlural},
+      {c::Block, 0, any, false, &P::block},
+      {c::RegisterItem, 63, any, false, &P::registerItem},
+      {c::OpenLinked, 16, 36, false, &P::openLinked},
+      {c::LinkedText, 0, any, false, &P::linkedText},
+      {c::LeituraXSerial, 0, 0, false, &P::leituraXSerial},
+      {c::AddPayment, 16, 17, false, &P::addPayment},
+      {c::Payment, 16, any, false, &P::payment},
+      {c::RedefinePayments, 16, any, false, &P::redefinePayments},
+      {c::ReadCmc7, 0, 1, false, &P::readCmc7},
+      {c::NameReport, 19, 19, false, &P::nameReport},
+      {c::OpenNamedReport, 2, 2, false, &P::openNamedReport},
+      {c::SecondCopy, 0, 0, false, &P::secondCopy},
+      {c::TaxTotalsText, 0, 0, false, &P::taxTotalsText},
+      {c::DayStart, 0, 0, false, &P::dayStart},
+      {c::ItemAdjustment, 12, 12, false, &P::itemAdjustment},
+      {c::CancelItemAdjustment, 4, 4, false, &P::cancelItemAdjustment},
+  };
+  static_assert(strictlyAscending(kCommands, std::size(kCommands), &Command::code));
+  return kCommands;
+}
+
+std::span<const BematechPrinter::Command> BematechPrinter::blockTable() {
+  using P = BematechPrinter;
+  namespace b = bm::block;
+  constexpr uint16_t any = kAnyLength;
+  static constexpr Command kBlock[] = {
+      {b::Sensor, 0, 0, false, &P::documentSensor},
+      {b::DayStart, 0, 0, false, &P::dayStartTotals},
+      {b::AppIdentification, 84, 84, false, &P::appIdentification},
+      {b::Item, 14 + 2 + 2 + 7 + 8 + 8 + 8 + 1, any, true, &P::mp7000Item},
+      {b::Cut, 2, 2, false, &P::cutPaper},
+      {b::LongCheck, 14 + 80 + 27 + 8 + 3, any, true, &P::longCheck},
+  };
+  static_assert(strictlyAscending(kBlock, std::size(kBlock), &Command::code));
+  return kBlock;
 }
 
 BematechPrinter::Outcome BematechPrinter::run(const ByteArray& body) {
-  Outcome o;
-  FiscalCore& c = core();
-  const uint8_t cmdCode = body[0];
-  const ByteArray p(body.begin() + 1, body.end());
-  auto badCount = [&]() {
-    Outcome b;
-    b.st1 = bm::st1::BadParamCount;
-    b.st3 = code::BadParamCount;
-    return b;
-  };
-  auto badType = [&]() { return refuse(FiscalError::InvalidParameter); };
-  auto result = [&](FiscalError e) { return e == FiscalError::Ok ? Outcome{} : refuse(e); };
-  int64_t a = 0, b = 0;
-
-  switch (cmdCode) {
-    case bm::cmd::OpenReceipt: {
-      // code(29) [name(30) [address(80)]]
-      if (p.size() > 139) return badCount();
-      auto field = [&](size_t off, size_t len) {
-        if (off >= p.size()) return std::string();
-        const size_t end = std::min(p.size(), off + len);
-        return text::trim(
-            printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(end)), 0));
-      };
-      return result(c.openReceipt(field(0, 29), field(29, 30), field(59, 80)));
-    }
-
-    case bm::cmd::ReducaoZ: {
-      if (p.empty()) return result(c.zReduction(0));
-      if (p.size() != 12) return badCount();
-      if (!digits(p, 0, 12, a)) return badType();
-      int64_t when = 0;
-      if (!parseDate(p, 0, true, when)) return refuse(FiscalError::InvalidDate);
-      return result(c.zReduction(when));
-    }
-
-    case bm::cmd::LeituraX:
-      if (!p.empty()) return badCount();
-      return result(c.xReport());
-
-    case bm::cmd::AddTax: {
-      if (p.size() != 4 && p.size() != 5) return badCount();
-      if (!digits(p, 0, 4, a)) return badType();
-      char kind = 'T';
-      if (p.size() == 5) {
-        if (p[4] == '1' || p[4] == 1)
-          kind = 'S';
-        else if (p[4] != '0' && p[4] != 0)
-          return badType();
-      }
-      return result(c.addTax(kind, static_cast<int>(a)));
-    }
-
-    case bm::cmd::FiscalMemory: {
-      if (p.size() != 13) return badCount();
-      const uint8_t flag = p[12];
-      if (flag != 'i' && flag != 'I' && flag != 'r' && flag != 'R') return badType();
-      if (!digits(p, 0, 6, a) || !digits(p, 6, 6, b)) return badType();
-      MemoryRange range;
-      // A reduction counter is sent as six digits; a date never starts with day 00.
-      range.byDate = !(p[0] == '0' && p[1] == '0');
-      if (range.byDate) {
-        int64_t from = 0, to = 0;
-        if (!parseDate(p, 0, false, from) || !parseDate(p, 6, false, to)) return refuse(FiscalError::InvalidRange);
-        range.first = dayNumber(from);
-        range.last = dayNumber(to);
-      } else {
-        range.first = a;
-        range.last = b;
-      }
-      const bool full = flag == 'I' || flag == 'R';
-      const bool serial = flag == 'r' || flag == 'R';
-      std::vector<ZRecord> recs;
-      FiscalError e = c.readFiscalMemory(range, full, &recs, !serial);
-      if (e != FiscalError::Ok) return refuse(e);
-      if (serial) {
-        const std::string t = joinLines(c.memoryLines(recs, full));
-        o.data.assign(t.begin(), t.end());
-        o.text = true;
-      }
-      return o;
-    }
-
-    case bm::cmd::CancelReceipt:
-      return result(c.cancelReceipt());
-
-    case bm::cmd::Authenticate:
-      return result(c.authenticate(printerText(p, 0)));
-
-    case bm::cmd::DaylightSaving:
-      if (!p.empty()) return badCount();
-      return result(c.setDaylightSaving(!c.daylightSaving()));
-
-    case bm::cmd::Status:
-      if (!p.empty()) return badCount();
-      return o;
-
-    case bm::cmd::Report: {
-      if (c.document().kind != DocKind::Report) {
-        if (FiscalError e = c.openReport(0); e != FiscalError::Ok) return refuse(e);
-      }
-      if (!p.empty()) return result(c.reportText(printerText(p, 0)));
-      return o;
-    }
-
-    case bm::cmd::CloseReport:
-      if (!p.empty()) return badCount();
-      if (c.document().kind == DocKind::Linked) return result(c.closeLinked());
-      return result(c.closeReport());
-
-    case bm::cmd::CashDrawer:
-      if (p.size() > 1) return badCount();
-      openDrawer();
-      return o;
-
-    case bm::cmd::DrawerStatus: {
-      if (!p.empty()) return badCount();
-      o.data = {static_cast<uint8_t>(drawerIsOpen() ? 1 : 0)};
-      return o;
-    }
-
-    case bm::cmd::NonFiscal: {
-      if (p.size() != 16 && p.size() != 32) return badCount();
-      if (!digits(p, 2, 14, a)) return badType();
-      const int title = titleFor(str(p, 0, 2));
-      if (title < 0) return refuse(FiscalError::TitleNotProgrammed);
-      int type = c.paymentIndex("Dinheiro");
-      if (type < 0) type = 0;
-      if (p.size() == 32) {
-        const std::string name = text::trim(str(p, 16, 16));
-        type = name.empty() ? type : c.paymentIndex(name);
-        if (type < 0) return refuse(FiscalError::PaymentNotProgrammed);
-      }
-      return result(c.nonFiscalReceipt(title, a, type));
-    }
-
-    case bm::cmd::TaxRates: {
-      if (!p.empty()) return badCount();
-      const auto& t = c.taxes();
-      o.data.push_back(static_cast<uint8_t>(t.size()));
-      for (size_t i = 0; i < 16; ++i) append(o.data, bcd(i < t.size() ? t[i].rate : 0, 2));
-      return o;
-    }
-
-    case bm::cmd::TaxTotals:
-    case bm::cmd::TaxTotalsText: {
-      if (!p.empty()) return badCount();
-      const auto& pt = c.day().perTax;
-      auto val = [&](const std::string& key) {
-        auto f = pt.find(key);
-        return f == pt.end() ? Cents{0} : f->second;
-      };
-      for (int i = 1; i <= 16; ++i) append(o.data, bcd(val(text::format("%02d", i)), 7));
-      for (const char* key : {"FF", "II", "NN", "SF", "SI", "SN"}) append(o.data, bcd(val(key), 7));
-      // 87 is no data command for the driver: its status comes first, as with the text reads.
-      o.text = cmdCode == bm::cmd::TaxTotalsText;
-      return o;
-    }
-
-    case bm::cmd::ReceiptNumber:
-      if (!p.empty()) return badCount();
-      o.data = bcd(c.counters().coo, 3);
-      return o;
-
-    case bm::cmd::CancelItem:
-      if (p.size() != 4) return badCount();
-      if (!digits(p, 0, 4, a)) return badType();
-      return result(c.cancelItem(static_cast<int>(a)));
-
-    case bm::cmd::Totalize: {
-      if (p.size() != 15) return badCount();
-      const uint8_t kind = p[0];
-      if ((kind != 'a' && kind != 'd' && kind != 'A' && kind != 'D') || !digits(p, 1, 14, a)) return badType();
-      Cents value = a;
-      // Upper case carries a percentage of the subtotal (x 100), lower case an amount.
-      if (kind == 'A' || kind == 'D') value = c.document().itemsTotal() * a / 10000;
-      const bool increase = kind == 'a' || kind == 'A';
-      return result(c.totalize(increase ? 0 : value, increase ? value : 0));
-    }
-
-    case bm::cmd::CloseReceipt:
-      return result(c.closeReceipt(printerText(p, 0)));
-
-    case bm::cmd::Read:
-      if (p.size() != 1) return badCount();
-      o.data = read35(p[0], o);
-      return o;
-
-    case bm::cmd::AddNonFiscalTitle: {
-      if (p.size() != 21) return badCount();
-      if (!digits(p, 0, 2, a)) return badType();
-      return result(c.addTitle(text::trim(printerText(p, 2))));
-    }
-
-    case bm::cmd::Block:
-      return run62(p);
-
-    case bm::cmd::RegisterItem: {
-      // tax(2) price(9) quantity(7) discount(10) increase(10) department(2)
-      // reserved(20) unit(2) code NUL description NUL
-      constexpr size_t kFixed = 62;
-      if (p.size() < kFixed + 1) return badCount();
-      const auto nul = std::find(p.begin() + kFixed, p.end(), 0);
-      if (nul == p.end()) return badCount();
-      int64_t price = 0, qty = 0, disc = 0, inc = 0, dept = 0;
-      if (!digits(p, 2, 9, price) || !digits(p, 11, 7, qty) || !digits(p, 18, 10, disc) || !digits(p, 28, 10, inc) ||
-          !digits(p, 38, 2, dept))
-        return badType();
-      FiscalCore::ItemInput in;
-      in.tax = str(p, 0, 2);
-      in.unitPrice = price;
-      in.quantity = qty;
-      in.discount = disc;
-      in.increase = inc;
-      in.unit = text::trim(str(p, 60, 2));
-      in.code = std::string(p.begin() + kFixed, nul);
-      const ByteArray rest(nul + 1, p.end());
-      const auto nul2 = std::find(rest.begin(), rest.end(), 0);
-      in.description = printerText(ByteArray(rest.begin(), nul2), 0);
-      return result(c.registerItem(in));
-    }
-
-    case bm::cmd::OpenLinked: {
-      if (p.size() != 16 && p.size() != 22 && p.size() != 30 && p.size() != 36) return badCount();
-      const int type = c.paymentIndex(text::trim(str(p, 0, 16)));
-      if (type < 0) return refuse(FiscalError::PaymentNotProgrammed);
-      int64_t value = 0, coo = 0;
-      if (p.size() >= 30 && !digits(p, 16, 14, value)) return badType();
-      if (p.size() == 22 && !digits(p, 16, 6, coo)) return badType();
-      if (p.size() == 36 && !digits(p, 30, 6, coo)) return badType();
-      return result(c.openLinked(type, value, static_cast<int>(coo)));
-    }
-
-    case bm::cmd::LinkedText:
-      return result(c.linkedText(printerText(p, 0)));
-
-    case bm::cmd::LeituraXSerial: {
-      if (!p.empty()) return badCount();
-      const std::string t = joinLines(c.xReportLines());
-      o.data.assign(t.begin(), t.end());
-      o.text = true;
-      return o;
-    }
-
-    case bm::cmd::AddPayment: {
-      if (p.size() != 16 && p.size() != 17) return badCount();
-      int idx = -1;
-      if (FiscalError e = c.addPayment(text::trim(printerText(ByteArray(p.begin(), p.begin() + 16), 0)), &idx);
-          e != FiscalError::Ok)
-        return refuse(e);
-      const std::string n = text::format("%02d", idx);
-      o.data.assign(n.begin(), n.end());
-      return o;
-    }
-
-    case bm::cmd::Payment: {
-      if (p.size() < 16) return badCount();
-      if (!digits(p, 0, 2, a) || !digits(p, 2, 14, b)) return badType();
-      return result(c.pay(static_cast<int>(a), b, printerText(p, 16)));
-    }
-
-    case bm::cmd::RedefinePayments: {
-      if (p.empty() || p.size() % 16 != 0) return badCount();
-      for (size_t off = 0; off < p.size(); off += 16) {
-        const std::string name = text::trim(
-            printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(off + 16)), 0));
-        if (name.empty() || c.paymentIndex(name) >= 0) continue;
-        if (FiscalError e = c.addPayment(name); e != FiscalError::Ok) return refuse(e);
-      }
-      return o;
-    }
-
-    case bm::cmd::DayStart: {
-      if (!p.empty()) return badCount();
-      const DayTotals& d = c.day();
-      o.data.assign(200, 0);
-      const ByteArray coo = bcd(d.initialCoo, 3);
-      std::copy(coo.begin(), coo.end(), o.data.begin() + 5);
-      const ByteArray gt = bcd(d.initialGrandTotal, 9);
-      std::copy(gt.begin(), gt.end(), o.data.begin() + 150);
-      return o;
-    }
-
-    case bm::cmd::PrintCheck:
-      return printCheck(p, 45);
-
-    case bm::cmd::CurrencySingular:
-    case bm::cmd::CurrencyPlural: {
-      // The currency's name in the singular (58) and the plural (59), used to
-      // write a check's amount out in words.
-      const size_t max = cmdCode == bm::cmd::CurrencySingular ? 19 : 22;
-      if (p.empty() || p.size() > max) return badCount();
-      const std::string name = text::trim(printerText(p, 0));
-      if (name.empty()) return badType();
-      Identity id = c.identity();
-      (cmdCode == bm::cmd::CurrencySingular ? id.currencySingular : id.currencyPlural) = name;
-      return result(c.setIdentity(id));
-    }
-
-    case bm::cmd::ReadCmc7: {  // read the CMC-7 line of the document in the slot
-      if (p.size() > 1) return badCount();
-      if (!feedDocument()) {
-        o.st2 = bm::st2::NotExecuted;
-        o.st3 = code::CheckReadTimeout;
-        return o;
-      }
-      const std::string line = formatCmc7(cmc7Digits());
-      o.data.assign(line.begin(), line.end());
-      o.text = true;
-      return o;
-    }
-
-    case bm::cmd::NameReport: {  // name a management report: number(2) name(17)
-      if (p.size() != 19) return badCount();
-      if (!digits(p, 0, 2, a)) return badType();
-      const std::string name = text::trim(printerText(p, 2));
-      Outcome bad;
-      bad.st2 = bm::st2::BadParamType;
-      if (name.empty()) {
-        bad.st3 = code::BlankName;
-        return bad;
-      }
-      const int next = static_cast<int>(c.reports().size()) + 1;
-      if (a < 1 || a > FiscalCore::kMaxReports) {
-        bad.st3 = code::ReportNumber;
-        return bad;
-      }
-      if (c.document().kind != DocKind::None)
-        return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen
-                                                           : FiscalError::DocumentOpen);
-      // A number in use, or a name already there, is refused; a number past the
-      // next free one takes the next free one.
-      const FiscalError e = a < next ? FiscalError::TitleAlreadyProgrammed : c.addReport(name);
-      if (e == FiscalError::TitleAlreadyProgrammed) return failed(0, bm::st2::NotExecuted, code::ReportProgrammed);
-      return result(e);
-    }
-
-    case bm::cmd::OpenNamedReport: {  // open a named management report: number(2)
-      if (p.size() != 2) return badCount();
-      if (!digits(p, 0, 2, a)) return badType();
-      if (a < 1 || a > static_cast<int64_t>(c.reports().size())) return refuse(FiscalError::ReportNotProgrammed);
-      return result(c.openReport(static_cast<int>(a) - 1));
-    }
-
-    case bm::cmd::SecondCopy:  // second copy of the linked receipt just closed
-      if (!p.empty()) return badCount();
-      return result(c.linkedSecondCopy());
-
-    case bm::cmd::ItemAdjustment: {  // discount (D) or increase (A) on an item after it: kind item(3) value(8)
-      if (p.size() != 12) return badCount();
-      const uint8_t kind = p[0];
-      if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, a) || !digits(p, 4, 8, b)) return badType();
-      const bool increase = kind == 'A';
-      if (a == 0) return failed(0, bm::st2::NotExecuted, code::ItemZero);
-      const FiscalError e = c.adjustItem(static_cast<int>(a), increase, b);
-      Outcome r = result(e);
-      if (e == FiscalError::ZeroValue) r.st3 = increase ? code::IncreaseZero : code::DiscountZero;
-      if (e == FiscalError::DiscountTooLarge) r.st3 = increase ? code::IncreaseTooLarge : code::ItemDiscountTooLarge;
-      if (e == FiscalError::ItemAdjustmentDone) r.st3 = increase ? code::IncreaseDone : code::DiscountDone;
-      return r;
-    }
-
-    case bm::cmd::CancelItemAdjustment: {  // cancel an item's discount (D) or increase (A): kind item(3)
-      if (p.size() != 4) return badCount();
-      const uint8_t kind = p[0];
-      if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, a)) return badType();
-      const bool increase = kind == 'A';
-      if (a == 0) return failed(0, bm::st2::NotExecuted, code::ItemZero);
-      const FiscalError e = c.cancelItemAdjustment(static_cast<int>(a), increase);
-      Outcome r = result(e);
-      if (e == FiscalError::NoItemAdjustment) r.st3 = increase ? code::CancelIncrease : code::CancelDiscount;
-      return r;
-    }
-
-    default:
-      o.st1 = bm::st1::UnknownCommand;
-      o.st3 = code::InvalidCommand;
-      return o;
-  }
+  const Command* command = findEntry(dispatchTable(), body[0], &Command::code);
+  if (!command) return unknownCommand();
+  return dispatch(*command, ByteArray(body.begin() + 1, body.end()));
 }
 
-BematechPrinter::Outcome BematechPrinter::run62(const ByteArray& p) {
-  Outcome o;
-  FiscalCore& c = core();
-  auto badCount = [&]() {
-    Outcome b;
-    b.st1 = bm::st1::BadParamCount;
-    b.st3 = code::BadParamCount;
-    return b;
+BematechPrinter::Outcome BematechPrinter::dispatch(const Command& command, const ByteArray& params) {
+  if (command.mp7000Only && !model_.mp7000) return unknownCommand();
+  if (params.size() < command.minParams || params.size() > command.maxParams) return badCount();
+  return (this->*command.run)(params);
+}
+
+BematechPrinter::Outcome BematechPrinter::badCount() {
+  return failed(bm::st1::BadParamCount, 0, code::BadParamCount);
+}
+
+BematechPrinter::Outcome BematechPrinter::unknownCommand() {
+  return failed(bm::st1::UnknownCommand, 0, code::InvalidCommand);
+}
+
+// The registers of the reads. The sources are the printer's own counters and
+// tables; the generic reader lays each out by its shape.
+std::span<const BematechPrinter::Register> BematechPrinter::registers() {
+  using S = Register::Shape;
+  namespace r = bm::read;
+  using Core = const FiscalCore&;
+  using Model = const BematechModel&;
+  static constexpr Register kRegisters[] = {
+      {r::SerialNumber, S::Text, 20, nullptr, [](Core c) { return c.identity().serial; }},
+      {r::Firmware, S::Bcd, 2, [](Core c) -> int64_t { return c.identity().firmware / 100; }},
+      {r::GrandTotal, S::Bcd, 9, [](Core c) -> int64_t { return c.grandTotal(); }},
+      {r::CancelTotal, S::Bcd, 7, [](Core c) -> int64_t { return c.day().cancellations; }},
+      {r::DiscountTotal, S::Bcd, 7, [](Core c) -> int64_t { return c.day().discounts; }},
+      {r::OperationCounter, S::Bcd, 3, [](Core c) -> int64_t { return c.counters().coo; }},
+      {r::NonFiscalCounter, S::Bcd, 3, [](Core c) -> int64_t { return c.counters().gnf; }},
+      {r::ZCounter, S::Bcd, 2, [](Core c) -> int64_t { return c.counters().crz; }},
+      {r::RestartCounter, S::Bcd, 2, [](Core c) -> int64_t { return c.counters().cro; }},
+      {r::UserNumber, S::Bcd, 2, [](Core c) -> int64_t { return c.identity().userNumber; }},
+      {r::LastItem, S::Bcd, 2, [](Core c) -> int64_t { return c.counters().lastItem; }},
+      {r::PrinterNumber, S::Bcd, 2, [](Core c) -> int64_t { return c.identity().ecfNumber; }},
+      {r::Flags, S::Block, 3, nullptr, nullptr,
+       [](Core c, Model) {
+         const DocKind kind = c.document().kind;
+         uint8_t b0 = 0, b1 = 0, b2 = 0;
+         if (kind == DocKind::Fiscal) b0 |= 0x01, b2 |= 0x01;
+         if (c.daylightSaving()) b0 |= 0x04;
+         if (c.dayClosed()) b0 |= 0x08;
+         if (c.zPending()) b0 |= 0x20;
+         if (kind == DocKind::Linked) b1 |= 0x01;
+         if (kind == DocKind::Report) b1 |= 0x02;
+         if (kind == DocKind::NonFiscal) b1 |= 0x04;
+         return ByteArray{b0, b1, b2};
+       }},
+      {r::DateTime, S::Date, 6, [](Core c) -> int64_t { return c.now(); }},
+      {r::LastReductionDate, S::Date, 3,
+       [](Core c) -> int64_t { return c.lastReductionDay() >= 0 ? c.lastReductionDay() * 86400 : -1; }},
+      {r::FiscalStartDate, S::Block, 3 + 16 * 7, nullptr, nullptr,
+       [](Core c, Model) {
+         ByteArray o = dateBcd(c.identity().fiscalStart);
+         for (int i = 1; i <= FiscalCore::kMaxTaxes; ++i) {
+           auto f = c.day().perTax.find(text::format("%02d", i));
+           append(o, bcd(f == c.day().perTax.end() ? 0 : f->second, 7));
+         }
+         return o;
+       }},
+      {r::TaxFlags, S::Block, 2, nullptr, nullptr,
+       [](Core c, Model) {
+         uint8_t f[2] = {0, 0};
+         for (size_t i = 0; i < c.taxes().size() && i < 16; ++i)
+           if (c.taxes()[i].kind == 'S') f[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+         return ByteArray{f[0], f[1]};
+       }},
+      {r::IncreaseTotal, S::Bcd, 7, [](Core c) -> int64_t { return c.day().increases; }},
+      // The count, 50 names of 16 bytes, 32 zero bytes, then 50 amounts in
+      // ten-thousandths.
+      {r::PaymentTypes, S::Block, 1 + 50 * 16 + 32 + 50 * 10, nullptr, nullptr,
+       [](Core c, Model) {
+         const auto& p = c.payments();
+         ByteArray o{static_cast<uint8_t>(p.size())};
+         for (size_t i = 0; i < 50; ++i) appendText(o, i < p.size() ? p[i].name : "", 16);
+         o.resize(833, 0);
+         for (size_t i = 0; i < 50; ++i) append(o, bcd(i < p.size() ? p[i].dayAmount * 100 : 0, 10));
+         return o;
+       }},
+      // Number, amount, count and title of each non-fiscal totaliser.
+      {r::NonFiscalTitles, S::Records, 1 + 10 + 1 + 19, nullptr, nullptr,
+       [](Core c, Model) {
+         const auto& t = c.titles();
+         ByteArray o;
+         for (size_t i = 0; i < t.size() && i < 50; ++i) {
+           append(o, bcd(static_cast<int64_t>(i) + 1, 1));
+           append(o, bcd(t[i].dayAmount, 10));
+           append(o, bcd(std::min(t[i].dayCount, 99), 1));
+           appendText(o, t[i].name, 19);
+         }
+         return o;
+       }},
+      {r::LongSerialNumber, S::Text, 20, nullptr, [](Core c) { return c.identity().serial; }},
+      {r::LongFirmware, S::Bcd, 3, [](Core c) -> int64_t { return c.identity().firmware; }},
+      {r::Payments20, S::Block, 20 * 16 + 20 * 7, nullptr, nullptr,
+       [](Core c, Model) {
+         const auto& p = c.payments();
+         ByteArray o;
+         for (size_t i = 0; i < 20; ++i) appendText(o, i < p.size() ? p[i].name : "", 16);
+         for (size_t i = 0; i < 20; ++i) append(o, bcd(i < p.size() ? p[i].dayAmount : 0, 7));
+         return o;
+       }},
+      // The totalisers after SANGRIA and SUPRIMENTO: number, amount, title.
+      {r::Titles30, S::Records, 1 + 10 + 19, nullptr, nullptr,
+       [](Core c, Model) {
+         const auto& t = c.titles();
+         ByteArray o;
+         for (size_t i = 2; i < t.size(); ++i) {
+           append(o, bcd(static_cast<int64_t>(i) + 1, 1));
+           append(o, bcd(t[i].dayAmount, 10));
+           appendText(o, t[i].name, 19);
+         }
+         return o;
+       }},
+      {r::ReportNames, S::Records, 17, nullptr, nullptr,
+       [](Core c, Model) {
+         ByteArray o;
+         for (const auto& rep : c.reports()) appendText(o, rep.name, 17);
+         return o;
+       }},
+      {r::LinkedCounter, S::Bcd, 2, [](Core c) -> int64_t { return c.counters().cdc; }},
+      {r::ReportCounter, S::Bcd, 3, [](Core c) -> int64_t { return c.counters().grg; }},
+      {r::FiscalReceiptCounter, S::Bcd, 3, [](Core c) -> int64_t { return c.counters().ccf; }},
+      // Maker, model and type, blank padded.
+      {r::Equipment, S::Block, 15 + 20 + 7, nullptr, nullptr,
+       [](Core, Model m) {
+         std::string model = m.name;
+         if (model.rfind("BEMATECH ", 0) == 0) model.erase(0, 9);
+         ByteArray o;
+         appendText(o, m.name.rfind("IBM", 0) == 0 ? "IBM" : "BEMATECH", 15);
+         appendText(o, model, 20);
+         appendText(o, "ECF-IF", 7);
+         return o;
+       }},
+      {r::LastDocumentTime, S::Date, 6,
+       [](Core c) -> int64_t { return c.lastDocument() ? c.lastDocument() : c.now(); }},
+      {r::MovementDate, S::Date, 3,
+       [](Core c) -> int64_t { return c.day().movementDay >= 0 ? c.day().movementDay * 86400 : -1; }},
+      {r::IssDiscounts, S::Bcd, 7, [](Core c) -> int64_t { return c.day().issDiscounts; }},
   };
-  auto badType = [&]() { return refuse(FiscalError::InvalidParameter); };
+  static_assert(strictlyAscending(kRegisters, std::size(kRegisters), &Register::number));
+  return kRegisters;
+}
+
+ByteArray BematechPrinter::readRegister(const Register& r) {
+  const FiscalCore& c = core();
+  switch (r.shape) {
+    case Register::Shape::Bcd:
+      return bcd(r.value(c), r.size);
+    case Register::Shape::Text: {
+      ByteArray o;
+      appendText(o, r.text(c), r.size);
+      return o;
+    }
+    case Register::Shape::Date: {
+      const int64_t seconds = r.value(c);
+      if (seconds < 0) return ByteArray(r.size, 0);
+      ByteArray o = dateTimeBcd(seconds);
+      o.resize(r.size);
+      return o;
+    }
+    case Register::Shape::Block:
+    case Register::Shape::Records:
+      break;
+  }
+  return r.bytes(c, model_);
+}
+
+// The handlers. The table has checked the parameter count; each checks the
+// fields themselves.
+
+BematechPrinter::Outcome BematechPrinter::openReceipt(const ByteArray& p) {
+  // code(29) [name(30) [address(80)]]
+  auto field = [&](size_t off, size_t len) {
+    if (off >= p.size()) return std::string();
+    const size_t end = std::min(p.size(), off + len);
+    return text::trim(
+        printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(end)), 0));
+  };
+  return refuse(core().openReceipt(field(0, 29), field(29, 30), field(59, 80)));
+}
+
+BematechPrinter::Outcome BematechPrinter::reducaoZ(const ByteArray& p) {
+  if (p.empty()) return refuse(core().zReduction(0));
+  if (p.size() != 12) return badCount();
+  int64_t a = 0;
+  if (!digits(p, 0, 12, a)) return refuse(FiscalError::InvalidParameter);
+  int64_t when = 0;
+  if (!parseDate(p, 0, true, when)) return refuse(FiscalError::InvalidDate);
+  return refuse(core().zReduction(when));
+}
+
+BematechPrinter::Outcome BematechPrinter::leituraX(const ByteArray&) {
+  return refuse(core().xReport());
+}
+
+BematechPrinter::Outcome BematechPrinter::addTax(const ByteArray& p) {
+  int64_t rate = 0;
+  if (!digits(p, 0, 4, rate)) return refuse(FiscalError::InvalidParameter);
+  char kind = 'T';
+  if (p.size() == 5) {
+    if (p[4] == '1' || p[4] == 1)
+      kind = 'S';
+    else if (p[4] != '0' && p[4] != 0)
+      return refuse(FiscalError::InvalidParameter);
+  }
+  return refuse(core().addTax(kind, static_cast<int>(rate)));
+}
+
+BematechPrinter::Outcome BematechPrinter::fiscalMemory(const ByteArray& p) {
+  FiscalCore& c = core();
+  const uint8_t flag = p[12];
+  int64_t a = 0, b = 0;
+  if (flag != 'i' && flag != 'I' && flag != 'r' && flag != 'R') return refuse(FiscalError::InvalidParameter);
+  if (!digits(p, 0, 6, a) || !digits(p, 6, 6, b)) return refuse(FiscalError::InvalidParameter);
+  MemoryRange range;
+  // A reduction counter is sent as six digits; a date never starts with day 00.
+  range.byDate = !(p[0] == '0' && p[1] == '0');
+  if (range.byDate) {
+    int64_t from = 0, to = 0;
+    if (!parseDate(p, 0, false, from) || !parseDate(p, 6, false, to)) return refuse(FiscalError::InvalidRange);
+    range.first = dayNumber(from);
+    range.last = dayNumber(to);
+  } else {
+    range.first = a;
+    range.last = b;
+  }
+  const bool full = flag == 'I' || flag == 'R';
+  const bool serial = flag == 'r' || flag == 'R';
+  std::vector<ZRecord> recs;
+  if (FiscalError e = c.readFiscalMemory(range, full, &recs, !serial); e != FiscalError::Ok) return refuse(e);
+  Outcome o;
+  if (serial) {
+    const std::string t = joinLines(c.memoryLines(recs, full));
+    o.data.assign(t.begin(), t.end());
+    o.text = true;
+  }
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::cancelReceipt(const ByteArray&) {
+  return refuse(core().cancelReceipt());
+}
+
+BematechPrinter::Outcome BematechPrinter::authenticate(const ByteArray& p) {
+  return refuse(core().authenticate(printerText(p, 0)));
+}
+
+BematechPrinter::Outcome BematechPrinter::daylightSaving(const ByteArray&) {
+  return refuse(core().setDaylightSaving(!core().daylightSaving()));
+}
+
+BematechPrinter::Outcome BematechPrinter::statusOnly(const ByteArray&) {
+  return {};
+}
+
+BematechPrinter::Outcome BematechPrinter::report(const ByteArray& p) {
+  FiscalCore& c = core();
+  if (c.document().kind != DocKind::Report) {
+    if (FiscalError e = c.openReport(0); e != FiscalError::Ok) return refuse(e);
+  }
+  if (!p.empty()) return refuse(c.reportText(printerText(p, 0)));
+  return {};
+}
+
+BematechPrinter::Outcome BematechPrinter::closeReport(const ByteArray&) {
+  FiscalCore& c = core();
+  if (c.document().kind == DocKind::Linked) return refuse(c.closeLinked());
+  return refuse(c.closeReport());
+}
+
+BematechPrinter::Outcome BematechPrinter::cashDrawer(const ByteArray&) {
+  openDrawer();
+  return {};
+}
+
+BematechPrinter::Outcome BematechPrinter::drawerStatus(const ByteArray&) {
+  Outcome o;
+  o.data = {static_cast<uint8_t>(drawerIsOpen() ? 1 : 0)};
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::nonFiscal(const ByteArray& p) {
+  FiscalCore& c = core();
+  if (p.size() != 16 && p.size() != 32) return badCount();
+  int64_t value = 0;
+  if (!digits(p, 2, 14, value)) return refuse(FiscalError::InvalidParameter);
+  const int title = titleFor(str(p, 0, 2));
+  if (title < 0) return refuse(FiscalError::TitleNotProgrammed);
+  int type = c.paymentIndex("Dinheiro");
+  if (type < 0) type = 0;
+  if (p.size() == 32) {
+    const std::string name = text::trim(str(p, 16, 16));
+    type = name.empty() ? type : c.paymentIndex(name);
+    if (type < 0) return refuse(FiscalError::PaymentNotProgrammed);
+  }
+  return refuse(c.nonFiscalReceipt(title, value, type));
+}
+
+BematechPrinter::Outcome BematechPrinter::taxRates(const ByteArray&) {
+  const auto& t = core().taxes();
+  Outcome o;
+  o.data.push_back(static_cast<uint8_t>(t.size()));
+  for (size_t i = 0; i < 16; ++i) append(o.data, bcd(i < t.size() ? t[i].rate : 0, 2));
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::taxTotals(const ByteArray&) {
+  const auto& pt = core().day().perTax;
+  auto val = [&](const std::string& key) {
+    auto f = pt.find(key);
+    return f == pt.end() ? Cents{0} : f->second;
+  };
+  Outcome o;
+  for (int i = 1; i <= 16; ++i) append(o.data, bcd(val(text::format("%02d", i)), 7));
+  for (const char* key : {"FF", "II", "NN", "SF", "SI", "SN"}) append(o.data, bcd(val(key), 7));
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::taxTotalsText(const ByteArray& p) {
+  // 87 is no data command for the driver: its status comes first, as with the text reads.
+  Outcome o = taxTotals(p);
+  o.text = true;
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::receiptNumber(const ByteArray&) {
+  Outcome o;
+  o.data = bcd(core().counters().coo, 3);
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::cancelItem(const ByteArray& p) {
+  int64_t item = 0;
+  if (!digits(p, 0, 4, item)) return refuse(FiscalError::InvalidParameter);
+  return refuse(core().cancelItem(static_cast<int>(item)));
+}
+
+BematechPrinter::Outcome BematechPrinter::totalize(const ByteArray& p) {
+  FiscalCore& c = core();
+  const uint8_t kind = p[0];
+  int64_t a = 0;
+  if ((kind != 'a' && kind != 'd' && kind != 'A' && kind != 'D') || !digits(p, 1, 14, a))
+    return refuse(FiscalError::InvalidParameter);
+  Cents value = a;
+  // Upper case carries a percentage of the subtotal (x 100), lower case an amount.
+  if (kind == 'A' || kind == 'D') value = c.document().itemsTotal() * a / 10000;
+  const bool increase = kind == 'a' || kind == 'A';
+  return refuse(c.totalize(increase ? 0 : value, increase ? value : 0));
+}
+
+BematechPrinter::Outcome BematechPrinter::closeReceipt(const ByteArray& p) {
+  return refuse(core().closeReceipt(printerText(p, 0)));
+}
+
+BematechPrinter::Outcome BematechPrinter::read(const ByteArray& p) {
+  const Register* r = findEntry(registers(), p[0], &Register::number);
+  if (!r) return refuse(FiscalError::InvalidParameter);
+  Outcome o;
+  o.data = readRegister(*r);
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::addNonFiscalTitle(const ByteArray& p) {
+  int64_t number = 0;
+  if (!digits(p, 0, 2, number)) return refuse(FiscalError::InvalidParameter);
+  return refuse(core().addTitle(text::trim(printerText(p, 2))));
+}
+
+BematechPrinter::Outcome BematechPrinter::check(const ByteArray& p) {
+  return printCheck(p, 45);
+}
+
+BematechPrinter::Outcome BematechPrinter::setCurrency(const ByteArray& p, bool plural) {
+  // The currency's name in the singular (58) and the plural (59), used to
+  // write a check's amount out in words.
+  const std::string name = text::trim(printerText(p, 0));
+  if (name.empty()) return refuse(FiscalError::InvalidParameter);
+  Identity id = core().identity();
+  (plural ? id.currencyPlural : id.currencySingular) = name;
+  return refuse(core().setIdentity(id));
+}
+
+BematechPrinter::Outcome BematechPrinter::currencySingular(const ByteArray& p) {
+  return setCurrency(p, false);
+}
+
+BematechPrinter::Outcome BematechPrinter::currencyPlural(const ByteArray& p) {
+  return setCurrency(p, true);
+}
+
+BematechPrinter::Outcome BematechPrinter::block(const ByteArray& p) {
   // Bare 62 lets the document in the check station go.
   if (p.empty()) {
     releaseDocument();
-    return o;
+    return {};
   }
-  const uint8_t sub = p[0];
-  if (sub == bm::block::Sensor) {  // document sensor
-    if (p.size() != 1) return badCount();
-    o.data = {sensor()};
-    return o;
-  }
-  if (sub == bm::block::DayStart) {
-    if (p.size() != 1) return badCount();
-    const DayTotals& d = c.day();
-    o.data.assign(296, 0);
-    o.data[0] = d.movementDay >= 0 ? 1 : 0;
-    const ByteArray gt = bcd(d.initialGrandTotal, 9);
-    std::copy(gt.begin(), gt.end(), o.data.begin() + 1);
-    const ByteArray coo = bcd(d.initialCoo, 3);
-    std::copy(coo.begin(), coo.end(), o.data.begin() + 284);
-    return o;
-  }
-  if (sub == bm::block::Cut) {  // paper cut: lines to feed first, then 1 full cut or 0 partial
-    if (p.size() != 3) return badCount();
-    int feed = p[1];
-    if (feed >= '0' && feed <= '9') feed -= '0';
-    if (feed > 10 || (p[2] != 0 && p[2] != 1)) return badType();
-    if (c.paperOut()) return refuse(FiscalError::PaperOut);
-    if (c.paper()) c.paper()->cut(feed, p[2] == 0);
-    return o;
-  }
-  if (sub == bm::block::AppIdentification) {  // the application's identification: line 1 (48), line 2 (36)
-    if (p.size() != 85) return badCount();
-    if (c.document().kind != DocKind::None)
-      return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::DocumentOpen);
-    Identity id = c.identity();
-    id.appLine1 = text::trim(printerText(ByteArray(p.begin() + 1, p.begin() + 49), 0));
-    id.appLine2 = text::trim(printerText(ByteArray(p.begin() + 49, p.end()), 0));
-    if (FiscalError e = c.setIdentity(id); e != FiscalError::Ok) return refuse(e);
-    return o;
-  }
-  if (model_.mp7000 && sub == bm::block::LongCheck) return printCheck(ByteArray(p.begin() + 1, p.end()), 80);
-  if (model_.mp7000 && sub == bm::block::Item) return registerMp7000Item(ByteArray(p.begin() + 1, p.end()));
-  o.st1 = bm::st1::UnknownCommand;
-  o.st3 = code::InvalidCommand;
+  const Command* sub = findEntry(blockTable(), p[0], &Command::code);
+  if (!sub) return unknownCommand();
+  return dispatch(*sub, ByteArray(p.begin() + 1, p.end()));
+}
+
+BematechPrinter::Outcome BematechPrinter::registerItem(const ByteArray& p) {
+  // tax(2) price(9) quantity(7) discount(10) increase(10) department(2)
+  // reserved(20) unit(2) code NUL description NUL
+  constexpr size_t kFixed = 62;
+  const auto nul = std::find(p.begin() + kFixed, p.end(), 0);
+  if (nul == p.end()) return badCount();
+  int64_t price = 0, qty = 0, disc = 0, inc = 0, dept = 0;
+  if (!digits(p, 2, 9, price) || !digits(p, 11, 7, qty) || !digits(p, 18, 10, disc) || !digits(p, 28, 10, inc) ||
+      !digits(p, 38, 2, dept))
+    return refuse(FiscalError::InvalidParameter);
+  FiscalCore::ItemInput in;
+  in.tax = str(p, 0, 2);
+  in.unitPrice = price;
+  in.quantity = qty;
+  in.discount = disc;
+  in.increase = inc;
+  in.unit = text::trim(str(p, 60, 2));
+  in.code = std::string(p.begin() + kFixed, nul);
+  const ByteArray rest(nul + 1, p.end());
+  const auto nul2 = std::find(rest.begin(), rest.end(), 0);
+  in.description = printerText(ByteArray(rest.begin(), nul2), 0);
+  return refuse(core().registerItem(in));
+}
+
+BematechPrinter::Outcome BematechPrinter::openLinked(const ByteArray& p) {
+  FiscalCore& c = core();
+  if (p.size() != 16 && p.size() != 22 && p.size() != 30 && p.size() != 36) return badCount();
+  const int type = c.paymentIndex(text::trim(str(p, 0, 16)));
+  if (type < 0) return refuse(FiscalError::PaymentNotProgrammed);
+  int64_t value = 0, coo = 0;
+  if (p.size() >= 30 && !digits(p, 16, 14, value)) return refuse(FiscalError::InvalidParameter);
+  if (p.size() == 22 && !digits(p, 16, 6, coo)) return refuse(FiscalError::InvalidParameter);
+  if (p.size() == 36 && !digits(p, 30, 6, coo)) return refuse(FiscalError::InvalidParameter);
+  return refuse(c.openLinked(type, value, static_cast<int>(coo)));
+}
+
+BematechPrinter::Outcome BematechPrinter::linkedText(const ByteArray& p) {
+  return refuse(core().linkedText(printerText(p, 0)));
+}
+
+BematechPrinter::Outcome BematechPrinter::leituraXSerial(const ByteArray&) {
+  Outcome o;
+  const std::string t = joinLines(core().xReportLines());
+  o.data.assign(t.begin(), t.end());
+  o.text = true;
   return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::addPayment(const ByteArray& p) {
+  int idx = -1;
+  if (FiscalError e = core().addPayment(text::trim(printerText(ByteArray(p.begin(), p.begin() + 16), 0)), &idx);
+      e != FiscalError::Ok)
+    return refuse(e);
+  const std::string n = text::format("%02d", idx);
+  Outcome o;
+  o.data.assign(n.begin(), n.end());
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::payment(const ByteArray& p) {
+  int64_t type = 0, value = 0;
+  if (!digits(p, 0, 2, type) || !digits(p, 2, 14, value)) return refuse(FiscalError::InvalidParameter);
+  return refuse(core().pay(static_cast<int>(type), value, printerText(p, 16)));
+}
+
+BematechPrinter::Outcome BematechPrinter::redefinePayments(const ByteArray& p) {
+  FiscalCore& c = core();
+  if (p.size() % 16 != 0) return badCount();
+  for (size_t off = 0; off < p.size(); off += 16) {
+    const std::string name = text::trim(
+        printerText(ByteArray(p.begin() + static_cast<long>(off), p.begin() + static_cast<long>(off + 16)), 0));
+    if (name.empty() || c.paymentIndex(name) >= 0) continue;
+    if (FiscalError e = c.addPayment(name); e != FiscalError::Ok) return refuse(e);
+  }
+  return {};
+}
+
+BematechPrinter::Outcome BematechPrinter::readCmc7(const ByteArray&) {
+  // The CMC-7 line of the document in the slot.
+  if (!feedDocument()) return failed(0, bm::st2::NotExecuted, code::CheckReadTimeout);
+  const std::string line = formatCmc7(cmc7Digits());
+  Outcome o;
+  o.data.assign(line.begin(), line.end());
+  o.text = true;
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::nameReport(const ByteArray& p) {
+  // Names a management report: number(2) name(17).
+  FiscalCore& c = core();
+  int64_t number = 0;
+  if (!digits(p, 0, 2, number)) return refuse(FiscalError::InvalidParameter);
+  const std::string name = text::trim(printerText(p, 2));
+  if (name.empty()) return failed(0, bm::st2::BadParamType, code::BlankName);
+  const int next = static_cast<int>(c.reports().size()) + 1;
+  if (number < 1 || number > FiscalCore::kMaxReports) return failed(0, bm::st2::BadParamType, code::ReportNumber);
+  if (c.document().kind != DocKind::None)
+    return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::DocumentOpen);
+  // A number in use, or a name already there, is refused; a number past the
+  // next free one takes the next free one.
+  const FiscalError e = number < next ? FiscalError::TitleAlreadyProgrammed : c.addReport(name);
+  if (e == FiscalError::TitleAlreadyProgrammed) return failed(0, bm::st2::NotExecuted, code::ReportProgrammed);
+  return refuse(e);
+}
+
+BematechPrinter::Outcome BematechPrinter::openNamedReport(const ByteArray& p) {
+  // Opens a named management report: number(2).
+  FiscalCore& c = core();
+  int64_t number = 0;
+  if (!digits(p, 0, 2, number)) return refuse(FiscalError::InvalidParameter);
+  if (number < 1 || number > static_cast<int64_t>(c.reports().size())) return refuse(FiscalError::ReportNotProgrammed);
+  return refuse(c.openReport(static_cast<int>(number) - 1));
+}
+
+BematechPrinter::Outcome BematechPrinter::secondCopy(const ByteArray&) {
+  // The second copy of the linked receipt just closed.
+  return refuse(core().linkedSecondCopy());
+}
+
+BematechPrinter::Outcome BematechPrinter::dayStart(const ByteArray&) {
+  const DayTotals& d = core().day();
+  Outcome o;
+  o.data.assign(200, 0);
+  const ByteArray coo = bcd(d.initialCoo, 3);
+  std::copy(coo.begin(), coo.end(), o.data.begin() + 5);
+  const ByteArray gt = bcd(d.initialGrandTotal, 9);
+  std::copy(gt.begin(), gt.end(), o.data.begin() + 150);
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::itemAdjustment(const ByteArray& p) {
+  // A discount (D) or increase (A) on an item after it: kind item(3) value(8).
+  const uint8_t kind = p[0];
+  int64_t item = 0, value = 0;
+  if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, item) || !digits(p, 4, 8, value))
+    return refuse(FiscalError::InvalidParameter);
+  const bool increase = kind == 'A';
+  if (item == 0) return failed(0, bm::st2::NotExecuted, code::ItemZero);
+  const FiscalError e = core().adjustItem(static_cast<int>(item), increase, value);
+  Outcome r = refuse(e);
+  if (e == FiscalError::ZeroValue) r.st3 = increase ? code::IncreaseZero : code::DiscountZero;
+  if (e == FiscalError::DiscountTooLarge) r.st3 = increase ? code::IncreaseTooLarge : code::ItemDiscountTooLarge;
+  if (e == FiscalError::ItemAdjustmentDone) r.st3 = increase ? code::IncreaseDone : code::DiscountDone;
+  return r;
+}
+
+BematechPrinter::Outcome BematechPrinter::cancelItemAdjustment(const ByteArray& p) {
+  // Takes back an item's discount (D) or increase (A): kind item(3).
+  const uint8_t kind = p[0];
+  int64_t item = 0;
+  if ((kind != 'D' && kind != 'A') || !digits(p, 1, 3, item)) return refuse(FiscalError::InvalidParameter);
+  const bool increase = kind == 'A';
+  if (item == 0) return failed(0, bm::st2::NotExecuted, code::ItemZero);
+  const FiscalError e = core().cancelItemAdjustment(static_cast<int>(item), increase);
+  Outcome r = refuse(e);
+  if (e == FiscalError::NoItemAdjustment) r.st3 = increase ? code::CancelIncrease : code::CancelDiscount;
+  return r;
+}
+
+BematechPrinter::Outcome BematechPrinter::documentSensor(const ByteArray&) {
+  Outcome o;
+  o.data = {sensor()};
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::dayStartTotals(const ByteArray&) {
+  const DayTotals& d = core().day();
+  Outcome o;
+  o.data.assign(296, 0);
+  o.data[0] = d.movementDay >= 0 ? 1 : 0;
+  const ByteArray gt = bcd(d.initialGrandTotal, 9);
+  std::copy(gt.begin(), gt.end(), o.data.begin() + 1);
+  const ByteArray coo = bcd(d.initialCoo, 3);
+  std::copy(coo.begin(), coo.end(), o.data.begin() + 284);
+  return o;
+}
+
+BematechPrinter::Outcome BematechPrinter::cutPaper(const ByteArray& p) {
+  // Lines to feed first, then 1 for a full cut or 0 for a partial one.
+  FiscalCore& c = core();
+  int feed = p[0];
+  if (feed >= '0' && feed <= '9') feed -= '0';
+  if (feed > 10 || (p[1] != 0 && p[1] != 1)) return refuse(FiscalError::InvalidParameter);
+  if (c.paperOut()) return refuse(FiscalError::PaperOut);
+  if (c.paper()) c.paper()->cut(feed, p[1] == 0);
+  return {};
+}
+
+BematechPrinter::Outcome BematechPrinter::appIdentification(const ByteArray& p) {
+  // The application's identification: line 1 (48), line 2 (36).
+  FiscalCore& c = core();
+  if (c.document().kind != DocKind::None)
+    return refuse(c.document().kind == DocKind::Fiscal ? FiscalError::ReceiptAlreadyOpen : FiscalError::DocumentOpen);
+  Identity id = c.identity();
+  id.appLine1 = text::trim(printerText(ByteArray(p.begin(), p.begin() + 48), 0));
+  id.appLine2 = text::trim(printerText(ByteArray(p.begin() + 48, p.end()), 0));
+  return refuse(c.setIdentity(id));
+}
+
+BematechPrinter::Outcome BematechPrinter::longCheck(const ByteArray& p) {
+  return printCheck(p, 80);
 }
 
 BematechPrinter::Outcome BematechPrinter::printCheck(const ByteArray& p, size_t payeeWidth) {
   // value(14) payee(45, or 80 on the MP-7000) city(27) date DDMMYYYY(8)
-  // bank(3 digits or "###") [text] [NUL]
-  Outcome o;
+  // bank(3 digits or "###") [text] [NUL]; the table holds out the shorter ones.
   const size_t fixed = 14 + payeeWidth + 27 + 8 + 3;
-  if (p.size() < fixed) {
-    o.st1 = bm::st1::BadParamCount;
-    o.st3 = code::BadParamCount;
-    return o;
-  }
   int64_t value = 0, day = 0, month = 0, year = 0;
   const size_t cityAt = 14 + payeeWidth, dateAt = cityAt + 27, bankAt = dateAt + 8;
   const std::string bank = str(p, bankAt, 3);
@@ -955,19 +1051,13 @@ BematechPrinter::Outcome BematechPrinter::printCheck(const ByteArray& p, size_t 
   chk.date = toSeconds(when);
   if (Paper* paper = core().paper()) paper->check(core(), chk);
   checkPrinted();
-  return o;
+  return {};
 }
 
-BematechPrinter::Outcome BematechPrinter::registerMp7000Item(const ByteArray& p) {
+BematechPrinter::Outcome BematechPrinter::mp7000Item(const ByteArray& p) {
   // code(14) tax(2) unit(2) quantity(7, x 1000) price(8, x 1000) discount(8,
   // cents) increase(8, cents) description [NUL]
   constexpr size_t kFixed = 14 + 2 + 2 + 7 + 8 + 8 + 8;
-  if (p.size() < kFixed + 1) {
-    Outcome b;
-    b.st1 = bm::st1::BadParamCount;
-    b.st3 = code::BadParamCount;
-    return b;
-  }
   int64_t qty = 0, price = 0, disc = 0, inc = 0;
   if (!digits(p, 18, 7, qty) || !digits(p, 25, 8, price) || !digits(p, 33, 8, disc) || !digits(p, 41, 8, inc))
     return refuse(FiscalError::InvalidParameter);
@@ -981,8 +1071,7 @@ BematechPrinter::Outcome BematechPrinter::registerMp7000Item(const ByteArray& p)
   in.increase = inc;
   const auto nul = std::find(p.begin() + kFixed, p.end(), 0);
   in.description = printerText(ByteArray(p.begin() + kFixed, nul), 0);
-  const FiscalError e = core().registerItem(in);
-  return e == FiscalError::Ok ? Outcome{} : refuse(e);
+  return refuse(core().registerItem(in));
 }
 
 void BematechPrinter::consume(ByteArray& buf, ReplySink& out) {

@@ -119,6 +119,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,9 @@ struct BematechModel {
 };
 
 class BematechPrinter final : public VirtualPrinter {
+ private:
+  struct Outcome;
+
  public:
   BematechPrinter(std::shared_ptr<FiscalCore> core, const BematechModel& model);
 
@@ -160,23 +164,115 @@ class BematechPrinter final : public VirtualPrinter {
   // The extended status code of the model for a code of the full table.
   uint16_t st3For(uint16_t fullCode) const { return bematech::st3Code(model_.table, fullCode); }
 
+  // No upper limit on a command's parameter bytes (the frame's own limit holds).
+  static constexpr uint16_t kAnyLength = 0xFFFF;
+
+  // One command the printer knows: its code, how many parameter bytes it takes
+  // (a count outside the range answers a wrong parameter count before the
+  // handler runs), whether only the MP-7000 has it, and its handler.
+  struct Command {
+    uint8_t code = 0;
+    uint16_t minParams = 0, maxParams = kAnyLength;
+    bool mp7000Only = false;
+    Outcome (BematechPrinter::*run)(const ByteArray& params) = nullptr;
+  };
+  // The commands, in code order; a code without an entry answers an unknown
+  // command.
+  static std::span<const Command> dispatchTable();
+  // The sub-commands of 62, keyed by its first parameter byte (the counts are
+  // of the bytes after it), in order. Bare 62 lets the check station's
+  // document go; a byte without an entry answers an unknown command.
+  static std::span<const Command> blockTable();
+
+  // One register of the reads (35/number), answered by one generic reader:
+  //   Bcd      value() as packed BCD in `size` bytes
+  //   Text     text() cut or blank padded to `size` characters
+  //   Date     value() as printer seconds: DDMMYY (size 3) or DDMMYYhhmmss
+  //            (size 6); zeros when it is negative (no such date yet)
+  //   Block    bytes(), `size` bytes laid out by the register
+  //   Records  bytes(), as many records of `size` bytes as the tables hold
+  struct Register {
+    enum class Shape : uint8_t { Bcd, Text, Date, Block, Records };
+    uint8_t number = 0;
+    Shape shape = Shape::Bcd;
+    uint16_t size = 0;
+    int64_t (*value)(const FiscalCore&) = nullptr;
+    std::string (*text)(const FiscalCore&) = nullptr;
+    ByteArray (*bytes)(const FiscalCore&, const BematechModel&) = nullptr;
+  };
+  // The registers, in number order; a number without an entry is refused as a
+  // wrong parameter.
+  static std::span<const Register> registers();
+
  protected:
   void consume(ByteArray& buf, ReplySink& out) override;
   std::string formatCmc7(const std::string& digits) const override;
 
  private:
-  struct Outcome;
   Outcome run(const ByteArray& body);
+  Outcome dispatch(const Command& command, const ByteArray& params);
+  // The answer to what the fiscal half said: done for Ok, its refusal otherwise.
   Outcome refuse(FiscalError e);
   static Outcome failed(uint8_t st1, uint8_t st2, uint16_t st3);
+  static Outcome badCount();
+  static Outcome unknownCommand();
   ByteArray status(uint8_t st1, uint8_t st2, uint16_t st3);
-  ByteArray read35(uint8_t sub, Outcome& o);
-  Outcome run62(const ByteArray& p);
+  ByteArray readRegister(const Register& r);
   Outcome printCheck(const ByteArray& p, size_t payeeWidth);
-  Outcome registerMp7000Item(const ByteArray& p);
+  Outcome setCurrency(const ByteArray& p, bool plural);
   uint8_t sensor();
   std::string printerText(const ByteArray& p, size_t from) const;
   int titleFor(const std::string& code);
+
+  // The handlers of dispatchTable(), one per command (p: the parameters).
+  Outcome openReceipt(const ByteArray& p);
+  Outcome reducaoZ(const ByteArray& p);
+  Outcome leituraX(const ByteArray& p);
+  Outcome addTax(const ByteArray& p);
+  Outcome fiscalMemory(const ByteArray& p);
+  Outcome cancelReceipt(const ByteArray& p);
+  Outcome authenticate(const ByteArray& p);
+  Outcome daylightSaving(const ByteArray& p);
+  Outcome statusOnly(const ByteArray& p);
+  Outcome report(const ByteArray& p);
+  Outcome closeReport(const ByteArray& p);
+  Outcome cashDrawer(const ByteArray& p);
+  Outcome drawerStatus(const ByteArray& p);
+  Outcome nonFiscal(const ByteArray& p);
+  Outcome taxRates(const ByteArray& p);
+  Outcome taxTotals(const ByteArray& p);
+  Outcome taxTotalsText(const ByteArray& p);
+  Outcome receiptNumber(const ByteArray& p);
+  Outcome cancelItem(const ByteArray& p);
+  Outcome totalize(const ByteArray& p);
+  Outcome closeReceipt(const ByteArray& p);
+  Outcome read(const ByteArray& p);
+  Outcome addNonFiscalTitle(const ByteArray& p);
+  Outcome check(const ByteArray& p);
+  Outcome currencySingular(const ByteArray& p);
+  Outcome currencyPlural(const ByteArray& p);
+  Outcome block(const ByteArray& p);
+  Outcome registerItem(const ByteArray& p);
+  Outcome openLinked(const ByteArray& p);
+  Outcome linkedText(const ByteArray& p);
+  Outcome leituraXSerial(const ByteArray& p);
+  Outcome addPayment(const ByteArray& p);
+  Outcome payment(const ByteArray& p);
+  Outcome redefinePayments(const ByteArray& p);
+  Outcome readCmc7(const ByteArray& p);
+  Outcome nameReport(const ByteArray& p);
+  Outcome openNamedReport(const ByteArray& p);
+  Outcome secondCopy(const ByteArray& p);
+  Outcome dayStart(const ByteArray& p);
+  Outcome itemAdjustment(const ByteArray& p);
+  Outcome cancelItemAdjustment(const ByteArray& p);
+  // The handlers of blockTable() (p: the bytes after the sub-command).
+  Outcome documentSensor(const ByteArray& p);
+  Outcome dayStartTotals(const ByteArray& p);
+  Outcome cutPaper(const ByteArray& p);
+  Outcome appIdentification(const ByteArray& p);
+  Outcome mp7000Item(const ByteArray& p);
+  Outcome longCheck(const ByteArray& p);
 
   BematechModel model_;
 };

@@ -1,5 +1,6 @@
 #include "emulator/cv2009/printer.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/capabilities.h"
@@ -241,251 +242,348 @@ std::string Cv2009Printer::documentFields() const {
   return cv::fields({std::to_string(c.counters().coo), stamp(c.now())});
 }
 
-Cv2009Printer::Outcome Cv2009Printer::run(uint16_t code, const std::vector<std::string>& p) {
+std::span<const Cv2009Printer::Command> Cv2009Printer::dispatchTable() {
+  using P = Cv2009Printer;
+  // code, parameters it needs, handler
+  static constexpr Command kCommands[] = {
+      {0x0001, 3, &P::openReceipt},
+      {0x0002, 9, &P::sellItem},
+      {0x0003, 1, &P::cancelItem},
+      {0x0004, 2, &P::pay},
+      {0x0005, 3, &P::closeReceipt},
+      {0x0006, 0, &P::drawer},
+      {0x0007, 1, &P::cancelLast},
+      {0x0008, 3, &P::openLinked},
+      {0x0009, 1, &P::printLine},
+      {0x000A, 0, &P::closeDocument},
+      {0x000B, 0, &P::acknowledge},
+      {0x000C, 1, &P::openReport},
+      {0x0010, 0, &P::openNonFiscal},
+      {0x0011, 2, &P::nonFiscalItem},
+      {0x0012, 0, &P::closeNonFiscal},
+      {0x0014, 0, &P::leituraX},
+      {0x0015, 0, &P::reducaoZ},
+      {0x0016, 5, &P::memoryReport},
+      {0x0017, 2, &P::nonFiscalReceipt},
+      {0x0018, 1, &P::appIdentification},
+      {0x001A, 0, &P::readData},
+      {0x001B, 4, &P::adjustItem},
+      {0x001C, 2, &P::cancelItemAdjustment},
+      {0x001D, 3, &P::totalize},
+      {0x001F, 0, &P::cancelOpen},
+      {0x0050, 0, &P::daylightSaving},
+      {0x0054, 3, &P::program},
+      {0x0055, 2, &P::addTitle},
+      {0x0056, 2, &P::addReport},
+      {0x0067, 5, &P::memoryText},
+      {0x0068, 5, &P::memoryText},
+      {0x0095, 0, &P::acknowledge},
+      {0x0096, 2, &P::cfe},
+  };
+  static_assert([] {
+    for (size_t i = 1; i < std::size(kCommands); ++i)
+      if (kCommands[i - 1].code >= kCommands[i].code) return false;
+    return true;
+  }());
+  return kCommands;
+}
+
+Cv2009Printer::Outcome Cv2009Printer::run(uint16_t code, const Params& p) {
+  const std::span<const Command> table = dispatchTable();
+  const auto at =
+      std::lower_bound(table.begin(), table.end(), code, [](const Command& c, uint16_t k) { return c.code < k; });
+  if (at == table.end() || at->code != code) return failed(kInvalidCommand);
+  if (p.size() < at->minParams) return failed(kMissingParameter);
+  return (this->*at->run)(p);
+}
+
+Cv2009Printer::Outcome Cv2009Printer::failed(Status s) {
+  Outcome r;
+  r.status = s;
+  return r;
+}
+
+Cv2009Printer::Outcome Cv2009Printer::done(FiscalError e, std::string data) const {
+  if (e != FiscalError::Ok) return refuse(e);
+  Outcome r;
+  r.data = std::move(data);
+  return r;
+}
+
+// The handlers. The table has checked that the parameters each needs are there.
+
+Cv2009Printer::Outcome Cv2009Printer::openReceipt(const Params& p) {
+  const FiscalError e = core().openReceipt(p[0], p[1], p[2]);
+  return done(e, documentFields());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::sellItem(const Params& p) {
+  FiscalCore& c = core();
+  FiscalCore::ItemInput in;
+  in.code = p[0];
+  in.description = p[1];
+  in.tax = taxLabel(p[2]);
+  in.unit = p[3];
+  Cents price = 0;
+  if (in.tax.empty() || !digitsOnly(p[4]) || !digitsOnly(p[5]) || p[4].size() > 12 || !cents(p[6], price))
+    return failed(kBadParameter);
+  int decimals = static_cast<int>(number(p[5]));
+  if (decimals > 6) return failed(kBadParameter);
+  int64_t q = std::strtoll(p[4].c_str(), nullptr, 10) * 1000;
+  for (int i = 0; i < decimals; ++i) q /= 10;
+  in.quantity = q;
+  in.unitPrice = price * 10;
+  int item = 0;
+  const FiscalError e = c.registerItem(in, &item);
+  if (e != FiscalError::Ok) return refuse(e);
+  const Item& it = c.document().items.back();
+  return done(e, cv::fields({std::to_string(item), std::to_string(it.gross()), std::to_string(it.net())}));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::cancelItem(const Params& p) {
+  return done(core().cancelItem(static_cast<int>(number(p[0]))));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::pay(const Params& p) {
+  FiscalCore& c = core();
+  Cents amount = 0;
+  if (!cents(p[1], amount)) return failed(kBadParameter);
+  if (c.document().state == ReceiptState::Items)
+    if (FiscalError e = c.totalize(0, 0); e != FiscalError::Ok) return refuse(e);
+  const FiscalError e = c.pay(static_cast<int>(number(p[0])) - 1, amount);
+  const Cents left = c.document().total() - c.document().paid();
+  return done(e, cv::fields({std::to_string(left > 0 ? left : 0)}));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::closeReceipt(const Params& p) {
+  FiscalCore& c = core();
+  const std::vector<Payment> payments = c.document().payments;
+  const FiscalError e = c.closeReceipt(p[2]);
+  if (e != FiscalError::Ok) return refuse(e);
+  std::vector<std::string> f{std::to_string(c.lastReceipt().coo), stamp(c.now())};
+  for (size_t i = 0; i < payments.size(); ++i) {
+    f.push_back(std::to_string(i + 1));
+    f.push_back(std::to_string(payments[i].type + 1));
+    f.push_back(std::to_string(payments[i].amount));
+    f.push_back("1");
+  }
+  return done(e, cv::fields(f));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::drawer(const Params&) {
+  openDrawer();
+  return {};
+}
+
+Cv2009Printer::Outcome Cv2009Printer::cancelLast(const Params& p) {
+  FiscalCore& c = core();
+  if (number(p[0]) != c.lastReceipt().coo) return refuse(FiscalError::CancelNotAllowed);
+  return done(c.cancelReceipt());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::openLinked(const Params& p) {
+  FiscalCore& c = core();
+  const int type = static_cast<int>(number(p[1])) - 1;
+  const int seq = static_cast<int>(number(p[0])) - 1;
+  Cents value = 0;
+  const auto& pays = c.lastReceipt().payments;
+  if (seq >= 0 && seq < static_cast<int>(pays.size()) && pays[static_cast<size_t>(seq)].type == type)
+    value = pays[static_cast<size_t>(seq)].amount;
+  const FiscalError e = c.openLinked(type, value);
+  return done(e, documentFields());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::printLine(const Params& p) {
+  FiscalCore& c = core();
+  const DocKind k = c.document().kind;
+  if (k == DocKind::Linked) return done(c.linkedText(p[0]));
+  if (k == DocKind::Report) return done(c.reportText(p[0]));
+  return failed({7, 14});
+}
+
+Cv2009Printer::Outcome Cv2009Printer::closeDocument(const Params&) {
+  FiscalCore& c = core();
+  const DocKind k = c.document().kind;
+  FiscalError e = FiscalError::NoLinkedOpen;
+  if (k == DocKind::Linked) e = c.closeLinked();
+  if (k == DocKind::Report) e = c.closeReport();
+  if (e != FiscalError::Ok) return refuse(e);
+  return done(e, documentFields());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::acknowledge(const Params&) {
+  return {};
+}
+
+Cv2009Printer::Outcome Cv2009Printer::openReport(const Params& p) {
+  const FiscalError e = core().openReport(static_cast<int>(number(p[0])) - 1);
+  return done(e, documentFields());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::openNonFiscal(const Params&) {
+  const FiscalError e = core().openNonFiscal();
+  return done(e, documentFields());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::nonFiscalItem(const Params& p) {
+  Cents amount = 0;
+  if (!cents(p[1], amount)) return failed(kBadParameter);
+  return done(core().nonFiscalItem(static_cast<int>(number(p[0])) - 1, amount));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::closeNonFiscal(const Params& p) {
+  FiscalCore& c = core();
+  if (c.document().kind != DocKind::NonFiscal) return refuse(FiscalError::NoNonFiscalOpen);
+  if (c.document().state == ReceiptState::Items)
+    if (FiscalError e = c.totalize(0, 0); e != FiscalError::Ok) return refuse(e);
+  const Cents left = c.document().total() - c.document().paid();
+  if (left > 0)
+    if (FiscalError e = c.pay(0, left); e != FiscalError::Ok) return refuse(e);
+  const FiscalError e = c.closeReceipt(p.size() > 1 ? p[1] : std::string());
+  return done(e, documentFields());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::leituraX(const Params& p) {
   FiscalCore& c = core();
   Outcome o;
-  auto need = [&](size_t n) { return p.size() >= n; };
-  auto done = [&](FiscalError e, std::string data = {}) {
-    if (e != FiscalError::Ok) return refuse(e);
-    Outcome r;
-    r.data = std::move(data);
-    return r;
-  };
-  auto bad = [](Status s) {
-    Outcome r;
-    r.status = s;
-    return r;
-  };
-  switch (code) {
-    case 0x0001: {
-      if (!need(3)) return bad(kMissingParameter);
-      const FiscalError e = c.openReceipt(p[0], p[1], p[2]);
-      return done(e, documentFields());
-    }
-    case 0x0002: {
-      if (!need(9)) return bad(kMissingParameter);
-      FiscalCore::ItemInput in;
-      in.code = p[0];
-      in.description = p[1];
-      in.tax = taxLabel(p[2]);
-      in.unit = p[3];
-      Cents price = 0;
-      if (in.tax.empty() || !digitsOnly(p[4]) || !digitsOnly(p[5]) || p[4].size() > 12 || !cents(p[6], price))
-        return bad(kBadParameter);
-      int decimals = static_cast<int>(number(p[5]));
-      if (decimals > 6) return bad(kBadParameter);
-      int64_t q = std::strtoll(p[4].c_str(), nullptr, 10) * 1000;
-      for (int i = 0; i < decimals; ++i) q /= 10;
-      in.quantity = q;
-      in.unitPrice = price * 10;
-      int item = 0;
-      const FiscalError e = c.registerItem(in, &item);
-      if (e != FiscalError::Ok) return refuse(e);
-      const Item& it = c.document().items.back();
-      return done(e, cv::fields({std::to_string(item), std::to_string(it.gross()), std::to_string(it.net())}));
-    }
-    case 0x0003:
-      if (!need(1)) return bad(kMissingParameter);
-      return done(c.cancelItem(static_cast<int>(number(p[0]))));
-    case 0x0004: {
-      if (!need(2)) return bad(kMissingParameter);
-      Cents amount = 0;
-      if (!cents(p[1], amount)) return bad(kBadParameter);
-      if (c.document().state == ReceiptState::Items)
-        if (FiscalError e = c.totalize(0, 0); e != FiscalError::Ok) return refuse(e);
-      const FiscalError e = c.pay(static_cast<int>(number(p[0])) - 1, amount);
-      const Cents left = c.document().total() - c.document().paid();
-      return done(e, cv::fields({std::to_string(left > 0 ? left : 0)}));
-    }
-    case 0x0005: {
-      if (!need(3)) return bad(kMissingParameter);
-      const std::vector<Payment> payments = c.document().payments;
-      const FiscalError e = c.closeReceipt(p[2]);
-      if (e != FiscalError::Ok) return refuse(e);
-      std::vector<std::string> f{std::to_string(c.lastReceipt().coo), stamp(c.now())};
-      for (size_t i = 0; i < payments.size(); ++i) {
-        f.push_back(std::to_string(i + 1));
-        f.push_back(std::to_string(payments[i].type + 1));
-        f.push_back(std::to_string(payments[i].amount));
-        f.push_back("1");
-      }
-      return done(e, cv::fields(f));
-    }
-    case 0x0006:
-      openDrawer();
-      return o;
-    case 0x0007:
-      if (!need(1)) return bad(kMissingParameter);
-      if (number(p[0]) != c.lastReceipt().coo) return refuse(FiscalError::CancelNotAllowed);
-      return done(c.cancelReceipt());
-    case 0x0008: {
-      if (!need(3)) return bad(kMissingParameter);
-      const int type = static_cast<int>(number(p[1])) - 1;
-      const int seq = static_cast<int>(number(p[0])) - 1;
-      Cents value = 0;
-      const auto& pays = c.lastReceipt().payments;
-      if (seq >= 0 && seq < static_cast<int>(pays.size()) && pays[static_cast<size_t>(seq)].type == type)
-        value = pays[static_cast<size_t>(seq)].amount;
-      const FiscalError e = c.openLinked(type, value);
-      return done(e, documentFields());
-    }
-    case 0x0009: {
-      if (!need(1)) return bad(kMissingParameter);
-      const DocKind k = c.document().kind;
-      if (k == DocKind::Linked) return done(c.linkedText(p[0]));
-      if (k == DocKind::Report) return done(c.reportText(p[0]));
-      return bad({7, 14});
-    }
-    case 0x000A: {
-      const DocKind k = c.document().kind;
-      FiscalError e = FiscalError::NoLinkedOpen;
-      if (k == DocKind::Linked) e = c.closeLinked();
-      if (k == DocKind::Report) e = c.closeReport();
-      if (e != FiscalError::Ok) return refuse(e);
-      return done(e, documentFields());
-    }
-    case 0x000B:
-      return o;
-    case 0x000C: {
-      if (!need(1)) return bad(kMissingParameter);
-      const FiscalError e = c.openReport(static_cast<int>(number(p[0])) - 1);
-      return done(e, documentFields());
-    }
-    case 0x0010: {
-      const FiscalError e = c.openNonFiscal();
-      return done(e, documentFields());
-    }
-    case 0x0011: {
-      if (!need(2)) return bad(kMissingParameter);
-      Cents amount = 0;
-      if (!cents(p[1], amount)) return bad(kBadParameter);
-      return done(c.nonFiscalItem(static_cast<int>(number(p[0])) - 1, amount));
-    }
-    case 0x0012: {
-      if (c.document().kind != DocKind::NonFiscal) return refuse(FiscalError::NoNonFiscalOpen);
-      if (c.document().state == ReceiptState::Items)
-        if (FiscalError e = c.totalize(0, 0); e != FiscalError::Ok) return refuse(e);
-      const Cents left = c.document().total() - c.document().paid();
-      if (left > 0)
-        if (FiscalError e = c.pay(0, left); e != FiscalError::Ok) return refuse(e);
-      const FiscalError e = c.closeReceipt(p.size() > 1 ? p[1] : std::string());
-      return done(e, documentFields());
-    }
-    case 0x0014: {
-      if (!p.empty() && p[0] == "1") {
-        o.data = joinLines(c.xReportLines());
-        o.blocks = true;
-        return o;
-      }
-      const FiscalError e = c.xReport();
-      if (e != FiscalError::Ok) return refuse(e);
-      o.printMs = kReportPrintMs;
-      return o;
-    }
-    case 0x0015: {
-      int64_t emitted = 0;
-      if (need(2) && dayOf(p[0]) >= 0 && p[1].size() == 6 && digitsOnly(p[1]))
-        emitted = dayOf(p[0]) * 86400 + number(p[1].substr(0, 2)) * 3600 + number(p[1].substr(2, 2)) * 60 +
-                  number(p[1].substr(4, 2));
-      const FiscalError e = c.zReduction(emitted);
-      if (e != FiscalError::Ok) return refuse(e);
-      const Stamp s = fromSeconds(c.now());
-      o.data = cv::fields({format("%02d%02d%04d", s.day, s.month, s.year)});
-      o.printMs = kReportPrintMs;
-      return o;
-    }
-    case 0x0016:
-    case 0x0067:
-    case 0x0068: {
-      if (!need(5)) return bad(kMissingParameter);
-      MemoryRange range;
-      range.byDate = !p[1].empty();
-      if (range.byDate) {
-        range.first = dayOf(p[1]);
-        range.last = dayOf(p[2]);
-        if (range.first < 0 || range.last < 0) return bad(kBadParameter);
-      } else {
-        if (!digitsOnly(p[3]) || !digitsOnly(p[4])) return bad(kBadParameter);
-        range.first = number(p[3]);
-        range.last = number(p[4]);
-      }
-      const std::string& mode = p[0];
-      const bool full = mode != "i" && mode != "r";
-      const bool printed = code == 0x0016 && (mode == "I" || mode == "i");
-      std::vector<ZRecord> records;
-      const FiscalError e = c.readFiscalMemory(range, full, &records, printed);
-      if (e != FiscalError::Ok) return refuse(e);
-      if (printed) {
-        o.printMs = kReportPrintMs;
-        return o;
-      }
-      o.data = joinLines(c.memoryLines(records, full));
-      o.blocks = true;
-      return o;
-    }
-    case 0x0017: {
-      if (!need(2)) return bad(kMissingParameter);
-      Cents amount = 0;
-      if (!cents(p[1], amount)) return bad(kBadParameter);
-      const FiscalError e = c.nonFiscalReceipt(static_cast<int>(number(p[0])) - 1, amount, 0);
-      return done(e, documentFields());
-    }
-    case 0x0018: {
-      if (!need(1)) return bad(kMissingParameter);
-      if (c.document().kind != DocKind::None) return refuse(FiscalError::DocumentOpen);
-      Identity id = c.identity();
-      const std::string t = text::trim(p[0]);
-      id.appLine1 = t == "." ? std::string() : t;
-      id.appLine2.clear();
-      return done(c.setIdentity(id));
-    }
-    case 0x001A:
-      if (!need(2) || !digitsOnly(p[0]) || !digitsOnly(p[1])) return bad(kBadParameter);
-      return read(static_cast<int>(number(p[0])), static_cast<int>(number(p[1])));
-    case 0x001B: {
-      if (!need(4)) return bad(kMissingParameter);
-      Cents amount = 0;
-      if (!cents(p[2], amount)) return bad(kBadParameter);
-      return done(c.adjustItem(static_cast<int>(number(p[3])), p[0] == "1", amount));
-    }
-    case 0x001C:
-      if (!need(2)) return bad(kMissingParameter);
-      return done(c.cancelItemAdjustment(static_cast<int>(number(p[1])), p[0] == "1"));
-    case 0x001D: {
-      if (!need(3)) return bad(kMissingParameter);
-      Cents amount = 0;
-      if (!cents(p[2], amount)) return bad(kBadParameter);
-      const bool increase = p[0] == "1";
-      return done(c.totalize(increase ? 0 : amount, increase ? amount : 0));
-    }
-    case 0x001F:
-      if (!c.receiptOpen()) return refuse(FiscalError::NoReceiptOpen);
-      return done(c.cancelReceipt());
-    case 0x0050:
-      return done(c.setDaylightSaving(!c.daylightSaving()));
-    case 0x0054: {
-      if (!need(3)) return bad(kMissingParameter);
-      if (!p[1].empty()) return done(c.addPayment(p[1]));
-      if (!digitsOnly(p[2])) return bad(kBadParameter);
-      return done(c.addTax(!p[0].empty() && p[0][0] == 'S' ? 'S' : 'T', static_cast<int>(number(p[2]))));
-    }
-    case 0x0055:
-      if (!need(2)) return bad(kMissingParameter);
-      return done(c.addTitle(p[1]));
-    case 0x0056:
-      if (!need(2)) return bad(kMissingParameter);
-      return done(c.addReport(p[1]));
-    case 0x0095:
-      return o;
-    case 0x0096: {
-      if (!need(2) || p[1].empty()) return bad(kMissingParameter);
-      o.data = "<CFeECF><infCFeECF Id=\"CFe" + p[1] + "\"><ide><nCFe>" + p[1] + "</nCFe></ide></infCFeECF></CFeECF>";
-      o.blocks = true;
-      return o;
-    }
-    default:
-      return bad(kInvalidCommand);
+  if (!p.empty() && p[0] == "1") {
+    o.data = joinLines(c.xReportLines());
+    o.blocks = true;
+    return o;
   }
+  const FiscalError e = c.xReport();
+  if (e != FiscalError::Ok) return refuse(e);
+  o.printMs = kReportPrintMs;
+  return o;
+}
+
+Cv2009Printer::Outcome Cv2009Printer::reducaoZ(const Params& p) {
+  FiscalCore& c = core();
+  int64_t emitted = 0;
+  if (p.size() >= 2 && dayOf(p[0]) >= 0 && p[1].size() == 6 && digitsOnly(p[1]))
+    emitted = dayOf(p[0]) * 86400 + number(p[1].substr(0, 2)) * 3600 + number(p[1].substr(2, 2)) * 60 +
+              number(p[1].substr(4, 2));
+  const FiscalError e = c.zReduction(emitted);
+  if (e != FiscalError::Ok) return refuse(e);
+  const Stamp s = fromSeconds(c.now());
+  Outcome o;
+  o.data = cv::fields({format("%02d%02d%04d", s.day, s.month, s.year)});
+  o.printMs = kReportPrintMs;
+  return o;
+}
+
+Cv2009Printer::Outcome Cv2009Printer::memoryReport(const Params& p) {
+  return memoryRead(p, true);
+}
+
+Cv2009Printer::Outcome Cv2009Printer::memoryText(const Params& p) {
+  return memoryRead(p, false);
+}
+
+// The fiscal memory read: mode, first and last date, or first and last
+// reduction. Only the report command prints it ("I" or "i"); otherwise, and
+// for the text reads, it goes back as text.
+Cv2009Printer::Outcome Cv2009Printer::memoryRead(const Params& p, bool printable) {
+  FiscalCore& c = core();
+  MemoryRange range;
+  range.byDate = !p[1].empty();
+  if (range.byDate) {
+    range.first = dayOf(p[1]);
+    range.last = dayOf(p[2]);
+    if (range.first < 0 || range.last < 0) return failed(kBadParameter);
+  } else {
+    if (!digitsOnly(p[3]) || !digitsOnly(p[4])) return failed(kBadParameter);
+    range.first = number(p[3]);
+    range.last = number(p[4]);
+  }
+  const std::string& mode = p[0];
+  const bool full = mode != "i" && mode != "r";
+  const bool printed = printable && (mode == "I" || mode == "i");
+  std::vector<ZRecord> records;
+  const FiscalError e = c.readFiscalMemory(range, full, &records, printed);
+  if (e != FiscalError::Ok) return refuse(e);
+  Outcome o;
+  if (printed) {
+    o.printMs = kReportPrintMs;
+    return o;
+  }
+  o.data = joinLines(c.memoryLines(records, full));
+  o.blocks = true;
+  return o;
+}
+
+Cv2009Printer::Outcome Cv2009Printer::nonFiscalReceipt(const Params& p) {
+  Cents amount = 0;
+  if (!cents(p[1], amount)) return failed(kBadParameter);
+  const FiscalError e = core().nonFiscalReceipt(static_cast<int>(number(p[0])) - 1, amount, 0);
+  return done(e, documentFields());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::appIdentification(const Params& p) {
+  FiscalCore& c = core();
+  if (c.document().kind != DocKind::None) return refuse(FiscalError::DocumentOpen);
+  Identity id = c.identity();
+  const std::string t = text::trim(p[0]);
+  id.appLine1 = t == "." ? std::string() : t;
+  id.appLine2.clear();
+  return done(c.setIdentity(id));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::readData(const Params& p) {
+  if (p.size() < 2 || !digitsOnly(p[0]) || !digitsOnly(p[1])) return failed(kBadParameter);
+  return read(static_cast<int>(number(p[0])), static_cast<int>(number(p[1])));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::adjustItem(const Params& p) {
+  Cents amount = 0;
+  if (!cents(p[2], amount)) return failed(kBadParameter);
+  return done(core().adjustItem(static_cast<int>(number(p[3])), p[0] == "1", amount));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::cancelItemAdjustment(const Params& p) {
+  return done(core().cancelItemAdjustment(static_cast<int>(number(p[1])), p[0] == "1"));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::totalize(const Params& p) {
+  Cents amount = 0;
+  if (!cents(p[2], amount)) return failed(kBadParameter);
+  const bool increase = p[0] == "1";
+  return done(core().totalize(increase ? 0 : amount, increase ? amount : 0));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::cancelOpen(const Params&) {
+  FiscalCore& c = core();
+  if (!c.receiptOpen()) return refuse(FiscalError::NoReceiptOpen);
+  return done(c.cancelReceipt());
+}
+
+Cv2009Printer::Outcome Cv2009Printer::daylightSaving(const Params&) {
+  return done(core().setDaylightSaving(!core().daylightSaving()));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::program(const Params& p) {
+  // A payment type (index, name, "1") or, with an empty name, a rate (index,
+  // "", rate x 100; an index starting with S makes it ISS).
+  FiscalCore& c = core();
+  if (!p[1].empty()) return done(c.addPayment(p[1]));
+  if (!digitsOnly(p[2])) return failed(kBadParameter);
+  return done(c.addTax(!p[0].empty() && p[0][0] == 'S' ? 'S' : 'T', static_cast<int>(number(p[2]))));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::addTitle(const Params& p) {
+  return done(core().addTitle(p[1]));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::addReport(const Params& p) {
+  return done(core().addReport(p[1]));
+}
+
+Cv2009Printer::Outcome Cv2009Printer::cfe(const Params& p) {
+  if (p[1].empty()) return failed(kMissingParameter);
+  Outcome o;
+  o.data = "<CFeECF><infCFeECF Id=\"CFe" + p[1] + "\"><ide><nCFe>" + p[1] + "</nCFe></ide></infCFeECF></CFeECF>";
+  o.blocks = true;
+  return o;
 }
 
 Cv2009Printer::Outcome Cv2009Printer::read(int group, int item) {

@@ -42,6 +42,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -74,9 +75,6 @@ class Cv2009Printer final : public VirtualPrinter {
   };
   Status statusOf(FiscalError e) const;
 
- protected:
-  void consume(ByteArray& buf, ReplySink& out) override;
-
  private:
   struct Outcome {
     Status status;
@@ -84,12 +82,68 @@ class Cv2009Printer final : public VirtualPrinter {
     bool blocks = false;  // long text: one field per block
     uint32_t printMs = 0;
   };
+  using Params = std::vector<std::string>;
+
+ public:
+  // One command the printer knows: its code, the parameters it cannot do
+  // without (fewer answer a missing parameter before the handler runs) and its
+  // handler.
+  struct Command {
+    uint16_t code = 0;
+    size_t minParams = 0;
+    Outcome (Cv2009Printer::*run)(const Params& params) = nullptr;
+  };
+  // The commands, in code order; a code without an entry answers an invalid
+  // command.
+  static std::span<const Command> dispatchTable();
+
+ protected:
+  void consume(ByteArray& buf, ReplySink& out) override;
+
+ private:
   ByteArray answer(const cv2009::Packet& p, const ByteArray& packet);
-  Outcome run(uint16_t code, const std::vector<std::string>& params);
+  Outcome run(uint16_t code, const Params& params);
   Outcome read(int group, int item);
   Outcome refuse(FiscalError e) const;
+  // The reply of a command that did what the fiscal half said (data when done).
+  Outcome done(FiscalError e, std::string data = {}) const;
+  static Outcome failed(Status s);
+  Outcome memoryRead(const Params& p, bool printable);
   std::string documentFields() const;
   std::string stamp(int64_t seconds) const;
+
+  // The handlers of dispatchTable(), one per command.
+  Outcome openReceipt(const Params& p);
+  Outcome sellItem(const Params& p);
+  Outcome cancelItem(const Params& p);
+  Outcome pay(const Params& p);
+  Outcome closeReceipt(const Params& p);
+  Outcome drawer(const Params& p);
+  Outcome cancelLast(const Params& p);
+  Outcome openLinked(const Params& p);
+  Outcome printLine(const Params& p);
+  Outcome closeDocument(const Params& p);
+  Outcome acknowledge(const Params& p);
+  Outcome openReport(const Params& p);
+  Outcome openNonFiscal(const Params& p);
+  Outcome nonFiscalItem(const Params& p);
+  Outcome closeNonFiscal(const Params& p);
+  Outcome leituraX(const Params& p);
+  Outcome reducaoZ(const Params& p);
+  Outcome memoryReport(const Params& p);
+  Outcome memoryText(const Params& p);
+  Outcome nonFiscalReceipt(const Params& p);
+  Outcome appIdentification(const Params& p);
+  Outcome readData(const Params& p);
+  Outcome adjustItem(const Params& p);
+  Outcome cancelItemAdjustment(const Params& p);
+  Outcome totalize(const Params& p);
+  Outcome cancelOpen(const Params& p);
+  Outcome daylightSaving(const Params& p);
+  Outcome program(const Params& p);
+  Outcome addTitle(const Params& p);
+  Outcome addReport(const Params& p);
+  Outcome cfe(const Params& p);
 
   Cv2009Model model_;
   int lastSequence_ = 0;

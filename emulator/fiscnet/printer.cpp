@@ -141,184 +141,251 @@ int FiscNETPrinter::paymentOf(const std::string& code) {
   return static_cast<int>(n + 1);
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::execute(const fn::Request& req) {
-  FiscalCore& c = core();
-  const std::string& cmd = req.command;
-  auto need = [&](std::initializer_list<const char*> names) {
-    for (const char* n : names)
-      if (!req.has(n)) return false;
-    return true;
+std::span<const FiscNETPrinter::Command> FiscNETPrinter::dispatchTable() {
+  using P = FiscNETPrinter;
+  // name, the parameter it cannot do without, handler
+  static constexpr Command kCommands[] = {
+      {"AbreCreditoDebito", nullptr, &P::openLinked},
+      {"AbreCupomFiscal", nullptr, &P::openReceipt},
+      {"AbreCupomNaoFiscal", nullptr, &P::openNonFiscal},
+      {"AbreGaveta", nullptr, &P::drawer},
+      {"AbreGerencial", nullptr, &P::openReport},
+      {"AcertaHorarioVerao", nullptr, &P::daylightSaving},
+      {"AcresceItemFiscal", nullptr, &P::adjustItem},
+      {"AcresceSubtotal", nullptr, &P::adjustSubtotal},
+      {"AvancaPapel", nullptr, &P::accept},
+      {"CancelaCupom", nullptr, &P::cancelReceipt},
+      {"CancelaItemFiscal", nullptr, &P::cancelItem},
+      {"CortaPapel", nullptr, &P::accept},
+      {"DefineAliquota", nullptr, &P::defineTax},
+      {"DefineGerencial", "NomeGerencial", &P::defineReport},
+      {"DefineMeioPagamento", "NomeMeioPagamento", &P::definePayment},
+      {"DefineNaoFiscal", "NomeNaoFiscal", &P::defineTitle},
+      {"EmiteItemNaoFiscal", nullptr, &P::nonFiscalItem},
+      {"EmiteLeituraFitaDetalhe", nullptr, &P::detailTape},
+      {"EmiteLeituraMF", nullptr, &P::memoryRead},
+      {"EmiteLeituraX", nullptr, &P::leituraX},
+      {"EmiteReducaoZ", nullptr, &P::reducaoZ},
+      {"EncerraDocumento", nullptr, &P::endDocument},
+      {"ExcluiNaoFiscal", nullptr, &P::accept},
+      {"ExpulsaDocumento", nullptr, &P::ejectDocument},
+      {"ImprimeCheque", nullptr, &P::printCheck},
+      {"ImprimeCupomAdicional", nullptr, &P::accept},
+      {"ImprimeTexto", "TextoLivre", &P::printText},
+      {"LeAliquota", nullptr, &P::readTax},
+      {"LeData", "NomeData", &P::readDate},
+      {"LeGerencial", nullptr, &P::readReportName},
+      {"LeHora", "NomeHora", &P::readTime},
+      {"LeImpressao", nullptr, &P::nextPrintout},
+      {"LeIndicador", "NomeIndicador", &P::readIndicator},
+      {"LeInteiro", "NomeInteiro", &P::readInteger},
+      {"LeMeioPagamento", nullptr, &P::readPaymentName},
+      {"LeMoeda", "NomeDadoMonetario", &P::readMoney},
+      {"LeNaoFiscal", nullptr, &P::readTitle},
+      {"LeTexto", "NomeTexto", &P::readText},
+      {"PagaCupom", nullptr, &P::pay},
+      {"ReimprimeViaCreditoDebito", nullptr, &P::secondCopy},
+      {"VendeItem", nullptr, &P::sellItem},
   };
-  auto integer = [&](const char* name, long& v) { return fn::parseInt(req.get(name), v); };
-  auto boolean = [&](const char* name, bool& v) { return fn::parseFlag(req.get(name), v); };
-  // A report asked for over the line is kept for "LeImpressao" instead of printed.
-  const bool serial = req.get("Destino") == "S";
-
-  if (cmd == "LeInteiro") return need({"NomeInteiro"}) ? readInteger(req.get("NomeInteiro")) : Answer{kMissing, {}};
-  if (cmd == "LeIndicador")
-    return need({"NomeIndicador"}) ? readIndicator(req.get("NomeIndicador")) : Answer{kMissing, {}};
-  if (cmd == "LeMoeda")
-    return need({"NomeDadoMonetario"}) ? readMoney(req.get("NomeDadoMonetario")) : Answer{kMissing, {}};
-  if (cmd == "LeTexto") return need({"NomeTexto"}) ? readText(req.get("NomeTexto")) : Answer{kMissing, {}};
-  if (cmd == "LeData") return need({"NomeData"}) ? readDate(req.get("NomeData"), false) : Answer{kMissing, {}};
-  if (cmd == "LeHora") return need({"NomeHora"}) ? readDate(req.get("NomeHora"), true) : Answer{kMissing, {}};
-  if (cmd == "LeImpressao") return nextPrintout();
-
-  if (cmd == "LeAliquota") {
-    long i = 0;
-    if (!integer("CodAliquotaProgramavel", i)) return {kMissing, {}};
-    if (i < 0 || i >= static_cast<long>(c.taxes().size())) return {8004, {}};
-    const Tax& t = c.taxes()[static_cast<size_t>(i)];
-    return {0, {std::string("AliquotaICMS=") + (t.kind == 'T' ? "T" : "F"), "PercentualAliquota=" + fn::money(t.rate)}};
-  }
-  if (cmd == "LeMeioPagamento") {
-    long i = 0;
-    if (!integer("CodMeioPagamentoProgram", i)) return {kMissing, {}};
-    if (i < 0 || i > 14) return {8011, {}};
-    const size_t at = static_cast<size_t>(i + 1);
-    return {0, {fn::quoted("NomeMeioPagamento", at < c.payments().size() ? toPrinter(c.payments()[at].name) : "")}};
-  }
-  if (cmd == "LeGerencial") {
-    long i = 0;
-    if (!integer("CodGerencial", i)) return {kMissing, {}};
-    if (i < 0 || i > 19) return {8019, {}};
-    const size_t at = static_cast<size_t>(i);
-    return {0, {fn::quoted("NomeGerencial", at < c.reports().size() ? toPrinter(c.reports()[at].name) : "")}};
-  }
-  if (cmd == "LeNaoFiscal") {
-    long i = 0;
-    if (!integer("CodNaoFiscal", i)) return {kMissing, {}};
-    if (i < 0 || i > 49) return {8053, {}};
-    const size_t at = static_cast<size_t>(i);
-    const std::string name = at < c.titles().size() ? c.titles()[at].name : "";
-    const bool out = name == "SANGRIA" || name == "VALE" || name == "DESPESAS";
-    return {0, {fn::quoted("NomeNaoFiscal", toPrinter(name)), std::string("TipoNaoFiscal=") + (out ? "F" : "T")}};
-  }
-
-  if (cmd == "AbreCupomFiscal")
-    return fail(c.openReceipt(fromPrinter(req.get("IdConsumidor")), fromPrinter(req.get("NomeConsumidor")),
-                              fromPrinter(req.get("EnderecoConsumidor"))));
-  if (cmd == "VendeItem") return sellItem(req);
-  if (cmd == "AcresceItemFiscal") return adjustItem(req);
-  if (cmd == "CancelaItemFiscal") {
-    long n = 0;
-    if (!integer("NumItem", n)) return {kMissing, {}};
-    return fail(c.cancelItem(static_cast<int>(n)));
-  }
-  if (cmd == "AcresceSubtotal") {
-    bool cancel = false;
-    int64_t v = 0;
-    if (!boolean("Cancelar", cancel)) return {kMissing, {}};
-    if (cancel) return {8077, {}};
-    if (!fn::parseDecimal(req.get("ValorAcrescimo"), 2, v)) return {kBadValue, {}};
-    return fail(c.totalize(v < 0 ? -v : 0, v > 0 ? v : 0));
-  }
-  if (cmd == "PagaCupom") return pay(req);
-  if (cmd == "ImprimeTexto") return printText(req);
-  if (cmd == "EncerraDocumento") return endDocument();
-  if (cmd == "CancelaCupom") {
-    closingText_.clear();
-    return fail(c.cancelReceipt());
-  }
-  if (cmd == "AbreCreditoDebito") {
-    long coo = 0;
-    int64_t v = 0;
-    const int type = paymentOf(req.get("CodMeioPagamento"));
-    if (type < 0) return fail(FiscalError::PaymentNotProgrammed);
-    if (!integer("COO", coo) || !fn::parseDecimal(req.get("Valor"), 2, v)) return {kBadValue, {}};
-    return fail(c.openLinked(type, v, static_cast<int>(coo)));
-  }
-  if (cmd == "AbreGerencial") {
-    long i = 0;
-    if (!integer("CodGerencial", i)) return {kMissing, {}};
-    return fail(c.openReport(static_cast<int>(i)));
-  }
-  if (cmd == "AbreCupomNaoFiscal") return fail(c.openNonFiscal());
-  if (cmd == "EmiteItemNaoFiscal") {
-    long i = 0;
-    int64_t v = 0;
-    if (!integer("CodNaoFiscal", i) || !fn::parseDecimal(req.get("Valor"), 2, v)) return {kBadValue, {}};
-    return fail(c.nonFiscalItem(static_cast<int>(i), v));
-  }
-  if (cmd == "EmiteLeituraX") {
-    if (!serial) return fail(c.xReport());
-    printout_ = joinLines(c.xReportLines());
-    printoutAt_ = 0;
-    return {};
-  }
-  if (cmd == "EmiteReducaoZ") {
-    int64_t emitted = 0;
-    if (req.has("Hora")) {
-      int h = 0, m = 0, s = 0;
-      if (!fn::parseTime(req.get("Hora"), h, m, s)) return {kBadValue, {}};
-      Stamp now = fromSeconds(c.now());
-      now.hour = h;
-      now.minute = m;
-      now.second = s;
-      emitted = toSeconds(now);
-    }
-    return fail(c.zReduction(emitted));
-  }
-  if (cmd == "EmiteLeituraMF") return memoryRead(req);
-  if (cmd == "EmiteLeituraFitaDetalhe") {
-    if (!serial) return {kBadValue, {}};
-    // The detail tape is the copy of everything printed.
-    const Paper* paper = c.paper();
-    printout_ = paper ? text::utf8ToCp1252(paper->printed()) : std::string();
-    printoutAt_ = 0;
-    return {};
-  }
-  if (cmd == "AcertaHorarioVerao") {
-    long v = 0;
-    if (!integer("EntradaHV", v) || (v != 0 && v != 1)) return {kBadValue, {}};
-    return fail(c.setDaylightSaving(v == 1));
-  }
-  if (cmd == "AbreGaveta") {
-    openDrawer();
-    return {};
-  }
-  if (cmd == "AvancaPapel" || cmd == "CortaPapel" || cmd == "ImprimeCupomAdicional" || cmd == "ExcluiNaoFiscal")
-    return {};
-  if (cmd == "ReimprimeViaCreditoDebito") return fail(c.linkedSecondCopy());
-  if (cmd == "DefineMeioPagamento") {
-    if (!need({"NomeMeioPagamento"})) return {kMissing, {}};
-    return fail(c.addPayment(fromPrinter(req.get("NomeMeioPagamento"))));
-  }
-  if (cmd == "DefineAliquota") {
-    bool icms = true;
-    int64_t rate = 0;
-    if (!boolean("AliquotaICMS", icms) || !fn::parseDecimal(req.get("PercentualAliquota"), 2, rate))
-      return {kBadValue, {}};
-    if (rate <= 0 || rate > 9999) return {8076, {}};
-    return fail(c.addTax(icms ? 'T' : 'S', static_cast<int>(rate)));
-  }
-  if (cmd == "DefineNaoFiscal") {
-    if (!need({"NomeNaoFiscal"})) return {kMissing, {}};
-    const std::string name = fromPrinter(req.get("NomeNaoFiscal"));
-    if (name.empty()) return {8034, {}};
-    if (c.titleIndex(name) >= 0) return {};  // already there under this name
-    return fail(c.addTitle(name));
-  }
-  if (cmd == "DefineGerencial") {
-    if (!need({"NomeGerencial"})) return {kMissing, {}};
-    return fail(c.addReport(fromPrinter(req.get("NomeGerencial"))));
-  }
-  if (cmd == "ExpulsaDocumento") {
-    releaseDocument();
-    return {};
-  }
-  if (cmd == "ImprimeCheque") {
-    if (!hardware().checkStation || !feedDocument())
-      return {kCheckFault, {fn::quoted("Circunstancia", "SemDocumento")}};
-    int64_t v = 0;
-    if (!fn::parseDecimal(req.get("Valor"), 2, v) || v <= 0) return {kBadValue, {}};
-    checkPrinted();
-    return {};
-  }
-  return {kNoCommand, {}};
+  static_assert([] {
+    for (size_t i = 1; i < std::size(kCommands); ++i)
+      if (kCommands[i - 1].name >= kCommands[i].name) return false;
+    return true;
+  }());
+  return kCommands;
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::readInteger(const std::string& name) {
+FiscNETPrinter::Answer FiscNETPrinter::execute(const fn::Request& req) {
+  const std::span<const Command> table = dispatchTable();
+  const std::string_view name = req.command;
+  const auto at = std::lower_bound(table.begin(), table.end(), name,
+                                   [](const Command& c, std::string_view k) { return c.name < k; });
+  if (at == table.end() || at->name != name) return {kNoCommand, {}};
+  if (at->required && !req.has(at->required)) return {kMissing, {}};
+  return (this->*at->run)(req);
+}
+
+// The handlers. The table has checked the parameter each cannot do without.
+
+FiscNETPrinter::Answer FiscNETPrinter::readTax(const fn::Request& req) {
+  long i = 0;
+  if (!fn::parseInt(req.get("CodAliquotaProgramavel"), i)) return {kMissing, {}};
+  if (i < 0 || i >= static_cast<long>(core().taxes().size())) return {8004, {}};
+  const Tax& t = core().taxes()[static_cast<size_t>(i)];
+  return {0, {std::string("AliquotaICMS=") + (t.kind == 'T' ? "T" : "F"), "PercentualAliquota=" + fn::money(t.rate)}};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::readPaymentName(const fn::Request& req) {
+  long i = 0;
+  if (!fn::parseInt(req.get("CodMeioPagamentoProgram"), i)) return {kMissing, {}};
+  if (i < 0 || i > 14) return {8011, {}};
+  const size_t at = static_cast<size_t>(i + 1);
+  const auto& payments = core().payments();
+  return {0, {fn::quoted("NomeMeioPagamento", at < payments.size() ? toPrinter(payments[at].name) : "")}};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::readReportName(const fn::Request& req) {
+  long i = 0;
+  if (!fn::parseInt(req.get("CodGerencial"), i)) return {kMissing, {}};
+  if (i < 0 || i > 19) return {8019, {}};
+  const size_t at = static_cast<size_t>(i);
+  const auto& reports = core().reports();
+  return {0, {fn::quoted("NomeGerencial", at < reports.size() ? toPrinter(reports[at].name) : "")}};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::readTitle(const fn::Request& req) {
+  long i = 0;
+  if (!fn::parseInt(req.get("CodNaoFiscal"), i)) return {kMissing, {}};
+  if (i < 0 || i > 49) return {8053, {}};
+  const size_t at = static_cast<size_t>(i);
+  const auto& titles = core().titles();
+  const std::string name = at < titles.size() ? titles[at].name : "";
+  const bool out = name == "SANGRIA" || name == "VALE" || name == "DESPESAS";
+  return {0, {fn::quoted("NomeNaoFiscal", toPrinter(name)), std::string("TipoNaoFiscal=") + (out ? "F" : "T")}};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::openReceipt(const fn::Request& req) {
+  return fail(core().openReceipt(fromPrinter(req.get("IdConsumidor")), fromPrinter(req.get("NomeConsumidor")),
+                                 fromPrinter(req.get("EnderecoConsumidor"))));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::cancelItem(const fn::Request& req) {
+  long n = 0;
+  if (!fn::parseInt(req.get("NumItem"), n)) return {kMissing, {}};
+  return fail(core().cancelItem(static_cast<int>(n)));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::adjustSubtotal(const fn::Request& req) {
+  bool cancel = false;
+  int64_t v = 0;
+  if (!fn::parseFlag(req.get("Cancelar"), cancel)) return {kMissing, {}};
+  if (cancel) return {8077, {}};
+  if (!fn::parseDecimal(req.get("ValorAcrescimo"), 2, v)) return {kBadValue, {}};
+  return fail(core().totalize(v < 0 ? -v : 0, v > 0 ? v : 0));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::cancelReceipt(const fn::Request&) {
+  closingText_.clear();
+  return fail(core().cancelReceipt());
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::openLinked(const fn::Request& req) {
+  long coo = 0;
+  int64_t v = 0;
+  const int type = paymentOf(req.get("CodMeioPagamento"));
+  if (type < 0) return fail(FiscalError::PaymentNotProgrammed);
+  if (!fn::parseInt(req.get("COO"), coo) || !fn::parseDecimal(req.get("Valor"), 2, v)) return {kBadValue, {}};
+  return fail(core().openLinked(type, v, static_cast<int>(coo)));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::openReport(const fn::Request& req) {
+  long i = 0;
+  if (!fn::parseInt(req.get("CodGerencial"), i)) return {kMissing, {}};
+  return fail(core().openReport(static_cast<int>(i)));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::openNonFiscal(const fn::Request&) {
+  return fail(core().openNonFiscal());
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::nonFiscalItem(const fn::Request& req) {
+  long i = 0;
+  int64_t v = 0;
+  if (!fn::parseInt(req.get("CodNaoFiscal"), i) || !fn::parseDecimal(req.get("Valor"), 2, v)) return {kBadValue, {}};
+  return fail(core().nonFiscalItem(static_cast<int>(i), v));
+}
+
+// A report asked for over the line (Destino=S) is kept for "LeImpressao"
+// instead of printed.
+FiscNETPrinter::Answer FiscNETPrinter::leituraX(const fn::Request& req) {
+  if (req.get("Destino") != "S") return fail(core().xReport());
+  printout_ = joinLines(core().xReportLines());
+  printoutAt_ = 0;
+  return {};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::reducaoZ(const fn::Request& req) {
+  FiscalCore& c = core();
+  int64_t emitted = 0;
+  if (req.has("Hora")) {
+    int h = 0, m = 0, s = 0;
+    if (!fn::parseTime(req.get("Hora"), h, m, s)) return {kBadValue, {}};
+    Stamp now = fromSeconds(c.now());
+    now.hour = h;
+    now.minute = m;
+    now.second = s;
+    emitted = toSeconds(now);
+  }
+  return fail(c.zReduction(emitted));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::detailTape(const fn::Request& req) {
+  if (req.get("Destino") != "S") return {kBadValue, {}};
+  // The detail tape is the copy of everything printed.
+  const Paper* paper = core().paper();
+  printout_ = paper ? text::utf8ToCp1252(paper->printed()) : std::string();
+  printoutAt_ = 0;
+  return {};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::daylightSaving(const fn::Request& req) {
+  long v = 0;
+  if (!fn::parseInt(req.get("EntradaHV"), v) || (v != 0 && v != 1)) return {kBadValue, {}};
+  return fail(core().setDaylightSaving(v == 1));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::drawer(const fn::Request&) {
+  openDrawer();
+  return {};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::accept(const fn::Request&) {
+  return {};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::secondCopy(const fn::Request&) {
+  return fail(core().linkedSecondCopy());
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::definePayment(const fn::Request& req) {
+  return fail(core().addPayment(fromPrinter(req.get("NomeMeioPagamento"))));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::defineTax(const fn::Request& req) {
+  bool icms = true;
+  int64_t rate = 0;
+  if (!fn::parseFlag(req.get("AliquotaICMS"), icms) || !fn::parseDecimal(req.get("PercentualAliquota"), 2, rate))
+    return {kBadValue, {}};
+  if (rate <= 0 || rate > 9999) return {8076, {}};
+  return fail(core().addTax(icms ? 'T' : 'S', static_cast<int>(rate)));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::defineTitle(const fn::Request& req) {
+  const std::string name = fromPrinter(req.get("NomeNaoFiscal"));
+  if (name.empty()) return {8034, {}};
+  if (core().titleIndex(name) >= 0) return {};  // already there under this name
+  return fail(core().addTitle(name));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::defineReport(const fn::Request& req) {
+  return fail(core().addReport(fromPrinter(req.get("NomeGerencial"))));
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::ejectDocument(const fn::Request&) {
+  releaseDocument();
+  return {};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::printCheck(const fn::Request& req) {
+  if (!hardware().checkStation || !feedDocument()) return {kCheckFault, {fn::quoted("Circunstancia", "SemDocumento")}};
+  int64_t v = 0;
+  if (!fn::parseDecimal(req.get("Valor"), 2, v) || v <= 0) return {kBadValue, {}};
+  checkPrinted();
+  return {};
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::readInteger(const fn::Request& req) {
+  const std::string name = req.get("NomeInteiro");
   const FiscalCore& c = core();
   const Counters& k = c.counters();
   long v = 0;
@@ -351,7 +418,8 @@ FiscNETPrinter::Answer FiscNETPrinter::readInteger(const std::string& name) {
   return {0, {"ValorInteiro=" + std::to_string(v)}};
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::readIndicator(const std::string& name) {
+FiscNETPrinter::Answer FiscNETPrinter::readIndicator(const fn::Request& req) {
+  const std::string name = req.get("NomeIndicador");
   const FiscalCore& c = core();
   bool v = false;
   if (name == "DocumentoAberto")
@@ -369,7 +437,8 @@ FiscNETPrinter::Answer FiscNETPrinter::readIndicator(const std::string& name) {
   return {0, {std::string("ValorNumericoIndicador=") + (v ? "1" : "0")}};
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::readMoney(const std::string& name) {
+FiscNETPrinter::Answer FiscNETPrinter::readMoney(const fn::Request& req) {
+  const std::string name = req.get("NomeDadoMonetario");
   const FiscalCore& c = core();
   const DayTotals& d = c.day();
   auto perTax = [&](const char* label) {
@@ -421,7 +490,8 @@ FiscNETPrinter::Answer FiscNETPrinter::readMoney(const std::string& name) {
   return {0, {"ValorMoeda=" + fn::money(v)}};
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::readText(const std::string& name) {
+FiscNETPrinter::Answer FiscNETPrinter::readText(const fn::Request& req) {
+  const std::string name = req.get("NomeTexto");
   const FiscalCore& c = core();
   const Identity& id = c.identity();
   std::string v;
@@ -455,7 +525,15 @@ FiscNETPrinter::Answer FiscNETPrinter::readText(const std::string& name) {
   return {0, {fn::quoted("ValorTexto", toPrinter(v))}};
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::readDate(const std::string& name, bool time) {
+FiscNETPrinter::Answer FiscNETPrinter::readDate(const fn::Request& req) {
+  return readStamp(req.get("NomeData"), false);
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::readTime(const fn::Request& req) {
+  return readStamp(req.get("NomeHora"), true);
+}
+
+FiscNETPrinter::Answer FiscNETPrinter::readStamp(const std::string& name, bool time) {
   const FiscalCore& c = core();
   int64_t at = 0;
   if (name == "Data" || name == "Hora")
@@ -537,7 +615,6 @@ FiscNETPrinter::Answer FiscNETPrinter::pay(const fn::Request& req) {
 
 FiscNETPrinter::Answer FiscNETPrinter::printText(const fn::Request& req) {
   FiscalCore& c = core();
-  if (!req.has("TextoLivre")) return {kMissing, {}};
   const std::string t = plainText(fromPrinter(req.get("TextoLivre")));
   switch (c.document().kind) {
     case DocKind::Fiscal:
@@ -554,7 +631,7 @@ FiscNETPrinter::Answer FiscNETPrinter::printText(const fn::Request& req) {
   return {kWrongState, {}};
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::endDocument() {
+FiscNETPrinter::Answer FiscNETPrinter::endDocument(const fn::Request&) {
   FiscalCore& c = core();
   switch (c.document().kind) {
     case DocKind::Fiscal:
@@ -606,7 +683,7 @@ FiscNETPrinter::Answer FiscNETPrinter::memoryRead(const fn::Request& req) {
   return {};
 }
 
-FiscNETPrinter::Answer FiscNETPrinter::nextPrintout() {
+FiscNETPrinter::Answer FiscNETPrinter::nextPrintout(const fn::Request&) {
   const size_t n = std::min(kPrintoutChunk, printout_.size() - std::min(printoutAt_, printout_.size()));
   const std::string piece = printout_.substr(std::min(printoutAt_, printout_.size()), n);
   printoutAt_ += n;

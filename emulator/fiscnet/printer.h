@@ -21,7 +21,9 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emulator/fiscal_core.h"
@@ -32,36 +34,80 @@
 namespace tarvion::emulator {
 
 class FiscNETPrinter final : public VirtualPrinter {
+ private:
+  struct Answer {
+    int code = 0;
+    std::vector<std::string> results;
+  };
+
  public:
   FiscNETPrinter(std::shared_ptr<FiscalCore> core, const std::string& name, Hardware hardware);
 
   // The return code a refusal of the fiscal half is answered with.
   static int codeOf(FiscalError e);
 
+  // One command the printer knows: its name (exact, case and all), the
+  // parameter it cannot do without (null for none; without it the command
+  // answers a missing parameter before the handler runs) and its handler.
+  struct Command {
+    std::string_view name;
+    const char* required = nullptr;
+    Answer (FiscNETPrinter::*run)(const fiscnet::Request& req) = nullptr;
+  };
+  // The commands, in name order; a name without an entry answers an unknown
+  // command.
+  static std::span<const Command> dispatchTable();
+
  protected:
   void consume(ByteArray& buf, ReplySink& out) override;
   std::string formatCmc7(const std::string& digits) const override;
 
  private:
-  struct Answer {
-    int code = 0;
-    std::vector<std::string> results;
-  };
   Answer execute(const fiscnet::Request& req);
   Answer fail(FiscalError e);
-  Answer readInteger(const std::string& name);
-  Answer readIndicator(const std::string& name);
-  Answer readMoney(const std::string& name);
-  Answer readText(const std::string& name);
-  Answer readDate(const std::string& name, bool time);
-  Answer sellItem(const fiscnet::Request& req);
-  Answer adjustItem(const fiscnet::Request& req);
-  Answer pay(const fiscnet::Request& req);
-  Answer printText(const fiscnet::Request& req);
-  Answer endDocument();
-  Answer memoryRead(const fiscnet::Request& req);
-  Answer nextPrintout();
+  Answer readStamp(const std::string& name, bool time);
   int paymentOf(const std::string& code);
+
+  // The handlers of dispatchTable(), one per command (the paper's own
+  // commands share accept, which takes them and does nothing).
+  Answer accept(const fiscnet::Request& req);
+  Answer adjustItem(const fiscnet::Request& req);
+  Answer adjustSubtotal(const fiscnet::Request& req);
+  Answer cancelItem(const fiscnet::Request& req);
+  Answer cancelReceipt(const fiscnet::Request& req);
+  Answer daylightSaving(const fiscnet::Request& req);
+  Answer definePayment(const fiscnet::Request& req);
+  Answer defineReport(const fiscnet::Request& req);
+  Answer defineTax(const fiscnet::Request& req);
+  Answer defineTitle(const fiscnet::Request& req);
+  Answer detailTape(const fiscnet::Request& req);
+  Answer drawer(const fiscnet::Request& req);
+  Answer ejectDocument(const fiscnet::Request& req);
+  Answer endDocument(const fiscnet::Request& req);
+  Answer leituraX(const fiscnet::Request& req);
+  Answer memoryRead(const fiscnet::Request& req);
+  Answer nextPrintout(const fiscnet::Request& req);
+  Answer nonFiscalItem(const fiscnet::Request& req);
+  Answer openLinked(const fiscnet::Request& req);
+  Answer openNonFiscal(const fiscnet::Request& req);
+  Answer openReceipt(const fiscnet::Request& req);
+  Answer openReport(const fiscnet::Request& req);
+  Answer pay(const fiscnet::Request& req);
+  Answer printCheck(const fiscnet::Request& req);
+  Answer printText(const fiscnet::Request& req);
+  Answer readDate(const fiscnet::Request& req);
+  Answer readIndicator(const fiscnet::Request& req);
+  Answer readInteger(const fiscnet::Request& req);
+  Answer readMoney(const fiscnet::Request& req);
+  Answer readPaymentName(const fiscnet::Request& req);
+  Answer readReportName(const fiscnet::Request& req);
+  Answer readTax(const fiscnet::Request& req);
+  Answer readText(const fiscnet::Request& req);
+  Answer readTime(const fiscnet::Request& req);
+  Answer readTitle(const fiscnet::Request& req);
+  Answer reducaoZ(const fiscnet::Request& req);
+  Answer secondCopy(const fiscnet::Request& req);
+  Answer sellItem(const fiscnet::Request& req);
 
   // Text the printer keeps for "LeImpressao" after a report sent back instead
   // of printed, and how much of it went out.
