@@ -215,3 +215,19 @@ TEST(Cv2009Exchange, AReplyForAnotherFrameWithNoFrameStoredIsAskedForAgain) {
   EXPECT_EQ(r.d.strLastError, "Timeout aguardando resposta da impressora.");
   EXPECT_EQ(r.sent(), std::vector<ByteArray>(8, kEnq0));
 }
+
+TEST(Cv2009Exchange, PrintedTextCarriesBoldOnlyWhereTheModelPrintsIt) {
+  Rig r;
+  r.answers = {kAck, reply(0x01, 0x01, 0, ""), kAck, reply(0x02, 0x01, 0, "")};
+  ASSERT_TRUE(r.d.ImprimeRelatorioGerencial(cp("<b>Ação</b> <h>1</h>\r\nfim"))) << r.d.strLastError;
+  r.d.bSuportaNegrito = kFalse;
+  ASSERT_TRUE(r.d.ImprimeRelatorioGerencial("<b>X</b><i>\r")) << r.d.strLastError;
+  ASSERT_EQ(r.sent().size(), 4u);
+  auto params = [](const ByteArray& f) { return std::string(f.begin() + 6, f.end() - 1); };
+  // Bold as ESC E and ESC F, the high tags gone, CR LF as LF, the letters as the host wrote them.
+  EXPECT_EQ(params(r.sent()[0]), std::string("\x1B"
+                                             "EA\xE7\xE3o\x1B"
+                                             "F 1\nfim|"));
+  // Without bold the tags go too; a tag the host's markup does not have is printed.
+  EXPECT_EQ(params(r.sent()[2]), "X<i>\n|");
+}

@@ -18,16 +18,6 @@ TEST(Text, ConvertsBetweenUtf8AndWindows1252) {
   EXPECT_EQ(text::utf16ToCp1252(u"Ação"), "A\xE7\xE3o");
 }
 
-TEST(Text, FoldsPrinterTextAndStripsTags) {
-  std::string in = text::cp("<b>AÇÚCAR</b> ç");
-  EXPECT_EQ(text::foldPrinterText(in), "ACUCAR c");
-  EXPECT_EQ(text::foldPrinterText(text::cp("<barcode>123</barcode><h>x</h>")), "123x");
-  // Letters without a plain form stay as they are.
-  EXPECT_EQ(text::foldPrinterText(text::cp("ÅÆØßåæøÿ")), text::cp("ÅÆØßåæøÿ"));
-  EXPECT_EQ(text::foldPrinterText(text::cp("ÀÁÂÃÄÈÉÊËÌÍÎÏÑÒÓÔÕÖÙÚÛÜÝàáâãäèéêëìíîïñòóôõöùúûüý")),
-            "AAAAAEEEEIIIINOOOOOUUUUYaaaaaeeeeiiiinooooouuuuy");
-}
-
 TEST(Text, UpperCasesAccentedLetters) {
   EXPECT_EQ(text::upper(text::cp("ação ÿ")), text::cp("AÇÃO Ÿ"));
   EXPECT_EQ(text::upper(text::cp("÷")), text::cp("÷"));

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "core/host_text.h"
 #include "core/text.h"
 
 namespace tarvion {
@@ -88,7 +89,7 @@ void CECFBase::AddParameterString(const std::string& s) {
 
 std::string CECFBase::FormatPrinterText(const std::string& s) {
   Log("CECFBase::FormatPrinterText", s);
-  std::string out = text::foldPrinterText(s);
+  std::string out = text::plainPrinterText(s);
   Log("CECFBase::FormatPrinterText", out);
   return out;
 }

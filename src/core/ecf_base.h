@@ -204,6 +204,7 @@ class CECFBase {
   void AddParameterString(const std::string& text);
   void AddCommandByte(uint8_t b) { arCommand.push_back(b); }
   void AddParameterByte(uint8_t b) { arParameters.push_back(b); }
+  // Host text for a printer that prints it plain: markup dropped, accents folded.
   std::string FormatPrinterText(const std::string& text);
   // Submits the pending buffers: SendCommand(BuildCommand(command, parameters)).
   BOOL Submit();

@@ -212,52 +212,6 @@ std::string printable(std::string_view cp, LineBreaks breaks) {
   return out;
 }
 
-std::string foldPrinterText(std::string_view cp) {
-  static constexpr std::string_view kTags[] = {"<b>", "</b>", "<h>", "</h>", "<barcode>", "</barcode>"};
-  std::string s(cp);
-  for (auto tag : kTags) {
-    for (size_t pos = s.find(tag); pos != std::string::npos; pos = s.find(tag, pos)) s.erase(pos, tag.size());
-  }
-  for (auto& ch : s) {
-    auto b = static_cast<uint8_t>(ch);
-    char r = 0;
-    if (b >= 0xC0 && b <= 0xC4)
-      r = 'A';
-    else if (b == 0xC7)
-      r = 'C';
-    else if (b >= 0xC8 && b <= 0xCB)
-      r = 'E';
-    else if (b >= 0xCC && b <= 0xCF)
-      r = 'I';
-    else if (b == 0xD1)
-      r = 'N';
-    else if (b >= 0xD2 && b <= 0xD6)
-      r = 'O';
-    else if (b >= 0xD9 && b <= 0xDC)
-      r = 'U';
-    else if (b == 0xDD)
-      r = 'Y';
-    else if (b >= 0xE0 && b <= 0xE4)
-      r = 'a';
-    else if (b == 0xE7)
-      r = 'c';
-    else if (b >= 0xE8 && b <= 0xEB)
-      r = 'e';
-    else if (b >= 0xEC && b <= 0xEF)
-      r = 'i';
-    else if (b == 0xF1)
-      r = 'n';
-    else if (b >= 0xF2 && b <= 0xF6)
-      r = 'o';
-    else if (b >= 0xF9 && b <= 0xFC)
-      r = 'u';
-    else if (b == 0xFD)
-      r = 'y';
-    if (r) ch = r;
-  }
-  return s;
-}
-
 std::string readableDump(const uint8_t* data, size_t n) {
   if (data == nullptr) return "NULL";
   std::string out;

@@ -47,9 +47,6 @@ std::string fixed(double value, int decimals, char separator = '.');
 // Parses a decimal number written with '.' or ',' as separator; false on junk.
 bool parseDecimal(std::string_view s, double& out);
 
-// Removes the markup tags and folds accented Latin letters to ASCII.
-std::string foldPrinterText(std::string_view cp);
-
 // What a text field may carry besides printable characters.
 enum class LineBreaks {
   Blank,  // one-line fields (descriptions, names, codes): CR and LF become blanks too

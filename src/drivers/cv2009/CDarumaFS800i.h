@@ -20,7 +20,7 @@ class CDarumaFS800i : public CECFCV2009V2 {
   BOOL ReadLastCFeKey(std::string& strKey) override;
 
  protected:
-  std::string PrinterText(const std::string& s) override { return s; }
+  const text::Charset& PrinterCharset() const override { return text::charset::windows1252(); }
 
  private:
   bool bReadSettings = false;

@@ -141,7 +141,7 @@ class CECFCV2009 : public CECFBase {
   // in the key store between sessions.
   BOOL ObtemRegPAFECFIdentification(std::string& strSerial, std::string& strIdent);
   BOOL AtribuiRegPAFECFIdentification(const std::string& strSerial, const std::string& strIdent);
-  // Bold markup passed on (or dropped), the other tags removed, CR LF as LF.
+  // Bold markup passed on (or dropped), the host's other tags dropped, CR LF as LF.
   std::string FormatPrinterLines(const std::string& s) const;
 
   // Maker code given by the model table (1 Bematech, 2 Epson, 3 Daruma).
@@ -204,8 +204,11 @@ class CECFCV2009 : public CECFBase {
   // keeps the last document's time).
   virtual void DocumentStarting() {}
   virtual void DocumentDone(BOOL /*ok*/) {}
-  // Text of a report or linked receipt as sent (the V2 driver converts it).
-  virtual std::string PrinterText(const std::string& s) { return s; }
+  // The character set of the text of customers, reports, linked receipts
+  // and closing messages (the V2 driver's printers read code page 850).
+  virtual const text::Charset& PrinterCharset() const { return text::charset::windows1252(); }
+  // Host text in that character set.
+  std::string PrinterText(const std::string& s) const;
   BOOL ImprimeCCDouRG(const char* where, const std::string& text);
   BOOL FechaCCDouRG(const char* where);
   BOOL RegistraSangriaFundoTroco(const char* where, int title, double value, const std::string& message);

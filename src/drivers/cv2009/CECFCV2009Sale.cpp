@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/fields.h"
+#include "core/host_text.h"
 #include "core/text.h"
 #include "drivers/cv2009/CECFCV2009.h"
 #include "drivers/cv2009/cv2009_ops.h"
@@ -37,33 +38,11 @@ int indexOf(const std::vector<std::string>& names, const std::string& name) {
 }  // namespace
 
 std::string CECFCV2009::FormatPrinterLines(const std::string& s) const {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    auto tag = [&](const char* t) {
-      const size_t n = std::char_traits<char>::length(t);
-      if (s.compare(i, n, t) != 0) return false;
-      i += n;
-      return true;
-    };
-    if (tag("<b>")) {
-      if (bSuportaNegrito)
-        out +=
-            "\x1B"
-            "E";
-    } else if (tag("</b>")) {
-      if (bSuportaNegrito)
-        out +=
-            "\x1B"
-            "F";
-    } else if (tag("<h>") || tag("</h>") || tag("<barcode>") || tag("</barcode>")) {
-    } else if (tag("\r\n") || tag("\r")) {
-      out += '\n';
-    } else {
-      out += s[i++];
-    }
-  }
-  return out;
+  return text::lineFeeds(text::applyMarkup(s, printerMarkup(bSuportaNegrito)));
+}
+
+std::string CECFCV2009::PrinterText(const std::string& s) const {
+  return text::foldPrinterText(s, PrinterCharset());
 }
 
 BOOL CECFCV2009::SetCustomerInfo(const std::string& code, const std::string& name, const std::string& address) {

@@ -17,8 +17,7 @@ class CECFCV2009V2 : public CECFCV2009 {
   DateTime GetLastDocumentDateTime() override;
   BOOL ResetPAFECFIdentification() override;
 
-  // Windows-1252 letters 0xC0-0xFD as code page 850; Ñ Ý ñ ý as N Y n y; the
-  // letters code page 850 lacks, and every other byte, unchanged.
+  // Host text in the printers' code page 850 (text::charset::printer850).
   static std::string ToPrinterCodePage(const std::string& s);
 
   // The date and time of the last document this driver printed; invalid
@@ -26,7 +25,7 @@ class CECFCV2009V2 : public CECFCV2009 {
   DateTime dtLastDocument = DateTime::invalid();
 
  protected:
-  std::string PrinterText(const std::string& s) override { return ToPrinterCodePage(s); }
+  const text::Charset& PrinterCharset() const override { return text::charset::printer850(); }
   bool QuantityParams(double quantity, std::string& digits, std::string& decimals, std::string& error) override;
   void DocumentStarting() override;
   void DocumentDone(BOOL ok) override;

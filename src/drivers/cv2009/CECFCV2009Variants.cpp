@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "core/fields.h"
+#include "core/host_text.h"
 #include "core/text.h"
 #include "drivers/cv2009/CDarumaFS800i.h"
 
@@ -20,42 +21,7 @@ CECFCV2009V2::CECFCV2009V2(int maker) : CECFCV2009(maker) {
 }
 
 std::string CECFCV2009V2::ToPrinterCodePage(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) {
-    const auto b = static_cast<uint8_t>(c);
-    if (b < 0xC0 || b > 0xFD) continue;
-    switch (b) {
-      case 0xD1:  // Ñ
-        c = 'N';
-        continue;
-      case 0xDD:  // Ý
-        c = 'Y';
-        continue;
-      case 0xF1:  // ñ
-        c = 'n';
-        continue;
-      case 0xFD:  // ý
-        c = 'y';
-        continue;
-      case 0xC5:  // Å Æ Ð × Ø Þ ß å æ ð ÷ ø þ stay
-      case 0xC6:
-      case 0xD0:
-      case 0xD7:
-      case 0xD8:
-      case 0xDE:
-      case 0xDF:
-      case 0xE5:
-      case 0xE6:
-      case 0xF0:
-      case 0xF7:
-      case 0xF8:
-      case 0xFE:
-        continue;
-      default:
-        c = text::cp1252ToCp850(std::string(1, c))[0];
-    }
-  }
-  return out;
+  return text::foldPrinterText(s, text::charset::printer850());
 }
 
 bool CECFCV2009V2::QuantityParams(double quantity, std::string& digits, std::string& decimals, std::string& error) {

@@ -351,4 +351,15 @@ bool hundredthsText(double value, std::string& digits, std::string& error) {
   return true;
 }
 
+const text::Markup& printerMarkup(bool bold) {
+  static const text::Markup withBold{{{text::kBold,
+                                       "\x1B"
+                                       "E",
+                                       "\x1B"
+                                       "F",
+                                       nullptr}}};
+  static const text::Markup plain{};
+  return bold ? withBold : plain;
+}
+
 }  // namespace tarvion::cv2009

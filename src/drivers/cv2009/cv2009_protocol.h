@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/datetime.h"
+#include "core/host_text.h"
 #include "core/types.h"
 
 namespace tarvion::cv2009 {
@@ -112,5 +113,10 @@ bool amountText(double value, std::string& out, std::string& error);
 bool quantityText(double value, std::string& digits, std::string& decimals, std::string& error);
 // A quantity in hundredths cut toward zero ("300" for 3, "150" for 1.509).
 bool hundredthsText(double value, std::string& digits, std::string& error);
+
+// The markup of printed text (reports, linked receipts, closing messages):
+// <b> </b> as ESC E and ESC F on the models that print bold, no bytes on the
+// others; <h> and <barcode> take no bytes.
+const text::Markup& printerMarkup(bool bold);
 
 }  // namespace tarvion::cv2009

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "core/host_text.h"
 #include "core/text.h"
 
 namespace tarvion::fiscnet {
@@ -231,52 +232,6 @@ bool twoDigits(std::string_view s, size_t at, int& out) {
   return true;
 }
 
-// A code page 850 letter for the accented letters of Windows-1252 the printer
-// knows; the few it has no letter for fall back to their plain form or stay.
-char toPrinterLetter(uint8_t b) {
-  switch (b) {
-    case 0xD1:  // Ñ
-      return 'N';
-    case 0xF1:  // ñ
-      return 'n';
-    case 0xDD:  // Ý
-      return 'Y';
-    case 0xFD:  // ý
-      return 'y';
-    case 0xC5:
-    case 0xC6:
-    case 0xD0:
-    case 0xD7:
-    case 0xD8:
-    case 0xDE:
-    case 0xDF:  // Å Æ Ð × Ø Þ ß
-    case 0xE5:
-    case 0xE6:
-    case 0xF0:
-    case 0xF7:
-    case 0xF8:
-    case 0xFE:
-    case 0xFF:  // å æ ð ÷ ø þ ÿ
-      return static_cast<char>(b);
-    default:
-      break;
-  }
-  if (b < 0xC0) return static_cast<char>(b);
-  const std::string one(1, static_cast<char>(b));
-  return text::cp1252ToCp850(one)[0];
-}
-
-bool startsWith(std::string_view s, size_t at, std::string_view what) {
-  return s.size() >= at + what.size() && s.compare(at, what.size(), what) == 0;
-}
-
-// The markup that takes no width on paper; its length at `at`, or 0.
-size_t tagAt(std::string_view s, size_t at) {
-  for (std::string_view tag : {"<b>", "</b>", "<h>", "</h>", "<barcode>", "</barcode>"})
-    if (startsWith(s, at, tag)) return tag.size();
-  return 0;
-}
-
 }  // namespace
 
 std::string buildFrame(int seq, std::string_view command, std::string_view params) {
@@ -309,9 +264,9 @@ std::string convertText(std::string_view cp1252) {
       out += "\\\\";
       continue;
     }
-    out += toPrinterLetter(static_cast<uint8_t>(c));
+    out += c;
   }
-  return out;
+  return text::foldPrinterText(out, text::charset::printer850());
 }
 
 std::string textParameter(std::string_view name, std::string_view cp1252, size_t width) {
@@ -490,60 +445,13 @@ std::string errorText(std::string_view reply, int code) {
   return out;
 }
 
+const text::Markup& printerMarkup() {
+  static const text::Markup m{{{text::kBold, kBoldOn, kBoldOff, nullptr}}};
+  return m;
+}
+
 std::string layoutText(std::string_view in, int columns, int maxLines) {
-  std::string t;
-  t.reserve(in.size());
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (in[i] == '\r') {
-      t += '\n';
-      if (i + 1 < in.size() && in[i + 1] == '\n') ++i;
-    } else {
-      t += in[i];
-    }
-  }
-  if (t.empty()) return "\n";
-  const size_t width = columns > 0 ? static_cast<size_t>(columns) : 48;
-  const int limit = maxLines > 0 ? maxLines : 32767;
-  std::string out;
-  size_t pos = 0;
-  for (int lines = 0; pos < t.size() && lines < limit; ++lines) {
-    // Where this line ends: after its LF when the LF comes within the width,
-    // else where the visible width is reached.
-    size_t i = pos, visible = 0;
-    bool endsInLf = false;
-    while (i < t.size()) {
-      if (const size_t tag = tagAt(t, i)) {
-        i += tag;
-        continue;
-      }
-      if (t[i] == '\n') {
-        ++i;
-        endsInLf = true;
-        break;
-      }
-      if (visible == width) break;
-      ++visible;
-      ++i;
-    }
-    std::string line;
-    for (size_t k = pos; k < i;) {
-      if (startsWith(t, k, "<b>")) {
-        line += kBoldOn;
-        k += 3;
-      } else if (startsWith(t, k, "</b>")) {
-        line += kBoldOff;
-        k += 4;
-      } else if (const size_t tag = tagAt(t, k)) {
-        k += tag;
-      } else {
-        line += t[k++];
-      }
-    }
-    if (!endsInLf && visible < width) line += '\n';
-    out += line;
-    pos = i;
-  }
-  return out;
+  return text::layoutLines(in, columns > 0 ? columns : 48, printerMarkup(), maxLines);
 }
 
 size_t nextChunk(std::string_view text, size_t from) {

@@ -19,6 +19,7 @@
 
 #include "core/datetime.h"
 #include "core/fields.h"
+#include "core/host_text.h"
 
 namespace tarvion::fiscnet {
 
@@ -44,7 +45,7 @@ void addParameter(std::string& params, std::string_view nameValue);
 
 // Printer text for a quoted parameter (Windows-1252 in): double quotes
 // removed, backslashes doubled (the printer's escape character), accented
-// letters in code page 850.
+// letters in the printers' code page 850 (text::charset::printer850).
 std::string convertText(std::string_view cp1252);
 // Name="text": the text cut to width (0: no cut) and converted.
 std::string textParameter(std::string_view name, std::string_view cp1252, size_t width = 0);
@@ -117,11 +118,14 @@ inline constexpr std::string_view kBoldOff{
 // What one "ImprimeTexto" carries at most.
 constexpr size_t kTextChunk = 492;
 
-// Lays text out in printer lines of `columns` visible characters: CR LF and
-// CR become LF, a line ends at its LF or where the width is reached, the
-// markup <b> </b> becomes bold on and off, <h> </h> <barcode> </barcode> are
-// dropped and take no width; a line shorter than the width gets its LF. At
-// most maxLines lines (0: no limit). An empty text is one LF.
+// The printer's markup: <b> </b> become kBoldOn and kBoldOff; <h> and
+// <barcode> take no bytes.
+const text::Markup& printerMarkup();
+
+// Lays text out in printer lines of `columns` visible characters (48 when not
+// given) with text::layoutLines and printerMarkup: CR LF and CR become LF, a
+// line ends at its LF or where the width is reached, a line shorter than the
+// width gets its LF. At most maxLines lines (0: no limit). An empty text is one LF.
 std::string layoutText(std::string_view text, int columns, int maxLines = 0);
 
 // The length of the next chunk of an "ImprimeTexto" series starting at `from`:
