@@ -102,8 +102,9 @@ const TaxEntry* taxAt(ControlState& c, int index) {
 
 // ------------------------------------------------------------------ model names
 
-// Hosts pad the fiscal name on the right and write it in either case; the
-// check printer's name must be written as its table writes it.
+// ExisteECF takes a fiscal name in either case and with blanks after it (a
+// host's fixed-width field); a check printer's name counts only as its table
+// writes it.
 Value entry_ExisteECF(ControlState&, Value* a) {
   const ModelRow* row = caps::findModel(fiscalModels(), a[0].s, caps::NameMatch::TrailingBlanks);
   return Value::longInt(row ? row->number : 0);
