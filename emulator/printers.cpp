@@ -1,7 +1,6 @@
 #include "emulator/printers.h"
 
-#include <charconv>
-
+#include "core/model_lookup.h"
 #include "core/text.h"
 #include "emulator/paper.h"
 #include "emulator/registry.h"
@@ -21,12 +20,8 @@ bool hasVirtualPrinter(int model) {
 }
 
 int virtualModelNumber(const std::string& model) {
-  const std::string t = text::trim(model);
-  int n = 0;
-  auto r = std::from_chars(t.data(), t.data() + t.size(), n);
-  if (!t.empty() && r.ec == std::errc() && r.ptr == t.data() + t.size()) return hasVirtualPrinter(n) ? n : 0;
-  const VirtualModel* m = findVirtualModel(t);
-  return m ? m->number : 0;
+  const int n = caps::fiscalModelNumber(model);
+  return hasVirtualPrinter(n) ? n : 0;
 }
 
 std::shared_ptr<VirtualPrinter> makePrinter(int model, const std::string& statePath, const std::string& paperPath,

@@ -41,14 +41,6 @@ const VirtualModel* findVirtualModel(int number) {
   return nullptr;
 }
 
-const VirtualModel* findVirtualModel(const std::string& name) {
-  const std::string want = text::upper(text::trim(name));
-  if (want.empty()) return nullptr;
-  for (const VirtualModel& m : virtualModels())
-    if (text::upper(m.name) == want) return &m;
-  return nullptr;
-}
-
 std::string virtualModelList() {
   std::string s;
   for (const VirtualModel& m : virtualModels()) s += text::format("  %2d  %s\n", m.number, m.name.c_str());

@@ -22,10 +22,9 @@ struct VirtualModel {
 
 // Every model with a virtual printer, in model-number order.
 const std::vector<VirtualModel>& virtualModels();
-// The model of a number, or of a name (case and surrounding blanks ignored);
-// null when none has a virtual printer.
+// The model of a number; null when it has no virtual printer (a model given
+// as text: virtualModelNumber in printers.h).
 const VirtualModel* findVirtualModel(int number);
-const VirtualModel* findVirtualModel(const std::string& name);
 // "  1  BEMATECH ..." lines, one per model, for messages that list them.
 std::string virtualModelList();
 

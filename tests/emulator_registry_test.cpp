@@ -175,7 +175,7 @@ TEST(VirtualPrinterRegistry, ModelsByNumberAndName) {
     }
     ASSERT_NE(m.make, nullptr) << m.number;
     EXPECT_EQ(findVirtualModel(m.number), &m);
-    EXPECT_EQ(findVirtualModel("  " + m.name + " "), &m);
+    EXPECT_EQ(virtualModelNumber("  " + m.name + " "), m.number);
     EXPECT_EQ(virtualModelNumber(std::to_string(m.number)), m.number);
     // Every row makes a printer of its own name, with paper of its width.
     std::string err;

@@ -53,16 +53,6 @@ bool BematechModel::byNumber(int number, BematechModel& out) {
   return false;
 }
 
-bool BematechModel::byName(const std::string& name, BematechModel& out) {
-  const std::string want = text::upper(text::trim(name));
-  for (const BematechModel& m : all())
-    if (m.name == want) {
-      out = m;
-      return true;
-    }
-  return false;
-}
-
 struct BematechPrinter::Outcome {
   uint8_t st1 = 0, st2 = 0;
   uint16_t st3 = 0;

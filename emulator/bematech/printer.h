@@ -142,10 +142,6 @@ struct BematechModel {
   static const std::vector<BematechModel>& all();
   // One of them by number. False otherwise.
   static bool byNumber(int number, BematechModel& out);
-  // The same models by name, as the fiscal and the check printer tables write
-  // them ("BEMATECH MP-7000 TH FI", "IBM 4610 SUREMARK"); case and surrounding
-  // blanks do not matter.
-  static bool byName(const std::string& name, BematechModel& out);
 };
 
 class BematechPrinter final : public VirtualPrinter {

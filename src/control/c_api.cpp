@@ -1,13 +1,13 @@
 // The C interface: a handle wraps one control; every call runs one shell line.
 // No exception may cross into a C caller, so each function catches them all.
 #define TARVION_BUILDING 1
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "control/script.h"
+#include "core/c_buffer.h"
 #include "core/virtual_wire.h"
 #include "tarvion/tarvion.h"
 #include "tarvion/tarvion.hpp"
@@ -26,14 +26,7 @@ struct tarvion_control {
 
 namespace {
 
-size_t copyOut(std::string_view text, char* out, size_t outSize) {
-  if (out && outSize > 0) {
-    const size_t n = text.size() < outSize - 1 ? text.size() : outSize - 1;
-    if (n > 0) std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-  }
-  return text.size();
-}
+using tarvion::copyOut;
 
 // Numbers of the C header's enums, fixed there; the C++ enums may be reordered.
 int cKind(tarvion::Kind k) {

@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "control/ctrl_state.h"
+#include "core/model_lookup.h"
 #include "core/text.h"
 #include "drivers/itautec/CItautec.h"
 
@@ -14,8 +15,6 @@ namespace detail {
 
 ControlState::ControlState() {
   Log(cp("CTarvionCtrl::CTarvionCtrl{início}"));
-  for (auto& m : fiscalModels()) fiscalModelNames.emplace_back(m.name);
-  for (auto& m : checkModels()) checkModelNames.emplace_back(m.name);
   Log("CTarvionCtrl::CTarvionCtrl{fim}");
 }
 
@@ -52,10 +51,10 @@ Value withOutFlag(ControlState& c, Value* a, F call) {
   return Value::boolean(r);
 }
 
-std::string joinNames(const std::vector<std::string>& names) {
+std::string joinNames(const std::vector<ModelRow>& rows) {
   std::string s;
-  for (auto& n : names) {
-    s += n;
+  for (const ModelRow& r : rows) {
+    s += r.name;
     s += '\0';
   }
   s.append(2, '\0');
@@ -103,30 +102,30 @@ const TaxEntry* taxAt(ControlState& c, int index) {
 
 // ------------------------------------------------------------------ model names
 
-Value entry_ExisteECF(ControlState& c, Value* a) {
-  std::string wanted = text::trimRight(text::upper(a[0].s));
-  for (size_t i = 0; i < c.fiscalModelNames.size(); ++i)
-    if (text::trimRight(text::upper(c.fiscalModelNames[i])) == wanted) return Value::longInt(static_cast<long>(i + 1));
-  return Value::longInt(0);
+// ExisteECF takes a fiscal name in either case and with blanks after it (a
+// host's fixed-width field); a check printer's name counts only as its table
+// writes it.
+Value entry_ExisteECF(ControlState&, Value* a) {
+  const ModelRow* row = caps::findModel(fiscalModels(), a[0].s, caps::NameMatch::TrailingBlanks);
+  return Value::longInt(row ? row->number : 0);
 }
 
-static long checkModelNumber(ControlState& c, const std::string& name) {
-  for (size_t i = 0; i < c.checkModelNames.size(); ++i)
-    if (c.checkModelNames[i] == name) return static_cast<long>(i + 1);
-  return 0;
+static const ModelRow* checkModel(const std::string& name) {
+  return caps::findModel(checkModels(), name, caps::NameMatch::Exact);
 }
 
-Value entry_CheckPrinterID(ControlState& c, Value* a) {
-  return Value::longInt(checkModelNumber(c, a[0].s));
+Value entry_CheckPrinterID(ControlState&, Value* a) {
+  const ModelRow* row = checkModel(a[0].s);
+  return Value::longInt(row ? row->number : 0);
 }
 
-Value entry_ImpressorasDisponiveis(ControlState& c, Value* a) {
-  a[0].s = joinNames(c.fiscalModelNames);
+Value entry_ImpressorasDisponiveis(ControlState&, Value* a) {
+  a[0].s = joinNames(fiscalModels());
   return Value::boolean(-1);
 }
 
-Value entry_CheckPrinters(ControlState& c, Value* a) {
-  a[0].s = joinNames(c.checkModelNames);
+Value entry_CheckPrinters(ControlState&, Value* a) {
+  a[0].s = joinNames(checkModels());
   return Value::boolean(-1);
 }
 
@@ -190,8 +189,8 @@ Value entry_InitializeCheckPrinter(ControlState& c, Value* a) {
     c.strLastError = cp(kPortMustBePositive);
     return Value::boolean(0);
   }
-  long number = checkModelNumber(c, a[0].s);
-  c.check = createDriver(number ? checkModels()[number - 1].driverClass : nullptr);
+  const ModelRow* row = checkModel(a[0].s);
+  c.check = createDriver(row ? row->driverClass : nullptr);
   CECFBase& d = *c.check;
   if (c.fiscal && c.fiscal->nPortNumber == port) {
     // The check printer shares the fiscal printer's open port; it does not own it.

@@ -19,8 +19,6 @@ struct ControlState {
 
   DriverPtr fiscal;  // objFiscalPrinter
   DriverPtr check;   // the check-printer driver
-  std::vector<std::string> fiscalModelNames;
-  std::vector<std::string> checkModelNames;
   std::string strLastError;
   OpLog log;
   std::string equipmentMaker, equipmentModel;

@@ -399,6 +399,82 @@ bool parseValue(const std::string& token, Type type, Value& out, std::string& er
   return false;
 }
 
+namespace {
+
+// Whether a typed argument suits a parameter; else what the parameter expects.
+bool suits(Arg::Kind kind, Type type, std::string& error) {
+  using K = Arg::Kind;
+  switch (type) {
+    case Type::Bool:
+      if (kind == K::Boolean || kind == K::Integer) return true;
+      error = "expected true, false or an integer";
+      return false;
+    case Type::Short:
+    case Type::Long:
+      if (kind == K::Integer) return true;
+      error = "expected an integer";
+      return false;
+    case Type::Double:
+      if (kind == K::Integer || kind == K::Number) return true;
+      error = "expected a number";
+      return false;
+    case Type::Date:
+      if (kind == K::String) return true;
+      error = "expected a date string (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS)";
+      return false;
+    case Type::String:
+      if (kind == K::String) return true;
+      error = "expected a string";
+      return false;
+    case Type::Void:
+      break;
+  }
+  error = "no value can be given here";
+  return false;
+}
+
+}  // namespace
+
+bool bindValue(const Arg& arg, Type type, Value& out, std::string& error) {
+  if (arg.kind != Arg::Kind::Token && !suits(arg.kind, type, error)) return false;
+  return parseValue(arg.text, type, out, error);
+}
+
+bool bindArgs(const EntryInfo& e, const std::vector<Arg>& args, std::vector<Value>& out, std::string& error,
+              size_t* badArgument) {
+  if (badArgument) *badArgument = 0;
+  const int expected = inParamCount(e);
+  if (args.size() != static_cast<size_t>(expected)) {
+    error = std::string(e.name) + " takes " + std::to_string(expected) + (expected == 1 ? " argument" : " arguments") +
+            (expected ? " (" + paramList(e) + ")" : "") + ", got " + std::to_string(args.size());
+    return false;
+  }
+  out.assign(static_cast<size_t>(e.paramCount), Value());
+  size_t t = 0;
+  for (int i = 0; i < e.paramCount; ++i) {
+    const ParamInfo& p = e.params[i];
+    Value& v = out[static_cast<size_t>(i)];
+    if (p.dir == Dir::Out) {
+      v = Value::zero(p.type);
+      continue;
+    }
+    std::string why;
+    if (!bindValue(args[t], p.type, v, why)) {
+      error = "argument " + std::to_string(t + 1) + " (" + p.name + "): " + why;
+      if (badArgument) *badArgument = t + 1;
+      return false;
+    }
+    ++t;
+  }
+  return true;
+}
+
+bool settable(const EntryInfo& e, std::string& error) {
+  if (e.kind == Kind::GetSet) return true;
+  error = std::string(e.name) + (e.kind == Kind::Method ? " is a method and cannot be set" : " is read-only");
+  return false;
+}
+
 bool parseLine(std::string_view line, Call& call, std::string& error) {
   call = Call{};
   std::string_view rest = skipBlanks(line);
@@ -430,10 +506,7 @@ bool parseLine(std::string_view line, Call& call, std::string& error) {
 
   std::vector<std::string> tokens;
   if (!rest.empty() && rest[0] == '=') {
-    if (e.kind != Kind::GetSet) {
-      error = std::string(e.name) + (e.kind == Kind::Method ? " is a method and cannot be set" : " is read-only");
-      return false;
-    }
+    if (!settable(e, error)) return false;
     if (!tokenize(rest.substr(1), tokens, error)) return false;
     if (tokens.size() != 1) {
       error = std::string(e.name) + " = needs exactly one value, got " + std::to_string(tokens.size());
@@ -448,27 +521,10 @@ bool parseLine(std::string_view line, Call& call, std::string& error) {
   }
 
   if (!tokenize(rest, tokens, error)) return false;
-  const int expected = inParamCount(e);
-  if (static_cast<int>(tokens.size()) != expected) {
-    error = std::string(e.name) + " takes " + std::to_string(expected) + (expected == 1 ? " argument" : " arguments") +
-            (expected ? " (" + paramList(e) + ")" : "") + ", got " + std::to_string(tokens.size());
-    return false;
-  }
-  call.args.resize(static_cast<size_t>(e.paramCount));
-  size_t t = 0;
-  for (int i = 0; i < e.paramCount; ++i) {
-    const ParamInfo& p = e.params[i];
-    if (p.dir == Dir::Out) {
-      call.args[i] = Value::zero(p.type);
-      continue;
-    }
-    std::string why;
-    if (!parseValue(tokens[t], p.type, call.args[i], why)) {
-      error = "argument " + std::to_string(t + 1) + " (" + p.name + "): " + why;
-      return false;
-    }
-    ++t;
-  }
+  std::vector<Arg> args;
+  args.reserve(tokens.size());
+  for (std::string& t : tokens) args.push_back({Arg::Kind::Token, std::move(t)});
+  if (!bindArgs(e, args, call.args, error)) return false;
   call.form = Call::Form::Invoke;
   return true;
 }

@@ -65,6 +65,28 @@ bool tokenize(std::string_view text, std::vector<std::string>& tokens, std::stri
 // Reads one token as a value of the given type.
 bool parseValue(const std::string& token, Type type, Value& out, std::string& error);
 
+// One argument as a caller gave it: a token of a line, or a typed value of
+// another front end (the service's JSON) with its text as the line would
+// write it. A token is read as whatever the parameter needs; a typed value
+// must also suit it (an integer for a long, a string for a date).
+struct Arg {
+  enum class Kind { Token, Boolean, Integer, Number, String, Other };
+  Kind kind = Kind::Token;
+  std::string text;  // TRUE/FALSE for a boolean, empty for Other
+};
+
+// Reads an argument as a value of the given type.
+bool bindValue(const Arg& arg, Type type, Value& out, std::string& error);
+// Fills one value per parameter of an entry from the arguments of its in and
+// in/out parameters, in order; out parameters are zeroed. The error tells the
+// count the entry takes ("RegistraPagamento takes 2 arguments ..."), or names
+// the argument ("argument 2 (nValorPagamento): ...") and sets badArgument to
+// its position from 1 (else 0) for a caller that adds the entry's name.
+bool bindArgs(const EntryInfo& entry, const std::vector<Arg>& args, std::vector<Value>& out, std::string& error,
+              size_t* badArgument = nullptr);
+// Whether a value can be given to the entry ("Name = value"); else why not.
+bool settable(const EntryInfo& entry, std::string& error);
+
 // A JSON string literal (quotes included) of UTF-8 text; malformed sequences
 // become U+FFFD so the result is always valid JSON.
 std::string jsonString(std::string_view utf8);

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "core/text.h"
-
 namespace tarvion::caps {
 
 namespace {
@@ -179,14 +177,6 @@ const ModelRow* fiscalModel(int number) {
   const auto& rows = fiscalModels();
   if (number < 1 || number > static_cast<int>(rows.size())) return nullptr;
   return &rows[static_cast<size_t>(number - 1)];
-}
-
-const ModelRow* modelByName(const std::string& name) {
-  const std::string want = text::upper(text::trim(name));
-  for (const auto* table : {&fiscalModels(), &checkModels()})
-    for (const ModelRow& r : *table)
-      if (want == r.name) return &r;
-  return nullptr;
 }
 
 const ModelRow* classRow(const char* driverClass) {

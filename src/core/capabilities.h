@@ -59,9 +59,6 @@ const std::vector<ModelRow>& checkModels();
 
 // The row of a fiscal model number; null outside the table.
 const ModelRow* fiscalModel(int number);
-// The row of a name in the fiscal table, else in the check table (case and
-// surrounding blanks ignored); null when neither lists it.
-const ModelRow* modelByName(const std::string& name);
 // The settings a driver class starts with: the first fiscal row of the class
 // (else its check row). Null for a class no table lists.
 const ModelRow* classRow(const char* driverClass);

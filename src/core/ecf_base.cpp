@@ -65,7 +65,6 @@ BOOL CECFBase::Submit() {
 
 void CECFBase::ClearBuffers() {
   strLastError.clear();
-  nCommandState = 0;
   arCommand.clear();
   arParameters.clear();
   arAnswer.clear();
@@ -151,8 +150,6 @@ void CECFBase::ResetSale() {
   nLastItemNumber = 0;
   bErroRegistroDescontoItem = 0;
   nStatusComprovante = 0;
-  bSaleFlag1 = 0;
-  bSaleFlag2 = 0;
 }
 
 void CECFBase::ResetTaxes() {

@@ -223,7 +223,6 @@ class CECFBase {
 
   // ---- public data (the control reads these directly) ----
   int Columns = 40;
-  int nCommandState = 0;
   BOOL VerifyTimeAndSerial = 1;
   BOOL VerifyMoneyExchange = 0;
   BOOL SendFullReport = 0;
@@ -283,8 +282,6 @@ class CECFBase {
   std::string strPAFIdent1, strPAFIdent2;
   BOOL bPAFIdentification = 0;
   std::string strCheckFooter;
-  // Two more per-sale flags the drivers use; cleared by the sale reset.
-  BOOL bSaleFlag1 = 0, bSaleFlag2 = 0;
 
   // Channel-only members.
   InterfaceClass usbInterfaceClass{};

@@ -4,13 +4,13 @@
 // control's port table is never duplicated here.
 #define TARVION_EMULATOR_BUILDING 1
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#include "core/c_buffer.h"
 #include "emulator/printers.h"
 #include "emulator/virtual_printer.h"
 #include "tarvion/emulator.h"
@@ -19,14 +19,7 @@ namespace {
 
 using tarvion::emulator::VirtualPrinter;
 
-size_t copyOut(std::string_view text, char* out, size_t outSize) {
-  if (out && outSize > 0) {
-    const size_t n = text.size() < outSize - 1 ? text.size() : outSize - 1;
-    if (n > 0) std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-  }
-  return text.size();
-}
+using tarvion::copyOut;
 
 // The printers this library put on ports, for their paper and their detaching.
 std::mutex gMutex;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "core/capabilities.h"
+#include "core/model_lookup.h"
 #include "core/virtual_wire.h"
 #include "emulator/printers.h"
 #include "emulator/virtual_printer.h"
@@ -65,76 +66,20 @@ bool validId(std::string_view id, std::string& error) {
   return ok;
 }
 
-// A fiscal model by number or by name as the control's table writes it.
-int fiscalModelNumber(std::string_view text) {
-  const std::string t = trim(text);
-  const auto& rows = caps::fiscalModels();
-  long long n = 0;
-  if (parseNumber(t, 1, static_cast<long long>(rows.size()), n)) return static_cast<int>(n);
-  for (const auto& row : rows)
-    if (sameText(t, row.name)) return row.number;
-  return 0;
-}
-
 std::string modelName(int model) {
-  const auto& rows = caps::fiscalModels();
-  return model >= 1 && static_cast<size_t>(model) <= rows.size() ? rows[static_cast<size_t>(model) - 1].name : "";
+  const caps::ModelRow* row = caps::fiscalModel(model);
+  return row ? row->name : "";
 }
 
-// A JSON argument as the token the shell would have read, so both take the same
-// checks; the JSON type must suit the parameter's.
-bool tokenOf(const json& v, Type type, std::string& token, std::string& error) {
-  switch (type) {
-    case Type::Bool:
-      if (v.is_boolean()) {
-        token = v.get<bool>() ? "TRUE" : "FALSE";
-        return true;
-      }
-      if (v.is_number_integer()) {
-        token = v.dump();
-        return true;
-      }
-      error = "expected true, false or an integer";
-      return false;
-    case Type::Short:
-    case Type::Long:
-      if (v.is_number_integer()) {
-        token = v.dump();
-        return true;
-      }
-      error = "expected an integer";
-      return false;
-    case Type::Double:
-      if (v.is_number()) {
-        token = v.dump();
-        return true;
-      }
-      error = "expected a number";
-      return false;
-    case Type::Date:
-      if (v.is_string()) {
-        token = v.get<std::string>();
-        return true;
-      }
-      error = "expected a date string (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS)";
-      return false;
-    case Type::String:
-      if (v.is_string()) {
-        token = v.get<std::string>();
-        return true;
-      }
-      error = "expected a string";
-      return false;
-    case Type::Void:
-      break;
-  }
-  error = "no value can be given here";
-  return false;
-}
-
-bool readValue(const json& v, Type type, Value& out, std::string& error) {
-  std::string token;
-  return tokenOf(v, type, token, error) && script::parseValue(token, type, out, error);
+// A JSON argument for the shell's binder: its type, and its text as a line
+// would write it, so both take the same checks.
+script::Arg argOf(const json& v) {
+  using K = script::Arg::Kind;
+  if (v.is_boolean()) return {K::Boolean, v.get<bool>() ? "TRUE" : "FALSE"};
+  if (v.is_number_integer()) return {K::Integer, v.dump()};
+  if (v.is_number()) return {K::Number, v.dump()};
+  if (v.is_string()) return {K::String, v.get<std::string>()};
+  return {K::Other, {}};
 }
 
 // The service owns each printer's port: these would take it from under it.
@@ -163,7 +108,7 @@ bool parsePrinterOption(std::string_view text, PrinterConfig& out, std::string& 
   }
   out.id = std::string(text.substr(0, eq));
   if (!validId(out.id, error)) return false;
-  out.model = fiscalModelNumber(text.substr(eq + 1, at - eq - 1));
+  out.model = caps::fiscalModelNumber(text.substr(eq + 1, at - eq - 1));
   if (out.model == 0) {
     error = "unknown model '" + std::string(text.substr(eq + 1, at - eq - 1)) + "' (see `tarvion models`)";
     return false;
@@ -361,11 +306,8 @@ bool parseCall(const json& j, script::Call& call, std::string& error) {
       error = "a call has \"args\" or \"set\", not both";
       return false;
     }
-    if (e.kind != Kind::GetSet) {
-      error = std::string(e.name) + (e.kind == Kind::Method ? " is a method and cannot be set" : " is read-only");
-      return false;
-    }
-    if (!readValue(*set, e.result, call.setValue, error)) {
+    if (!script::settable(e, error)) return false;
+    if (!script::bindValue(argOf(*set), e.result, call.setValue, error)) {
       error = std::string(e.name) + " = value: " + error;
       return false;
     }
@@ -378,31 +320,14 @@ bool parseCall(const json& j, script::Call& call, std::string& error) {
     error = "\"args\" is a list";
     return false;
   }
-  int expected = 0;
-  for (int i = 0; i < e.paramCount; ++i)
-    if (e.params[i].dir != Dir::Out) ++expected;
-  if (list.size() != static_cast<size_t>(expected)) {
-    std::string names;
-    for (int i = 0; i < e.paramCount; ++i)
-      if (e.params[i].dir != Dir::Out) names += (names.empty() ? "" : ", ") + std::string(e.params[i].name);
-    error = std::string(e.name) + " takes " + std::to_string(expected) + (expected == 1 ? " argument" : " arguments") +
-            (expected ? " (" + names + ")" : "") + ", got " + std::to_string(list.size());
+  std::vector<script::Arg> bound;
+  bound.reserve(list.size());
+  for (const json& v : list) bound.push_back(argOf(v));
+  size_t badArgument = 0;
+  if (!script::bindArgs(e, bound, call.args, error, &badArgument)) {
+    // A reply of the service names no entry of its own: the error does.
+    if (badArgument) error = std::string(e.name) + " " + error;
     return false;
-  }
-  call.args.resize(static_cast<size_t>(e.paramCount));
-  size_t t = 0;
-  for (int i = 0; i < e.paramCount; ++i) {
-    const ParamInfo& p = e.params[i];
-    if (p.dir == Dir::Out) {
-      call.args[static_cast<size_t>(i)] = Value::zero(p.type);
-      continue;
-    }
-    std::string why;
-    if (!readValue(list[t], p.type, call.args[static_cast<size_t>(i)], why)) {
-      error = std::string(e.name) + " argument " + std::to_string(t + 1) + " (" + p.name + "): " + why;
-      return false;
-    }
-    ++t;
   }
   call.form = script::Call::Form::Invoke;
   return true;

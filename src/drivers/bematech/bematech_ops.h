@@ -1,5 +1,5 @@
 // Small helpers every Bematech operation shares: the exception guard, the result
-// line, and reading fields out of a reply.
+// line (the core's, in this family's form), and reading fields out of a reply.
 #pragma once
 
 #include <algorithm>
@@ -16,19 +16,9 @@ using op::guarded;
 using op::lines;
 using op::oneLine;
 
-// Logs "Retorno=TRUE" or "Retorno=FALSE" and passes the result on.
-inline BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? "Retorno=TRUE" : "Retorno=FALSE");
-  return result;
-}
-
-// A number that does not fit its field: nothing goes to the printer, the
-// formatter's message is the operation's error.
-inline BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
-  d.strLastError = message;
-  d.Log(where, message);
-  return finish(d, where, kFalse);
-}
+// "Retorno=TRUE" or "Retorno=FALSE"; a refusal logs its message before it.
+inline constexpr auto& finish = op::finish<op::ResultLine::Bare>;
+inline constexpr auto& refuse = op::refuse<op::ResultLine::Bare>;
 
 // A text field of a reply, up to its first NUL, trailing blanks removed; only
 // the bytes before limit count (the data before the status bytes).

@@ -1,5 +1,5 @@
 // The result line and the refusal every operation of the 2009 command set ends
-// with; the guard comes from the core.
+// with, in this family's form; they and the guard come from the core.
 #pragma once
 
 #include <string>
@@ -10,16 +10,8 @@ namespace tarvion::cv2009 {
 
 using op::guarded;
 
-// Logs "Retorno=TRUE,strLastError=" or "Retorno=FALSE,strLastError=<message>" and passes the result on.
-inline BOOL finish(CECFBase& d, const char* where, BOOL ok) {
-  d.Log(where, text::format("Retorno=%s,strLastError=%s", boolText(ok), ok ? "" : d.strLastError.c_str()));
-  return ok;
-}
-
-// A value the printer cannot take: nothing goes out, the message is the error.
-inline BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
-  d.strLastError = message;
-  return finish(d, where, kFalse);
-}
+// "Retorno=TRUE,strLastError=" or "Retorno=FALSE,strLastError=<message>".
+inline constexpr auto& finish = op::finish<op::ResultLine::ErrorField>;
+inline constexpr auto& refuse = op::refuse<op::ResultLine::ErrorField>;
 
 }  // namespace tarvion::cv2009

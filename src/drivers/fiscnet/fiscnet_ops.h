@@ -1,5 +1,5 @@
-// The result line and the refusal every FiscNET operation ends with; the guard
-// and the host-text helpers come from the core.
+// The result line and the refusal every FiscNET operation ends with, in this
+// family's form; they, the guard and the host-text helpers come from the core.
 #pragma once
 
 #include <string>
@@ -14,16 +14,8 @@ using op::guarded;
 using op::lines;
 using op::oneLine;
 
-// Logs "Retorno=TRUE" or "Retorno=FALSE" (with the message) and passes the result on.
-inline BOOL finish(CECFBase& d, const char* where, BOOL result) {
-  d.Log(where, result ? std::string("Retorno=TRUE") : "Retorno=FALSE, " + d.strLastError);
-  return result;
-}
-
-// A value the printer cannot take: nothing goes out, the message is the error.
-inline BOOL refuse(CECFBase& d, const char* where, const std::string& message) {
-  d.strLastError = message;
-  return finish(d, where, kFalse);
-}
+// "Retorno=TRUE" or "Retorno=FALSE, <message>".
+inline constexpr auto& finish = op::finish<op::ResultLine::ErrorAfter>;
+inline constexpr auto& refuse = op::refuse<op::ResultLine::ErrorAfter>;
 
 }  // namespace tarvion::fiscnet
