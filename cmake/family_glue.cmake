@@ -41,6 +41,9 @@ const std::vector<@GLUE_RECORD@>& @GLUE_FUNCTION@() {
 ")
 endfunction()
 
+# A family of the first list may stay in the folder list too.
+list(REMOVE_DUPLICATES TARVION_DRIVER_FOLDERS)
+
 # Every listed folder and family must bring its own registration, or the link
 # would fail far from the cause.
 function(tarvion_require_family_file path why)

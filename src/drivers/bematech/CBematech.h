@@ -270,8 +270,8 @@ class CBematech : public CECFBase {
  public:
   CBematech();
   const char* ClassName() const override { return "CBematech"; }
-  // The row's prefix, print head, cutter, check reader and CMC-7 reader: what
-  // tells the models of the family apart.
+  // The row's prefix, print head, cutter, check reader and CMC-7 reader, which
+  // every Bematech row gives: what tells the models of the family apart.
   void Configure(const caps::ModelRow& row) override;
 
   // ---- the exchange ----
