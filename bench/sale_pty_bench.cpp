@@ -1,9 +1,9 @@
 // A 10-item sale over a real pseudo-terminal paced at 115200 baud against the
-// virtual printer of each family (Bematech MP-20, ELGIN X5 for FiscNET, MP-4200
-// for the 2009 command set), compared with the least it could take: the line
-// time of every byte plus the printer's own processing time. A ratio near 1
-// means the driver adds no dead time of its own (no idle-read waits on replies
-// whose length or terminator the protocol gives).
+// virtual printer of each registered family (on the bench model the family
+// names), compared with the least it could take: the line time of every byte
+// plus the printer's own processing time. A ratio near 1 means the driver adds
+// no dead time of its own (no idle-read waits on replies whose length or
+// terminator the protocol gives).
 //   sale_pty_bench [rounds [model...]]
 #include <stdlib.h>
 
@@ -17,6 +17,7 @@
 #include "drivers/bematech/CBematech.h"
 #include "emulator/printers.h"
 #include "emulator/pty_host.h"
+#include "emulator/registry.h"
 #include "tarvion/tarvion.hpp"
 
 using namespace tarvion;
@@ -63,8 +64,6 @@ double measure(int model, int rounds) {
   }
   std::printf("model %d (%s)\n", model, timed->modelName().c_str());
   double worst = 0;
-  // The last round runs with every reply read until the line is idle, to show
-  // the dead time that ending on the known reply length saves.
   // On Bematech a last round runs with every reply read until the line is idle,
   // to show the dead time that ending on the known reply length saves.
   auto* bematech = dynamic_cast<CBematech*>(c.state().fiscal.get());
@@ -105,7 +104,8 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? atoi(argv[1]) : 3;
   std::vector<int> models;
   for (int i = 2; i < argc; ++i) models.push_back(atoi(argv[i]));
-  if (models.empty()) models = {1, 23, 54};
+  if (models.empty())
+    for (const emulator::FaceFamily& f : emulator::faceFamilies()) models.push_back(f.benchModel);
   int status = 0;
   for (int model : models) {
     const double worst = measure(model, rounds);

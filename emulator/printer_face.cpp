@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "emulator/registry.h"
 
 namespace tarvion::emulator {
 
@@ -139,13 +140,15 @@ ByteArray PrinterFace::garble(size_t n, uint32_t seed) {
     x = x * 1103515245u + 12345u;
     out[i] = static_cast<uint8_t>(x >> 16);
   }
-  // Noise never starts the way an answer of any family does (Bematech STX, ACK
-  // and NAK; SOH, DC1 and SYN of the 2009 command set; FiscNET's brace), so a
-  // driver sees it as noise and not as the start of a reply cut short.
-  static constexpr uint8_t kAnswerStarts[] = {0x01, 0x02, 0x06, 0x11, 0x15, 0x16, '{'};
-  if (!out.empty())
-    for (uint8_t b : kAnswerStarts)
-      if (out[0] == b) out[0] = 0xA5;
+  // Noise never starts the way an answer of any family does, so a driver sees
+  // it as noise and not as the start of a reply cut short: such a first byte
+  // becomes the first one from 0xA5 on that starts no answer.
+  static const uint8_t kNoiseStart = [] {
+    uint8_t b = 0xA5;
+    for (int tries = 0; tries < 256 && startsAnAnswer(b); ++tries) ++b;
+    return b;
+  }();
+  if (!out.empty() && startsAnAnswer(out[0])) out[0] = kNoiseStart;
   return out;
 }
 

@@ -1,31 +1,17 @@
 #include "emulator/registry.h"
 
 #include <algorithm>
+#include <array>
 
 #include "core/text.h"
-#include "emulator/bematech/printer.h"
-#include "emulator/cv2009/printer.h"
-#include "emulator/fiscnet/printer.h"
 
 namespace tarvion::emulator {
-
-namespace {
-
-// One row per family of faces: the function that lists its models.
-using FamilyModels = std::vector<VirtualModel> (*)();
-const FamilyModels kFamilies[] = {
-    &bematech::virtualModels,
-    &fiscnet::virtualModels,
-    &cv2009::virtualModels,
-};
-
-}  // namespace
 
 const std::vector<VirtualModel>& virtualModels() {
   static const std::vector<VirtualModel> all = [] {
     std::vector<VirtualModel> v;
-    for (FamilyModels family : kFamilies) {
-      std::vector<VirtualModel> models = family();
+    for (const FaceFamily& family : faceFamilies()) {
+      std::vector<VirtualModel> models = family.models();
       v.insert(v.end(), models.begin(), models.end());
     }
     std::stable_sort(v.begin(), v.end(),
@@ -45,6 +31,16 @@ std::string virtualModelList() {
   std::string s;
   for (const VirtualModel& m : virtualModels()) s += text::format("  %2d  %s\n", m.number, m.name.c_str());
   return s;
+}
+
+bool startsAnAnswer(uint8_t byte) {
+  static const std::array<bool, 256> starts = [] {
+    std::array<bool, 256> a{};
+    for (const FaceFamily& family : faceFamilies())
+      for (uint8_t b : family.answerStarts) a[b] = true;
+    return a;
+  }();
+  return starts[byte];
 }
 
 }  // namespace tarvion::emulator

@@ -4,21 +4,17 @@
 // (broken frames, bad checksums, noise).
 //
 // Input: byte 0 picks the model; then records [kind][length][bytes]: kind bit 0
-// sends the bytes raw; else bit 3 makes them a FiscNET frame (the first byte
-// picks the command, the rest are its parameters), bit 4 a frame of the 2009
-// command set (byte 0 the sequence and command code, the rest the parameters)
-// followed by ENQ 00, and with neither they are the body of a Bematech frame
-// (prefix ESC, or FS with bit 1), each made by the driver's frame builder;
-// bit 2 opens and closes the line around the record.
+// sends the bytes raw; else the bits from 3 up pick a family of the family
+// list (fuzz/records.h), whose driver frame builder makes the bytes into the
+// packets a host writes, with bit 1 as the family's variant; bit 2 opens and
+// closes the line around the record.
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <vector>
 
-#include "drivers/bematech/bematech_protocol.h"
-#include "drivers/cv2009/cv2009_protocol.h"
-#include "drivers/fiscnet/fiscnet_protocol.h"
 #include "emulator/printers.h"
 #include "emulator/registry.h"
+#include "fuzz/records.h"
 
 using namespace tarvion;
 
@@ -43,13 +39,15 @@ class CountingSink final : public emulator::ReplySink {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const auto& models = emulator::virtualModels();
+  const auto& families = fuzz::frameRecords();
+  if (models.empty() || families.empty()) __builtin_trap();  // the family list gave nothing to fuzz
   const int model = models[data[0] % models.size()].number;
   auto printer = emulator::makePrinter(model, "", "");
   if (!printer) __builtin_trap();  // every registered model has a virtual printer
   CountingSink sink;
+  std::vector<int> sequences(families.size(), 0);
   printer->lineOpened();
   size_t at = 1;
-  int seq = 0;
   while (at + 2 <= size) {
     const uint8_t kind = data[at];
     const size_t n = std::min<size_t>(data[at + 1], size - at - 2);
@@ -61,46 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (kind & 0x01) {
       printer->receive(bytes, n, sink);
-    } else if ((kind & 0x08) && n > 0) {
-      static const char* const kCommands[] = {"LeInteiro",
-                                              "LeIndicador",
-                                              "LeMoeda",
-                                              "LeTexto",
-                                              "LeData",
-                                              "LeHora",
-                                              "LeAliquota",
-                                              "LeMeioPagamento",
-                                              "AbreCupomFiscal",
-                                              "VendeItem",
-                                              "AcresceItemFiscal",
-                                              "AcresceSubtotal",
-                                              "PagaCupom",
-                                              "ImprimeTexto",
-                                              "EncerraDocumento",
-                                              "CancelaCupom",
-                                              "AbreCreditoDebito",
-                                              "AbreGerencial",
-                                              "EmiteLeituraX",
-                                              "EmiteReducaoZ",
-                                              "EmiteLeituraMF",
-                                              "LeImpressao",
-                                              "DefineAliquota",
-                                              "ImprimeCheque"};
-      const std::string command = kCommands[bytes[0] % (sizeof kCommands / sizeof *kCommands)];
-      const std::string params = n > 1 ? ";" + std::string(bytes + 1, bytes + n) : std::string();
-      const std::string frame = fiscnet::buildFrame(seq, command, params);
-      seq = fiscnet::nextSequence(seq);
-      printer->receive(reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), sink);
-    } else if ((kind & 0x10) && n > 0) {
-      const ByteArray frame = cv2009::buildFrame(bytes[0], ByteArray{bytes[0], 0}, ByteArray(bytes + 1, bytes + n));
-      printer->receive(frame.data(), frame.size(), sink);
-      const ByteArray enq = cv2009::enq(0);
-      printer->receive(enq.data(), enq.size(), sink);
-    } else if (n > 0) {
-      const ByteArray command(bytes, bytes + 1), parameters(bytes + 1, bytes + n);
-      const ByteArray frame = bematech::buildFrame((kind & 0x02) ? bematech::kFS : bematech::kESC, command, parameters);
-      printer->receive(frame.data(), frame.size(), sink);
+      continue;
     }
+    const size_t family = (kind >> 3) % families.size();
+    for (const ByteArray& packet : families[family].frames(bytes, n, (kind & 0x02) != 0, sequences[family]))
+      printer->receive(packet.data(), packet.size(), sink);
   }
   printer->lineClosed();
   (void)printer->printedPaper();

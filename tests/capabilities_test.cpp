@@ -1,6 +1,5 @@
 // The model rows are the one description of each model: the control creates the
-// row's class with the row's creation details, and the drivers start from their
-// class's row.
+// row's class and hands the driver its row.
 #include "core/capabilities.h"
 
 #include <gtest/gtest.h>

@@ -38,8 +38,7 @@ std::string describe(const std::vector<text::Token>& tokens) {
 // A barcode printer of the tests: its bytes show what the render was given.
 const text::Markup& renderingMarkup() {
   static const text::Markup m{{{text::kBold, "{", "}", nullptr},
-                               {text::kBarcode, "", "",
-                                [](std::string_view attributes, std::string_view content) {
+                               {text::kBarcode, "", "", [](std::string_view attributes, std::string_view content) {
                                   return "[" + std::string(attributes) + ":" + std::string(content) + "]";
                                 }}}};
   return m;
@@ -61,16 +60,16 @@ TEST(HostText, TokenizerFindsTagsAndLeavesTheRestAsText) {
       {"", ""},
       {"plain", "T(plain)"},
       {"<b>x</b>", "O(b;) T(x) C(b)"},
-      {"a<b><h>x</h></b>z", "T(a) O(b;) O(h;) T(x) C(h) C(b) T(z)"},   // nested
-      {"<b>open", "O(b;) T(open)"},                                    // never closed
-      {"</b>x<h>", "C(b) T(x) O(h;)"},                                 // closed before opened
-      {"<", "T(<)"},                                                   // "<" alone
-      {"a < b > c", "T(a < b > c)"},                                   // comparisons
-      {"<> </> < b> <1> <b", "T(<> </> < b> <1> <b)"},                 // no name, or no end
-      {"<<b>>", "T(<) O(b;) T(>)"},                                    // a tag inside brackets
-      {"<b x<h>", "T(<b x) O(h;)"},                                    // another tag before the end
-      {"<b x\n>y", "T(<b x\n>y)"},                                     // broken by a line end
-      {"</b x>", "T(</b x>)"},                                         // closing tags carry nothing
+      {"a<b><h>x</h></b>z", "T(a) O(b;) O(h;) T(x) C(h) C(b) T(z)"},  // nested
+      {"<b>open", "O(b;) T(open)"},                                   // never closed
+      {"</b>x<h>", "C(b) T(x) O(h;)"},                                // closed before opened
+      {"<", "T(<)"},                                                  // "<" alone
+      {"a < b > c", "T(a < b > c)"},                                  // comparisons
+      {"<> </> < b> <1> <b", "T(<> </> < b> <1> <b)"},                // no name, or no end
+      {"<<b>>", "T(<) O(b;) T(>)"},                                   // a tag inside brackets
+      {"<b x<h>", "T(<b x) O(h;)"},                                   // another tag before the end
+      {"<b x\n>y", "T(<b x\n>y)"},                                    // broken by a line end
+      {"</b x>", "T(</b x>)"},                                        // closing tags carry nothing
       {"<barcode type=ean13 h=50>789</barcode>", "O(barcode;type=ean13 h=50) T(789) C(barcode)"},
       {"<b \t x=\"1\">", "O(b;x=\"1\")"},  // blanks before the attributes go
       {"<b >", "O(b;)"},
@@ -137,8 +136,7 @@ TEST(HostText, LayoutCountsColumnsInWindows1252Bytes) {
       {0, 0, "ab", "ab"},  // no columns given: one
   };
   for (const Case& c : cases)
-    EXPECT_EQ(text::layoutLines(c.in, c.columns, renderingMarkup(), c.maxLines), c.want)
-        << c.in << " in " << c.columns;
+    EXPECT_EQ(text::layoutLines(c.in, c.columns, renderingMarkup(), c.maxLines), c.want) << c.in << " in " << c.columns;
 }
 
 TEST(HostText, CharacterTablesFoldByte) {
@@ -156,7 +154,7 @@ TEST(HostText, CharacterTablesFoldByte) {
       {"plain", plain, cp("ÅÆØßåæøÿ"), cp("ÅÆØßåæøÿ")},  // no plain form: unchanged
       {"850", p850, cp("Ação"), "A\x87\xC6o"},
       {"850", p850, cp("ÁÉÍÓÚÂÊÔÃÕÇÀÜáéíóúâêôãõçàü"), text::cp1252ToCp850(cp("ÁÉÍÓÚÂÊÔÃÕÇÀÜáéíóúâêôãõçàü"))},
-      {"850", p850, cp("ÑÝñý"), "NYny"},                        // printed wrongly in 850
+      {"850", p850, cp("ÑÝñý"), "NYny"},                          // printed wrongly in 850
       {"850", p850, cp("ÅÆÐ×ØÞßåæð÷øþÿ"), cp("ÅÆÐ×ØÞßåæð÷øþÿ")},  // sent as they are
       {"850", p850, cp("R$ 1,00 º ª € § ¿"), cp("R$ 1,00 º ª € § ¿")},
       {"1252", &text::charset::windows1252(), cp("Ação €"), cp("Ação €")},

@@ -4,7 +4,6 @@
 #include "control/ctrl_state.h"
 #include "core/model_lookup.h"
 #include "core/text.h"
-#include "drivers/itautec/CItautec.h"
 
 namespace tarvion {
 
@@ -151,10 +150,7 @@ Value entry_InitializeECF(ControlState& c, Value* a) {
   }
   const ModelRow* row = caps::fiscalModel(model);
   c.fiscal = createDriver(row ? row->driverClass : nullptr, row ? row->maker : 0);
-  // The row's creation details: the model's own columns and variant code.
-  if (row && row->columns) c.fiscal->Columns = row->columns;
-  if (row && row->variant)
-    if (auto* itautec = dynamic_cast<CItautec*>(c.fiscal.get())) itautec->nItautecVariant = row->variant;
+  if (row) c.fiscal->Configure(*row);
   c.Log(format("%s{objFiscalPrinter classe=%s}", where, row ? row->driverClass : "CECFBase"));
   CECFBase& d = *c.fiscal;
   d.nPortNumber = port;
@@ -191,6 +187,7 @@ Value entry_InitializeCheckPrinter(ControlState& c, Value* a) {
   }
   const ModelRow* row = checkModel(a[0].s);
   c.check = createDriver(row ? row->driverClass : nullptr);
+  if (row) c.check->Configure(*row);
   CECFBase& d = *c.check;
   if (c.fiscal && c.fiscal->nPortNumber == port) {
     // The check printer shares the fiscal printer's open port; it does not own it.

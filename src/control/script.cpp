@@ -487,8 +487,12 @@ bool parseLine(std::string_view line, Call& call, std::string& error) {
     size_t w = n;
     while (w < rest.size() && !isBlank(rest[w])) ++w;
     if (rest[0] != '"') call.nameAsWritten = std::string(rest.substr(0, w));
-    error =
-        n == 0 ? "a line starts with an entry name" : "'" + std::string(rest.substr(0, w)) + "' is not an entry name";
+    if (n == 0) {
+      error = "a line starts with an entry name";
+    } else {
+      // Appended piece by piece: gcc 12 warns falsely on a literal + temporary string here.
+      error.assign(1, '\'').append(rest.substr(0, w)).append("' is not an entry name");
+    }
     return false;
   }
   if (n == 0) {

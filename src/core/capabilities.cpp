@@ -143,12 +143,14 @@ const std::vector<ModelRow>& fiscalModels() {
 }
 
 // The check printer table. The control changes no member of these drivers, so
-// the rows carry the printer's data and no creation details.
+// the rows carry the printer's data and no creation details (columns, maker
+// code, variant) that would differ from the class's own.
 const std::vector<ModelRow>& checkModels() {
   using F = Family;
   using S = StatusTable;
   static const std::vector<ModelRow> rows = {
-      bematech(1, "BEMATECH MP-40 FI II ECF-IF", "CBematech", kESC, 40, S::Full, kMP20),
+      // No creation details: its driver keeps the class's 48 columns.
+      bematech(1, "BEMATECH MP-40 FI II ECF-IF", "CBematech", kESC, 0, S::Full, kMP20),
       bematech(2, "BEMATECH MP-50 FI", "CBematechMP25", kFS, 48, S::MP25, kMP25),
       bematech(3, "BEMATECH MP-6000 TH FI", "CBematechMP6000", kFS, 48, S::Full, kMP6000),
       bematech(4, "BEMATECH MP-7000 TH FI", "CBematechMP7000", kFS, 48, S::Full, kMP7000),

@@ -1,9 +1,8 @@
 // What each printer model is, as data: one row per model of the control's fiscal
-// and check tables. The control picks the driver class from a row, the drivers'
-// constructors take their model settings from the row of their class, and the
-// virtual printers build themselves from the same rows, so a model that differs
-// from its family only in data is a row here and never a class or a condition on
-// its number.
+// and check tables. The control picks the driver class from a row and hands the
+// new driver its row (CECFBase::Configure), and the virtual printers build
+// themselves from the same rows, so a model that differs from its family only
+// in data is a row here and never a class or a condition on its number.
 #pragma once
 
 #include <cstdint>
@@ -41,12 +40,14 @@ struct ModelRow {
   const char* driverClass = "";  // the class the control creates
   Family family = Family::None;
   int maker = 0;       // maker code handed to the constructor (0: none)
-  int columns = 0;     // printable columns (0: the class's own default)
+  int columns = 0;     // printable columns the driver is given (0: the class's own)
   uint8_t prefix = 0;  // command prefix byte (Bematech: ESC 0x1B or FS 0x1C)
   StatusTable status = StatusTable::None;
+  // The printer's hardware. The Bematech drivers take their capability flags
+  // from these; the other families' classes fix their own.
   bool thermal = false;       // thermal print head
   bool cutter = false;        // paper cutter
-  bool canReadCheck = false;  // the driver offers reading checks to the host
+  bool canReadCheck = false;  // a check reader the host may use
   DocumentSensor checkStation = DocumentSensor::None;
   bool cmc7 = false;               // CMC-7 reader in the check station
   int variant = 0;                 // a maker's variant code for the class (0: none)
@@ -59,8 +60,8 @@ const std::vector<ModelRow>& checkModels();
 
 // The row of a fiscal model number; null outside the table.
 const ModelRow* fiscalModel(int number);
-// The settings a driver class starts with: the first fiscal row of the class
-// (else its check row). Null for a class no table lists.
+// The first fiscal row of a driver class (else its check row). Null for a
+// class no table lists.
 const ModelRow* classRow(const char* driverClass);
 
 }  // namespace tarvion::caps

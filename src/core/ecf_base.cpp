@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "core/capabilities.h"
 #include "core/host_text.h"
 #include "core/text.h"
 
@@ -21,6 +22,11 @@ CECFBase::CECFBase() {
     RecordError("CECFBase::CECFBase", e.what());
   }
   log_.log("CECFBase::CECFBase - fim");
+}
+
+void CECFBase::Configure(const caps::ModelRow& row) {
+  if (row.columns) Columns = row.columns;
+  if (row.usbClass) usbInterfaceClass = InterfaceClass::parse(row.usbClass);
 }
 
 CECFBase::~CECFBase() {

@@ -18,6 +18,10 @@
 
 namespace tarvion {
 
+namespace caps {
+struct ModelRow;
+}
+
 struct TaxEntry {
   double percent = 0.0;
   double baseValue = 0.0;
@@ -33,6 +37,11 @@ class CECFBase {
 
   // The class name the model tables know this driver by.
   virtual const char* ClassName() const { return "CECFBase"; }
+  // Applies what a model row says of its printer on top of the class's own
+  // settings, once the control has created the row's class: the columns and the
+  // USB interface class when the row gives them. A family overrides it for what
+  // its rows tell apart; a field a row leaves unset keeps the class's value.
+  virtual void Configure(const caps::ModelRow& row);
 
   // ---- the virtual operations ----
   /*  0*/ virtual BOOL CheckForSuccess();

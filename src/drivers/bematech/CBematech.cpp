@@ -42,6 +42,9 @@ ByteArray usbReadRequest() {
 
 constexpr uint32_t kCheckWaitMs = 120000;
 
+// The device interface class of the family's USB device driver.
+constexpr const char* kUsbInterfaceClass = "{325DDF96-938C-11D3-9E34-0080C82727F4}";
+
 // The answer starts with ACK, or NAK for a refused frame; the printer has no busy byte.
 const exchange::FirstByteRules kFirstByte{"\x06", "\x15", ""};
 
@@ -62,7 +65,8 @@ PortProfile bematechPort() {
 
 CBematech::CBematech() {
   Log("CBematech::CBematech", cp("início"));
-  TakeModelRow("CBematech");
+  Columns = 48;
+  usbInterfaceClass = InterfaceClass::parse(kUsbInterfaceClass);
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   portProfile = bematechPort();

@@ -24,6 +24,9 @@ class CBematech : public CECFBase {
  public:
   CBematech();
   const char* ClassName() const override { return "CBematech"; }
+  // The row's prefix, print head, cutter, check reader and CMC-7 reader, which
+  // every Bematech row gives: what tells the models of the family apart.
+  void Configure(const caps::ModelRow& row) override;
 
   // ---- the exchange ----
   BOOL CheckForSuccess() override;
@@ -142,7 +145,7 @@ class CBematech : public CECFBase {
   // End the reply read as soon as a reply of known length is complete, instead
   // of waiting for the line to go idle (same bytes, less waiting).
   BOOL bEndOnKnownLength = kTrue;
-  // The check station reads the CMC-7 line (from the model's row).
+  // The check station reads the CMC-7 line.
   bool bCmc7Reader = true;
   std::string strReceiptCustomerId;  // customer id of the open receipt
   std::string strReceiptNumber;      // last receipt number read by GetOperationCounter
@@ -182,9 +185,6 @@ class CBematech : public CECFBase {
   virtual BOOL RegisterItem(const std::string& strCode, const std::string& strDescription, const std::string& strUnit,
                             const std::string& strLabel, double nQuantity, double nUnitValue, double nDiscount);
   bool FsPrefix() const { return nPrefix == bematech::kFS; }
-  // The model settings of a class from its row of the model tables: prefix,
-  // columns, print head, cutter, check reading, USB interface class.
-  void TakeModelRow(const char* driverClass);
   // "<class>::<operation>" for the model that runs an operation the family shares.
   std::string Where(const char* operation) const { return std::string(ClassName()) + "::" + operation; }
   size_t StatusSize() const { return FsPrefix() ? 4 : 2; }

@@ -1,6 +1,6 @@
-// The FS-prefixed models of the family: what each constructor sets beyond its
-// row of the model tables, and the extended status table each one reads ST3
-// against.
+// The FS-prefixed models of the family: what each constructor sets on top of
+// its base class, what a model row changes, and the extended status table each
+// one reads ST3 against.
 #include "core/capabilities.h"
 #include "core/text.h"
 #include "drivers/bematech/CBematech2000.h"
@@ -15,23 +15,23 @@ namespace tarvion {
 using bematech::St3Table;
 using text::cp;
 
-void CBematech::TakeModelRow(const char* driverClass) {
-  const caps::ModelRow* row = caps::classRow(driverClass);
-  if (!row) return;
-  nPrefix = row->prefix;
-  Columns = row->columns;
-  Thermal = row->thermal ? kTrue : kFalse;
-  HasPaperCutter = row->cutter ? kTrue : kFalse;
-  CanReadCheck = row->canReadCheck ? kTrue : kFalse;
-  bCmc7Reader = row->cmc7;
-  if (row->usbClass) usbInterfaceClass = InterfaceClass::parse(row->usbClass);
+void CBematech::Configure(const caps::ModelRow& row) {
+  CECFBase::Configure(row);
+  if (row.prefix) nPrefix = row.prefix;
   // The FS models keep their payment types across the Z reduction.
   bCutPaymentsOnZ = nPrefix == bematech::kFS ? kFalse : kTrue;
+  Thermal = row.thermal ? kTrue : kFalse;
+  HasPaperCutter = row.cutter ? kTrue : kFalse;
+  CanReadCheck = row.canReadCheck ? kTrue : kFalse;
+  bCmc7Reader = row.cmc7;
 }
 
 CBematech2000::CBematech2000() {
   Log("CBematech2000::CBematech2000", cp("início"));
-  TakeModelRow("CBematech2000");
+  nPrefix = bematech::kFS;
+  bCutPaymentsOnZ = kFalse;
+  Columns = 48;
+  Thermal = kTrue;
   SendFullReport = kTrue;
   FreeReport = kTrue;
   CanGetCurrentDocumentDateTime = kTrue;
@@ -43,7 +43,6 @@ CBematech2000::CBematech2000() {
 
 CBematech2100::CBematech2100() {
   Log("CBematech2100::CBematech2100", cp("início"));
-  TakeModelRow("CBematech2100");
   SendFullReport = kTrue;
   FreeReport = kTrue;
   Log("CBematech2100::CBematech2100", "Fim");
@@ -59,7 +58,8 @@ BOOL CBematech2100::CheckForSuccess() {
 
 CBematechMP6000::CBematechMP6000() {
   Log("CBematechMP6000::CBematechMP6000", cp("início"));
-  TakeModelRow("CBematechMP6000");
+  CanReadCheck = kTrue;
+  HasPaperCutter = kTrue;
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;
@@ -68,7 +68,6 @@ CBematechMP6000::CBematechMP6000() {
 
 CBematechMP7000::CBematechMP7000() {
   Log("CBematechMP7000::CBematechMP7000", cp("início"));
-  TakeModelRow("CBematechMP7000");
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;
@@ -77,7 +76,10 @@ CBematechMP7000::CBematechMP7000() {
 
 CBematechMP25::CBematechMP25() {
   Log("CBematechMP25::CBematechMP25", cp("início"));
-  TakeModelRow("CBematechMP25");
+  nPrefix = bematech::kFS;
+  bCutPaymentsOnZ = kFalse;
+  CanReadCheck = kFalse;
+  bCmc7Reader = false;
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;
@@ -93,7 +95,8 @@ BOOL CBematechMP25::CheckForSuccess() {
 
 CIBM4610::CIBM4610() {
   Log("CIBM4610::CIBM4610", cp("início"));
-  TakeModelRow("CIBM4610");
+  CanReadCheck = kFalse;
+  bCmc7Reader = false;
   SendFullReport = kTrue;
   CanAuthenticateDocument = kTrue;
   FreeReport = kTrue;

@@ -2,7 +2,6 @@
 // status of a reply, the busy wait, the line probe and the registry value.
 #include "drivers/cv2009/CECFCV2009.h"
 
-#include "core/capabilities.h"
 #include "core/exchange.h"
 #include "core/text.h"
 #include "platform/keystore.h"
@@ -41,15 +40,8 @@ PortProfile cv2009Port() {
 CECFCV2009::CECFCV2009(int maker) : intFabricante(maker) {
   Log("CECFCV2009::CECFCV2009", cp("início"));
   portProfile = cv2009Port();
-  TakeModelRow("CECFCV2009", 48);
+  Columns = 48;
   Log("CECFCV2009::CECFCV2009", "Fim");
-}
-
-void CECFCV2009::TakeModelRow(const char* driverClass, int fallbackColumns) {
-  const caps::ModelRow* row = caps::classRow(driverClass);
-  Columns = row && row->columns ? row->columns : fallbackColumns;
-  Thermal = row && row->thermal ? kTrue : kFalse;
-  HasPaperCutter = row && row->cutter ? kTrue : kFalse;
 }
 
 // Wire example, the first frame after creation, command 0x0001 with "a|":

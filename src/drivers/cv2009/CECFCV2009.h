@@ -173,8 +173,6 @@ class CECFCV2009 : public CECFBase {
 
  protected:
   bool Logging() const { return log_.enabled(); }
-  // Columns, print head and cutter from the first model row of the class.
-  void TakeModelRow(const char* driverClass, int fallbackColumns);
   // The line controls a configured handshake gets.
   virtual uint8_t DtrControl() const { return kDtrEnable; }
   virtual uint8_t RtsControl() const { return kRtsEnable; }

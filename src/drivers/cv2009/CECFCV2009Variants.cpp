@@ -14,7 +14,7 @@ using text::format;
 
 CECFCV2009V2::CECFCV2009V2(int maker) : CECFCV2009(maker) {
   Log("CECFCV2009V2::CECFCV2009V2", cp("início"));
-  TakeModelRow("CECFCV2009V2", 57);
+  Columns = 57;
   bSuportaNegrito = kFalse;
   bBaseCalculoDoECF = kTrue;
   Log("CECFCV2009V2::CECFCV2009V2", "Fim");
@@ -72,7 +72,7 @@ BOOL CECFCV2009V2::ResetPAFECFIdentification() {
 
 CDarumaFS800i::CDarumaFS800i(int maker) : CECFCV2009V2(maker) {
   Log("CDarumaFS800i::CDarumaFS800i", cp("início"));
-  TakeModelRow("CDarumaFS800i", 48);
+  Columns = 48;
   bSuportaNegrito = kTrue;
   bBaseCalculoDoECF = kTrue;
   intTimeoutResposta = 10000;

@@ -2,7 +2,6 @@
 // the reply check, the online probe and the register reads.
 #include "drivers/fiscnet/CFiscNET.h"
 
-#include "core/capabilities.h"
 #include "core/exchange.h"
 #include "core/text.h"
 
@@ -42,17 +41,7 @@ CFiscNET::CFiscNET() {
   Log("CFiscNET::CFiscNET", cp("início"));
   Columns = 48;
   portProfile.logTag = "CFiscNET";
-  TakeModelRow("CFiscNET");
   Log("CFiscNET::CFiscNET", "Fim");
-}
-
-void CFiscNET::TakeModelRow(const char* driverClass) {
-  const caps::ModelRow* row = caps::classRow(driverClass);
-  if (!row) return;
-  if (row->columns) Columns = row->columns;
-  Thermal = row->thermal ? kTrue : kFalse;
-  HasPaperCutter = row->cutter ? kTrue : kFalse;
-  CanReadCheck = row->canReadCheck ? kTrue : kFalse;
 }
 
 BOOL CFiscNET::CarregaTimeoutsPorta() {

@@ -173,7 +173,6 @@ class CFiscNET : public CECFBase {
   virtual void AfterDocument() {}
   // The layout table a check is printed with, by firmware version.
   virtual fiscnet::BankTable CheckTable(const std::string& firmware) const;
-  void TakeModelRow(const char* driverClass);
 
  private:
   BOOL ReplyFits() const;

@@ -1,5 +1,4 @@
-// The FiscNET models: what each constructor sets beyond its row of the model
-// tables.
+// The FiscNET models: what each constructor sets on top of CFiscNET.
 #include "core/text.h"
 #include "drivers/fiscnet/CElginX5.h"
 #include "drivers/fiscnet/CItautecFiscNet.h"
@@ -11,7 +10,6 @@ using text::cp;
 
 CElginX5::CElginX5() {
   Log("CElginX5::CElginX5", cp("início"));
-  TakeModelRow("CElginX5");
   // Its DSR line means nothing: no flow control on it and no sensitivity.
   portProfile.fOutxDsrFlow = 0;
   portProfile.fDsrSensitivity = 0;
@@ -20,14 +18,12 @@ CElginX5::CElginX5() {
 
 CItautecFiscNet::CItautecFiscNet() {
   Log("CItautecFiscNet::CItautecFiscNet", cp("início"));
-  TakeModelRow("CItautecFiscNet");
   portProfile.fOutxDsrFlow = 0;
   Log("CItautecFiscNet::CItautecFiscNet", "Fim");
 }
 
 CZPM::CZPM() {
   Log("CZPM::CZPM", cp("início"));
-  TakeModelRow("CZPM");
   Log("CZPM::CZPM", "Fim");
 }
 

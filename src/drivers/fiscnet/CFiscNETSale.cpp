@@ -41,11 +41,8 @@ std::string CFiscNET::TaxCode(double rate, char kind, std::string& label) {
                        : format(cp("Alíquota de ICMS de %s%% não cadastrada na impressora.").c_str(), key.c_str());
     return {};
   }
-  std::string code;
-  if (rate == -2.0) code = "-4";
-  if (rate == -1.0) code = "-2";
-  if (rate == 0.0) code = "-3";
-  if (code.empty()) {
+  const char* code = rate == -2.0 ? "-4" : rate == -1.0 ? "-2" : rate == 0.0 ? "-3" : nullptr;
+  if (!code) {
     strLastError = kind == 'S' ? cp("Alíquota de ISS não encontrada no ECF.")
                                : format(cp("Alíquota de ICMS de %s%% não cadastrada na impressora.").c_str(),
                                         fields::printfFixed(rate, 5, 2).c_str());

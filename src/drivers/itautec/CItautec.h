@@ -1,6 +1,7 @@
 // CItautec: a printer whose protocol this library does not speak.
 #pragma once
 
+#include "core/capabilities.h"
 #include "drivers/unsupported/CUnsupportedProtocol.h"
 
 namespace tarvion {
@@ -14,6 +15,11 @@ class CItautec : public CUnsupportedProtocol<CItautecTag> {
  public:
   // Printer variant code: 15 marks the three-station ECF-IF/3E II.
   int nItautecVariant = 0;
+
+  void Configure(const caps::ModelRow& row) override {
+    CUnsupportedProtocol::Configure(row);
+    nItautecVariant = row.variant;
+  }
 };
 
 }  // namespace tarvion
