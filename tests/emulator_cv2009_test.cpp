@@ -8,6 +8,7 @@
 
 #include "core/capabilities.h"
 #include "core/text.h"
+#include "cv2009_frames.h"
 #include "driver_port.h"
 #include "drivers/cv2009/CDarumaFS800i.h"
 #include "drivers/cv2009/CECFCV2009.h"
@@ -56,20 +57,8 @@ struct PrinterRig {
   }
 };
 
-// A command as the host frames it, by hand: SOH, sequence, code (low first),
-// the length of the parameter text, the text, the low byte of the sum after SOH.
 ByteArray command(uint8_t seq, uint16_t code, const std::string& params) {
-  ByteArray f{0x01,
-              seq,
-              static_cast<uint8_t>(code & 0xFF),
-              static_cast<uint8_t>(code >> 8),
-              static_cast<uint8_t>(params.size()),
-              static_cast<uint8_t>(params.size() >> 8)};
-  for (char c : params) f.push_back(static_cast<uint8_t>(c));
-  unsigned sum = 0;
-  for (size_t i = 1; i < f.size(); ++i) sum += f[i];
-  f.push_back(static_cast<uint8_t>(sum));
-  return f;
+  return cv2009test::hostFrame(seq, code, params);
 }
 
 const ByteArray kAck{0x06};

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "cv2009_frames.h"
 #include "emulator/bematech/printer.h"
 #include "emulator/cv2009/printer.h"
 #include "emulator/fiscnet/printer.h"
@@ -239,20 +240,8 @@ struct Cv2009 {
   std::shared_ptr<Cv2009Printer> printer;
   Sink sink;
   Cv2009() : printer(std::make_shared<Cv2009Printer>(core, Cv2009Model::all().at(0))) {}
-  // A command framed by hand: SOH, sequence, code (low first), the length of
-  // the parameter text, the text, the low byte of the sum after SOH.
   ByteArray send(uint8_t seq, uint16_t code, const std::string& params) {
-    ByteArray f{0x01,
-                seq,
-                static_cast<uint8_t>(code & 0xFF),
-                static_cast<uint8_t>(code >> 8),
-                static_cast<uint8_t>(params.size()),
-                static_cast<uint8_t>(params.size() >> 8)};
-    f.insert(f.end(), params.begin(), params.end());
-    unsigned sum = 0;
-    for (size_t i = 1; i < f.size(); ++i) sum += f[i];
-    f.push_back(static_cast<uint8_t>(sum));
-    return raw(f);
+    return raw(cv2009test::hostFrame(seq, code, params));
   }
   ByteArray raw(const ByteArray& bytes) {
     printer->receive(bytes.data(), bytes.size(), sink);
