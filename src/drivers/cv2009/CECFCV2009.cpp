@@ -41,6 +41,9 @@ CECFCV2009::CECFCV2009(int maker) : intFabricante(maker) {
   Log("CECFCV2009::CECFCV2009", cp("início"));
   portProfile = cv2009Port();
   Columns = 48;
+  // The printer numbers each item in its reply and the driver keeps that
+  // number: the control must not count the item a second time.
+  bItemCountByDriver = kTrue;
   Log("CECFCV2009::CECFCV2009", "Fim");
 }
 

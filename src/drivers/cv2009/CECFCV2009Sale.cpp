@@ -99,16 +99,26 @@ BOOL CECFCV2009::RegisterItem(const char* where, const std::string& code, const 
         format("strCodigo=%s, strDescricao=%s, nAliquota=%s, nQuantidade=%s, nValor=%s, nDesconto=%s", code.c_str(),
                description.c_str(), fields::printfFixed(tax, 0, 2).c_str(), fields::printfFixed(quantity, 0, 3).c_str(),
                fields::printfFixed(price, 0, 2).c_str(), fields::printfFixed(discount, 0, 2).c_str()));
+    // A negative discount would silently vanish (the item would print at full
+    // price): refuse it before anything reaches the printer.
+    if (!(discount >= 0))
+      return refuse(*this, where,
+                    cp(format("Desconto de %s no item inválido: o desconto não pode ser negativo.",
+                              fields::printfFixed(discount, 0, 2).c_str())));
     std::string qty, dec, amount, discountText, error;
     if (!QuantityParams(quantity, qty, dec, error) || !amountText(price, amount, error) ||
         (discount > 0 && !amountText(discount * quantity, discountText, error)))
       return refuse(*this, where, error);
     const std::string taxCode = TaxCode(tax, service);
     if (taxCode.empty()) return finish(*this, where, kFalse);
-    BOOL ok = Execute(where, cmd::RegisterItem,
-                      {param(code), param(description), taxCode, param(unit), qty, dec, amount, "2", "A"}, true);
-    if (!ok) return finish(*this, where, kFalse);
-    nLastItemNumber = arCampos.empty() ? nLastItemNumber + 1 : static_cast<int>(integerOf(arCampos[0]));
+    if (!Execute(where, cmd::RegisterItem,
+                 {param(code), param(description), taxCode, param(unit), qty, dec, amount, "2", "A"}, true))
+      return finish(*this, where, kFalse);
+    // The printer's number for the item; without it, the next after a known one.
+    if (!arCampos.empty())
+      nLastItemNumber = static_cast<int>(integerOf(arCampos[0]));
+    else if (nLastItemNumber >= 0)
+      ++nLastItemNumber;
     strLastItemCode = code;
     strLastItemDescription = description;
     strLastItemUnit = unit;
@@ -116,11 +126,16 @@ BOOL CECFCV2009::RegisterItem(const char* where, const std::string& code, const 
     bErroRegistroDescontoItem = kFalse;
     if (discount > 0) {
       // The discount of the whole line: the unit discount times the quantity.
-      const BOOL given = Execute(where, cmd::ItemAdjustment, {"0", "1", discountText, std::to_string(nLastItemNumber)});
-      bErroRegistroDescontoItem = given ? kFalse : kTrue;
-      ok = given;
+      // The item is on the receipt whatever becomes of its discount, so the
+      // result stays the item's: a refused discount is told by the flag and
+      // the error text, never by a FALSE that would have the item sold again.
+      if (!Execute(where, cmd::ItemAdjustment, {"0", "1", discountText, std::to_string(nLastItemNumber)})) {
+        bErroRegistroDescontoItem = kTrue;
+        strLastError = cp("Item registrado; o desconto do item falhou: ") + strLastError;
+        Log(where, strLastError);
+      }
     }
-    return finish(*this, where, ok);
+    return finish(*this, where, kTrue);
   });
 }
 

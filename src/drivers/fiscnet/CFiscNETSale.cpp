@@ -138,9 +138,13 @@ BOOL CFiscNET::SellItem(const char* where, const std::string& code, const std::s
   strLastItemUnit = u;
   strLastItemLabel = label;
   bErroRegistroDescontoItem = kFalse;
+  // The item is on the receipt whatever becomes of its discount, so the result
+  // stays the item's: a refused discount is told by the flag and the error
+  // text, never by a FALSE that would have the item sold again.
   if (withDiscount && !Command("AcresceItemFiscal", {"Cancelar=F", "ValorAcrescimo=" + off.text})) {
     bErroRegistroDescontoItem = kTrue;
-    return finish(*this, where, kFalse);
+    strLastError = cp("Item registrado; o desconto do item falhou: ") + strLastError;
+    Log(where, strLastError);
   }
   return finish(*this, where, kTrue);
 }
