@@ -56,6 +56,12 @@ void VirtualPrinter::receive(const uint8_t* data, size_t n, ReplySink& out) {
   lastRxUs_ = nowUs_;
   buf_.insert(buf_.end(), data, data + n);
   consume(buf_, out);
+  if (buf_.size() > kLargestCommand) buf_.clear();
+}
+
+size_t VirtualPrinter::pendingBytes() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return buf_.size();
 }
 
 void VirtualPrinter::lineClosed() {

@@ -64,6 +64,11 @@ class VirtualPrinter : public PrinterFace {
 
   // Complete commands taken, whatever became of them.
   int framesReceived() const;
+  // Bytes held for a command not yet complete.
+  size_t pendingBytes() const;
+  // The most a command of any face takes: a 16-bit length and its frame.
+  // Held bytes beyond it cannot be one command and are dropped.
+  static constexpr size_t kLargestCommand = 0x10000 + 16;
 
  protected:
   // The family's framing: takes the complete commands from the front of buf

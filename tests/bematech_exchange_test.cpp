@@ -618,3 +618,16 @@ TEST(BematechExchange, ALateReplyBeforeTheStatusProbeOfTheOpening) {
   EXPECT_EQ(r.d.arAnswer, (ByteArray{0x06, 0x00, 0x00}));
   EXPECT_EQ(r.printer->take().size(), 1u);
 }
+
+TEST(BematechExchange, ParametersThatWouldWrapTheLengthAreRefusedUnsent) {
+  CBematech d;
+  const unsigned long written = d.nCommandsWritten;
+  d.ClearBuffers();
+  d.AddCommandByte(bematech::cmd::Report);
+  d.AddParameterString(std::string(65532, 'A'));
+  EXPECT_FALSE(d.Submit());
+  EXPECT_EQ(d.strLastError, "Texto com 65532 caracteres excede o limite de 65531 caracteres do comando do ECF.");
+  EXPECT_EQ(d.lastOutcome, exchange::Outcome::NotWritten);
+  EXPECT_EQ(d.nCommandsWritten, written);
+  EXPECT_TRUE(d.arParameters.empty());
+}

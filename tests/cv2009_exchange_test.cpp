@@ -4,6 +4,7 @@
 // written here by hand.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <deque>
 #include <functional>
 
@@ -11,6 +12,7 @@
 #include "core/virtual_wire.h"
 #include "driver_port.h"
 #include "drivers/cv2009/CECFCV2009.h"
+#include "platform/platform.h"
 
 using namespace tarvion;
 using text::cp;
@@ -231,3 +233,66 @@ TEST(Cv2009Exchange, PrintedTextCarriesBoldOnlyWhereTheModelPrintsIt) {
   // Without bold the tags go too; a tag the host's markup does not have is printed.
   EXPECT_EQ(params(r.sent()[2]), "X<i>\n|");
 }
+
+namespace {
+// The parameter text of a command frame as the host wrote it.
+std::string paramsOf(const ByteArray& frame) {
+  if (frame.size() < 7) return {};
+  return std::string(frame.begin() + 6, frame.end() - 1);
+}
+}  // namespace
+
+TEST(Cv2009Exchange, TheReductionCarriesThePrintersMomentNotTheHosts) {
+  Rig r;
+  r.answers = {kAck, reply(0x01, 0x01, 0, "04122026|")};
+  const DateTime before = DateTime::now();
+  ASSERT_TRUE(r.d.ReducaoZ(DateTime::fromParts(2001, 2, 3, 4, 5, 6))) << r.d.strLastError;
+  ASSERT_FALSE(r.sent().empty());
+  const std::string params = paramsOf(r.sent()[0]);
+  DateParts now;
+  ASSERT_TRUE(before.parts(now));
+  EXPECT_EQ(params.substr(0, 9), text::format("%02d%02d%04d|", now.day, now.month, now.year)) << params;
+  EXPECT_EQ(params.substr(15), "|||10|") << params;
+}
+
+TEST(Cv2009Exchange, ARateIsAddedUnderItsDecimalIndexWhateverItsKind) {
+  struct Case {
+    long kind;
+    double rate;
+    const char* params;
+  };
+  for (const Case& c : {Case{1, 5.5, "7||0550|"}, Case{0, 18, "7||1800|"}}) {
+    Rig r;
+    r.answers = {kAck, reply(0x01, 0x01, 0, "T011800|T021200|T030700|S040500|T050100|S060200|"), kAck,
+                 reply(0x02, 0x01, 0, "")};
+    ASSERT_TRUE(r.d.AdicionaAliquotaTributaria(c.rate, c.kind)) << r.d.strLastError;
+    ASSERT_EQ(r.sent().size(), 4u);
+    EXPECT_EQ(r.sent()[2][2], 0x54);
+    EXPECT_EQ(paramsOf(r.sent()[2]), c.params);
+  }
+}
+
+TEST(Cv2009Exchange, TheFiscalInformationReadsEveryRegisterGroupOfTheDay) {
+  Rig r;
+  const char* data[] = {"1|2|3|", "100|50|0|0|0|", "10|", "0|0|0|0|0|0|", "1|04122026|1|0|"};
+  for (uint8_t seq = 1; seq <= 5; ++seq) {
+    r.answers.push_back(kAck);
+    r.answers.push_back(reply(seq, 0x01, 0, data[seq - 1]));
+  }
+  ASSERT_TRUE(r.d.ReadFiscalInformation()) << r.d.strLastError;
+  std::vector<std::string> asked;
+  for (const ByteArray& f : r.sent())
+    if (f.size() > 6 && f[0] == 0x01) asked.push_back(paramsOf(f));
+  EXPECT_EQ(asked, (std::vector<std::string>{"1|0|", "4|0|", "5|0|", "6|1|", "8|0|"}));
+  EXPECT_EQ(r.d.intZReportCounter, 3);
+  EXPECT_EQ(r.d.intInitialOperation, 1);
+}
+
+#ifndef _WIN32
+TEST(Cv2009Exchange, AHostFileThatCannotBeMadeFailsWithTheSystemsCodeAndText) {
+  Rig r;
+  r.answers = {kAck, reply(0x01, 0x01, 0, "MF|")};
+  EXPECT_FALSE(r.d.LeMFContZBIN(1, 2, "/nonexistent-folder-of-tarvion/mf.bin"));
+  EXPECT_EQ(r.d.strLastError, text::format("(%d)%s", ENOENT, platform::systemErrorText(ENOENT).c_str()));
+}
+#endif

@@ -254,7 +254,9 @@ TEST(EmulatedCv2009, TablesGrowThroughTheDriver) {
   ASSERT_TRUE(r.d.AdicionaAliquotaTributaria(3.5, 1)) << r.d.strLastError;
   ASSERT_TRUE(r.d.AdicionaAliquotaTributaria(25, 0)) << r.d.strLastError;
   ASSERT_EQ(r.p.core->taxes().size(), 6u);
-  EXPECT_EQ(r.p.core->taxes()[4].kind, 'S');
+  // The command carries the index in decimal and no kind: the printer files
+  // every rate it is given this way as ICMS.
+  EXPECT_EQ(r.p.core->taxes()[4].kind, 'T');
   EXPECT_EQ(r.p.core->taxes()[4].rate, 350);
   EXPECT_EQ(r.p.core->taxes()[5].kind, 'T');
   EXPECT_EQ(r.p.core->taxes()[5].rate, 2500);
@@ -268,7 +270,7 @@ TEST(EmulatedCv2009, TablesGrowThroughTheDriver) {
   EXPECT_EQ(r.p.core->titles().size(), 7u);
   std::string rates;
   ASSERT_TRUE(r.d.RetornaAliquotas(rates)) << r.d.strLastError;
-  EXPECT_EQ(rates, "T18.00;T12.00;T07.00;S05.00;S03.50;T25.00");
+  EXPECT_EQ(rates, "T18.00;T12.00;T07.00;S05.00;T03.50;T25.00");
 }
 
 TEST(EmulatedCv2009, TheV2DriverSendsCodePage850AndQuantitiesInHundredths) {
@@ -407,4 +409,51 @@ TEST(EmulatedCv2009, TheV2DriverTakesTheLastDocumentFromTheReductionRecord) {
   ASSERT_TRUE(r.d.GetLastDocumentDateTime().parts(p));
   EXPECT_EQ(p.hour, 10);
   EXPECT_EQ(p.minute, 30);
+}
+
+TEST(EmulatedCv2009, TheModelThatReadsCodePage850PrintsItsCustomerAndReportsAsWritten) {
+  DriverRig<CECFCV2009V2> r(55, 2);
+  ASSERT_TRUE(r.d.OpenComm(kTrue)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.SetCustomerInfo("12345678909", cp("JOÃO"), cp("RUA AÇAÍ")));
+  ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  ASSERT_TRUE(r.d.CancelaCupomFiscal()) << r.d.strLastError;
+  ASSERT_TRUE(r.d.AbreRelatorioGerencial()) << r.d.strLastError;
+  ASSERT_TRUE(r.d.ImprimeRelatorioGerencial(cp("AÇÃO É ÓTIMA"))) << r.d.strLastError;
+  ASSERT_TRUE(r.d.FechaRelatorioGerencial()) << r.d.strLastError;
+  const std::string paper = r.p.core->paper()->printed();
+  EXPECT_NE(paper.find("JOÃO"), std::string::npos) << paper;
+  EXPECT_NE(paper.find("AÇÃO É ÓTIMA"), std::string::npos) << paper;
+  EXPECT_EQ(paper.find("JOÇO"), std::string::npos) << paper;
+}
+
+TEST(EmulatedCv2009, ParametersBeyondTheLengthFieldAreRefusedBeforeSending) {
+  DriverRig<CECFCV2009> r(54, 1);
+  ASSERT_TRUE(r.d.OpenComm(kTrue)) << r.d.strLastError;
+  const int frames = r.p.printer->framesReceived();
+  ASSERT_TRUE(r.d.SetCustomerInfo(std::string(70000, '1'), "X", "Y"));
+  EXPECT_FALSE(r.d.AbreCupomFiscal());
+  EXPECT_EQ(r.d.strLastError,
+            "CPF/CNPJ do consumidor com 70000 caracteres excede o limite de 65530 caracteres do comando do ECF.");
+  EXPECT_EQ(r.p.printer->framesReceived(), frames);
+  EXPECT_FALSE(r.p.core->receiptOpen());
+  // The next command is framed as ever: the printer reads it.
+  ASSERT_TRUE(r.d.SetCustomerInfo("", "", ""));
+  ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  ASSERT_TRUE(r.d.CancelaCupomFiscal()) << r.d.strLastError;
+  ASSERT_TRUE(r.d.AbreRelatorioGerencial()) << r.d.strLastError;
+  EXPECT_FALSE(r.d.ImprimeRelatorioGerencial(std::string(65535, 'A')));
+  EXPECT_EQ(r.d.strLastError, "Texto com 65535 caracteres excede o limite de 65534 caracteres do comando do ECF.");
+  // The report is still open for a text that fits.
+  EXPECT_TRUE(r.d.ImprimeRelatorioGerencial("LINHA")) << r.d.strLastError;
+}
+
+TEST(EmulatedCv2009, AClosedPortIsOpenedAgainByTheLineProbe) {
+  DriverRig<CECFCV2009> r(54, 1);
+  ASSERT_TRUE(r.d.OpenComm(kTrue)) << r.d.strLastError;
+  ASSERT_TRUE(r.d.CloseComm());
+  r.d.arTaxes.clear();
+  EXPECT_TRUE(r.d.ECFOnline()) << r.d.strLastError;
+  // Opened with the printer's information read again.
+  EXPECT_EQ(r.d.arTaxes.size(), 4u);
+  EXPECT_TRUE(r.d.ECFOnline()) << r.d.strLastError;
 }

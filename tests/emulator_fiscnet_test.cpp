@@ -178,3 +178,16 @@ TEST(EmulatorFiscNET, EveryFiscNETModelHasAVirtualPrinter) {
   }
   EXPECT_EQ(count, 9);
 }
+
+TEST(EmulatorFiscNET, BytesThatCannotBeOneCommandAreNotKept) {
+  Printer e;
+  // A frame whose quoted text never closes: 300 long sends of it are held no
+  // further than the longest command a face takes.
+  const std::string chunk = "{0;ImprimeTexto;TextoLivre=\"" + std::string(70000, 'a');
+  for (int i = 0; i < 300; ++i) {
+    e.ask(chunk);
+    ASSERT_LE(e.p->pendingBytes(), VirtualPrinter::kLargestCommand) << i;
+  }
+  // The line is usable again.
+  EXPECT_EQ(e.ask("{0;LeInteiro;NomeInteiro=\"COO\";30}"), "{0;0;ValorInteiro=0;19}");
+}

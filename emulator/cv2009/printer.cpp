@@ -131,7 +131,8 @@ std::string joinLines(const std::vector<std::string>& lines) {
 std::vector<Cv2009Model> Cv2009Model::all() {
   std::vector<Cv2009Model> v;
   for (const caps::ModelRow& r : caps::fiscalModels())
-    if (r.family == caps::Family::CV2009) v.push_back({r.number, r.name, r.columns ? r.columns : 48});
+    if (r.family == caps::Family::CV2009)
+      v.push_back({r.number, r.name, r.columns ? r.columns : 48, std::string_view(r.driverClass) == "CECFCV2009V2"});
   return v;
 }
 
@@ -237,6 +238,10 @@ std::string Cv2009Printer::stamp(int64_t seconds) const {
   return format("%02d%02d%04d%02d%02d%02d", s.day, s.month, s.year, s.hour, s.minute, s.second);
 }
 
+std::string Cv2009Printer::printed(const std::string& s) const {
+  return model_.cp850 ? text::cp850ToCp1252(s) : s;
+}
+
 std::string Cv2009Printer::documentFields() const {
   auto& c = const_cast<Cv2009Printer*>(this)->core();
   return cv::fields({std::to_string(c.counters().coo), stamp(c.now())});
@@ -313,7 +318,7 @@ Cv2009Printer::Outcome Cv2009Printer::done(FiscalError e, std::string data) cons
 // The handlers. The table has checked that the parameters each needs are there.
 
 Cv2009Printer::Outcome Cv2009Printer::openReceipt(const Params& p) {
-  const FiscalError e = core().openReceipt(p[0], p[1], p[2]);
+  const FiscalError e = core().openReceipt(p[0], printed(p[1]), printed(p[2]));
   return done(e, documentFields());
 }
 
@@ -358,7 +363,7 @@ Cv2009Printer::Outcome Cv2009Printer::pay(const Params& p) {
 Cv2009Printer::Outcome Cv2009Printer::closeReceipt(const Params& p) {
   FiscalCore& c = core();
   const std::vector<Payment> payments = c.document().payments;
-  const FiscalError e = c.closeReceipt(p[2]);
+  const FiscalError e = c.closeReceipt(printed(p[2]));
   if (e != FiscalError::Ok) return refuse(e);
   std::vector<std::string> f{std::to_string(c.lastReceipt().coo), stamp(c.now())};
   for (size_t i = 0; i < payments.size(); ++i) {
@@ -396,8 +401,8 @@ Cv2009Printer::Outcome Cv2009Printer::openLinked(const Params& p) {
 Cv2009Printer::Outcome Cv2009Printer::printLine(const Params& p) {
   FiscalCore& c = core();
   const DocKind k = c.document().kind;
-  if (k == DocKind::Linked) return done(c.linkedText(p[0]));
-  if (k == DocKind::Report) return done(c.reportText(p[0]));
+  if (k == DocKind::Linked) return done(c.linkedText(printed(p[0])));
+  if (k == DocKind::Report) return done(c.reportText(printed(p[0])));
   return failed({7, 14});
 }
 
@@ -636,6 +641,15 @@ Cv2009Printer::Outcome Cv2009Printer::read(int group, int item) {
       std::vector<std::string> v;
       for (size_t i = 0; i < c.taxes().size(); ++i) {
         const auto it = d.perTax.find(format("%02d", static_cast<int>(i + 1)));
+        v.push_back(std::to_string(it == d.perTax.end() ? 0 : it->second));
+      }
+      return list(v);
+    }
+    case 6001: {
+      // Substitution, exempt and not taxed, ICMS then ISS.
+      std::vector<std::string> v;
+      for (const char* label : {"FF", "II", "NN", "SF", "SI", "SN"}) {
+        const auto it = d.perTax.find(label);
         v.push_back(std::to_string(it == d.perTax.end() ? 0 : it->second));
       }
       return list(v);

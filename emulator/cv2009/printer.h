@@ -19,7 +19,8 @@
 //     number of the last reduction; 1|5 CCF; 1|8 CDC; 1|9 GRG;
 //     3|0 non-fiscal total; 4|0 grand total, gross, cancellations,
 //     discounts, increases; 4|1 4|2 4|3 4|4 4|8 the same one by one;
-//     5|0 the day's net per tax position; 7|0 the day's amount per payment;
+//     5|0 the day's net per tax position; 6|1 the day's substitution,
+//     exempt and not taxed nets, ICMS then ISS; 7|0 the day's amount per payment;
 //     8|0 state (0 no movement, 1 movement, 2 Z pending, 3 day closed),
 //     movement date, initial COO, initial grand total;
 //     9|0 date and time, daylight saving (1 or 0);
@@ -57,6 +58,9 @@ struct Cv2009Model {
   int number = 54;
   std::string name;
   int columns = 48;
+  // Reads its printed text (customer, closing message, report and linked
+  // receipt lines) in code page 850, as its driver writes it.
+  bool cp850 = false;
   // The family's models (54, 55 and 56), from the capability rows.
   static std::vector<Cv2009Model> all();
   static bool byNumber(int number, Cv2009Model& out);
@@ -109,6 +113,8 @@ class Cv2009Printer final : public VirtualPrinter {
   Outcome done(FiscalError e, std::string data = {}) const;
   static Outcome failed(Status s);
   Outcome memoryRead(const Params& p, bool printable);
+  // A text parameter the printer prints, in the fiscal half's Windows-1252.
+  std::string printed(const std::string& s) const;
   std::string documentFields() const;
   std::string stamp(int64_t seconds) const;
 

@@ -103,7 +103,11 @@ def _argument(value, type_, name):
     if type_ == DOUBLE:
         if isinstance(value, bool) or not isinstance(value, (int, float)):
             raise TypeError("%s: expected a number, got %s" % (name, type(value).__name__))
-        v = float(value)
+        try:
+            v = float(value)
+        except OverflowError:
+            # An integer beyond every double (10**400): a bad value, not a bad type.
+            raise ValueError("%s: %r is not a finite number" % (name, value)) from None
         if not math.isfinite(v):
             raise ValueError("%s: %r is not a finite number" % (name, value))
         return repr(v)
@@ -230,6 +234,8 @@ class Control:
             return self._call(line)
 
     def _call(self, line):
+        if not isinstance(line, str):
+            raise TypeError("expected a line of text, got %s" % type(line).__name__)
         if not self._handle:
             raise TarvionError("the control is closed")
         data = line.encode("utf-8")

@@ -94,6 +94,8 @@ def test_arguments_are_written_in_the_line_language(value, type_, written):
         (True, _control.DOUBLE, TypeError),
         (math.nan, _control.DOUBLE, ValueError),
         (math.inf, _control.DOUBLE, ValueError),
+        (10**400, _control.DOUBLE, ValueError),
+        (-(10**400), _control.DOUBLE, ValueError),
         ("2024-01-01", _control.DATE, TypeError),
     ],
 )
@@ -116,6 +118,13 @@ def test_calls_without_a_printer_return_false_and_say_why():
             ctrl.TaxPercents(40000)
         with pytest.raises(AttributeError):
             ctrl.UltimoErro = "x"
+        # A quantity no double holds is a bad value; a line that is not text a bad type.
+        with pytest.raises(ValueError, match="nQuantidade"):
+            ctrl.RegistraItemFiscal("1", "CAFE", "UN", 18, 10**400, 10.5, 0)
+        for line in (None, b"UltimoErro", 5):
+            with pytest.raises(TypeError):
+                ctrl.call(line)
+        assert ctrl.call("UltimoErro")["result"] == ctrl.UltimoErro
 
 
 def test_raise_errors_turns_a_false_result_into_printer_error():

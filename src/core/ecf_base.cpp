@@ -60,6 +60,15 @@ Frame CECFBase::BuildCommand(const ByteArray& /*command*/, const ByteArray& /*pa
 }
 
 BOOL CECFBase::Submit() {
+  if (std::string why = OversizedCommand(); !why.empty()) {
+    // Nothing goes out: a wrapped length would make the printer read another frame.
+    strLastError = why;
+    lastOutcome = exchange::Outcome::NotWritten;
+    Log("CECFBase::Submit", why);
+    arCommand.clear();
+    arParameters.clear();
+    return kFalse;
+  }
   BOOL result = SendCommand(BuildCommand(arCommand, arParameters));
   // A command goes on the wire once: the pending buffers are consumed here (after
   // the success check, which reads the command code), so an operation that only

@@ -215,8 +215,12 @@ class CECFBase {
   void AddParameterByte(uint8_t b) { arParameters.push_back(b); }
   // Host text for a printer that prints it plain: markup dropped, accents folded.
   std::string FormatPrinterText(const std::string& text);
-  // Submits the pending buffers: SendCommand(BuildCommand(command, parameters)).
+  // Submits the pending buffers: SendCommand(BuildCommand(command, parameters)),
+  // unless OversizedCommand refuses them.
   BOOL Submit();
+  // Why the pending buffers cannot make one frame (a length field they would
+  // wrap), naming the field and its limit; empty when they fit.
+  virtual std::string OversizedCommand() const { return {}; }
 
   // ---- log and error helpers ----
   void Log(const std::string& where, const std::string& detail = {});

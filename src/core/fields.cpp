@@ -173,4 +173,9 @@ std::string printfFixed(double value, int width, int decimals) {
   return body;
 }
 
+std::string textTooLong(std::string_view name, size_t size, size_t limit) {
+  return std::string(name) + " com " + std::to_string(size) + " caracteres excede o limite de " +
+         std::to_string(limit) + " caracteres do comando do ECF.";
+}
+
 }  // namespace tarvion::fields

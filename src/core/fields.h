@@ -74,6 +74,11 @@ class Checked {
   std::string error_;
 };
 
+// A text too long for the command that carries it (a frame whose length field
+// would wrap): "<name> com <size> caracteres excede o limite de <limit>
+// caracteres do comando do ECF."
+std::string textTooLong(std::string_view name, size_t size, size_t limit);
+
 // printf's "%0<width>.<decimals>f" without the locale, for logs and lookup keys:
 // a minimum width, the sign before the zero padding, "nan"/"inf" padded with
 // blanks. Never for a field sent to a printer: it widens instead of refusing.

@@ -34,7 +34,9 @@ class FileLock {
 // Writes data to a new file created exclusively under a unique name in the
 // folder of path, flushes it to the disk, then renames it over path: path holds
 // either the old content or the new one, whole. The temporary file is removed
-// on any failure. tempName, when given, receives the name the temporary had.
+// on any failure, and the system's code of the failure is left as the thread's
+// last error (lastError()). tempName, when given, receives the name the
+// temporary had.
 bool replaceFile(const std::string& path, std::string_view data, std::string* error = nullptr,
                  std::string* tempName = nullptr);
 

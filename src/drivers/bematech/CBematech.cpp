@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "core/exchange.h"
+#include "core/fields.h"
 #include "core/text.h"
 
 namespace tarvion {
@@ -84,6 +85,17 @@ void CBematech::ClearBuffers() {
 Frame CBematech::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
   if (command.empty()) return nullptr;
   return std::make_unique<ByteArray>(buildFrame(nPrefix, command, parameters));
+}
+
+std::string CBematech::OversizedCommand() const {
+  // N counts the prefix, the command, the parameters and the checksum in 16 bits.
+  const size_t room = 0xFFFF - 3 - arCommand.size();
+  if (arParameters.size() <= room) return {};
+  const uint8_t code = arCommand.empty() ? 0 : arCommand[0];
+  const char* name = code == cmd::Report || code == cmd::LinkedText ? "Texto"
+                     : code == cmd::CloseReceipt                    ? "Mensagem promocional"
+                                                                    : "Parâmetros do comando";
+  return fields::textTooLong(cp(name), arParameters.size(), room);
 }
 
 size_t CBematech::ExpectedReply() const {

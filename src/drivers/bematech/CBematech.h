@@ -32,6 +32,7 @@ class CBematech : public CECFBase {
   BOOL CheckForSuccess() override;
   BOOL SendCommand(Frame command) override;
   Frame BuildCommand(const ByteArray& command, const ByteArray& parameters) override;
+  std::string OversizedCommand() const override;
   void ClearBuffers() override;
   BOOL ECFOnline() override;
   BOOL InitialConfiguration() override;

@@ -3,7 +3,9 @@
 #include "drivers/cv2009/CECFCV2009.h"
 
 #include "core/exchange.h"
+#include "core/fields.h"
 #include "core/text.h"
+#include "drivers/cv2009/cv2009_ops.h"
 #include "platform/keystore.h"
 
 namespace tarvion {
@@ -287,6 +289,21 @@ BOOL CECFCV2009::AguardaOcupado() {
 BOOL CECFCV2009::Execute(const char* where, uint16_t code, const std::vector<std::string>& params, bool needsReply) {
   ClearBuffers();
   arCampos.clear();
+  // Parameters beyond the frame's length field are refused before anything
+  // goes out, naming the longest (the one that does not fit) and the room the
+  // command leaves it.
+  size_t total = 0, longest = 0;
+  for (size_t i = 0; i < params.size(); ++i) {
+    total += params[i].size() + 1;
+    if (params[i].size() > params[longest].size()) longest = i;
+  }
+  if (total > kMaxParameterBytes) {
+    const size_t others = total - params[longest].size();
+    lastOutcome = exchange::Outcome::NotWritten;
+    return refuse(*this, where,
+                  fields::textTooLong(parameterName(code, longest), params[longest].size(),
+                                      others < kMaxParameterBytes ? kMaxParameterBytes - others : 0));
+  }
   for (uint8_t b : commandBytes(code)) AddCommandByte(b);
   for (const std::string& p : params) AddParameterString(p + "|");
   BOOL ok = Submit();
@@ -340,6 +357,18 @@ BOOL CECFCV2009::ECFOnline() {
   const char* where = "CECFCV2009::ECFOnline";
   try {
     if (Logging()) Log(format("%s{hPort=%li}", where, hPort ? hPort->handleValue() : -1L));
+    // A port the host closed is opened again, with the
+    // printer's information, before the probe; one only paused between
+    // commands is taken back by the exchange itself.
+    if (bPortOpen) {
+      bPortaFechada = false;
+    } else if (bPortaFechada) {
+      if (!OpenComm(kTrue)) {
+        if (Logging()) Log(format("%s{Retorno=FALSE,strLastError=%s}", where, strLastError.c_str()));
+        return kFalse;
+      }
+      bPortaFechada = false;
+    }
     ClearBuffers();
     BOOL result = SendCommand(std::make_unique<ByteArray>(ByteArray{kSYN}));
     if (result && !arResposta.empty() && arResposta[0] == kDC1) result = AguardaOcupado();
@@ -352,6 +381,11 @@ BOOL CECFCV2009::ECFOnline() {
     RecordError(where, cp("Erro desconhecido."));
     return kFalse;
   }
+}
+
+BOOL CECFCV2009::CloseComm() {
+  bPortaFechada = true;
+  return CECFBase::CloseComm();
 }
 
 BOOL CECFCV2009::InitialConfiguration() {

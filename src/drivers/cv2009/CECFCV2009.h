@@ -28,6 +28,7 @@ class CECFCV2009 : public CECFBase {
   int GetParity() override { return nParity; }
   BOOL InitialConfiguration() override;
   BOOL ECFOnline() override;
+  BOOL CloseComm() override;
   BOOL EnviaComandoECF(const ByteArray& command, ByteArray& answer) override;
 
   // ---- documents
@@ -154,6 +155,9 @@ class CECFCV2009 : public CECFBase {
   uint8_t intBloco = 0;
   int intTimeoutResposta = 2000;
   ByteArray arResposta;
+  // The host closed the port: the line probe opens it again first. Cleared
+  // once the probe finds the port open.
+  bool bPortaFechada = false;
   BOOL bSuportaNegrito = kTrue;
   BOOL bBaseCalculoDoECF = kFalse;
   // The data fields of the last reply frame.

@@ -7,6 +7,7 @@
 #include "drivers/cv2009/CECFCV2009.h"
 #include "drivers/cv2009/cv2009_ops.h"
 #include "platform/durable_file.h"
+#include "platform/platform.h"
 
 namespace tarvion {
 
@@ -71,7 +72,11 @@ BOOL CECFCV2009::LeituraXSerial(std::string& strLeitura) {
 BOOL CECFCV2009::ReducaoZ(DateTime dtReducao) {
   const char* where = "CECFCV2009::ReducaoZ";
   return guarded(*this, where, kFalse, [&] {
-    const DateTime now = dtReducao.valid() && dtReducao.automationDate() > 0 ? dtReducao : DateTime::now();
+    // The printer closes the day at its own clock's moment; the host's date is
+    // only logged.
+    if (DateParts asked; Logging() && dtReducao.parts(asked))
+      Log(where, format("dtReducao=%02d/%02d/%04d", asked.day, asked.month, asked.year));
+    const DateTime now = DateTime::now();
     const BOOL ok = Execute(where, cmd::ReducaoZ, {dateText(now), timeText(now), "", "", "10"});
     return finish(*this, where, ok);
   });
@@ -132,8 +137,14 @@ BOOL CECFCV2009::LeituraMFSerialReducao(long intInicial, long intFinal, std::str
 BOOL CECFCV2009::WriteHostFile(const char* where, const std::string& path, const std::string& data) {
   if (path.empty()) return refuse(*this, where, cp("Caminho do arquivo destino não informado."));
   std::string error;
-  // The old file stays whole until the new one is on the disk.
-  if (!platform::replaceFile(path, data, &error)) return refuse(*this, where, error);
+  // The old file stays whole until the new one is on the disk. A file that
+  // cannot be made fails like any other system call: "(code)text", the text
+  // in the system's own language.
+  if (!platform::replaceFile(path, data, &error)) {
+    const int code = platform::lastError();
+    Log(where, error);
+    return refuse(*this, where, format("(%d)%s", code, platform::systemErrorText(code).c_str()));
+  }
   return kTrue;
 }
 
@@ -346,16 +357,16 @@ BOOL CECFCV2009::AdicionaFormaPagamento(const std::string& strPaymentType) {
   });
 }
 
-// ISS rates go with an index that starts with 'S'.
+// The printer's next index in decimal for either kind of rate: the command
+// carries no letter.
 BOOL CECFCV2009::AdicionaAliquotaTributaria(double nAliquota, long intTipoAliquota) {
   const char* where = "CECFCV2009::AdicionaAliquotaTributaria";
   return guarded(*this, where, kFalse, [&] {
     const fields::Result rate = fields::format(nAliquota, fields::Field{"Percentual", 4, 2});
     if (!rate.ok()) return refuse(*this, where, rate.error);
     if (!LoadTaxes()) return finish(*this, where, kFalse);
-    std::string index;
-    if (intTipoAliquota == 1) index.push_back('S');
-    index += std::to_string(arTaxes.size() + 1);
+    if (Logging()) Log(where, format("intTipoAliquota=%ld", intTipoAliquota));
+    const std::string index = std::to_string(arTaxes.size() + 1);
     return finish(*this, where, Execute(where, cmd::AddTable, {index, "", rate.text}));
   });
 }
@@ -461,6 +472,11 @@ BOOL CECFCV2009::ReadFiscalInformation() {
     nCancelTotal = amountOf(field(2)) / 100.0;
     nDiscountTotal = amountOf(field(3)) / 100.0;
     nIncreaseTotal = amountOf(field(4)) / 100.0;
+    // The tax totalisers and the totals outside ICMS, read for the log.
+    if (!ReadInfo(where, 5, 0)) return finish(*this, where, kFalse);
+    if (Logging()) Log(where, format("Totalizadores=%zu", arCampos.size()));
+    if (!ReadInfo(where, 6, 1)) return finish(*this, where, kFalse);
+    if (Logging()) Log(where, format("NaoTributados=%zu", arCampos.size()));
     if (!ReadInfo(where, 8, 0)) return finish(*this, where, kFalse);
     dtFiscalDate = ParseDateTimeText(field(1));
     intInitialOperation = static_cast<int>(integerOf(field(2)));

@@ -149,6 +149,45 @@ int nextSequence(int seq) {
   return seq >= 255 ? 0 : seq + 1;
 }
 
+std::string parameterName(uint16_t code, size_t index) {
+  struct Named {
+    uint16_t code;
+    size_t index;
+    const char* name;
+  };
+  // The free-text parameters; the others are numbers and fixed flags.
+  static const Named kNames[] = {
+      {cmd::OpenReceipt, 0, "CPF/CNPJ do consumidor"},
+      {cmd::OpenReceipt, 1, "Nome do consumidor"},
+      {cmd::OpenReceipt, 2, "Endereço do consumidor"},
+      {cmd::RegisterItem, 0, "Código do produto"},
+      {cmd::RegisterItem, 1, "Descrição do produto"},
+      {cmd::RegisterItem, 3, "Unidade"},
+      {cmd::CloseReceipt, 2, "Mensagem promocional"},
+      {cmd::OpenLinked, 4, "CPF/CNPJ do consumidor"},
+      {cmd::OpenLinked, 5, "Nome do consumidor"},
+      {cmd::OpenLinked, 6, "Endereço do consumidor"},
+      {cmd::PrintText, 0, "Texto"},
+      {cmd::OpenNonFiscal, 0, "CPF/CNPJ do consumidor"},
+      {cmd::OpenNonFiscal, 1, "Nome do consumidor"},
+      {cmd::OpenNonFiscal, 2, "Endereço do consumidor"},
+      {cmd::CloseNonFiscal, 1, "Mensagem"},
+      {cmd::CashInOut, 2, "Mensagem"},
+      {cmd::AppIdentification, 0, "Identificação do aplicativo"},
+      {cmd::AddTable, 1, "Descrição"},
+      {cmd::AddNonFiscalTitle, 1, "Título"},
+      {cmd::AddReport, 1, "Título"},
+      {cmd::Customer, 0, "CPF/CNPJ do consumidor"},
+      {cmd::Customer, 1, "Nome do consumidor"},
+      {cmd::Customer, 2, "Endereço do consumidor"},
+      {cmd::CFeXml, 1, "Id inicial do CF-e-ECF"},
+      {cmd::CFeXml, 2, "Id final do CF-e-ECF"},
+  };
+  for (const Named& n : kNames)
+    if (n.code == code && n.index == index) return cp(n.name);
+  return cp("Parâmetro ") + std::to_string(index + 1);
+}
+
 ByteArray buildFrame(uint8_t sequence, const ByteArray& command, const ByteArray& parameters) {
   ByteArray f;
   f.reserve(7 + command.size() + parameters.size());

@@ -54,6 +54,13 @@ int nextSequence(int seq);
 // parameter text "a|":
 //   01 01 01 00 02 00 61 7C E1
 ByteArray buildFrame(uint8_t sequence, const ByteArray& command, const ByteArray& parameters);
+// The frame's 16-bit length field bounds the parameter bytes of one command:
+// more would wrap it and the printer would read a frame that is not this one.
+constexpr size_t kMaxParameterBytes = 65535;
+// The name of a command's parameter for the refusal of one that does not fit
+// (Windows-1252): "Texto", "Nome do consumidor", or "Parâmetro n" (from 1).
+std::string parameterName(uint16_t code, size_t index);
+
 // The two command bytes of a code, low first.
 ByteArray commandBytes(uint16_t code);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/durable_file.h"
+#include "platform/platform.h"
 #include "platform/posix/fd_io.h"
 
 namespace tarvion::platform {
@@ -80,7 +81,9 @@ bool replaceFile(const std::string& path, std::string_view data, std::string* er
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
   if (fd < 0) {
-    setError(error, "cannot create a temporary file in " + folderOf(path) + ": " + reason(errno));
+    const int err = errno;
+    setError(error, "cannot create a temporary file in " + folderOf(path) + ": " + reason(err));
+    setLastError(err);
     return false;
   }
   const std::string tmp(name.data());
@@ -94,12 +97,14 @@ bool replaceFile(const std::string& path, std::string_view data, std::string* er
   if (!ok) {
     ::unlink(tmp.c_str());
     setError(error, "cannot write " + tmp + ": " + reason(err ? err : EIO));
+    setLastError(err ? err : EIO);
     return false;
   }
   if (::rename(tmp.c_str(), path.c_str()) != 0) {
     err = errno;
     ::unlink(tmp.c_str());
     setError(error, "cannot replace " + path + ": " + reason(err));
+    setLastError(err);
     return false;
   }
   // The new name itself is made durable with the folder.

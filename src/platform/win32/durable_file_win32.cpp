@@ -92,6 +92,7 @@ bool replaceFile(const std::string& path, std::string_view data, std::string* er
   }
   if (h == INVALID_HANDLE_VALUE) {
     setError(error, "cannot create a temporary file in " + folderOf(path) + ": " + reason(err));
+    SetLastError(err);
     return false;
   }
   if (tempName) *tempName = tmp;
@@ -110,12 +111,14 @@ bool replaceFile(const std::string& path, std::string_view data, std::string* er
   if (!ok) {
     DeleteFileA(tmp.c_str());
     setError(error, "cannot write " + tmp + ": " + reason(err));
+    SetLastError(err);
     return false;
   }
   if (!MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     err = GetLastError();
     DeleteFileA(tmp.c_str());
     setError(error, "cannot replace " + path + ": " + reason(err));
+    SetLastError(err);
     return false;
   }
   return true;
