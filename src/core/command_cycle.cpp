@@ -25,6 +25,9 @@ exchange::Result CECFBase::ExchangeCommand(const ByteArray& frame, const Plan& p
     if (v == Verdict::Resync) x.LogStale(plan.where, x.Drain());
     return v;
   });
+  // A written command without a readable answer may still be answered: the
+  // next command that drains a fresh line does not take that for its own.
+  if (r.written && r.verdict != Verdict::Done && r.verdict != Verdict::Refused) x.SetFresh(true);
   lastOutcome = r.outcome();
   return r;
 }
@@ -36,6 +39,10 @@ Verdict CECFBase::Attempt(exchange::PortExchange& x, const ByteArray& frame, con
   if (plan.line != exchange::LineRule::None &&
       x.CheckLine(plan.line == exchange::LineRule::CtsOrDsr) != exchange::LineFault::None)
     return Verdict::LineFault;
+  if (plan.drainWhenFresh && x.FreshLine()) {
+    const size_t drained = x.Drain();
+    if (drained) x.LogDrainedBeforeWrite(plan.where, drained);
+  }
   r.stoppedAt = Step::Write;
   switch (x.Write(frame, plan.purge, plan.nothingWritten)) {
     case exchange::Written::Ok:

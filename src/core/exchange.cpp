@@ -165,4 +165,9 @@ void PortExchange::LogStale(const char* where, size_t drained) {
                           static_cast<unsigned long>(drained))));
 }
 
+void PortExchange::LogDrainedBeforeWrite(const char* where, size_t drained) {
+  d_.Log(where,
+         cp(format("Bytes na linha antes do comando; %lu bytes descartados", static_cast<unsigned long>(drained))));
+}
+
 }  // namespace tarvion::exchange

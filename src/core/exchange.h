@@ -283,6 +283,8 @@ class PortExchange {
   platform::Clock& Clock();
   // Logs that a reply belonging to another frame was drained.
   void LogStale(const char* where, size_t drained);
+  // Logs that bytes left on a fresh line were drained before a write.
+  void LogDrainedBeforeWrite(const char* where, size_t drained);
 
   // "Timeout gravando comando no buffer de impressão." in Windows-1252.
   static constexpr const char* kWriteTimeoutMessage = "Timeout gravando comando no buffer de impress\xE3o.";
@@ -327,6 +329,11 @@ struct Plan {
   // (JudgeFirst) before the rest of the reply is waited for.
   const FirstByteRules* first = nullptr;
   ReplyEnd end;
+  // While the line is fresh (the port just opened, or an earlier command got
+  // no readable answer) whatever is still on its way is drained before the
+  // frame is written: the printer may still be answering an earlier frame,
+  // and once this one is out nothing may send it again.
+  bool drainWhenFresh = false;
   // Names the caller in the log line of a drained foreign reply.
   const char* where = "";
 };

@@ -43,6 +43,9 @@ ByteArray usbReadRequest() {
 
 constexpr uint32_t kCheckWaitMs = 120000;
 
+// An answer that does not start or end as the protocol says.
+constexpr const char* kUnreadableReply = "Resposta inválida da impressora.";
+
 // The device interface class of the family's USB device driver.
 constexpr const char* kUsbInterfaceClass = "{325DDF96-938C-11D3-9E34-0080C82727F4}";
 
@@ -113,26 +116,23 @@ BOOL CBematech::SendCommand(Frame command) {
     const bool usb = nPortNumber >= 999;
     exchange::Plan plan;
     plan.where = where;
-    // While the line is fresh a reply of the wrong shape is someone else's:
-    // drained, and this command asked once more.
-    plan.policy = exchange::RetryPolicy::tries(2).on(exchange::Verdict::Resync, 0);
+    // A command is written once: what an earlier frame may still have on its
+    // way is drained before the write, never answered by sending it again.
+    plan.drainWhenFresh = true;
     plan.line = usb ? exchange::LineRule::None : exchange::LineRule::Cts;
     plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
     plan.first = usb ? nullptr : &kFirstByte;
     plan.end = exchange::ReplyEnd::ofLength(ExpectedReply());
-    // The reply buffer keeps what earlier commands left until ClearBuffers; a
-    // command asked again replaces only its own reply.
+    // The reply buffer keeps what earlier commands left until ClearBuffers.
     const exchange::Result r =
-        ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray& reply, size_t start, int first) {
-          if (bFreshLine && !ReplyFits(usb || first < 0 ? kACK : static_cast<uint8_t>(first), reply.size() - start))
-            return exchange::Verdict::Resync;
-          const exchange::Verdict v = JudgeStatus();
-          // A printer always acknowledges first; after any other byte the
-          // status is as unreadable as the rest, and a refusal read from it
-          // does not prove the command did not run.
-          if (v == exchange::Verdict::Refused && !usb && first >= 0 && first != kACK)
+        ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray& reply, size_t start, int) {
+          // A reply of another shape is not this command's answer: its status
+          // bytes say nothing, and the command may have run all the same.
+          if (!ReplyFits(reply.size() - start)) {
+            strLastError = cp(kUnreadableReply);
             return exchange::Verdict::LineFault;
-          return v;
+          }
+          return JudgeStatus();
         });
     command.reset();
     const BOOL result = r.ok() ? kTrue : kFalse;
@@ -152,7 +152,13 @@ exchange::Verdict CBematech::JudgeFirst(exchange::First kind, uint8_t byte) {
     strLastError = "Timeout enviando comando para a impressora.";
     return exchange::Verdict::Refused;
   }
-  // The acknowledgement, or whatever came in its place, is not part of the reply.
+  // An answer that does not start with the acknowledgement is not one: the
+  // bytes after it are no status to decode, and the command may have run.
+  if (kind == exchange::First::Data) {
+    strLastError = cp(kUnreadableReply);
+    return exchange::Verdict::LineFault;
+  }
+  // The acknowledgement is not part of the reply.
   return CECFBase::JudgeFirst(kind, byte);
 }
 
@@ -166,12 +172,12 @@ BOOL CBematech::ReadAnswer(exchange::PortExchange& x, const exchange::Plan& plan
   return CECFBase::ReadAnswer(x, plan, reply);
 }
 
-// A reply that is the answer to the pending command: acknowledged, and as long
-// as the command's layout says when the layout fixes it.
-bool CBematech::ReplyFits(uint8_t first, size_t size) const {
-  if (first != kACK) return false;
-  const size_t fixed = fmt::replyLength(arCommand, arParameters, FsPrefix()).value_or(0);
-  return fixed == 0 || size == fixed;
+// A reply that can be the answer to the pending command: at least its status
+// bytes. A longer one keeps every byte; a read answered shorter than its
+// layout is still read by its status (a printer that refuses a read may send
+// the status alone, and some send a shorter serial number).
+bool CBematech::ReplyFits(size_t size) const {
+  return size >= StatusSize();
 }
 
 // The port's line state before a command: a printer that holds CTS is off or

@@ -224,7 +224,7 @@ class CBematech : public CECFBase {
   BOOL ReadAnswer(exchange::PortExchange& x, const exchange::Plan& plan, ByteArray& reply) override;
   // expected: the reply's length when the command fixes it, 0 when unknown.
   BOOL ReadUsbReply(size_t expected);
-  bool ReplyFits(uint8_t first, size_t size) const;
+  bool ReplyFits(size_t size) const;
   BOOL LineCheck(const char* where, bool logStep);
   size_t ExpectedReply() const;
 };

@@ -26,15 +26,6 @@ std::string wireText(const uint8_t* data, size_t n) {
   return s;
 }
 
-// The reply's own sequence number, -1 when it has none.
-int replySequence(const ByteArray& reply) {
-  if (reply.size() < 3 || reply[0] != '{') return -1;
-  int n = 0;
-  size_t i = 1;
-  for (; i < reply.size() && i < 5 && reply[i] >= '0' && reply[i] <= '9'; ++i) n = n * 10 + (reply[i] - '0');
-  return i > 1 && i < reply.size() && reply[i] == ';' ? n : -1;
-}
-
 }  // namespace
 
 CFiscNET::CFiscNET() {
@@ -66,7 +57,6 @@ Frame CFiscNET::BuildCommand(const ByteArray& command, const ByteArray& paramete
   const std::string frame =
       fiscnet::buildFrame(nSequence, std::string_view(reinterpret_cast<const char*>(command.data()), command.size()),
                           std::string_view(reinterpret_cast<const char*>(parameters.data()), parameters.size()));
-  nSentSequence = nSequence;
   nSequence = fiscnet::nextSequence(nSequence);
   return std::make_unique<ByteArray>(frame.begin(), frame.end());
 }
@@ -81,26 +71,27 @@ BOOL CFiscNET::SendCommand(Frame command) {
     if (Logging()) Log(format("%s{Write=%s}", where, wireText(command->data(), command->size()).c_str()));
     exchange::Plan plan;
     plan.where = where;
-    plan.policy = exchange::RetryPolicy::tries(2).on(exchange::Verdict::Resync, 0);
+    // A command is written once: what an earlier frame may still have on its
+    // way is drained before the write, never answered by sending it again.
+    plan.drainWhenFresh = true;
     plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
     plan.end = exchange::ReplyEnd::withLengthField(&fiscnet::replyLength);
     arAnswer.clear();
     const exchange::Result r = ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray&, size_t, int) {
-      if (bFreshLine && !ReplyFits()) return exchange::Verdict::Resync;
-      const exchange::Verdict v = JudgeStatus();
-      // A reply without its return code cannot say whether the command ran.
-      int code = 0;
-      if (v == exchange::Verdict::Refused && (arAnswer.empty() || !fiscnet::replyCode(strReply, code) ||
-                                              fiscnet::replyLength(arAnswer.data(), arAnswer.size()) == 0))
+      // A reply that is not a whole frame with its return code cannot say
+      // whether the command ran. Its sequence number is not looked at.
+      if (!ReplyReadable()) {
+        strLastError = cp("Resposta inválida da impressora.");
+        Log("CFiscNET::CheckForSuccess", strLastError);
         return exchange::Verdict::LineFault;
-      return v;
+      }
+      return JudgeStatus();
     });
     command.reset();
     if (Logging()) Log(format("%s{Read=%s}", where, wireText(arAnswer.data(), arAnswer.size()).c_str()));
     if (r.stoppedAt != exchange::Step::Judged) {
-      // An answer that did not come in time may still be on its way: the next
-      // command checks that the reply it gets carries its own sequence number.
-      bFreshLine = kTrue;
+      // An answer that did not come in time may still be on its way: the
+      // cycle leaves the line fresh, and the next command drains it first.
       Log(format("%s{(%s) return FALSE}", where, strLastError.c_str()));
     }
     return r.ok() ? kTrue : kFalse;
@@ -110,10 +101,14 @@ BOOL CFiscNET::SendCommand(Frame command) {
   }
 }
 
-// The answer to the frame just sent: complete, and carrying its sequence number.
-BOOL CFiscNET::ReplyFits() const {
+// A reply that starts as a frame, is complete and carries a return code.
+BOOL CFiscNET::ReplyReadable() const {
+  if (arAnswer.empty() || arAnswer[0] != '{') return kFalse;
   if (fiscnet::replyLength(arAnswer.data(), arAnswer.size()) == 0) return kFalse;
-  return replySequence(arAnswer) == nSentSequence ? kTrue : kFalse;
+  int code = 0;
+  return fiscnet::replyCode(std::string_view(reinterpret_cast<const char*>(arAnswer.data()), arAnswer.size()), code)
+             ? kTrue
+             : kFalse;
 }
 
 BOOL CFiscNET::CheckForSuccess() {

@@ -145,9 +145,8 @@ class CFiscNET : public CECFBase {
   BOOL IsDocumentInserted() override { return kTrue; }
 
   // ---- state of the family
-  int nSequence = 0;       // sequence number of the next frame
-  int nSentSequence = -1;  // the sequence of the frame last built
-  std::string strReply;    // the last checked reply: every result comes from it
+  int nSequence = 0;     // sequence number of the next frame
+  std::string strReply;  // the last checked reply: every result comes from it
   std::string strPaperAdvance = "Avanco=175";
   int nLastPaymentIndex = -1;
   std::vector<double> arPaymentDayTotals;
@@ -175,7 +174,7 @@ class CFiscNET : public CECFBase {
   virtual fiscnet::BankTable CheckTable(const std::string& firmware) const;
 
  private:
-  BOOL ReplyFits() const;
+  BOOL ReplyReadable() const;
   BOOL SellItem(const char* where, const std::string& code, const std::string& description, const std::string& unit,
                 const std::string& taxCode, const std::string& label, double quantity, double unitPrice,
                 double discount);
