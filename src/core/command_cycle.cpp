@@ -14,8 +14,14 @@ using exchange::Verdict;
 
 exchange::Result CECFBase::ExchangeCommand(const ByteArray& frame, const Plan& plan, ByteArray& reply,
                                            const exchange::Judge& judge) {
-  exchange::PortExchange x(*this);
   Result r;
+  // The device went away under the last command: take the port again, and
+  // fail without writing while it is not back.
+  if (bLineLost && !ReopenLostPort()) {
+    lastOutcome = r.outcome();
+    return r;
+  }
+  exchange::PortExchange x(*this);
   const size_t start = reply.size();
   r.verdict = exchange::runAttempts(PortClock(), plan.policy, [&](int n) {
     const Verdict v = Attempt(x, frame, plan, reply, start, judge, r);

@@ -206,6 +206,13 @@ class CECFBase {
   BOOL WaitCommEvent(uint32_t timeoutMs);
   BOOL WaitCommEvent() { return WaitCommEvent(static_cast<uint32_t>(nAnswerTimeout)); }
   void SetSystemError();
+  // Closes and drops the handle; the port's open state is the caller's.
+  void ReleaseHandle();
+  // Notes a failure of the open port that means its device went away.
+  void NoteLostLine(int code);
+  // Opens again a port whose device went away; false (with the reason in
+  // strLastError) while it is not back.
+  BOOL ReopenLostPort();
   void LogCommState(const std::string& where);
 
   // ---- command assembly ----
@@ -304,6 +311,10 @@ class CECFBase {
   // that gets an answer: until then a reply may be a late one meant for the
   // program that held the port before (see exchange::PortExchange::Guarded).
   BOOL bFreshLine = 0;
+  // Set when a read or write found the device gone: the next command opens the
+  // port again first (see ReopenLostPort), so a printer plugged back in or
+  // restarted answers without the host starting over.
+  BOOL bLineLost = 0;
 
   // What became of the last command this driver exchanged, and how many
   // commands it has written: the control tells a host from these whether a

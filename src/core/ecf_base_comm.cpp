@@ -92,7 +92,11 @@ BOOL CECFBase::OpenComm(BOOL bReadPrinterInfo) {
                       p.wSettableStopParity));
     Log(where, format("dwCurrentTxQueue=%d, dwCurrentRxQueue=%d, dwProvSpec1=%d, dwProvSpec2=%d", p.dwCurrentTxQueue,
                       p.dwCurrentRxQueue, p.dwProvSpec1, p.dwProvSpec2));
-    if (!GetCommState() || !SetCommState() || !CarregaTimeoutsPorta() || !SetCommTimeouts()) return kFalse;
+    if (!GetCommState() || !SetCommState() || !CarregaTimeoutsPorta() || !SetCommTimeouts()) {
+      // A port left half set up would wait without its time-outs: let it go.
+      ReleaseHandle();
+      return kFalse;
+    }
   }
   bPortOpen = kTrue;
   if (!usb && bReadPrinterInfo) {
@@ -110,10 +114,39 @@ BOOL CECFBase::OpenComm(BOOL bReadPrinterInfo) {
 
 BOOL CECFBase::CloseComm() {
   ResetPAFECFIdentification();
-  if (hPort) hPort->close();
-  hPort.reset();
+  ReleaseHandle();
   bPortOpen = kFalse;
   return kTrue;
+}
+
+void CECFBase::ReleaseHandle() {
+  if (hPort) hPort->close();
+  hPort.reset();
+  bLineLost = kFalse;
+}
+
+void CECFBase::NoteLostLine(int code) {
+  if (hPort && bPortOpen && platform::deviceLost(code)) bLineLost = kTrue;
+}
+
+BOOL CECFBase::ReopenLostPort() {
+  const char* where = "CECFBase::ReopenLostPort";
+  Log(where, cp("início"));
+  ReleaseHandle();
+  bPortOpen = kFalse;
+  // The port alone, as it was set up: a family's own set-up exchanges would run
+  // in the middle of the command that found the port gone.
+  if (CECFBase::ContinueComm()) {
+    Log(where, "Retorno=TRUE");
+    return kTrue;
+  }
+  // Still gone: the next command tries again, and the port counts as open
+  // until the host closes it.
+  ReleaseHandle();
+  bPortOpen = kTrue;
+  bLineLost = kTrue;
+  Log(where, "Retorno=FALSE");
+  return kFalse;
 }
 
 BOOL CECFBase::GetCommState() {
@@ -183,8 +216,7 @@ BOOL CECFBase::SetCommTimeouts() {
 
 BOOL CECFBase::PauseComm() {
   Log("CECFBase::PauseComm", cp("início"));
-  if (hPort) hPort->close();
-  hPort.reset();
+  ReleaseHandle();
   bPortOpen = kFalse;
   Log("CECFBase::PauseComm", "Retorno=TRUE");
   return kTrue;
@@ -225,6 +257,7 @@ BOOL CECFBase::ContinueComm() {
                          : !SetCommTimeouts()      ? "SetCommTimeouts"
                                                    : nullptr;
     if (failed) {
+      ReleaseHandle();
       LogBuffered(where, failed);
       Log(where, "Retorno=FALSE");
       return kFalse;
@@ -237,6 +270,7 @@ BOOL CECFBase::ContinueComm() {
 
 BOOL CECFBase::WaitCommEvent(uint32_t timeoutMs) {
   WaitResult r = hPort ? hPort->waitForInput(timeoutMs, bCheckDSR != 0, bCheckCTS != 0) : WaitResult::Failure;
+  if (r == WaitResult::Failure) NoteLostLine(platform::lastError());
   if (r == WaitResult::Timeout) {
     strLastError = "Timeout aguardando resposta da impressora.";
     platform::setLastError(0);

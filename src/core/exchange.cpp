@@ -49,6 +49,7 @@ platform::Clock& PortExchange::Clock() {
 
 BOOL PortExchange::SystemError() {
   if (!d_.hPort) platform::setLastError(platform::kErrInvalidHandle);
+  d_.NoteLostLine(platform::lastError());
   d_.SetSystemError();
   return kFalse;
 }

@@ -43,6 +43,10 @@ constexpr int kErrFileNotFound = 2;
 constexpr int kErrInvalidHandle = 6;
 constexpr int kErrAlreadyExists = 183;
 constexpr int kErrTimeout = 1460;
+// True when a failed read or write means the device went away (unplugged, the
+// printer restarted, the other end of a terminal closed): the handle is dead,
+// and only opening the port again reaches the device when it is back.
+bool deviceLost(int code);
 
 // Monotonic time and sleeping.
 class Clock {

@@ -73,6 +73,9 @@ thread_local std::string tLastErrorDetail;
 int lastError() {
   return tLastError;
 }
+bool deviceLost(int code) {
+  return code == EIO || code == kErrFileNotFound;  // a vanished node: ENODEV, ENXIO, ENOENT
+}
 void setLastError(int code) {
   tLastError = code;
   tLastErrorDetail.clear();

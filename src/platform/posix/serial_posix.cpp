@@ -180,8 +180,12 @@ uint32_t rateOf(speed_t code) {
 // non-blocking read answer EAGAIN when nothing is queued, so a read of 0 bytes
 // means the line hung up. CLOCAL: printers seldom drive DCD, and a port must
 // neither wait for it on open nor hang up when it drops.
+// Input checks and software flow control a previous program left on the
+// terminal are dropped too: each open starts from the same state, and the
+// settings asked for are the only ones in force.
 void makeRaw(termios& t) {
   cfmakeraw(&t);
+  t.c_iflag &= ~(INPCK | IXOFF | IXANY);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
@@ -315,9 +319,12 @@ class PosixPort final : public Channel {
     ::cfsetspeed(&t, speed);
     t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag |= kSizes[in.ByteSize - 5];
+    // A pseudo-terminal carries whole bytes whatever is asked, and the C
+    // library refuses a request whose parity the kernel dropped: ask it for
+    // what it keeps, and keep the framing asked for in the stored record.
+    t.c_cflag |= pty_ ? CS8 : kSizes[in.ByteSize - 5];
     if (in.StopBits != kOneStopBit) t.c_cflag |= CSTOPB;  // 1.5 stop bits do not exist here: two
-    switch (in.Parity) {
+    switch (pty_ ? kNoParity : in.Parity) {
       case kOddParity:
         t.c_cflag |= PARENB | PARODD;
         break;

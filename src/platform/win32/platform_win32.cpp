@@ -59,6 +59,18 @@ std::string toSystemText(std::string_view cp1252) {
 int lastError() {
   return static_cast<int>(GetLastError());
 }
+bool deviceLost(int code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_GEN_FAILURE:  // a USB serial adapter pulled out
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_OPERATION_ABORTED:
+      return true;
+    default:
+      return false;
+  }
+}
 void setLastError(int code) {
   SetLastError(static_cast<DWORD>(code));
 }
