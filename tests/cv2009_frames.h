@@ -18,7 +18,7 @@ inline tarvion::ByteArray hostFrame(uint8_t seq, uint16_t code, const std::strin
                        static_cast<uint8_t>(code >> 8),
                        static_cast<uint8_t>(params.size()),
                        static_cast<uint8_t>(params.size() >> 8)};
-  f.insert(f.end(), params.begin(), params.end());
+  for (char c : params) f.push_back(static_cast<uint8_t>(c));  // gcc 12 misjudges an insert here
   unsigned sum = 0;
   for (size_t i = 1; i < f.size(); ++i) sum += f[i];
   f.push_back(static_cast<uint8_t>(sum));
