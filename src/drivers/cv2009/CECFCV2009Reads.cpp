@@ -474,9 +474,9 @@ BOOL CECFCV2009::ReadFiscalInformation() {
     nIncreaseTotal = amountOf(field(4)) / 100.0;
     // The tax totalisers and the totals outside ICMS, read for the log.
     if (!ReadInfo(where, 5, 0)) return finish(*this, where, kFalse);
-    if (Logging()) Log(where, format("Totalizadores=%zu", arCampos.size()));
+    if (Logging()) Log(where, "Totalizadores=" + std::to_string(arCampos.size()));
     if (!ReadInfo(where, 6, 1)) return finish(*this, where, kFalse);
-    if (Logging()) Log(where, format("NaoTributados=%zu", arCampos.size()));
+    if (Logging()) Log(where, "NaoTributados=" + std::to_string(arCampos.size()));
     if (!ReadInfo(where, 8, 0)) return finish(*this, where, kFalse);
     dtFiscalDate = ParseDateTimeText(field(1));
     intInitialOperation = static_cast<int>(integerOf(field(2)));
