@@ -186,6 +186,14 @@ TEST(FiscNETDriver, AWholeSaleOnTheVirtualPrinter) {
   EXPECT_NE(str(r.tap->in).find("CodAliquota=-3 "), std::string::npos);
   EXPECT_FALSE(r.d.RegistraItemFiscal("3", "LEITE", "UN", 17, 1, 4, 0));
   EXPECT_EQ(r.d.strLastError, cp("Alíquota de ICMS de 17.00% não cadastrada na impressora."));
+  // Over 100 %: refused before the wire, naming the rate asked for.
+  r.tap->clear();
+  EXPECT_FALSE(r.d.RegistraItemFiscal("3", "LEITE", "UN", 180, 1, 4, 0));
+  EXPECT_EQ(r.d.strLastError, cp("Alíquota de ICMS de 180.00% não cadastrada na impressora."));
+  EXPECT_FALSE(r.d.RegistraItemFiscal("3", "LEITE", "UN", 1e300, 1, 4, 0));
+  EXPECT_EQ(r.d.strLastError.rfind(cp("Alíquota de ICMS de 1"), 0), 0u) << r.d.strLastError;
+  EXPECT_NE(r.d.strLastError.find(cp(".00% não cadastrada na impressora.")), std::string::npos) << r.d.strLastError;
+  EXPECT_TRUE(r.tap->in.empty());
   ASSERT_TRUE(r.d.TotalizaCupomFiscalDesconto(1.0, 0)) << r.d.strLastError;
   // Not in the table: refused before anything is sent.
   r.tap->clear();

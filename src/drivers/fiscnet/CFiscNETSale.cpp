@@ -26,7 +26,9 @@ std::string flag(bool v) {
 // the special rates, or empty with the message.
 std::string CFiscNET::TaxCode(double rate, char kind, std::string& label) {
   label.clear();
-  if (std::isnan(rate) || rate > 100.0) rate = -100.0;
+  if (std::isnan(rate)) rate = -100.0;  // no rate at all: fails like a missing one
+  // A rate above 100 % is looked up like any other: no table holds it, and
+  // the message shows the rate the host asked for.
   if (rate > 0) {
     const std::string key = fields::printfFixed(rate, 5, 2);
     for (const std::string& t : arTaxes) {
