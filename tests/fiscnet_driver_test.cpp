@@ -4,6 +4,7 @@
 // refused reduction, a reply in pieces, a late reply after the open).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <limits>
@@ -313,7 +314,8 @@ TEST(FiscNETDriver, ReadOperationsWritesTheHostsFileWhole) {
 }
 
 TEST(FiscNETDriver, ChecksFollowTheBankTableOfTheFirmware) {
-  setenv("TARVION_DATA_DIR", TARVION_SOURCE_DIR "/data", 1);
+  // No data folder with the tables: the compiled-in copies serve.
+  setenv("TARVION_DATA_DIR", "/nonexistent-tarvion-data", 1);
   Rig<CFiscNET> r(32);
   r.open();
   r.d.SetCheckConfiguration("REAL", "REAIS", "SAO PAULO", "FULANO", DateTime::fromParts(2026, 12, 4), DateTime{});
@@ -352,11 +354,25 @@ TEST(FiscNETDriver, ChecksFollowTheBankTableOfTheFirmware) {
   EXPECT_EQ(cmc7.size(), 30u) << cmc7;
   EXPECT_EQ(cmc7.find_first_not_of("0123456789"), std::string::npos) << cmc7;
 
-  // A table that cannot be read fails with a clear message and sends nothing.
-  setenv("TARVION_DATA_DIR", "/nonexistent-tarvion-data", 1);
+  // A table in the data folder overrides the compiled one.
+  testsupport::TempDir data;
+  ASSERT_EQ(std::system(("mkdir -p " + data.file("fiscnet")).c_str()), 0);
+  const auto writeTable = [&](const std::string& text) {
+    std::FILE* f = std::fopen(data.file("fiscnet/banks-b.txt") /* the firmware is 03.01 now */.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  };
+  writeTable("### 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n");
+  setenv("TARVION_DATA_DIR", data.file("").c_str(), 1);
+  r.tap->clear();
+  ASSERT_TRUE(r.d.PrintCheck(10, "001")) << r.d.strLastError;
+  EXPECT_NE(str(r.tap->in).find(" HPosAno=1 HPosCidade=2 "), std::string::npos) << str(r.tap->in);
+  // A table that is not one fails with a clear message and sends nothing.
+  writeTable("001 1 2 x\n");
   r.tap->clear();
   EXPECT_FALSE(r.d.PrintCheck(10, "001"));
-  EXPECT_NE(r.d.strLastError.find(cp("Não foi possível ler a tabela")), std::string::npos) << r.d.strLastError;
+  EXPECT_NE(r.d.strLastError.find(cp("Tabela de layout de cheques inválida")), std::string::npos) << r.d.strLastError;
   EXPECT_EQ(framesSeen(*r.tap).size(), 1u);  // the firmware read only
   unsetenv("TARVION_DATA_DIR");
 }

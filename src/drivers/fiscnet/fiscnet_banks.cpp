@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
+#include "core/embedded_data.h"
 #include "core/text.h"
 
 #ifndef TARVION_INSTALLED_DATA_DIR
@@ -61,16 +63,31 @@ bool parseBankTable(std::string_view textIn, std::string_view fileName, std::vec
 }
 
 bool bankRow(BankTable table, std::string_view bank, BankRow& out, std::string& error) {
-  const std::string path = tableFile(table);
+  // A table in the data folder overrides the compiled-in one; without it the
+  // compiled copy serves, so a build tree or a bare DLL prints checks too.
+  std::string path = tableFile(table);
+  std::string text;
   std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    error = cp("Não foi possível ler a tabela de layout de cheques: ") + path;
-    return false;
+  if (f) {
+    std::ostringstream all;
+    all << f.rdbuf();
+    if (!f.good() && !f.eof()) {
+      error = cp("Não foi possível ler a tabela de layout de cheques: ") + path;
+      return false;
+    }
+    text = all.str();
+  } else {
+    const std::string name = path.substr(path.rfind("/fiscnet/") + 1);
+    const std::optional<std::string_view> builtIn = embeddedData(name);
+    if (!builtIn) {
+      error = cp("Não foi possível ler a tabela de layout de cheques: ") + path;
+      return false;
+    }
+    text = std::string(*builtIn);
+    path = name;
   }
-  std::ostringstream all;
-  all << f.rdbuf();
   std::vector<BankRow> rows;
-  if (!parseBankTable(all.str(), path, rows, error)) return false;
+  if (!parseBankTable(text, path, rows, error)) return false;
   const std::string wanted = text::trim(std::string(bank));
   const BankRow* fallback = nullptr;
   for (const BankRow& r : rows) {

@@ -42,7 +42,9 @@ std::string tableFile(BankTable table);
 // line that is wrong.
 bool parseBankTable(std::string_view text, std::string_view fileName, std::vector<BankRow>& rows, std::string& error);
 // The row of a bank in a table: its own, else "###" for an empty or unknown
-// code. False with a message when the file cannot be read or has no "###" row.
+// code. The table is the data folder's file when there is one, else the copy
+// compiled into the library. False with a message when the file cannot be
+// read, is not a table or has no "###" row.
 bool bankRow(BankTable table, std::string_view bank, BankRow& out, std::string& error);
 
 }  // namespace tarvion::fiscnet
