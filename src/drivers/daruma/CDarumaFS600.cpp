@@ -326,9 +326,8 @@ BOOL CDarumaFS600::LoadNonFiscalTitles() {
 
 BOOL CDarumaFS600::LoadReports() {
   const char* where = "CDarumaFS600::LoadReports";
-  return guarded(*this, where, kFalse, [&] {
-    return finish(*this, where, ReadSlots(reg::kReports, arReports, arReportSlots, true));
-  });
+  return guarded(*this, where, kFalse,
+                 [&] { return finish(*this, where, ReadSlots(reg::kReports, arReports, arReportSlots, true)); });
 }
 
 // ---------------------------------------------------------------- information

@@ -41,10 +41,10 @@ std::string CDarumaFS600::TaxField(double rate, bool service, std::string& label
     return special == 0 ? "19" : special == -1 ? "17" : "21";
   }
   const std::string shown = fields::printfFixed(std::isnan(rate) ? 0.0 : rate, 5, 2);
-  strLastError = format(cp(service ? "Alíquota de ISS de %s%% não cadastrada no ECF."
-                                   : "Alíquota de ICMS de %s%% não cadastrada no ECF.")
-                            .c_str(),
-                        shown.c_str());
+  strLastError = format(
+      cp(service ? "Alíquota de ISS de %s%% não cadastrada no ECF." : "Alíquota de ICMS de %s%% não cadastrada no ECF.")
+          .c_str(),
+      shown.c_str());
   return {};
 }
 
@@ -133,8 +133,7 @@ BOOL CDarumaFS600::RegisterService(const std::string& strProductCode, const std:
     std::string label;
     const std::string tax = TaxField(nTaxPercent, true, label);
     if (tax.empty()) return finish(*this, where, kFalse);
-    return SellItem(where, strProductCode, strDescription, strUnit, tax, label, nQuantity, nUnitValue,
-                    nDiscountValue);
+    return SellItem(where, strProductCode, strDescription, strUnit, tax, label, nQuantity, nUnitValue, nDiscountValue);
   });
 }
 
@@ -411,8 +410,7 @@ BOOL CDarumaFS600::LeituraMFSerialReducao(long intInicial, long intFinal, std::s
 // ---------------------------------------------------------------- settings and peripherals
 
 BOOL CDarumaFS600::AdicionaFormaPagamento(const std::string&) {
-  return refuse(*this, "CDarumaFS600::AdicionaFormaPagamento",
-                cp("Utilize a função \"RedefineFormasPagamento\"."));
+  return refuse(*this, "CDarumaFS600::AdicionaFormaPagamento", cp("Utilize a função \"RedefineFormasPagamento\"."));
 }
 
 // Wire example: "C" 200. The command turns daylight saving over, so it is

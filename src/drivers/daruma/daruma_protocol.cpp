@@ -158,7 +158,9 @@ constexpr Message kMessages[] = {
     {140, "Relógio inoperante."},
     {141, "Usuário sem CNPJ."},
     {142, "Usuário sem IM."},
-    {143, "Não se passou 1 hora após o fechamento do último documento / Tentando entrar em HV quando já se está em HV, ou vice-versa."},
+    {143,
+     "Não se passou 1 hora após o fechamento do último documento / Tentando entrar em HV quando já se está em HV, ou "
+     "vice-versa."},
     {144, "ECF OFF LINE."},
     {145, "Documento em emissão."},
     {146, "COO não coincide."},

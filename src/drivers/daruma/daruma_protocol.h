@@ -91,11 +91,11 @@ ByteArray buildClassicFrame(const ByteArray& command, const ByteArray& parameter
 namespace classic {
 constexpr uint8_t kOpenReceipt = 200, kCancelItem = 205, kCancelReceipt = 206, kXReport = 207, kZReport = 208,
                   kMemoryRead = 209, kOpenReport = 211, kCloseDocument = 212, kReportText = 213, kNonFiscal = 217,
-                  kDefinePayment = 218, kOpenLinked = 219, kDefineTax = 220, kDefineTitle = 226,
-                  kChangeDaylight = 228, kReadDaylight = 229, kReadClock = 230, kReadTaxes = 231,
-                  kReadIdentity = 236, kReadPayments = 238, kReadReceipt = 239, kReadTotals = 240, kTotalize = 241,
-                  kPay = 242, kCloseReceipt = 243, kReadTitles = 244, kSellItem = 247, kReadFiscal = 250,
-                  kReadPaper = 255, kDrawer = 'p', kDisplay = 'Y';
+                  kDefinePayment = 218, kOpenLinked = 219, kDefineTax = 220, kDefineTitle = 226, kChangeDaylight = 228,
+                  kReadDaylight = 229, kReadClock = 230, kReadTaxes = 231, kReadIdentity = 236, kReadPayments = 238,
+                  kReadReceipt = 239, kReadTotals = 240, kTotalize = 241, kPay = 242, kCloseReceipt = 243,
+                  kReadTitles = 244, kSellItem = 247, kReadFiscal = 250, kReadPaper = 255, kDrawer = 'p',
+                  kDisplay = 'Y';
 // After every reply the host sends ESC 239 (the receipt read) and waits for
 // its answer before the printer takes the next command.
 constexpr uint8_t kRelease = kReadReceipt;
@@ -179,14 +179,14 @@ constexpr Field kClassicRate{"Percentual da al\xEDquota", 4, 2, Rounding::HalfAw
 //   131        84 characters, two lines of 42
 //   139        2 digits: quantity decimals, unit-price decimals
 namespace reg {
-constexpr int kGrandTotal = 1, kGrossSale = 2, kPaymentValues = 6, kNonFiscalTotal = 8, kDiscounts = 9,
-              kIncreases = 11, kCancellations = 12, kIssCancellations = 13, kRestarts = 23, kReductions = 24,
-              kOperations = 26, kNonFiscalCount = 28, kFiscalReceipts = 30, kReportCount = 33, kLinkedCount = 45,
-              kDocument = 46, kReceiptState = 56, kLastItem = 58, kClock = 66, kFiscalDate = 70,
-              kLastDocument = 73, kSerial = 78, kType = 79, kMark = 80, kModel = 81, kColumns = 82, kFirmware = 84,
-              kFirmwareDate = 85, kUser = 93, kUserNumber = 94, kPrinterNumber = 107, kDaylight = 108,
-              kIssDiscount = 109, kExtraCopy = 113, kTaxes = 125, kPayments = 126, kTitles = 127, kReports = 128,
-              kPafLines = 131, kLastReduction = 134, kDecimals = 139, kPendingZ = 140;
+constexpr int kGrandTotal = 1, kGrossSale = 2, kPaymentValues = 6, kNonFiscalTotal = 8, kDiscounts = 9, kIncreases = 11,
+              kCancellations = 12, kIssCancellations = 13, kRestarts = 23, kReductions = 24, kOperations = 26,
+              kNonFiscalCount = 28, kFiscalReceipts = 30, kReportCount = 33, kLinkedCount = 45, kDocument = 46,
+              kReceiptState = 56, kLastItem = 58, kClock = 66, kFiscalDate = 70, kLastDocument = 73, kSerial = 78,
+              kType = 79, kMark = 80, kModel = 81, kColumns = 82, kFirmware = 84, kFirmwareDate = 85, kUser = 93,
+              kUserNumber = 94, kPrinterNumber = 107, kDaylight = 108, kIssDiscount = 109, kExtraCopy = 113,
+              kTaxes = 125, kPayments = 126, kTitles = 127, kReports = 128, kPafLines = 131, kLastReduction = 134,
+              kDecimals = 139, kPendingZ = 140;
 constexpr size_t kSlots = 20, kSlotWidth = 15, kTaxWidth = 5, kValueWidth = 13;
 }  // namespace reg
 
