@@ -99,6 +99,27 @@ constexpr uint8_t kOpenReceipt = 200, kCancelItem = 205, kCancelReceipt = 206, k
 // After every reply the host sends ESC 239 (the receipt read) and waits for
 // its answer before the printer takes the next command.
 constexpr uint8_t kRelease = kReadReceipt;
+
+// The kinds of a fiscal-memory read (209): printed by date or by reduction
+// counter, or sent back as text by counter or by date; upper case for the
+// full read, lower case for the summarised one.
+constexpr char kByDate = 'D', kByCounter = 'R', kTextByCounter = 'S', kTextByDate = 'T';
+
+// The data after the ':' of each read:
+//   229 255  "1" or "0": daylight saving, paper near its end
+//   230      ddmmyyhhmmss
+//   231      5 characters per rate: "T" or "S" and 4 digits (1800 is 18,00 %)
+//   236      8 characters of the serial number, 4 digits of the printer
+//            number, 2 of the user number
+//   238      20 x (17 characters of a payment name, 13 digits of its day's amount in cents)
+//   239      6 digits COO, "1" or "0" a fiscal receipt open, 18 digits grand
+//            total in cents, 6 digits CCF, 6 digits GNF
+//   240      14 digits each: gross sale, cancellations, discounts, increases,
+//            non-fiscal, all in cents; 4 digits CRZ, 4 digits CRO
+//   244      20 x 21 characters of a non-fiscal title
+//   250      ddmmyy of the fiscal date, 4 digits printer number, "1" or "0" daylight saving
+//   209 S/T  the read's text, lines ended by LF
+constexpr size_t kPaymentName = 17, kTitleName = 21, kSlots = 20, kMoneyWidth = 13;
 }  // namespace classic
 
 // A classic error reply: the body reads ":E", two digits and was ended by CR.
