@@ -334,6 +334,10 @@ TEST(ServeOutcome, FollowsWhatHappenedToTheCommandOnEachFamily) {
       {"FiscNET cut short after running", 19, "LeituraX", "short,once", "unknown", false},
       {"2009 set refuses", 54, "AbreCupomFiscal", "nak,once", "failed", false},
       {"2009 set garbled after running", 54, "AbreCupomFiscal", "garbage,once", "unknown", true},
+      {"Daruma FS600 refuses", 13, "AbreCupomFiscal", "nak,once", "failed", false},
+      {"Daruma FS600 garbled after running", 13, "AbreCupomFiscal", "garbage,once", "unknown", true},
+      {"Daruma classic refuses", 11, "LeituraX", "nak,once", "failed", false},
+      {"Daruma classic garbled after running", 11, "AbreCupomFiscal", "garbage,once", "unknown", true},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.what);
