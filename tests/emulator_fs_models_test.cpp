@@ -100,7 +100,7 @@ TEST(FsModels, ModelsByNumberAndByTheirTableNames) {
   EXPECT_EQ(virtualModelNumber("BEMATECH MP-7000 TH FI"), 10);
   EXPECT_EQ(virtualModelNumber("IBM 4610 SUREMARK"), 26);
   EXPECT_EQ(virtualModelNumber("bematech mp-7000 th fi  "), 10);
-  for (const char* none : {"", "0", "11", "27", "-1", "10x", "BEMATECH", "CHRONOS CHECK-PRONTO", "DARUMA FS600"})
+  for (const char* none : {"", "0", "24", "27", "-1", "10x", "BEMATECH", "CHRONOS CHECK-PRONTO", "EPSON TM-T81F"})
     EXPECT_EQ(virtualModelNumber(none), 0) << none;
 
   std::string err;
