@@ -1,7 +1,8 @@
 #include "tools/serve/gate.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
