@@ -31,7 +31,6 @@ std::string wireText(const uint8_t* data, size_t n) {
   return s;
 }
 
-const char* const kCableOut = "Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.";
 const char* const kPrinterOff =
     "Erro de comunicação. Verifique se a impressora está ligada e o cabo está conectado corretamente.";
 const char* const kPrinterOffFS600 =
