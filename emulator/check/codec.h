@@ -12,8 +12,7 @@
 
 namespace tarvion::emulator::checks {
 
-constexpr uint8_t kSTX = 0x02, kETX = 0x03, kACK = 0x06, kNAK = 0x15, kESC = 0x1B, kCR = 0x0D, kLF = 0x0A,
-                  kFF = 0x0C;
+constexpr uint8_t kSTX = 0x02, kETX = 0x03, kACK = 0x06, kNAK = 0x15, kESC = 0x1B, kCR = 0x0D, kLF = 0x0A, kFF = 0x0C;
 
 namespace perto {
 
@@ -29,7 +28,7 @@ enum class Take {
 Take takeFrame(const ByteArray& buf, size_t& used, ByteArray& body);
 
 // The answer frame: STX, the status as three digits, the data, ETX and the
-// exclusive-or of all of them. 02 30 30 30 03 03 for status 0 without data.
+// exclusive-or of all of them. 02 30 30 30 03 31 for status 0 without data.
 ByteArray answer(int status, const std::string& data = {});
 
 // The CMC-7 line as the printer sends it: "<" the first group "<" the second

@@ -125,9 +125,9 @@ std::span<const PertoPrinter::Command> PertoPrinter::dispatchTable() {
   using P = PertoPrinter;
   // code, shortest and longest parameters, handler
   static constexpr Command kCommands[] = {
-      {'!', 6, 6, &P::date},     {'#', 1, 80, &P::city},    {'%', 1, 120, &P::payee}, {'+', 1, 60, &P::deposit},
-      {':', 20, 40, &P::info},   {';', 16, 16, &P::print},  {'=', 0, 0, &P::feed},    {'>', 0, 0, &P::release},
-      {'P', 0, 0, &P::read},     {'X', 14, 1200, &P::text},
+      {'!', 6, 6, &P::date},   {'#', 1, 80, &P::city},    {'%', 1, 120, &P::payee}, {'+', 1, 60, &P::deposit},
+      {':', 20, 40, &P::info}, {';', 16, 16, &P::print},  {'=', 0, 0, &P::feed},    {'>', 0, 0, &P::release},
+      {'P', 0, 0, &P::read},   {'X', 14, 1200, &P::text},
   };
   static_assert(std::is_sorted(std::begin(kCommands), std::end(kCommands),
                                [](const Command& a, const Command& b) { return a.code < b.code; }));
@@ -161,8 +161,8 @@ PertoPrinter::Answer PertoPrinter::execute(const ByteArray& body) {
   if (body.empty()) return {kLength, {}};
   const std::span<const Command> table = dispatchTable();
   const uint8_t code = body[0];
-  const auto at = std::lower_bound(table.begin(), table.end(), code,
-                                   [](const Command& c, uint8_t k) { return c.code < k; });
+  const auto at =
+      std::lower_bound(table.begin(), table.end(), code, [](const Command& c, uint8_t k) { return c.code < k; });
   const std::string params(body.begin() + 1, body.end());
   noteCommand(std::string(1, static_cast<char>(code)) + (params.empty() ? "" : " " + params));
   if (at == table.end() || at->code != code) return {kInvalid, {}};
@@ -253,8 +253,8 @@ ChronosPrinter::ChronosPrinter(std::shared_ptr<FiscalCore> core, const std::stri
 std::span<const ChronosPrinter::Command> ChronosPrinter::dispatchTable() {
   using P = ChronosPrinter;
   static constexpr Command kCommands[] = {
-      {'M', true, &P::currency}, {0xA2, true, &P::bank},   {0xA3, true, &P::value}, {0xA6, true, &P::payee},
-      {0xA7, true, &P::city},    {0xA8, true, &P::date},   {0xB0, false, &P::print},
+      {'M', true, &P::currency}, {0xA2, true, &P::bank}, {0xA3, true, &P::value},  {0xA6, true, &P::payee},
+      {0xA7, true, &P::city},    {0xA8, true, &P::date}, {0xB0, false, &P::print},
   };
   static_assert(std::is_sorted(std::begin(kCommands), std::end(kCommands),
                                [](const Command& a, const Command& b) { return a.code < b.code; }));

@@ -94,8 +94,7 @@ BOOL CChronos::SendCommand(Frame command) {
       return kFalse;
     }
     if (ls.ctsHold && ls.dsrHold) {
-      strLastError =
-          cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.");
+      strLastError = cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.");
       lastOutcome = exchange::Outcome::NotWritten;
       return kFalse;
     }
@@ -146,8 +145,8 @@ BOOL CChronos::PrintCheck(double nValue, const std::string& strBankNumber) {
     const fields::Result value = chronos::amount(nValue);
     if (!value.ok()) return refuse(*this, where, value.error);
     const std::string bank = oneLine(strBankNumber).substr(0, 3);
-    const BOOL ok = Command(chronos::kBank, bank) && Command(chronos::kValue, value.text) &&
-                    Command(chronos::kPrint, {}, false);
+    const BOOL ok =
+        Command(chronos::kBank, bank) && Command(chronos::kValue, value.text) && Command(chronos::kPrint, {}, false);
     return finish(*this, where, ok);
   });
 }
@@ -158,18 +157,17 @@ BOOL CChronos::ReadAndPrintCheck(double nValue, const std::string& strBankNumber
 }
 
 // Wire example: 1B 4D "Real,Reais" 0D 00, 1B A6 payee 0D 00, 1B A7 city 0D 00, 1B A8 "04/12/26" 0D 00.
-BOOL CChronos::SetCheckConfiguration(const std::string& single, const std::string& multiple,
-                                     const std::string& local, const std::string& carrier, DateTime check,
-                                     DateTime deposit) {
+BOOL CChronos::SetCheckConfiguration(const std::string& single, const std::string& multiple, const std::string& local,
+                                     const std::string& carrier, DateTime check, DateTime deposit) {
   const char* where = "CChronos::SetCheckConfiguration";
   return guarded(*this, where, kFalse, [&] {
     StoreCheckConfiguration(single, multiple, local, carrier, check, deposit);
     std::string date;
     if (!dateText(dtCheck, "%d/%m/%y", date)) return refuse(*this, where, cp("Data do cheque inválida."));
-    const BOOL ok = Command(chronos::kCurrency, strSingleCurrency.substr(0, 20) + "," +
-                                                    strMultipleCurrency.substr(0, 20)) &&
-                    Command(chronos::kPayee, strCheckCarrier.substr(0, 62)) &&
-                    Command(chronos::kCity, strCheckLocal.substr(0, 21)) && Command(chronos::kDate, date);
+    const BOOL ok =
+        Command(chronos::kCurrency, strSingleCurrency.substr(0, 20) + "," + strMultipleCurrency.substr(0, 20)) &&
+        Command(chronos::kPayee, strCheckCarrier.substr(0, 62)) &&
+        Command(chronos::kCity, strCheckLocal.substr(0, 21)) && Command(chronos::kDate, date);
     return finish(*this, where, ok);
   });
 }

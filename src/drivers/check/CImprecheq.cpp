@@ -45,8 +45,7 @@ BOOL CImprecheq::SendCommand(Frame command) {
       return kFalse;
     }
     if (ls.ctsHold) {
-      strLastError =
-          cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.");
+      strLastError = cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.");
       lastOutcome = exchange::Outcome::NotWritten;
       return kFalse;
     }
@@ -129,9 +128,8 @@ BOOL CImprecheq::ReadAndPrintCheck(double nValue, const std::string& strBankNumb
 }
 
 // Wire example: 1B 46 payee "$", 1B 43 city "$", 1B 44 "041226".
-BOOL CImprecheq::SetCheckConfiguration(const std::string& single, const std::string& multiple,
-                                       const std::string& local, const std::string& carrier, DateTime check,
-                                       DateTime deposit) {
+BOOL CImprecheq::SetCheckConfiguration(const std::string& single, const std::string& multiple, const std::string& local,
+                                       const std::string& carrier, DateTime check, DateTime deposit) {
   const char* where = "CImprecheq::SetCheckConfiguration";
   return guarded(*this, where, kFalse, [&] {
     StoreCheckConfiguration(single, multiple, local, carrier, check, deposit);

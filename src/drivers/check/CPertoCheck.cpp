@@ -83,8 +83,7 @@ BOOL CPertoCheck::SendCommand(Frame command) {
       return kFalse;
     }
     if (ls.ctsHold && ls.dsrHold) {
-      strLastError =
-          cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.");
+      strLastError = cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador.");
       lastOutcome = exchange::Outcome::NotWritten;
       return kFalse;
     }
@@ -186,7 +185,9 @@ BOOL CPertoCheck::SetCheckConfiguration(const std::string& single, const std::st
     const bool other = dtDeposit.automationDate() != dtCheck.automationDate() || dtDeposit.valid() != dtCheck.valid();
     if (other && !dateText(dtDeposit, "%d/%m/%Y", depositDate))
       return refuse(*this, where, cp("Data do depósito inválida."));
-    auto padded = [](const std::string& s, size_t width) { return s.size() < width ? s + std::string(width - s.size(), ' ') : s; };
+    auto padded = [](const std::string& s, size_t width) {
+      return s.size() < width ? s + std::string(width - s.size(), ' ') : s;
+    };
     BOOL ok = Command(perto::kCity, padded(strCheckLocal, 20)) && Command(perto::kPayee, padded(strCheckCarrier, 50)) &&
               Command(perto::kDate, date);
     if (ok && other) ok = Command(perto::kDeposit, "Bom para: " + depositDate);

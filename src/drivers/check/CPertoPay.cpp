@@ -57,17 +57,18 @@ BOOL CPertoPay::OpenComm(BOOL bReadPrinterInfo) {
   Release();
   std::string error;
   if (libraryPath_.empty() || !library_.open(libraryPath_, &error)) {
-    strLastError = cp(format("Não foi possível carregar a biblioteca %s.",
-                             libraryPath_.empty() ? "PertoPay" : libraryPath_.c_str()));
+    strLastError = cp(
+        format("Não foi possível carregar a biblioteca %s.", libraryPath_.empty() ? "PertoPay" : libraryPath_.c_str()));
     Log(where, strLastError + " " + error);
     return kFalse;
   }
   fnIniciaPorta_ = library_.function<OpenFn>("IniciaPorta");
   fnFechaPorta_ = library_.function<CloseFn>("FechaPorta");
   fnProcessaComando_ = library_.function<ProcessFn>("ProcessaComando");
-  for (auto [fn, name] : {std::pair<const void*, const char*>{reinterpret_cast<const void*>(fnIniciaPorta_), "IniciaPorta"},
-                          {reinterpret_cast<const void*>(fnFechaPorta_), "FechaPorta"},
-                          {reinterpret_cast<const void*>(fnProcessaComando_), "ProcessaComando"}}) {
+  for (auto [fn, name] :
+       {std::pair<const void*, const char*>{reinterpret_cast<const void*>(fnIniciaPorta_), "IniciaPorta"},
+        {reinterpret_cast<const void*>(fnFechaPorta_), "FechaPorta"},
+        {reinterpret_cast<const void*>(fnProcessaComando_), "ProcessaComando"}}) {
     if (fn) continue;
     strLastError = cp(format("Não foi possível carregar a função %s de PertoPay.", name));
     Log(where, strLastError);

@@ -42,7 +42,9 @@ class CCheckPrinter : public CECFBase {
  protected:
   void StoreCheckConfiguration(const std::string& single, const std::string& multiple, const std::string& local,
                                const std::string& carrier, DateTime check, DateTime deposit) {
-    auto plain = [&](const std::string& s, size_t width) { return FormatPrinterText(check::oneLine(s)).substr(0, width); };
+    auto plain = [&](const std::string& s, size_t width) {
+      return FormatPrinterText(check::oneLine(s)).substr(0, width);
+    };
     strSingleCurrency = plain(single, 20);
     strMultipleCurrency = plain(multiple, 20);
     strCheckLocal = plain(local, 30);

@@ -241,8 +241,9 @@ std::string statusMessage(uint8_t status) {
     const char* text;
   };
   static const Bit kBits[] = {
-      {0x01, "Buffer de impressão cheio.\n"}, {0x02, "Sem papel.\n"},        {0x08, "Falha na margem.\n"},
-      {0x20, "Falha no motor.\n"},            {0x40, "Erro de paridade.\n"},
+      {0x01, "Buffer de impressão cheio.\n"}, {0x02, "Sem papel.\n"},
+      {0x08, "Falha na margem.\n"},           {0x20, "Falha no motor.\n"},
+      {0x40, "Erro de paridade.\n"},
   };
   std::string s;
   for (const Bit& b : kBits)

@@ -8,7 +8,7 @@
 // printer acknowledges with one byte, then answers STX, a three-digit status,
 // its data, ETX and the block check:
 //   02 50 03 51                     read the CMC-7 line ("P")
-//   02 30 30 30 03 03               status 000, no data
+//   02 30 30 30 03 31               status 000, no data
 // Chronos: ESC, a one-byte command, its parameters ending in CR, then a zero;
 // the answer is one status byte:
 //   1B A2 30 30 31 0D 00            bank 001
@@ -30,8 +30,7 @@
 
 namespace tarvion::check {
 
-constexpr uint8_t kSTX = 0x02, kETX = 0x03, kACK = 0x06, kNAK = 0x15, kESC = 0x1B, kCR = 0x0D, kLF = 0x0A,
-                  kFF = 0x0C;
+constexpr uint8_t kSTX = 0x02, kETX = 0x03, kACK = 0x06, kNAK = 0x15, kESC = 0x1B, kCR = 0x0D, kLF = 0x0A, kFF = 0x0C;
 
 // How a driver turns host text into the printer's plain text (its own
 // FormatPrinterText, which also logs).
