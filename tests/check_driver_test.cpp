@@ -121,9 +121,9 @@ TEST(PertoDriver, ConfigurationTextAndItsRefusals) {
   ASSERT_TRUE(r.d.SetCheckConfiguration("Real", "Reais", "Recife", "Maria", DateTime(day(2026, 12, 4)),
                                         DateTime(day(2027, 1, 4))))
       << r.d.strLastError;
-  EXPECT_EQ(printer->commands(), (std::vector<std::string>{"# Recife" + std::string(14, ' '),
-                                                           "% Maria" + std::string(45, ' '), "! 041226",
-                                                           "+ Bom para: 04/01/2027"}));
+  EXPECT_EQ(printer->commands(),
+            (std::vector<std::string>{"# Recife" + std::string(14, ' '), "% Maria" + std::string(45, ' '), "! 041226",
+                                      "+ Bom para: 04/01/2027"}));
   // The same day twice: no "+".
   ASSERT_TRUE(r.d.SetCheckConfiguration("Real", "Reais", "Recife", "Maria", DateTime(day(2026, 12, 4)),
                                         DateTime(day(2026, 12, 4))));
@@ -163,18 +163,21 @@ TEST(PertoDriver, LineFaultsAreNeverSentAgain) {
     const char* message;
   };
   const Case cases[] = {
-      {"status 0", of("\x06\x02"
-                      "000\x03\x31"),
+      {"status 0",
+       of("\x06\x02"
+          "000\x03\x31"),
        true, exchange::Outcome::Done, ""},
-      {"status 99", of("\x06\x02"
-                       "099\x03\x31"),
+      {"status 99",
+       of("\x06\x02"
+          "099\x03\x31"),
        false, exchange::Outcome::Refused, "99 - Erro indefinido."},
       {"NAK", of("\x15"), false, exchange::Outcome::Refused, "Timeout recebendo resposta da impressora."},
       {"silence", {}, false, exchange::Outcome::MayHaveRun, "Timeout recebendo resposta da impressora."},
       {"acknowledged, then silence", of("\x06"), false, exchange::Outcome::MayHaveRun,
        "Timeout aguardando resposta da impressora."},
-      {"wrong check byte", of("\x06\x02"
-                              "000\x03\x07"),
+      {"wrong check byte",
+       of("\x06\x02"
+          "000\x03\x07"),
        false, exchange::Outcome::MayHaveRun, "Resposta inválida da impressora."},
       {"noise", of("\x06\xA5\x10\x03\x44"), false, exchange::Outcome::MayHaveRun, "Resposta inválida da impressora."},
   };
@@ -199,7 +202,8 @@ TEST(PertoDriver, LineFaultsAreNeverSentAgain) {
   Rig<CPertoCheck> r(704, std::make_shared<VirtualDevice>(peer));
   VirtualLink(*r.dev).setHolds(true, true);
   EXPECT_FALSE(r.d.ReleaseCheck());
-  EXPECT_EQ(r.d.strLastError, cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador."));
+  EXPECT_EQ(r.d.strLastError,
+            cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador."));
   EXPECT_EQ(r.d.lastOutcome, exchange::Outcome::NotWritten);
   EXPECT_TRUE(r.take().empty());
 }
@@ -209,10 +213,12 @@ TEST(ChronosDriver, StatusBytesAndTheirMessages) {
     uint8_t status;
     bool ok;
     const char* message;
-  } const cases[] = {{0x14, true, ""}, {0x02, false, "Sem papel.\n"}, {0x21, false, "Buffer de impressão cheio.\nFalha no motor.\n"}};
+  } const cases[] = {
+      {0x14, true, ""}, {0x02, false, "Sem papel.\n"}, {0x21, false, "Buffer de impressão cheio.\nFalha no motor.\n"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.status));
-    auto peer = std::make_shared<ScriptedPeer>([&](const ByteArray&, VirtualLink& link) { link.send(ByteArray{c.status}); });
+    auto peer =
+        std::make_shared<ScriptedPeer>([&](const ByteArray&, VirtualLink& link) { link.send(ByteArray{c.status}); });
     Rig<CChronos> r(705, std::make_shared<VirtualDevice>(peer));
     EXPECT_EQ(r.d.PrintCheck(123.45, "001"), c.ok ? 1 : 0);
     EXPECT_EQ(r.d.strLastError, cp(c.message));
@@ -234,15 +240,21 @@ TEST(ChronosDriver, OnTheVirtualPrinter) {
   ASSERT_TRUE(r.d.SetCheckConfiguration("Real", "Reais", "Recife", "Maria", DateTime(day(2026, 12, 4)),
                                         DateTime(day(2027, 1, 4))))
       << r.d.strLastError;
-  EXPECT_EQ(r.take(), of(std::string("\x1BMReal,Reais\r", 13) + '\0' + "\x1B\xA6Maria\r" + '\0' +
-                         "\x1B\xA7Recife\r" + '\0' + "\x1B\xA8" "04/12/26\r" + '\0'));
+  EXPECT_EQ(r.take(),
+            of(std::string("\x1BMReal,Reais\r", 13) + '\0' + "\x1B\xA6Maria\r" + '\0' + "\x1B\xA7Recife\r" + '\0' +
+               "\x1B\xA8"
+               "04/12/26\r" +
+               '\0'));
   // Nothing in the slot: the margin sensor finds no paper under the head.
   EXPECT_FALSE(r.d.PrintCheck(123.45, "001"));
   EXPECT_EQ(r.d.strLastError, cp("Falha na margem.\n"));
   r.take();
   printer->setDocumentInserted(true);
   ASSERT_TRUE(r.d.PrintCheck(123.45, "001")) << r.d.strLastError;
-  EXPECT_EQ(r.take(), of(std::string("\x1B\xA2" "001\r", 6) + '\0' + "\x1B\xA3        123,45\r" + '\0' + "\x1B\xB0" + '\0'));
+  EXPECT_EQ(r.take(), of(std::string("\x1B\xA2"
+                                     "001\r",
+                                     6) +
+                         '\0' + "\x1B\xA3        123,45\r" + '\0' + "\x1B\xB0" + '\0'));
   EXPECT_EQ(printer->station().printed, 1);
   EXPECT_NE(printer->printedPaper().find("123,45"), std::string::npos);
 
@@ -273,7 +285,8 @@ TEST(ImprecheqDriver, ByteByByteUnderDsrAfterTheOperatorSaysSo) {
   EXPECT_EQ(asked[0].kind, platform::PromptKind::OkCancel);
   EXPECT_EQ(asked[0].title, cp("Atenção"));
   EXPECT_EQ(asked[0].message, "Insira o cheque na impressora.");
-  EXPECT_EQ(r.take(), of("\x1B" "B001\x1BV00000000012345"));
+  EXPECT_EQ(r.take(), of("\x1B"
+                         "B001\x1BV00000000012345"));
   EXPECT_EQ(printer->commands(), (std::vector<std::string>{"B 001", "V 00000000012345"}));
 
   // Cancel: nothing goes out, and no message.
@@ -286,12 +299,16 @@ TEST(ImprecheqDriver, ByteByByteUnderDsrAfterTheOperatorSaysSo) {
   std::string line;
   ASSERT_TRUE(r.d.ReadAndPrintCheck(2, "237", line));
   EXPECT_EQ(line, std::string(30, ' '));
-  EXPECT_EQ(r.take(), of("\x1B" "B237\x1BV00000000000200"));
+  EXPECT_EQ(r.take(), of("\x1B"
+                         "B237\x1BV00000000000200"));
   platform::setPromptHandler(previous);
 
   ASSERT_TRUE(r.d.SetCheckConfiguration("Real", "Reais", "Recife", "Maria", DateTime(day(2026, 12, 4)),
                                         DateTime(day(2026, 12, 4))));
-  EXPECT_EQ(r.take(), of("\x1B" "FMaria$\x1B" "CRecife$\x1B" "D041226"));
+  EXPECT_EQ(r.take(), of("\x1B"
+                         "FMaria$\x1B"
+                         "CRecife$\x1B"
+                         "D041226"));
   ASSERT_TRUE(r.d.PrintCheckText("um\r\ndois"));
   EXPECT_EQ(r.take(), of("\x1BS0um\ndois\n\x0C"));
 }
@@ -319,6 +336,7 @@ TEST(ImprecheqDriver, APrinterThatHoldsDsrTimesOutOnTheSimulatedClock) {
   EXPECT_FALSE(r.d.IsDocumentInserted());
   // CTS held at the start: nothing is written.
   EXPECT_FALSE(r.d.PrintCheckText("x"));
-  EXPECT_EQ(r.d.strLastError, cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador."));
+  EXPECT_EQ(r.d.strLastError,
+            cp("Erro de comunicação. Verifique se o cabo está conectado na porta serial do computador."));
   EXPECT_TRUE(r.take().empty());
 }

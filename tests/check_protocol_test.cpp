@@ -1,10 +1,11 @@
 // The check printers' codec, byte for byte: the Perto frame and its status
 // table, the Chronos frame and status byte, the Imprecheq frame, and the text
 // layouts each prints. Every expected byte is written out by hand.
+#include "drivers/check/check_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include "core/text.h"
-#include "drivers/check/check_protocol.h"
 
 using namespace tarvion;
 using namespace tarvion::check;
@@ -41,8 +42,8 @@ TEST(PertoCodec, FramesCarryTheirBlockCheck) {
 TEST(PertoCodec, RepliesAndTheirStatus) {
   const ByteArray ok = bytes({0x02, '0', '0', '0', 0x03, 0x31});
   EXPECT_TRUE(perto::frameIntact(ok));
-  EXPECT_FALSE(perto::frameIntact(bytes({0x02, '0', '0', '0', 0x03, 0x04})));       // wrong check byte
-  EXPECT_FALSE(perto::frameIntact(bytes({0x02, '0', 'x', '0', 0x03, 0x4B})));       // not digits
+  EXPECT_FALSE(perto::frameIntact(bytes({0x02, '0', '0', '0', 0x03, 0x04})));        // wrong check byte
+  EXPECT_FALSE(perto::frameIntact(bytes({0x02, '0', 'x', '0', 0x03, 0x4B})));        // not digits
   EXPECT_FALSE(perto::frameIntact(bytes({0x02, '0', 0x03, '0', '0', 0x03, 0x00})));  // ETX inside
   int code = -1;
   ASSERT_TRUE(perto::statusCode(ok, code));
@@ -75,8 +76,9 @@ TEST(PertoCodec, RepliesAndTheirStatus) {
 
 TEST(PertoCodec, TheCmc7LineSitsBetweenHeaderAndTrailer) {
   // Serial: STX "000" '<' line ':' ETX check.
-  ByteArray serial = of("\x02"
-                        "000<00100011<0180000015>500001234565:\x03");
+  ByteArray serial =
+      of("\x02"
+         "000<00100011<0180000015>500001234565:\x03");
   serial.push_back(perto::blockCheck(serial.data(), serial.size()));
   EXPECT_EQ(perto::cmc7Line(serial, perto::kSerialTrailer), "00100011<0180000015>500001234565");
   // The library's text, framed: STX "000" '<' line ':' ETX.
@@ -91,10 +93,11 @@ TEST(PertoCodec, TheCmc7LineSitsBetweenHeaderAndTrailer) {
 
 TEST(PertoCodec, TextBlocksHoldFourteenLines) {
   const std::string three = perto::textBlock("  um  \r\ndois\rtres", same);
-  EXPECT_EQ(three, "um\xFF"
-                   "dois\xFF"
-                   "tres\xFF"
-                   "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF");
+  EXPECT_EQ(three,
+            "um\xFF"
+            "dois\xFF"
+            "tres\xFF"
+            "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF");
   // A long line is cut to 78; lines past the fourteenth are not sent.
   std::string many;
   for (int i = 0; i < 20; ++i) many += std::string(90, 'a' + static_cast<char>(i)) + "\n";

@@ -37,6 +37,7 @@ BOOL CChronos::CarregaTimeoutsPorta() {
 
 // Wire example, bank "001": 1B A2 30 30 31 0D 00.
 Frame CChronos::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
+  if (command.empty()) return nullptr;
   return std::make_unique<ByteArray>(chronos::frame(command, parameters));
 }
 

@@ -28,6 +28,7 @@ CImprecheq::CImprecheq() {
 
 // Wire example, bank "001": 1B 42 30 30 31.
 Frame CImprecheq::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
+  if (command.empty()) return nullptr;
   return std::make_unique<ByteArray>(imprecheq::frame(command, parameters));
 }
 

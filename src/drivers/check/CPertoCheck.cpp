@@ -33,6 +33,7 @@ BOOL CPertoCheck::CarregaTimeoutsPorta() {
 
 // Wire example: "P" is 02 50 03 51.
 Frame CPertoCheck::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
+  if (command.empty()) return nullptr;  // nothing pending: nothing to send
   return std::make_unique<ByteArray>(perto::frame(command, parameters));
 }
 

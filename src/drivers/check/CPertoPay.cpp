@@ -104,6 +104,7 @@ std::string CPertoPay::OversizedCommand() const {
 
 // Wire example: "P" goes to the library as the text "P"; the library frames it.
 Frame CPertoPay::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
+  if (command.empty()) return nullptr;
   auto f = std::make_unique<ByteArray>(command);
   f->insert(f->end(), parameters.begin(), parameters.end());
   return f;
@@ -134,10 +135,11 @@ BOOL CPertoPay::SendCommand(Frame command) {
     }
     const size_t n = std::strlen(reply.data());
     arAnswer.assign(reply.data(), reply.data() + n);
+    // The library hands the answer over without its frame: framed here, it
+    // reads like the serial printer's.
+    perto::frameReply(arAnswer);
     int code = 0;
-    ByteArray framed = arAnswer;
-    perto::frameReply(framed);
-    if (!perto::statusCode(framed, code)) {
+    if (!perto::statusCode(arAnswer, code)) {
       strLastError = cp("Resposta inválida da impressora.");
       lastOutcome = exchange::Outcome::MayHaveRun;
       return kFalse;

@@ -32,6 +32,7 @@ class CCheckPrinter : public CECFBase {
   BOOL LoadPaymentTypes(BOOL) override { return kTrue; }
   BOOL LoadPaymentTypes() override { return kTrue; }
   BOOL LoadNonFiscalTitles() override { return kTrue; }
+  BOOL LoadReports() override { return kTrue; }
 
   // The check's data as the printer will print it: one-line host text in the
   // printer's plain characters, the currency names cut to 20, the city to 30
