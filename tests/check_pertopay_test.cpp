@@ -84,8 +84,9 @@ TEST(PertoPay, CommandsGoThroughTheMakersLibrary) {
   ASSERT_TRUE(d.PrintCheck(123.45, "001")) << d.strLastError;
   EXPECT_EQ(s.take(), "send(P);send(;C000000012345001);");
   // The same status check as a framed reply, with or without the frame.
-  for (const char* reply : {"099", "\x02"
-                                   "099\x03"}) {
+  for (const char* reply : {"099",
+                            "\x02"
+                            "099\x03"}) {
     s.setReply(reply);
     EXPECT_FALSE(d.ReleaseCheck());
     EXPECT_EQ(d.strLastError, "99 - Erro indefinido.");

@@ -52,28 +52,28 @@ TEST(EmulatorPerto, LiteralRequestsAndTheAnswersTheyGet) {
   Sink s;
   // An empty slot.
   EXPECT_EQ(ask(*p, s, of("\x02P\x03Q")), of("\x06\x02"
-                                              "018\x03\x38"));
+                                             "018\x03\x38"));
   p->setDocumentInserted(true, kDigits);
   EXPECT_EQ(ask(*p, s, of("\x02P\x03Q")), of("\x06\x02"
-                                              "000<00100011<0180000015>500001234565:\x03\x3E"));
+                                             "000<00100011<0180000015>500001234565:\x03\x3E"));
   // Our acknowledgement of the answer is not a command.
   EXPECT_EQ(ask(*p, s, of("\x06")), ByteArray{});
   EXPECT_EQ(ask(*p, s, of("\x02;C000000012345001\x03\x49")), of("\x06\x02"
-                                                                 "000\x03\x31"));
+                                                                "000\x03\x31"));
   EXPECT_NE(p->printedPaper().find("BANCO 001 VALOR 123,45"), std::string::npos) << p->printedPaper();
   // Printed, the check is no longer in place to print again.
   EXPECT_EQ(ask(*p, s, of("\x02;C000000012345001\x03\x49")), of("\x06\x02"
-                                                                 "097\x03\x3F"));
+                                                                "097\x03\x3F"));
   // A damaged frame is refused; an unknown command and a wrong length get their codes.
   EXPECT_EQ(ask(*p, s, of("\x02P\x03\x52")), of("\x15"));
   EXPECT_EQ(ask(*p, s, of("\x02Q\x03\x50")), of("\x06\x02"
-                                                 "001\x03\x30"));
+                                                "001\x03\x30"));
   EXPECT_EQ(ask(*p, s, of("\x02;C1\x03\x48")), of("\x06\x02"
-                                                   "002\x03\x33"));
+                                                  "002\x03\x33"));
   // Bytes in pieces make one frame.
   EXPECT_EQ(ask(*p, s, of("\x02>")), ByteArray{});
   EXPECT_EQ(ask(*p, s, of("\x03?")), of("\x06\x02"
-                                         "000\x03\x31"));
+                                        "000\x03\x31"));
   EXPECT_FALSE(p->documentInserted());
 }
 
@@ -127,7 +127,7 @@ TEST(EmulatorPerto, FaultsAndARestartThatKeepsTheStation) {
     p->setDocumentInserted(true, kDigits);
     EXPECT_EQ(ask(*p, s, of("\x02P\x03Q")).size(), 41u);  // read: the check is in place
     EXPECT_EQ(ask(*p, s, of("\x02#Recife\x03\x1C")), of("\x06\x02"
-                                                         "000\x03\x31"));
+                                                        "000\x03\x31"));
   }
   auto p = make<PertoPrinter>("PERTOCHECK", state);
   const StationState st = p->station();
@@ -140,7 +140,7 @@ TEST(EmulatorPerto, FaultsAndARestartThatKeepsTheStation) {
   Sink s;
   // Still in place after the restart: printed without feeding it again.
   EXPECT_EQ(ask(*p, s, of("\x02;C000000012345001\x03\x49")), of("\x06\x02"
-                                                                 "000\x03\x31"));
+                                                                "000\x03\x31"));
   EXPECT_EQ(p->station().printed, 1);
 }
 
@@ -148,9 +148,10 @@ TEST(EmulatorChronos, StatusBytesTextAndTheTable) {
   auto p = make<ChronosPrinter>("CHRONOS CHECK-PRONTO");
   EXPECT_EQ(p->hardware().columns, 82);
   Sink s;
-  const ByteArray bank = of(std::string("\x1B\xA2"
-                                        "001\r\0",
-                                        7));
+  const ByteArray bank =
+      of(std::string("\x1B\xA2"
+                     "001\r\0",
+                     7));
   EXPECT_EQ(ask(*p, s, bank), ByteArray{0x04});  // ready, slot empty
   p->setDocumentInserted(true);
   EXPECT_EQ(ask(*p, s, bank), ByteArray{0x14});  // ready, a document in
@@ -182,11 +183,18 @@ TEST(EmulatorChronos, StatusBytesTextAndTheTable) {
 TEST(EmulatorImprecheq, TakesItsCommandsAndNeverAnswers) {
   auto p = make<ImprecheqPrinter>("IMPRECHEQ");
   Sink s;
-  EXPECT_EQ(ask(*p, s, of("\x1B" "FMaria$\x1B" "CRec")), ByteArray{});
-  EXPECT_EQ(ask(*p, s, of("ife$junk\x1B" "B001\x1BV000000000123")), ByteArray{});
+  EXPECT_EQ(ask(*p, s,
+                of("\x1B"
+                   "FMaria$\x1B"
+                   "CRec")),
+            ByteArray{});
+  EXPECT_EQ(ask(*p, s,
+                of("ife$junk\x1B"
+                   "B001\x1BV000000000123")),
+            ByteArray{});
   EXPECT_EQ(ask(*p, s, of("45\x1BS0um\ndois\n\x0C")), ByteArray{});
-  EXPECT_EQ(p->commands(), (std::vector<std::string>{"F Maria", "C Recife", "B 001", "V 00000000012345",
-                                                     "S0 um\ndois\n"}));
+  EXPECT_EQ(p->commands(),
+            (std::vector<std::string>{"F Maria", "C Recife", "B 001", "V 00000000012345", "S0 um\ndois\n"}));
   const std::string paper = p->printedPaper();
   EXPECT_NE(paper.find("BANCO 001 VALOR 00000000012345"), std::string::npos) << paper;
   EXPECT_NE(paper.find("dois"), std::string::npos) << paper;

@@ -102,7 +102,10 @@ BOOL CChronos::SendCommand(Frame command) {
     exchange::Plan plan;
     plan.where = where;
     plan.line = exchange::LineRule::None;
-    plan.drainWhenFresh = true;
+    // No drain of a fresh line: with this printer's read time-out a drain
+    // would wait a minute; the purge before the write throws away what an
+    // earlier program left.
+    plan.drainWhenFresh = false;
     plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
     arAnswer.clear();
     const exchange::Result r = ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray&, size_t, int) {
