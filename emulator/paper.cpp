@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/text.h"
+#include "platform/platform.h"
 
 namespace tarvion::emulator {
 
@@ -182,8 +183,9 @@ void Paper::emit(const std::string& utf8Line) {
     return;
   }
   // Opened per line: the file may be rotated or removed while the printer runs.
-  std::ofstream out(path_, std::ios::binary | std::ios::app);
-  out << utf8Line << '\n';
+  // Never through a symbolic link: the text is the host's, and a link planted
+  // in a shared folder would carry it into another file.
+  platform::appendToLog(path_, utf8Line + '\n');
   tail_.push_back(utf8Line);
   tailBytes_ += utf8Line.size() + 1;
   while (tail_.size() > kTailLines) {

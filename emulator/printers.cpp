@@ -1,5 +1,7 @@
 #include "emulator/printers.h"
 
+#include <filesystem>
+
 #include "core/model_lookup.h"
 #include "core/text.h"
 #include "emulator/paper.h"
@@ -38,6 +40,11 @@ std::shared_ptr<VirtualPrinter> makePrinter(int model, const std::string& stateP
   const VirtualModel* m = findVirtualModel(model);
   if (!m) {
     if (error) *error = noPrinter("model " + std::to_string(model));
+    return nullptr;
+  }
+  std::error_code ec;
+  if (!paperPath.empty() && std::filesystem::is_symlink(paperPath, ec)) {
+    if (error) *error = paperPath + " is a symbolic link; a paper file is never written through one";
     return nullptr;
   }
   auto core = std::make_shared<FiscalCore>(FiscalCore::Options{statePath, nullptr});

@@ -434,6 +434,50 @@ TEST(FiscNETDriver, RepliesInPiecesAndUnknownOrGarbledReplies) {
   EXPECT_TRUE(r.d.ReadMoney("GT", v));
 }
 
+// The closing brace is not needed: a reply ends on it when it comes, else
+// when the line goes quiet, and its return code decides. A value taken from a
+// reply cut short must be whole, and a cut reply never waits past its time-out.
+TEST(FiscNETDriver, RepliesWithoutTheirClosingBrace) {
+  using exchange::Outcome;
+  struct Case {
+    const char* reply;
+    bool ok;
+    long value;  // what the read gives when it succeeds
+    const char* message;
+    Outcome outcome;
+  } cases[] = {
+      {"{%d;0;ValorInteiro=17;21", true, 17, "", Outcome::Done},
+      {"{%d;0;ValorInteiro=17;", true, 17, "", Outcome::Done},
+      {"{%d;0;ValorInteiro=1", false, 0, "Resposta inválida da impressora.", Outcome::MayHaveRun},
+      {"{%d;0;Valor", false, 0, "Resposta inválida da impressora.", Outcome::MayHaveRun},
+      {"{%d;80", false, 0, "Resposta inválida da impressora.", Outcome::MayHaveRun},
+      {"{%d;8014;;9", false, 0, "Meio de pagamento indefinido.", Outcome::Refused},
+  };
+  ScriptRig r;
+  r.d.nAnswerTimeout = 2000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    r.face->requests.clear();
+    r.face->replies = {c.reply};
+    long v = -7;
+    const int64_t before = r.dev->clock().nowUs();
+    EXPECT_EQ(r.d.ReadInteger("COO", v) != 0, c.ok) << r.d.strLastError;
+    EXPECT_LE(r.dev->clock().nowUs() - before, 2000 * 1000);
+    if (c.ok) {
+      EXPECT_EQ(v, c.value);
+    }
+    EXPECT_EQ(r.d.strLastError, cp(c.message));
+    EXPECT_EQ(r.d.lastOutcome, c.outcome);
+    EXPECT_EQ(r.face->requests.size(), 1u);
+  }
+  // A fiscal command answered without its brace ran, and is not sent again.
+  r.face->requests.clear();
+  r.face->replies = {"{%d;0;;5"};
+  EXPECT_TRUE(r.d.LeituraX()) << r.d.strLastError;
+  ASSERT_EQ(r.face->requests.size(), 2u);  // the report, then its paper advance
+  EXPECT_NE(r.face->requests[0].find("EmiteLeituraX"), std::string::npos);
+}
+
 TEST(FiscNETDriver, TheOpenProbesTheLineWithARegisterRead) {
   Rig<CFiscNET> r(19);
   ASSERT_TRUE(r.d.OpenComm(1)) << r.d.strLastError;

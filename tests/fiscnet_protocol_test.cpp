@@ -112,6 +112,9 @@ TEST(FiscNETReply, CodeAndCircumstance) {
   EXPECT_EQ(code, 8014);
   EXPECT_FALSE(replyCode("{3;abc;;8}", code));
   EXPECT_FALSE(replyCode("garbage", code));
+  EXPECT_FALSE(replyCode("{3;80", code));  // cut inside the code
+  ASSERT_TRUE(replyCode("{3;8014;", code));
+  EXPECT_EQ(code, 8014);
 
   EXPECT_EQ(errorText("{3;8014;Circunstancia=\"x\";26}", 8014),
             cp("Meio de pagamento indefinido.\r\nCircunstância: x"));
@@ -147,6 +150,12 @@ TEST(FiscNETReply, NamedResultsFirstMatchWins) {
   EXPECT_EQ(replyText(r, "Marca"), "");
   EXPECT_FALSE(replyDate(r, "DataAbertura", p));
   EXPECT_FALSE(replyFlag("{1;0;X=F;7}", "X"));
+  // A value is whole when what closes it came.
+  EXPECT_TRUE(replyValueWhole(r, "ValorInteiro"));
+  EXPECT_TRUE(replyValueWhole("{1;0;ValorTexto=\"a;b\"", "ValorTexto"));
+  EXPECT_FALSE(replyValueWhole("{1;0;ValorTexto=\"a;b", "ValorTexto"));
+  EXPECT_FALSE(replyValueWhole("{1;0;ValorInteiro=1", "ValorInteiro"));
+  EXPECT_FALSE(replyValueWhole("{1;0;ValorInt", "ValorInteiro"));
 }
 
 TEST(FiscNETReply, EndsOnTheBraceOutsideQuotes) {

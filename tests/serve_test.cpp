@@ -166,6 +166,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadRequest{"PortOwnedByService", "a",
                    "{\"entry\": \"InitializeECF\", \"args\": [1, 1, 9600, 0, 8, 1, 0, true, true]}", "", 422,
                    "holds the printer's port"},
+        BadRequest{"PauseOwnedByService", "a", "{\"entry\": \"PauseComm\"}", "", 422, "holds the printer's port"},
+        BadRequest{"ContinueOwnedByService", "a", "[{\"entry\": \"LeituraX\"}, {\"entry\": \"continuecomm\"}]", "", 422,
+                   "call 2: ContinueComm is not available here"},
+        BadRequest{"PortSettingsOwnedByService", "a", "{\"entry\": \"SetCommState\"}", "", 422,
+                   "holds the printer's port"},
         BadRequest{"BadDate", "a",
                    "{\"entry\": \"LeituraMemoriaFiscalData\", \"args\": [\"2024-13-01\", \"2024-01-02\", true]}", "",
                    422, "not a valid date"},
@@ -208,6 +213,10 @@ TEST_F(ServeTest, ABatchStopsAtTheFirstCallThatFails) {
   EXPECT_EQ(j["calls"][1]["result"], 0);
   EXPECT_FALSE(j["calls"][1]["UltimoErro"].get<std::string>().empty());
   EXPECT_EQ(countOf(paper("a"), "NAO DEVE SAIR"), 0u);
+  // The next answer carries only what its own calls left: none here.
+  const json next = body(service->calls("a", R"([{"entry": "CancelaCupomFiscal"}, {"entry": "LeituraX"}])", ""));
+  ASSERT_EQ(next["outcome"], "done") << next;
+  for (const json& call : next["calls"]) EXPECT_EQ(call["UltimoErro"], "") << call;
 }
 
 TEST_F(ServeTest, SettingAPropertyAnswersLikeTheShell) {
@@ -562,6 +571,8 @@ TEST(ServeOptions, ListenAddressesAndLoopback) {
 TEST(ServeOptions, ConfigFile) {
   TempDir tmp;
   std::ofstream(tmp.file("token")) << "  0123456789abcdef0123  \n";
+  std::filesystem::permissions(tmp.file("token"),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::ofstream(tmp.file("c.json")) << R"({"listen": "0.0.0.0:9000", "journal": "/var/j", "token_file": ")"
                                     << tmp.file("token") << R"(",
     "printers": [{"id": "caixa1", "model": 1, "port": 4, "baud": 115200},
@@ -582,6 +593,43 @@ TEST(ServeOptions, ConfigFile) {
   EXPECT_NE(error.find("colour"), std::string::npos);
   std::ofstream(tmp.file("short")) << "abc\n";
   EXPECT_FALSE(tarvion::serve::readTokenFile(tmp.file("short"), o.token, error));
+}
+
+// A token is held to the same rules wherever it is written: 16 characters at
+// least, in a file other users cannot read.
+TEST(ServeOptions, TokensAreLongAndPrivateWhereverTheyAreWritten) {
+  TempDir tmp;
+  namespace fs = std::filesystem;
+  const fs::perms own = fs::perms::owner_read | fs::perms::owner_write;
+  struct Case {
+    const char* name;
+    std::string content;
+    bool isConfig, worldReadable;
+    const char* says;  // empty: accepted
+  } cases[] = {
+      {"short-in-config.json", R"({"token": "x"})", true, false, "shorter than 16 characters"},
+      {"blank-padded.json", R"({"token": "      abc       "})", true, false, "shorter than 16 characters"},
+      {"shared-config.json", R"({"token": "0123456789abcdef0123"})", true, true, "readable by every user"},
+      {"private-config.json", R"({"token": "0123456789abcdef0123"})", true, false, ""},
+      {"shared-token", "0123456789abcdef0123\n", false, true, "readable by every user"},
+      {"private-token", "0123456789abcdef0123\n", false, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = tmp.file(c.name);
+    std::ofstream(path) << c.content;
+    fs::permissions(path, c.worldReadable ? own | fs::perms::others_read : own);
+    Options o;
+    std::string error;
+    const bool ok =
+        c.isConfig ? tarvion::serve::loadConfig(path, o, error) : tarvion::serve::readTokenFile(path, o.token, error);
+    EXPECT_EQ(ok, !*c.says) << error;
+    if (*c.says) {
+      EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    } else {
+      EXPECT_EQ(o.token, "0123456789abcdef0123");
+    }
+  }
 }
 
 TEST(ServeSecurity, ConstantTimeEquals) {
@@ -747,3 +795,228 @@ TEST(ServeRetention, KeysPastTheRetentionAreForgotten) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------------ who may call
+
+TEST(ServeGate, HostsOriginsAndContentTypes) {
+  using tarvion::serve::Gate;
+  struct HostCase {
+    const char* listen;
+    const char* host;
+    bool allowed;
+  } hosts[] = {
+      {"127.0.0.1", "127.0.0.1:8787", true},        {"127.0.0.1", "localhost:8787", true},
+      {"127.0.0.1", "LOCALHOST:8787", true},        {"127.0.0.1", "[::1]:8787", true},
+      {"127.0.0.1", "till.local:8787", true},        // listed
+      {"127.0.0.1", "rebound.example:8787", false},  // a page's own name pointed at 127.0.0.1
+      {"127.0.0.1", "127.0.0.1:8788", false},       {"127.0.0.1", "127.0.0.1", false},
+      {"127.0.0.1", "192.168.0.5:8787", false},     {"127.0.0.1", "", false},
+      {"127.0.0.1", "127.0.0.1:87x", false},        {"127.0.0.1", "[::1:8787", false},
+      {"0.0.0.0", "192.168.0.5:8787", true},        {"0.0.0.0", "[fe80::1]:8787", true},
+      {"0.0.0.0", "caixa.loja:8787", false},        {"192.168.0.5", "192.168.0.5:8787", true},
+      {"192.168.0.5", "127.0.0.1:8787", false},
+  };
+  for (const HostCase& c : hosts) {
+    const Gate g(c.listen, 8787, {"Till.Local"}, {});
+    EXPECT_EQ(g.hostAllowed(c.host), c.allowed) << c.listen << " / " << c.host;
+  }
+  const Gate g("127.0.0.1", 8787, {}, {"https://till.example"});
+  struct OriginCase {
+    const char* origin;
+    Gate::Origin from;
+  } origins[] = {
+      {"", Gate::Origin::None},
+      {"http://127.0.0.1:8787", Gate::Origin::Same},
+      {"https://TILL.example", Gate::Origin::Listed},
+      {"http://127.0.0.1:9999", Gate::Origin::Foreign},  // another loopback service's page
+      {"https://127.0.0.1:8787", Gate::Origin::Foreign},
+      {"null", Gate::Origin::Foreign},
+      {"https://till.example.evil", Gate::Origin::Foreign},
+  };
+  for (const OriginCase& c : origins) EXPECT_EQ(g.origin(c.origin, "127.0.0.1:8787"), c.from) << c.origin;
+  for (const char* t : {"application/json", "Application/JSON; charset=utf-8", " application/json "})
+    EXPECT_TRUE(tarvion::serve::isJsonContentType(t)) << t;
+  for (const char* t : {"", "text/plain", "application/x-www-form-urlencoded", "multipart/form-data; boundary=x",
+                        "application/jsonp", "text/plain; application/json"})
+    EXPECT_FALSE(tarvion::serve::isJsonContentType(t)) << t;
+}
+
+// A page of another site, or of another service on this machine, cannot make
+// the printer print: not with a form, not with a "simple" text request, not
+// with a script's JSON; and a name rebound to 127.0.0.1 reads nothing.
+TEST(ServeHttpGate, OtherPagesAndForeignHostsAreRefusedBeforeThePrinter) {
+  Options o = optionsFor({virtualConfig("a")});
+  o.allowedOrigins = {"http://till.example"};
+  Service service(o);
+  std::string error;
+  ASSERT_TRUE(service.start(error)) << error;
+  settle(service, "a");
+  tarvion::serve::HttpFront front(service, "");  // no token: the default
+  const int port = front.bind("127.0.0.1", 0, error);
+  ASSERT_GT(port, 0) << error;
+  std::thread server([&] { front.run(); });
+  const std::string self = "http://127.0.0.1:" + std::to_string(port);
+  const std::string item = R"({"entry": "RegistraItemFiscal", "args": ["1", "FROM A WEB PAGE", "UN", 18, 1, 1.00, 0]})";
+  struct Case {
+    const char* name;
+    std::string origin, host, contentType, body;
+    int status;
+  } cases[] = {
+      {"text/plain from another page", "http://127.0.0.1:9999", "", "text/plain", item, 403},
+      {"text/plain without an origin", "", "", "text/plain", item, 415},
+      {"form from another page", "http://evil.example", "", "application/x-www-form-urlencoded", "a=b", 403},
+      {"form without an origin", "", "", "application/x-www-form-urlencoded", "a=b", 415},
+      {"JSON from another page", "http://127.0.0.1:9999", "", "application/json", item, 403},
+      {"JSON to a rebound name", "", "rebound.example:" + std::to_string(port), "application/json", item, 421},
+  };
+  httplib::Client client("127.0.0.1", port);
+  const int framesBefore = service.virtualPrinter("a")->framesReceived();
+  ASSERT_EQ(body(service.calls("a", R"({"entry": "AbreCupomFiscal"})", "")).value("outcome", ""), "done");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    httplib::Headers h;
+    if (!c.origin.empty()) h.emplace("Origin", c.origin);
+    if (!c.host.empty()) h.emplace("Host", c.host);
+    auto r = client.Post("/printers/a/calls", h, c.body, c.contentType.c_str());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, c.status) << r->body;
+    EXPECT_TRUE(json::parse(r->body, nullptr, false).contains("error")) << r->body;
+  }
+  EXPECT_EQ(countOf(service.paper("a").body, "FROM A WEB PAGE"), 0u);
+  // Reads by a rebound name, and a preflight from a page not listed.
+  auto rebound = client.Get("/printers/a/paper", {{"Host", "rebound.example:" + std::to_string(port)}});
+  ASSERT_TRUE(rebound);
+  EXPECT_EQ(rebound->status, 421);
+  auto preflight = client.Options("/printers/a/calls",
+                                  {{"Origin", "http://evil.example"}, {"Access-Control-Request-Method", "POST"}});
+  ASSERT_TRUE(preflight);
+  EXPECT_EQ(preflight->status, 403);
+  EXPECT_FALSE(preflight->has_header("Access-Control-Allow-Origin"));
+  // A listed page is answered, its preflight too; the service's own page works.
+  auto listed = client.Options("/printers/a/calls",
+                               {{"Origin", "http://till.example"}, {"Access-Control-Request-Method", "POST"}});
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(listed->status, 204);
+  EXPECT_EQ(listed->get_header_value("Access-Control-Allow-Origin"), "http://till.example");
+  auto fromListed = client.Post("/printers/a/calls", {{"Origin", "http://till.example"}},
+                                R"({"entry": "CancelaCupomFiscal"})", "application/json");
+  ASSERT_TRUE(fromListed);
+  EXPECT_EQ(fromListed->status, 200) << fromListed->body;
+  EXPECT_EQ(fromListed->get_header_value("Access-Control-Allow-Origin"), "http://till.example");
+  auto fromSelf = client.Post("/printers/a/calls", {{"Origin", self}}, R"({"entry": "LeituraX"})", "application/json");
+  ASSERT_TRUE(fromSelf);
+  EXPECT_EQ(fromSelf->status, 200) << fromSelf->body;
+  auto page = client.Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_GT(service.virtualPrinter("a")->framesReceived(), framesBefore);
+  front.stop();
+  server.join();
+}
+
+// ------------------------------------------------------------------ damaged and planted files
+
+TEST(ServeJournal, DamageBeforeTheLastRecordStopsTheStartUnlessDropped) {
+  TempDir tmp;
+  const std::string dir = tmp.file("j");
+  std::string error;
+  std::vector<JournalRecord> records;
+  {
+    Journal j;
+    ASSERT_TRUE(j.open(dir, 1000, 100, records, error)) << error;
+    for (const char* key : {"k1", "k2", "k3", "k4"}) ASSERT_TRUE(j.append({990, "done", "a", key, 1, 200, "{}"}));
+  }
+  std::string data;
+  {
+    std::ifstream in(dir + "/journal", std::ios::binary);
+    data.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const size_t second = data.find("TJ1 ", 1);
+  ASSERT_NE(second, std::string::npos);
+  const size_t third = data.find("TJ1 ", second + 1);
+  {
+    // One byte of the second record's payload flips on the disk.
+    std::string damaged = data;
+    damaged[third - 5] ^= 0x20;
+    std::ofstream(dir + "/journal", std::ios::binary | std::ios::trunc) << damaged;
+  }
+  const auto scan = tarvion::serve::scanJournal(data);
+  EXPECT_EQ(scan.damagedAt, tarvion::serve::JournalScan::kNone);
+  {
+    Journal j;
+    EXPECT_FALSE(j.open(dir, 1000, 100, records, error));
+    EXPECT_NE(error.find(dir + "/journal is damaged at byte " + std::to_string(second)), std::string::npos) << error;
+    EXPECT_NE(error.find("2 whole records follow"), std::string::npos) << error;
+  }
+  {
+    Journal j;
+    ASSERT_TRUE(j.open(dir, 1000, 100, records, error, true)) << error;
+    ASSERT_EQ(records.size(), 3u);  // k2 is lost; the keys after it are not
+    EXPECT_EQ(records[0].key, "k1");
+    EXPECT_EQ(records[1].key, "k3");
+    EXPECT_EQ(records[2].key, "k4");
+  }
+  // Rewritten without the damage: an ordinary start again.
+  Journal j;
+  ASSERT_TRUE(j.open(dir, 1000, 100, records, error)) << error;
+  EXPECT_EQ(records.size(), 3u);
+}
+
+TEST(ServeFiles, TheJournalAndThePaperAreNeverWrittenThroughALink) {
+  TempDir tmp;
+  namespace fs = std::filesystem;
+  const std::string victim = tmp.file("victim.txt");
+  std::ofstream(victim) << "precious\n";
+  auto victimIntact = [&] {
+    std::ifstream in(victim);
+    return std::string(std::istreambuf_iterator<char>(in), {}) == "precious\n";
+  };
+  std::string error;
+  std::vector<JournalRecord> records;
+  // The journal itself a link: refused at start, with its path.
+  fs::create_directories(tmp.file("j1"));
+  fs::create_symlink(victim, tmp.file("j1/journal"));
+  {
+    Journal j;
+    EXPECT_FALSE(j.open(tmp.file("j1"), 1000, 100, records, error));
+    EXPECT_NE(error.find(tmp.file("j1/journal")), std::string::npos) << error;
+  }
+  // A planted temporary name: the rewrite (a torn tail forces one) goes
+  // elsewhere, and the journal stays a file of its own.
+  fs::create_directories(tmp.file("j2"));
+  std::ofstream(tmp.file("j2/journal"), std::ios::binary) << tarvion::serve::frameRecord("{}").substr(0, 9);
+  fs::create_symlink(victim, tmp.file("j2/journal.tmp"));
+  {
+    Journal j;
+    ASSERT_TRUE(j.open(tmp.file("j2"), 1000, 100, records, error)) << error;
+    ASSERT_TRUE(j.append({999, "start", "a", "k", 1, 0, ""}));
+  }
+  EXPECT_FALSE(fs::is_symlink(tmp.file("j2/journal")));
+  EXPECT_TRUE(victimIntact());
+  // A paper file that is a link: the virtual printer is refused at start.
+  fs::create_symlink(victim, tmp.file("paper.txt"));
+  Service service(optionsFor({virtualConfig("a", "", tmp.file("paper.txt"))}));
+  EXPECT_FALSE(service.start(error));
+  EXPECT_NE(error.find(tmp.file("paper.txt") + " is a symbolic link"), std::string::npos) << error;
+  EXPECT_TRUE(victimIntact());
+}
+
+TEST(ServeKeys, NewKeysBeyondTheLimitAreRefusedAndNothingIsPrinted) {
+  Options o = optionsFor({virtualConfig("a")});
+  o.maxKeys = 2;
+  Service s(o);
+  std::string error;
+  ASSERT_TRUE(s.start(error)) << error;
+  const std::string x = R"({"entry": "LeituraX"})";
+  ASSERT_EQ(s.calls("a", x, "k1").status, 200);
+  ASSERT_EQ(s.calls("a", x, "k2").status, 200);
+  const int frames = s.virtualPrinter("a")->framesReceived();
+  const Reply full = s.calls("a", x, "k3");
+  EXPECT_EQ(full.status, 503);
+  EXPECT_NE(body(full).value("error", "").find("too many idempotency keys"), std::string::npos) << full.body;
+  settle(s, "a");
+  EXPECT_EQ(s.virtualPrinter("a")->framesReceived(), frames);
+  // Keys already held still answer, and calls without a key still run.
+  EXPECT_TRUE(s.calls("a", x, "k1").replayed);
+  EXPECT_EQ(s.calls("a", x, "").status, 200);
+}

@@ -81,6 +81,9 @@ CommandLine::CommandLine() : app("tarvion: drive Brazilian fiscal printers and c
   serve->add_option("--listen", o.listen, "Address to listen on (default 127.0.0.1:8787)")->type_name("HOST:PORT");
   serve->add_option("--journal", o.journalDir, "Folder of the idempotency journal (kept across restarts)")
       ->type_name("DIR");
+  serve->add_flag("--journal-drop-damaged", o.journalDropDamaged,
+                  "Start even when the journal is damaged before its end, forgetting the damaged records (their "
+                  "keys could run again)");
   serve->add_option("--printer", o.printers, "A printer on a port, MODEL a number or name (repeatable)")
       ->type_name("ID=MODEL@PORT[,BAUD]")
       ->allow_extra_args(false);

@@ -24,6 +24,7 @@ int runPorts(bool json);
 
 struct ServeCommandOptions {
   std::string configPath, listen, journalDir, tokenFile;
+  bool journalDropDamaged = false;
   std::vector<std::string> printers, virtuals;  // ID=MODEL@PORT[,BAUD] and ID=MODEL[,state=F][,paper=F]
 };
 // Serves the printers over HTTP until interrupted (see tools/serve/service.h).

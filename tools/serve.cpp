@@ -21,6 +21,7 @@ int runServe(const ServeCommandOptions& o) {
   }
   if (!o.listen.empty()) options.listen = o.listen;
   if (!o.journalDir.empty()) options.journalDir = o.journalDir;
+  if (o.journalDropDamaged) options.journalDropDamaged = true;
   if (!o.tokenFile.empty() && !serve::readTokenFile(o.tokenFile, options.token, error)) {
     std::cerr << "tarvion serve: " << error << "\n";
     return 1;

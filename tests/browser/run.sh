@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A whole sale through `tarvion serve`'s page in headless chromium (selenium),
 # against an in-process virtual printer; then the paper file must hold exactly
-# that one receipt. Usage: tests/browser/run.sh [BUILD_DIR]
+# that one receipt, and a page from another origin must print nothing. Usage: tests/browser/run.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD_DIR=${1:-build}
@@ -28,6 +28,13 @@ done
 receipts=$(grep -c "CUPOM FISCAL" "$WORK/paper.txt" || true)
 if [ "$receipts" != 1 ] || ! grep -q "ARROZ TIPO 1 5KG" "$WORK/paper.txt"; then
   echo "browser: the paper file should hold one receipt with both items:"
+  cat "$WORK/paper.txt"
+  exit 1
+fi
+# A page served from another loopback port tries the same printer.
+/usr/bin/python3 tests/browser/cross_origin.py "http://127.0.0.1:$PORT/" caixa
+if grep -q "FROM A WEB PAGE" "$WORK/paper.txt" || [ "$(grep -c "CUPOM FISCAL" "$WORK/paper.txt")" != 1 ]; then
+  echo "browser: another site's page reached the printer:"
   cat "$WORK/paper.txt"
   exit 1
 fi

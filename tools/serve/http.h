@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "tools/serve/gate.h"
 #include "tools/serve/service.h"
 
 namespace httplib {
@@ -32,6 +33,7 @@ class HttpFront {
  private:
   Service& service_;
   std::string token_;
+  Gate gate_;
   std::unique_ptr<httplib::Server> server_;
 };
 

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "platform/durable_file.h"
+
 namespace tarvion::serve {
 namespace {
 
@@ -28,22 +30,6 @@ bool writeAll(int fd, std::string_view data) {
     data.remove_prefix(static_cast<size_t>(n));
   }
   return true;
-}
-
-bool readFile(const std::string& path, std::string& out) {
-  out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      return n == 0;
-    }
-    out.append(buf, static_cast<size_t>(n));
-  }
 }
 
 void syncFolder(const std::string& dir) {
@@ -73,33 +59,63 @@ std::string frameRecord(std::string_view payload) {
   return out;
 }
 
+namespace {
+
+// The size of the whole record at the front of data, with its payload; 0 when
+// there is none there.
+size_t frameAt(std::string_view data, std::string_view& payload) {
+  const size_t eol = data.substr(0, kMaxHeader).find('\n');
+  if (eol == std::string_view::npos || data.substr(0, kMagic.size()) != kMagic) return 0;
+  const std::string_view header = data.substr(kMagic.size(), eol - kMagic.size());
+  const size_t space = header.find(' ');
+  if (space == std::string_view::npos || header.size() - space - 1 != 8) return 0;
+  size_t length = 0;
+  uint32_t sum = 0;
+  auto a = std::from_chars(header.data(), header.data() + space, length);
+  auto b = std::from_chars(header.data() + space + 1, header.data() + header.size(), sum, 16);
+  if (a.ec != std::errc() || a.ptr != header.data() + space || b.ec != std::errc() ||
+      b.ptr != header.data() + header.size())
+    return 0;
+  const size_t start = eol + 1;
+  if (length > data.size() - start || data.size() - start - length < 1 || data[start + length] != '\n') return 0;
+  payload = data.substr(start, length);
+  if (crc32(payload) != sum) return 0;
+  return start + length + 1;
+}
+
+}  // namespace
+
 std::vector<std::string> readFrames(std::string_view data, size_t& goodBytes) {
   std::vector<std::string> out;
-  size_t pos = 0;
   goodBytes = 0;
-  while (pos < data.size()) {
-    const std::string_view rest = data.substr(pos);
-    const size_t eol = rest.substr(0, kMaxHeader).find('\n');
-    if (eol == std::string_view::npos || rest.substr(0, kMagic.size()) != kMagic) break;
-    const std::string_view header = rest.substr(kMagic.size(), eol - kMagic.size());
-    const size_t space = header.find(' ');
-    if (space == std::string_view::npos || header.size() - space - 1 != 8) break;
-    size_t length = 0;
-    uint32_t sum = 0;
-    auto a = std::from_chars(header.data(), header.data() + space, length);
-    auto b = std::from_chars(header.data() + space + 1, header.data() + header.size(), sum, 16);
-    if (a.ec != std::errc() || a.ptr != header.data() + space || b.ec != std::errc() ||
-        b.ptr != header.data() + header.size())
-      break;
-    const size_t start = eol + 1;
-    if (length > rest.size() - start || rest.size() - start - length < 1 || rest[start + length] != '\n') break;
-    const std::string_view payload = rest.substr(start, length);
-    if (crc32(payload) != sum) break;
+  std::string_view payload;
+  for (size_t n; goodBytes < data.size() && (n = frameAt(data.substr(goodBytes), payload)) != 0; goodBytes += n)
     out.emplace_back(payload);
-    pos += start + length + 1;
-    goodBytes = pos;
-  }
   return out;
+}
+
+JournalScan scanJournal(std::string_view data) {
+  JournalScan scan;
+  size_t pos = 0;
+  std::string_view payload;
+  while (pos < data.size()) {
+    if (const size_t n = frameAt(data.substr(pos), payload)) {
+      scan.frames.push_back({pos, std::string(payload)});
+      pos += n;
+      if (scan.damagedAt != JournalScan::kNone) ++scan.wholeAfterDamage;
+      scan.goodBytes = pos;
+      continue;
+    }
+    // Not a record here. Torn by a crash, it is the last thing in the file;
+    // a whole record further on means the damage is in the middle.
+    size_t next = pos;
+    while ((next = data.find(kMagic, next + 1)) != std::string_view::npos && !frameAt(data.substr(next), payload)) {
+    }
+    if (next == std::string_view::npos) break;
+    if (scan.damagedAt == JournalScan::kNone) scan.damagedAt = pos;
+    pos = next;
+  }
+  return scan;
 }
 
 std::string encodeRecord(const JournalRecord& r) {
@@ -130,10 +146,11 @@ Journal::~Journal() {
 }
 
 bool Journal::open(const std::string& dir, int64_t now, int64_t retentionSeconds, std::vector<JournalRecord>& records,
-                   std::string& error) {
+                   std::string& error, bool dropDamaged) {
   records.clear();
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  if (std::filesystem::create_directories(dir, ec))
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
   if (ec) {
     error = "cannot create the journal folder " + dir + ": " + ec.message();
     return false;
@@ -141,54 +158,73 @@ bool Journal::open(const std::string& dir, int64_t now, int64_t retentionSeconds
   dir_ = dir;
   path_ = (std::filesystem::path(dir) / "journal").string();
   retentionSeconds_ = retentionSeconds;
+  dropDamaged_ = dropDamaged;
   return rewrite(now, records, error) && openForAppend(error);
 }
 
 bool Journal::rewrite(int64_t now, std::vector<JournalRecord>& records, std::string& error) {
   std::string data;
-  if (!readFile(path_, data)) {
-    error = "cannot read " + path_ + ": " + std::strerror(errno);
+  bool missing = false;
+  if (!platform::readRegularFile(path_, data, &error, &missing)) {
+    if (!missing) return false;  // a link, a folder or unreadable: named in error
+    data.clear();
+  }
+  const JournalScan scan = scanJournal(data);
+  bool dropped = scan.goodBytes != data.size() || scan.damagedAt != JournalScan::kNone;
+  if (scan.damagedAt != JournalScan::kNone && !dropDamaged_) {
+    error = "the journal " + path_ + " is damaged at byte " + std::to_string(scan.damagedAt) + ", and " +
+            std::to_string(scan.wholeAfterDamage) +
+            " whole records follow it. The keys of the damaged records are unknown, so a retry of one of them "
+            "could print again: the service does not start. Start with --journal-drop-damaged to keep the whole "
+            "records and forget the damaged ones";
     return false;
   }
-  size_t good = 0;
-  bool dropped = false;
-  for (const std::string& payload : readFrames(data, good)) {
+  for (const JournalFrame& f : scan.frames) {
     JournalRecord r;
-    if (!decodeRecord(payload, r) || now - r.time > retentionSeconds_) {
+    if (!decodeRecord(f.payload, r)) {
+      if (!dropDamaged_) {
+        error = "the journal " + path_ + " holds a record it cannot read at byte " + std::to_string(f.offset) +
+                "; start with --journal-drop-damaged to forget it";
+        return false;
+      }
+      dropped = true;
+      continue;
+    }
+    if (now - r.time > retentionSeconds_) {
       dropped = true;
       continue;
     }
     records.push_back(std::move(r));
   }
   size_ = data.size();
-  if (dropped || good != data.size()) {
-    // Rewritten whole beside the old file and renamed over it, so a crash here
-    // leaves one complete journal or the other.
-    const std::string tmp = path_ + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0;
-    size_ = 0;
-    for (size_t i = 0; ok && i < records.size(); ++i) {
-      const std::string frame = frameRecord(encodeRecord(records[i]));
-      ok = writeAll(fd, frame);
-      size_ += frame.size();
-    }
-    if (ok) ok = ::fsync(fd) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-      error = "cannot rewrite " + path_ + ": " + std::strerror(errno);
+  if (dropped) {
+    // Written whole under a new, exclusive name beside the old file and renamed
+    // over it, so a crash here leaves one complete journal or the other, and
+    // nothing planted under a guessable name is written through.
+    std::string out;
+    for (const JournalRecord& r : records) out += frameRecord(encodeRecord(r));
+    if (!platform::replaceFile(path_, out, &error)) {
+      error = "cannot rewrite " + path_ + ": " + error;
       return false;
     }
-    syncFolder(dir_);
+    size_ = out.size();
   }
   sizeAfterRewrite_ = size_;
   return true;
 }
 
 bool Journal::openForAppend(std::string& error) {
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd_ < 0) {
-    error = "cannot open " + path_ + ": " + std::strerror(errno);
+    error = errno == ELOOP ? path_ + " is a symbolic link; the journal is never written through one"
+                           : "cannot open " + path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    error = path_ + " is not a regular file";
     return false;
   }
   syncFolder(dir_);

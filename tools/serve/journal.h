@@ -6,6 +6,8 @@
 //   "TJ1 <payload bytes> <CRC-32 of the payload, 8 hex digits>\n" payload "\n"
 // A torn last record (the service died inside a write) fails its length or its
 // checksum; reading stops there and the file is cut back to the last whole record.
+// Damage followed by whole records is not a crash: the journal refuses to open
+// rather than forget the keys after it, unless told to drop the damaged part.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +35,22 @@ std::string frameRecord(std::string_view payload);
 // last whole one ends.
 std::vector<std::string> readFrames(std::string_view data, size_t& goodBytes);
 
+// A file of records read through its damage: the whole records with where
+// each starts, where the first damage is when whole records follow it, and
+// where the last whole record ends (a torn tail lies beyond).
+struct JournalFrame {
+  size_t offset = 0;
+  std::string payload;
+};
+struct JournalScan {
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<JournalFrame> frames;
+  size_t goodBytes = 0;
+  size_t damagedAt = kNone;
+  size_t wholeAfterDamage = 0;
+};
+JournalScan scanJournal(std::string_view data);
+
 std::string encodeRecord(const JournalRecord& r);
 bool decodeRecord(std::string_view payload, JournalRecord& r);
 
@@ -46,9 +64,10 @@ class Journal {
   // Opens (creating) dir/journal, returns the records younger than retention
   // seconds at now, and rewrites the file with only those when older ones or a
   // torn tail were found. False with a message when the folder or file cannot
-  // be used.
+  // be used: a symbolic link, or damage before the last record (unless
+  // dropDamaged, which keeps the whole records and forgets the damaged ones).
   bool open(const std::string& dir, int64_t now, int64_t retentionSeconds, std::vector<JournalRecord>& records,
-            std::string& error);
+            std::string& error, bool dropDamaged = false);
   // Appends one record and waits for the disk; false when it could not be made
   // durable. Once the file has grown past its compaction size it is rewritten
   // with only the records younger than the retention at the record's time, so
@@ -69,6 +88,7 @@ class Journal {
   int fd_ = -1;
   std::string dir_, path_;
   int64_t retentionSeconds_ = 0;
+  bool dropDamaged_ = false;
   uint64_t size_ = 0, sizeAfterRewrite_ = 0, compactionFloor_ = 1 << 20;
 };
 

@@ -1,5 +1,7 @@
 #include "tools/serve/service.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -10,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "control/ctrl_state.h"
 #include "core/capabilities.h"
 #include "core/model_lookup.h"
 #include "core/virtual_wire.h"
@@ -82,10 +85,36 @@ script::Arg argOf(const json& v) {
   return {K::Other, {}};
 }
 
-// The service owns each printer's port: these would take it from under it.
+// The service owns each printer's port: these would take it from under it,
+// or leave it paused or closed for the next client.
 bool ownedByService(const EntryInfo& e) {
-  return sameText(e.name, "InitializeECF") || sameText(e.name, "OpenComm") || sameText(e.name, "CloseComm");
+  static const char* const kPortEntries[] = {"InitializeECF",
+                                             "OpenComm",
+                                             "CloseComm",
+                                             "PauseComm",
+                                             "ContinueComm",
+                                             "SetCommState",
+                                             "SetCommTimeouts",
+                                             "CarregaEstadoPorta",
+                                             "CarregaTimeoutsPorta",
+                                             "InitializeCheckPrinter",
+                                             "OpenCheckComm",
+                                             "CloseCheckComm"};
+  return std::any_of(std::begin(kPortEntries), std::end(kPortEntries),
+                     [&](const char* name) { return sameText(e.name, name); });
 }
+
+// A file that holds a secret must not be readable by every user of the machine.
+bool privateFile(const std::string& path, const char* what, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return true;  // the reader says what is wrong
+  if ((st.st_mode & S_IROTH) == 0) return true;
+  error = std::string(what) + " " + path + " is readable by every user of this machine; make it private (chmod 600 " +
+          path + ")";
+  return false;
+}
+
+constexpr size_t kMinTokenBytes = 16;
 
 std::string answerText(const std::string& printer, const char* outcome, json calls, json counters = nullptr,
                        bool withCounters = false) {
@@ -169,6 +198,7 @@ bool parseVirtualOption(std::string_view text, PrinterConfig& out, std::string& 
 }
 
 bool readTokenFile(const std::string& path, std::string& token, std::string& error) {
+  if (!privateFile(path, "the token file", error)) return false;
   std::ifstream in(path);
   std::string line;
   if (!in || !std::getline(in, line)) {
@@ -176,7 +206,7 @@ bool readTokenFile(const std::string& path, std::string& token, std::string& err
     return false;
   }
   token = trim(line);
-  if (token.size() < 16) {
+  if (token.size() < kMinTokenBytes) {
     error = "the token in " + path + " is shorter than 16 characters";
     return false;
   }
@@ -201,7 +231,19 @@ bool loadConfig(const std::string& path, Options& options, std::string& error) {
       } else if (k == "journal") {
         options.journalDir = v.get<std::string>();
       } else if (k == "token") {
-        options.token = v.get<std::string>();
+        options.token = trim(v.get<std::string>());
+        if (options.token.size() < kMinTokenBytes) {
+          error = "the token in " + path + " is shorter than 16 characters";
+          return false;
+        }
+        if (!privateFile(path, "the configuration file, which holds a token,", error)) return false;
+      } else if (k == "allowed_origins" || k == "allowed_hosts") {
+        auto& list = k == "allowed_origins" ? options.allowedOrigins : options.allowedHosts;
+        for (const json& item : v) list.push_back(item.get<std::string>());
+      } else if (k == "max_keys") {
+        options.maxKeys = v.get<size_t>();
+      } else if (k == "journal_drop_damaged") {
+        options.journalDropDamaged = v.get<bool>();
       } else if (k == "token_file") {
         if (!readTokenFile(v.get<std::string>(), options.token, error)) return false;
       } else if (k == "max_body_bytes") {
@@ -386,7 +428,9 @@ bool Service::start(std::string& error) {
       }
   if (!options_.journalDir.empty()) {
     std::vector<JournalRecord> records;
-    if (!journal_.open(options_.journalDir, now(), options_.retentionSeconds, records, error)) return false;
+    if (!journal_.open(options_.journalDir, now(), options_.retentionSeconds, records, error,
+                       options_.journalDropDamaged))
+      return false;
     for (const JournalRecord& r : records) {
       Pending pend;
       pend.hash = r.hash;
@@ -527,6 +571,11 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
   for (script::Call& call : calls) {
     bool ok = true;
     std::string text;
+    // The answer carries the message this call left, never an earlier one's.
+    ControlState& st = p.ctrl.state();
+    st.strLastError.clear();
+    if (st.fiscal) st.fiscal->strLastError.clear();
+    if (st.check) st.check->strLastError.clear();
     if (call.form == script::Call::Form::Set) {
       ok = p.ctrl.SetProperty(*call.entry, call.setValue);
       text = script::formatCall(call, Value(), true);
@@ -537,8 +586,9 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
       ok = !(call.entry->kind == Kind::Method && call.entry->result == Type::Bool && r.i == 0);
     }
     json c = json::parse(text, nullptr, false);
-    const std::string lastError = p.ctrl.UltimoErro();
-    c["UltimoErro"] = lastError;
+    const bool left = (st.fiscal && !st.fiscal->strLastError.empty()) ||
+                      (st.check && !st.check->strLastError.empty()) || (!st.fiscal && !st.check);
+    c["UltimoErro"] = left ? p.ctrl.UltimoErro() : std::string();
     out.push_back(std::move(c));
     if (!ok) {
       // A command written and then lost on the line may have run: the client
@@ -605,6 +655,16 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
           .share();
     }
     forgetOldKeys(now());
+    if (keys_.size() >= options_.maxKeys) {
+      // Old keys go with the retention; until then a flood of new ones is
+      // refused before it reaches the printer rather than growing the memory
+      // and the journal without end.
+      lastForget_ = 0;
+      forgetOldKeys(now());
+      if (keys_.size() >= options_.maxKeys)
+        return ready(errorReply(503, "too many idempotency keys held (" + std::to_string(options_.maxKeys) +
+                                         "); nothing was sent to the printer, try again later or without a key"));
+    }
     keys_[slot] = {hash, now(), answer};
   }
   auto forget = [this, slot, keyed = !key.empty()] {

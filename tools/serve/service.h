@@ -41,6 +41,14 @@ struct Options {
   std::string listen = "127.0.0.1:8787";
   std::string journalDir;  // empty: keys are kept in memory only
   std::string token;       // empty: no token asked
+  // Names the Host header may give besides the listening address, and the
+  // origins of other pages allowed to call (e.g. "https://till.example").
+  std::vector<std::string> allowedHosts, allowedOrigins;
+  // Idempotency keys held at once; a new one beyond it is refused (503).
+  size_t maxKeys = 100000;
+  // A journal damaged before its last record: start anyway, losing only the
+  // damaged records (else the service refuses to start).
+  bool journalDropDamaged = false;
   std::vector<PrinterConfig> printers;
   size_t maxBodyBytes = 256 * 1024;
   size_t maxCallsPerBatch = 500;

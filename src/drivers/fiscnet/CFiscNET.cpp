@@ -101,10 +101,11 @@ BOOL CFiscNET::SendCommand(Frame command) {
   }
 }
 
-// A reply that starts as a frame, is complete and carries a return code.
+// A reply that starts as a frame and carries its whole return code. Its
+// closing brace may be missing: the line went quiet after the code, and the
+// code alone says what became of the command.
 BOOL CFiscNET::ReplyReadable() const {
   if (arAnswer.empty() || arAnswer[0] != '{') return kFalse;
-  if (fiscnet::replyLength(arAnswer.data(), arAnswer.size()) == 0) return kFalse;
   int code = 0;
   return fiscnet::replyCode(std::string_view(reinterpret_cast<const char*>(arAnswer.data()), arAnswer.size()), code)
              ? kTrue
@@ -119,7 +120,7 @@ BOOL CFiscNET::CheckForSuccess() {
   strReply.assign(arAnswer.begin(), arAnswer.end());
   strLastError.clear();
   int code = 0;
-  if (!fiscnet::replyCode(strReply, code) || fiscnet::replyLength(arAnswer.data(), arAnswer.size()) == 0) {
+  if (!fiscnet::replyCode(strReply, code)) {
     // A reply without its return code cannot say the command was done.
     strLastError = cp("Resposta inválida da impressora.");
     Log("CFiscNET::CheckForSuccess", strLastError);
@@ -189,26 +190,44 @@ void CFiscNET::Advance() {
 
 // ---------------------------------------------------------------- register reads
 
+// A reply without its closing brace is read for its code; a value taken from
+// it must be whole too, or a cut "ValorInteiro=1" of 17 would read as 1.
+BOOL CFiscNET::ResultWhole(const char* name) {
+  if (fiscnet::replyLength(arAnswer.data(), arAnswer.size()) != 0 || fiscnet::replyValueWhole(strReply, name))
+    return kTrue;
+  strLastError = cp("Resposta inválida da impressora.");
+  Log("CFiscNET::CheckForSuccess", strLastError);
+  // The read was written and its answer cannot be read; the rest of it may
+  // still come, and the next command drains it first.
+  lastOutcome = exchange::Outcome::MayHaveRun;
+  bFreshLine = kTrue;
+  return kFalse;
+}
+
 BOOL CFiscNET::ReadInteger(const std::string& name, long& out) {
   if (!Command("LeInteiro", {"NomeInteiro=\"" + name + "\""})) return kFalse;
+  if (!ResultWhole("ValorInteiro")) return kFalse;
   out = fiscnet::replyInteger(strReply, "ValorInteiro");
   return kTrue;
 }
 
 BOOL CFiscNET::ReadIndicator(const std::string& name, BOOL& out) {
   if (!Command("LeIndicador", {"NomeIndicador=\"" + name + "\""})) return kFalse;
+  if (!ResultWhole("ValorNumericoIndicador")) return kFalse;
   out = fiscnet::replyInteger(strReply, "ValorNumericoIndicador") == 1 ? kTrue : kFalse;
   return kTrue;
 }
 
 BOOL CFiscNET::ReadMoney(const std::string& name, double& out) {
   if (!Command("LeMoeda", {"NomeDadoMonetario=\"" + name + "\""})) return kFalse;
+  if (!ResultWhole("ValorMoeda")) return kFalse;
   out = fiscnet::replyMoney(strReply, "ValorMoeda");
   return kTrue;
 }
 
 BOOL CFiscNET::ReadText(const std::string& name, std::string& out) {
   if (!Command("LeTexto", {"NomeTexto=\"" + name + "\""})) return kFalse;
+  if (!ResultWhole("ValorTexto")) return kFalse;
   out = fiscnet::replyText(strReply, "ValorTexto");
   return kTrue;
 }
@@ -216,7 +235,7 @@ BOOL CFiscNET::ReadText(const std::string& name, std::string& out) {
 BOOL CFiscNET::ReadDate(const std::string& name, DateTime& out) {
   const char* where = "CFiscNET::ReadDate";
   Log(where, "strVariable=" + name);
-  if (!Command("LeData", {"NomeData=\"" + name + "\""})) {
+  if (!Command("LeData", {"NomeData=\"" + name + "\""}) || !ResultWhole("ValorData")) {
     Log(where, "Retorno=FALSE");
     return kFalse;
   }
@@ -231,7 +250,7 @@ BOOL CFiscNET::ReadDate(const std::string& name, DateTime& out) {
 BOOL CFiscNET::ReadTime(const std::string& name, DateParts& out) {
   const char* where = "CFiscNET::ReadTime";
   Log(where, "strVariable=" + name);
-  if (!Command("LeHora", {"NomeHora=\"" + name + "\""})) {
+  if (!Command("LeHora", {"NomeHora=\"" + name + "\""}) || !ResultWhole("ValorHora")) {
     Log(where, "Retorno=FALSE");
     return kFalse;
   }

@@ -175,6 +175,7 @@ class CFiscNET : public CECFBase {
 
  private:
   BOOL ReplyReadable() const;
+  BOOL ResultWhole(const char* name);
   BOOL SellItem(const char* where, const std::string& code, const std::string& description, const std::string& unit,
                 const std::string& taxCode, const std::string& label, double quantity, double unitPrice,
                 double discount);

@@ -343,7 +343,9 @@ size_t replyLength(const uint8_t* data, size_t n) {
 bool replyCode(std::string_view reply, int& code) {
   const size_t first = reply.find(';');
   if (first == std::string_view::npos) return false;
-  const std::string_view digits = until(reply, first + 1, ';');
+  const size_t close = reply.find(';', first + 1);
+  if (close == std::string_view::npos) return false;  // cut inside the code
+  const std::string_view digits = reply.substr(first + 1, close - first - 1);
   if (digits.empty() || digits.size() > 9) return false;
   long v = 0;
   size_t i = 0;
@@ -371,6 +373,13 @@ long replyInteger(std::string_view reply, std::string_view name) {
   for (; i < v.size() && isDigit(v[i]) && n <= (LONG_MAX - 9) / 10; ++i, any = true) n = n * 10 + (v[i] - '0');
   if (!any) return 0;
   return negative ? -n : n;
+}
+
+bool replyValueWhole(std::string_view reply, std::string_view name) {
+  const size_t at = valueAt(reply, name);
+  if (at == std::string_view::npos || at >= reply.size()) return false;
+  if (reply[at] == '"') return reply.find('"', at + 1) != std::string_view::npos;
+  return reply.find(';', at) != std::string_view::npos;
 }
 
 bool replyFlag(std::string_view reply, std::string_view name) {

@@ -81,7 +81,7 @@ bool timeValue(const DateTime& dt, std::string& out);
 size_t replyLength(const uint8_t* data, size_t n);
 
 // The return code: the integer between the first ';' and the next. False when
-// the reply has no such field.
+// the reply has no such field or it is not yet closed by its ';'.
 bool replyCode(std::string_view reply, int& code);
 
 // The named results. The first occurrence of the name decides, as the printer
@@ -93,6 +93,10 @@ double replyMoney(std::string_view reply, std::string_view name);
 std::string replyText(std::string_view reply, std::string_view name);
 bool replyDate(std::string_view reply, std::string_view name, DateParts& out);
 bool replyTime(std::string_view reply, std::string_view name, DateParts& out);
+// Whether the named result is in the reply whole: present and closed by the
+// ';' after it (a text by its closing quote). A reply cut short may end in the
+// middle of a value, which would otherwise read as a shorter one.
+bool replyValueWhole(std::string_view reply, std::string_view name);
 
 // The printer's message for a return code (UTF-8), or null for a code the
 // table does not hold.
