@@ -87,23 +87,20 @@ TEST(EmulatorPerto, EveryRowOfTheTableRuns) {
     std::string params(c.minLength, '0');
     if (c.code == ';') params[0] = 'C';
     if (c.code == 'X') params = std::string(14, '\xFF');
-    ByteArray body{c.code};
-    body.insert(body.end(), params.begin(), params.end());
-    ByteArray frame{0x02};
-    frame.insert(frame.end(), body.begin(), body.end());
-    frame.push_back(0x03);
-    uint8_t x = 0;
-    for (uint8_t b : frame) x ^= b;
-    frame.push_back(x);
+    // STX, the command and its parameters, ETX, and the exclusive-or of them all.
+    const auto frameOf = [&](const std::string& parameters) {
+      std::string f = "\x02" + std::string(1, static_cast<char>(c.code)) + parameters + "\x03";
+      char x = 0;
+      for (char b : f) x = static_cast<char>(x ^ b);
+      return of(f + x);
+    };
     if (c.code == ';') ask(*p, s, of("\x02=\x03<"));  // into place first
-    const ByteArray a = ask(*p, s, frame);
+    const ByteArray a = ask(*p, s, frameOf(params));
     ASSERT_GE(a.size(), 7u);
     EXPECT_EQ(std::string(a.begin() + 2, a.begin() + 5), "000");
     // One byte past the longest is refused before the handler.
     if (c.maxLength < 1000) {
-      frame.insert(frame.end() - 2, c.maxLength + 1 - params.size(), '0');
-      if ((c.maxLength + 1 - params.size()) % 2) frame.back() ^= '0';
-      const ByteArray b = ask(*p, s, frame);
+      const ByteArray b = ask(*p, s, frameOf(params + std::string(c.maxLength + 1 - params.size(), '0')));
       ASSERT_GE(b.size(), 7u);
       EXPECT_EQ(std::string(b.begin() + 2, b.begin() + 5), "002");
     }
