@@ -23,7 +23,16 @@ bool hasVirtualPrinter(int model) {
 
 int virtualModelNumber(const std::string& model) {
   const int n = caps::fiscalModelNumber(model);
-  return hasVirtualPrinter(n) ? n : 0;
+  if (hasVirtualPrinter(n)) return n;
+  // A check printer: its name in the check table, or its own number.
+  if (const caps::ModelRow* r = caps::findModel(caps::checkModels(), model)) {
+    const int check = checkPrinterNumber(r->number);
+    return hasVirtualPrinter(check) ? check : 0;
+  }
+  const std::string t = text::trim(model);
+  if (t.empty() || t.size() > 4 || t.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const int number = std::stoi(t);
+  return number > kCheckModelBase && hasVirtualPrinter(number) ? number : 0;
 }
 
 std::shared_ptr<VirtualPrinter> makePrinter(int model, const std::string& statePath, const std::string& paperPath,

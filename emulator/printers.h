@@ -16,7 +16,7 @@ namespace tarvion::emulator {
 std::shared_ptr<VirtualPrinter> makePrinter(int model, const std::string& statePath, const std::string& paperPath,
                                             std::string* error = nullptr);
 // The same for a model given as text: its number ("10") or its name as the
-// fiscal table writes it, read as caps::fiscalModelNumber reads it (case and
+// fiscal table (or, for a check printer, the check table) writes it, read as caps::fiscalModelNumber reads it (case and
 // surrounding blanks ignored).
 std::shared_ptr<VirtualPrinter> makePrinter(const std::string& model, const std::string& statePath,
                                             const std::string& paperPath, std::string* error = nullptr);

@@ -27,6 +27,14 @@ const VirtualModel* findVirtualModel(int number) {
   return nullptr;
 }
 
+const caps::ModelRow* virtualModelRow(int number) {
+  if (const caps::ModelRow* r = caps::fiscalModel(number)) return r;
+  const int check = number - kCheckModelBase;
+  const auto& rows = caps::checkModels();
+  if (check < 1 || check > static_cast<int>(rows.size())) return nullptr;
+  return &rows[static_cast<size_t>(check - 1)];
+}
+
 std::string virtualModelList() {
   std::string s;
   for (const VirtualModel& m : virtualModels()) s += text::format("  %2d  %s\n", m.number, m.name.c_str());

@@ -12,12 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "core/capabilities.h"
 #include "emulator/virtual_printer.h"
 
 namespace tarvion::emulator {
 
+// Check printers have no fiscal model number: their virtual printers go by
+// 100 and their number in the check table (PERTOCHECK, the tenth, is 110).
+constexpr int kCheckModelBase = 100;
+constexpr int checkPrinterNumber(int checkNumber) {
+  return kCheckModelBase + checkNumber;
+}
+
 struct VirtualModel {
-  int number = 0;    // the fiscal model number of the control's table
+  // The fiscal model number of the control's table, or a check printer's
+  // number as checkPrinterNumber makes it.
+  int number = 0;
   std::string name;  // as the fiscal table (or the check printer table) writes it
   Hardware hardware;
   // The face of this model around a core that already has its paper.
@@ -42,6 +52,9 @@ const std::vector<VirtualModel>& virtualModels();
 // The model of a number; null when it has no virtual printer (a model given
 // as text: virtualModelNumber in printers.h).
 const VirtualModel* findVirtualModel(int number);
+// The row of the control's tables a virtual model number stands for: the
+// fiscal row, or the check row of a check printer's number; null for neither.
+const caps::ModelRow* virtualModelRow(int number);
 // "  1  BEMATECH ..." lines, one per model, for messages that list them.
 std::string virtualModelList();
 

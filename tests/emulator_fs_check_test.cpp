@@ -286,10 +286,10 @@ TEST(VirtualPrinterNames, TheShellTakesModelsByNameAndTheDocumentFromTheEnvironm
   EXPECT_TRUE(has(printed, "LEITURA X")) << printed;
   EXPECT_TRUE(has(printed, "IBM 4610 SUREMARK")) << printed;
 
-  // A check printer name of another maker has no virtual printer.
-  ToolRun none = run(kTool + " shell --virtual 'PERTOCHECK@3' </dev/null 2>&1");
+  // A check printer behind its maker's library has no virtual printer.
+  ToolRun none = run(kTool + " shell --virtual 'PERTOPAY@3' </dev/null 2>&1");
   EXPECT_NE(none.status, 0);
-  EXPECT_TRUE(has(none.out, "PERTOCHECK")) << none.out;
+  EXPECT_TRUE(has(none.out, "PERTOPAY")) << none.out;
   ToolRun noPort = run(kTool + " shell --virtual 'BEMATECH MP-7000 TH FI@' </dev/null 2>&1");
   EXPECT_NE(noPort.status, 0);
   EXPECT_TRUE(has(noPort.out, "MODEL@PORT")) << noPort.out;

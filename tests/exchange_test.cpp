@@ -139,6 +139,12 @@ TEST(Exchange, WhereAReplyEnds) {
     EXPECT_EQ(x.ReadReply(into, c.end), 1) << c.name;
     EXPECT_EQ(str(into), ">" + c.expected) << c.name;
     EXPECT_EQ(l.nowMs() - start, c.elapsedMs) << c.name;
+    // A reply that ended on the idle gap says so, with what its reading took.
+    EXPECT_EQ(x.EndedOnIdle(), c.elapsedMs > 0) << c.name;
+    if (x.EndedOnIdle()) {
+      EXPECT_EQ(x.IdleReadUs(), c.elapsedMs * 1000) << c.name;
+      EXPECT_EQ(x.IdleBytes(), c.expected.size()) << c.name;
+    }
   }
 }
 

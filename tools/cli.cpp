@@ -53,7 +53,8 @@ CommandLine::CommandLine() : app("tarvion: drive Brazilian fiscal printers and c
   emulate = app.add_subcommand("emulate", "Run a virtual printer on a new pseudo-terminal");
   emulate
       ->add_option("MODEL", e.model,
-                   "Fiscal model number, or the model's name as 'tarvion models' lists it (a model without a "
+                   "Fiscal model number, or the model's name as 'tarvion models' lists it (check printers too, by "
+                   "name; a model without a "
                    "virtual printer lists the ones that have one)")
       ->type_name("")
       ->required();

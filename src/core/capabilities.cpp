@@ -68,6 +68,16 @@ ModelRow cv2009(int n, const char* name, const char* cls, int maker, int columns
   return r;
 }
 
+// Stand-alone check printers: the Perto printers read the CMC-7 line; the
+// Chronos prints 82 columns, the others keep the driver interface's 40.
+ModelRow checkPrinter(int n, const char* name, const char* cls, bool cmc7, int columns = 0) {
+  ModelRow r = other(n, name, cls, Family::CheckPrinter, 0, columns);
+  r.canReadCheck = cmc7;
+  r.cmc7 = cmc7;
+  r.checkStation = DocumentSensor::Standard;
+  return r;
+}
+
 constexpr Print kMP20{};
 constexpr Print kThermal{.thermal = true};
 constexpr Print kMP6000{.thermal = true, .cutter = true, .canReadCheck = true};
@@ -154,13 +164,13 @@ const std::vector<ModelRow>& checkModels() {
       bematech(2, "BEMATECH MP-50 FI", "CBematechMP25", kFS, 48, S::MP25, kMP25),
       bematech(3, "BEMATECH MP-6000 TH FI", "CBematechMP6000", kFS, 48, S::Full, kMP6000),
       bematech(4, "BEMATECH MP-7000 TH FI", "CBematechMP7000", kFS, 48, S::Full, kMP7000),
-      other(5, "CHRONOS CHECK-PRONTO", "CChronos", F::CheckPrinter),
+      checkPrinter(5, "CHRONOS CHECK-PRONTO", "CChronos", false, 82),
       other(6, "DARUMA FS2100T", "CDarumaFS600", F::Daruma),
       bematech(7, "IBM 4610 SUREMARK", "CIBM4610", kFS, 48, S::IBM4610, kIBM4610),
-      other(8, "IMPRECHEQ", "CImprecheq", F::CheckPrinter),
+      checkPrinter(8, "IMPRECHEQ", "CImprecheq", false),
       other(9, "ITAUTEC POS4000 ECF-IF/3E II", "CItautec", F::Unsupported),
-      other(10, "PERTOCHECK", "CPertoCheck", F::CheckPrinter),
-      other(11, "PERTOPAY", "CPertoPay", F::CheckPrinter),
+      checkPrinter(10, "PERTOCHECK", "CPertoCheck", true),
+      checkPrinter(11, "PERTOPAY", "CPertoPay", true),
       fiscnet(12, "PERTOPAY 2023 ECF-IF", "CFiscNET", true),
       other(13, "PROCOMP ECF-2002", "CMecafFPE301", F::Unsupported),
       other(14, "SWEDA IF S-9000I", "CSweda", F::SwedaClassic),

@@ -77,6 +77,7 @@ Verdict CECFBase::Attempt(exchange::PortExchange& x, const ByteArray& frame, con
   if (!AwaitAnswer(x, plan.answerMs)) return Verdict::AskAgain;
   r.stoppedAt = Step::Read;
   if (!ReadAnswer(x, plan, reply)) return Verdict::LineFault;
+  if (idleEndObserver && x.EndedOnIdle()) idleEndObserver(frame, x.IdleReadUs(), x.IdleBytes());
   r.stoppedAt = Step::Judged;
   const Verdict v = judge(reply, start, first);
   // An answer came: whatever an earlier program left on the line is behind us.

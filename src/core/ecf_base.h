@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -321,6 +322,10 @@ class CECFBase {
   // failed call may have run in the printer.
   exchange::Outcome lastOutcome = exchange::Outcome::Done;
   unsigned long nCommandsWritten = 0;
+  // Told of each reply that ended because the line went quiet, not by its
+  // length or terminator, with the time its reading took and the bytes it
+  // read: what is beyond their line time is the dead time a bench looks for.
+  std::function<void(const ByteArray& frame, int64_t readUs, size_t bytes)> idleEndObserver;
 
  protected:
   friend class exchange::PortExchange;

@@ -115,6 +115,8 @@ BOOL PortExchange::ReadReply(ByteArray& into, const ReplyEnd& end) {
   Channel& port = *d_.hPort;
   const size_t start = into.size();
   bool rule = end.hasRule();
+  endedOnIdle_ = false;
+  const int64_t readFrom = Clock().nowUs();
   uint8_t buf[kReadChunk];
   for (;;) {
     LineStatus ls;
@@ -140,7 +142,12 @@ BOOL PortExchange::ReadReply(ByteArray& into, const ReplyEnd& end) {
       // A short read already waited out the read time-out: the idle rule takes over.
       if (got < want) rule = false;
     }
-    if (!(ls.rlsdHold || ls.inQueue > 0 || got > 0)) return kTrue;
+    if (!(ls.rlsdHold || ls.inQueue > 0 || got > 0)) {
+      endedOnIdle_ = true;
+      idleReadUs_ = Clock().nowUs() - readFrom;
+      idleBytes_ = into.size() - start;
+      return kTrue;
+    }
   }
 }
 

@@ -286,6 +286,12 @@ class PortExchange {
   // Logs that bytes left on a fresh line were drained before a write.
   void LogDrainedBeforeWrite(const char* where, size_t drained);
 
+  // Whether the last ReadReply ended because the line went quiet rather than
+  // by its rule; then how long it read and how many bytes it took.
+  bool EndedOnIdle() const { return endedOnIdle_; }
+  int64_t IdleReadUs() const { return idleReadUs_; }
+  size_t IdleBytes() const { return idleBytes_; }
+
   // "Timeout gravando comando no buffer de impressão." in Windows-1252.
   static constexpr const char* kWriteTimeoutMessage = "Timeout gravando comando no buffer de impress\xE3o.";
   static constexpr size_t kReadChunk = 256;
@@ -293,6 +299,9 @@ class PortExchange {
  private:
   BOOL SystemError();
   CECFBase& d_;
+  bool endedOnIdle_ = false;
+  int64_t idleReadUs_ = 0;
+  size_t idleBytes_ = 0;
 };
 
 // ---------------------------------------------------------------- the command cycle

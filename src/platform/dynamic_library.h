@@ -36,4 +36,10 @@ class DynamicLibrary {
 // elsewhere.
 std::string libraryFileName(const std::string& base);
 
+// The folder where programs keep the files they share with each other: the
+// common program files folder of the shell on Windows (asked of ShFolder.dll,
+// loaded for the call only); elsewhere the user's data folder ($XDG_DATA_HOME,
+// else ~/.local/share). No separator at the end; empty when there is none.
+std::string commonFilesFolder();
+
 }  // namespace tarvion::platform

@@ -1,5 +1,7 @@
 #include <dlfcn.h>
 
+#include <cstdlib>
+
 #include "platform/dynamic_library.h"
 
 namespace tarvion::platform {
@@ -30,6 +32,13 @@ void* DynamicLibrary::symbol(const char* name) const {
 
 std::string libraryFileName(const std::string& base) {
   return "lib" + base + ".so";
+}
+
+std::string commonFilesFolder() {
+  // Only an absolute path counts, as the XDG rules say.
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') return data;
+  if (const char* home = std::getenv("HOME"); home && home[0] == '/') return std::string(home) + "/.local/share";
+  return {};
 }
 
 }  // namespace tarvion::platform

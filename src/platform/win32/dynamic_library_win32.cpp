@@ -36,4 +36,18 @@ std::string libraryFileName(const std::string& base) {
   return base + ".dll";
 }
 
+std::string commonFilesFolder() {
+  // CSIDL_PROGRAM_FILES_COMMON, asked of the shell's folder library, which is
+  // loaded for this call only.
+  constexpr int kCommonFiles = 0x2B;
+  using GetFolderFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+  HMODULE shell = LoadLibraryA("ShFolder.dll");
+  if (!shell) return {};
+  auto fn = reinterpret_cast<GetFolderFn>(reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathA")));
+  char path[MAX_PATH + 1] = {};
+  const bool ok = fn && fn(nullptr, kCommonFiles, nullptr, 0, path) == S_OK;
+  FreeLibrary(shell);
+  return ok ? std::string(path) : std::string();
+}
+
 }  // namespace tarvion::platform
