@@ -44,6 +44,16 @@ CDaruma::CDaruma() {
   Log("CDaruma::CDaruma", "Fim");
 }
 
+BOOL CDaruma::CarregaTimeoutsPorta() {
+  CECFBase::CarregaTimeoutsPorta();
+  // A reply is over at its CR; the read time-out only bounds a printer that
+  // stops half-way, and the quiet a fresh line is drained to.
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
+  return kTrue;
+}
+
 // Wire example, the X report: 1B CF
 Frame CDaruma::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
   if (command.empty()) return nullptr;

@@ -22,6 +22,7 @@ class CDaruma : public CECFBase {
   BOOL SendCommand(Frame command) override;
   Frame BuildCommand(const ByteArray& command, const ByteArray& parameters) override;
   BOOL ECFOnline() override;
+  BOOL CarregaTimeoutsPorta() override;
   BOOL InitialConfiguration() override { return kTrue; }
 
   // ---- operations
@@ -88,6 +89,8 @@ class CDaruma : public CECFBase {
   std::string strReply;
   std::string strPendingCode, strPendingName, strPendingAddress;
 
+  // The read time-out after the last byte of a reply (milliseconds).
+  static constexpr uint32_t kReadConstantMs = 100;
   // Waits for the first byte of an answer and of the release's answer (milliseconds).
   static constexpr uint32_t kAnswerMs = 120000, kReleaseMs = 5000, kProbeMs = 5000;
   // The header line of the users in a fiscal-memory read.

@@ -60,6 +60,16 @@ CDarumaFS600::CDarumaFS600() {
   Log("CDarumaFS600::CDarumaFS600", "Fim");
 }
 
+BOOL CDarumaFS600::CarregaTimeoutsPorta() {
+  CECFBase::CarregaTimeoutsPorta();
+  // A reply is over at its CR; the read time-out only bounds a printer that
+  // stops half-way, and the quiet a fresh line is drained to.
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
+  return kTrue;
+}
+
 // Wire example, the X report: command "F" 235, parameter "0" give
 //   1C 46 EB 30 81 00
 // and a register read ("R" 200, parameter "026") goes bare: 1C 52 C8 30 32 36.

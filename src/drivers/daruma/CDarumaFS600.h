@@ -23,6 +23,7 @@ class CDarumaFS600 : public CECFBase {
   BOOL SendCommand(Frame command) override;
   Frame BuildCommand(const ByteArray& command, const ByteArray& parameters) override;
   BOOL ECFOnline() override;
+  BOOL CarregaTimeoutsPorta() override;
   BOOL InitialConfiguration() override;
 
   // The value of a register (from offset 5 of its reply); false with the
@@ -128,6 +129,8 @@ class CDarumaFS600 : public CECFBase {
   // Customer data given for the next receipt.
   std::string strPendingCode, strPendingName, strPendingAddress;
 
+  // The read time-out after the last byte of a reply (milliseconds).
+  static constexpr uint32_t kReadConstantMs = 100;
   // Waits for the first byte of an answer (milliseconds).
   static constexpr uint32_t kAnswerMs = 20000, kProbeMs = 5000;
 
