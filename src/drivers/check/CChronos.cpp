@@ -18,13 +18,7 @@ const char* const kBlank30 = "                              ";
 
 CChronos::CChronos() {
   Columns = chronos::kColumns;
-  portProfile.logTag = "CChronos";
-  portProfile.fDsrSensitivity = 0;
-  portProfile.fOutxCtsFlow = 0;
-  portProfile.fOutxDsrFlow = 0;
-  portProfile.fDtrControl = kDtrEnable;
-  portProfile.fRtsControl = kRtsDisable;
-  portProfile.fAbortOnError = 1;
+  portProfile = plainLine("CChronos");
 }
 
 BOOL CChronos::CarregaTimeoutsPorta() {

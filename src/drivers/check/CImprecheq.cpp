@@ -16,12 +16,7 @@ const char* const kBlank30 = "                              ";
 }  // namespace
 
 CImprecheq::CImprecheq() {
-  portProfile.logTag = "CImprecheq";
-  portProfile.fDsrSensitivity = 0;
-  portProfile.fOutxCtsFlow = 0;
-  portProfile.fOutxDsrFlow = 0;
-  portProfile.fDtrControl = kDtrEnable;
-  portProfile.fRtsControl = kRtsDisable;
+  portProfile = plainLine("CImprecheq");
   portProfile.XonLim = 256;
   portProfile.XoffLim = 256;
 }

@@ -14,13 +14,7 @@ const char* const kNoAnswer = "Timeout recebendo resposta da impressora.";
 }  // namespace
 
 CPertoCheck::CPertoCheck() {
-  portProfile.logTag = "CPertoCheck";
-  portProfile.fDsrSensitivity = 0;
-  portProfile.fOutxCtsFlow = 0;
-  portProfile.fOutxDsrFlow = 0;
-  portProfile.fDtrControl = kDtrEnable;
-  portProfile.fRtsControl = kRtsDisable;
-  portProfile.fAbortOnError = 1;
+  portProfile = plainLine("CPertoCheck");
 }
 
 BOOL CPertoCheck::CarregaTimeoutsPorta() {

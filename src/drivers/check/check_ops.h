@@ -26,6 +26,19 @@ inline constexpr auto& refuse = op::refuse<op::ResultLine::ErrorAfter>;
 // The base of the check printers: a printer that keeps no tables, so loading
 // them asks nothing, and that keeps the check's data the host gives it.
 class CCheckPrinter : public CECFBase {
+ protected:
+  // The check printers' line: no hardware flow control, DTR held on, RTS off.
+  static PortProfile plainLine(const char* tag) {
+    PortProfile p;
+    p.logTag = tag;
+    p.fDsrSensitivity = 0;
+    p.fOutxCtsFlow = 0;
+    p.fOutxDsrFlow = 0;
+    p.fDtrControl = kDtrEnable;
+    p.fRtsControl = kRtsDisable;
+    return p;
+  }
+
  public:
   BOOL InitialConfiguration() override { return kTrue; }
   BOOL LoadTaxes() override { return kTrue; }

@@ -46,11 +46,7 @@ CDaruma::CDaruma() {
 
 BOOL CDaruma::CarregaTimeoutsPorta() {
   CECFBase::CarregaTimeoutsPorta();
-  // A reply is over at its CR; the read time-out only bounds a printer that
-  // stops half-way, and the quiet a fresh line is drained to.
-  timeouts.ReadIntervalTimeout = 0;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
+  daruma::replyTimeouts(timeouts);
   return kTrue;
 }
 
@@ -290,8 +286,7 @@ BOOL CDaruma::FechaCupomFiscal(const std::string& strPrintMessage, double) {
   const char* where = "CDaruma::FechaCupomFiscal";
   return guarded(*this, where, kFalse, [&] {
     std::string message = FormatPrinterText(lines(strPrintMessage));
-    for (char& c : message)
-      if (static_cast<uint8_t>(c) == kTextEnd) c = 'y';
+    noTextEnd(message);
     return finish(*this, where, Command(kCloseReceipt, message + kEnd));
   });
 }
@@ -380,8 +375,7 @@ BOOL CDaruma::ImprimeRelatorioGerencial(const std::string& strTextoRelatorio) {
       const size_t lf = laid.find('\n', at);
       const size_t end = std::min(lf == std::string::npos ? laid.size() : lf, at + width);
       std::string line = laid.substr(at, end - at);
-      for (char& c : line)
-        if (static_cast<uint8_t>(c) == kTextEnd) c = 'y';
+      noTextEnd(line);
       if (!Command(kReportText, line + "\n")) return finish(*this, where, kFalse);
       at = end < laid.size() && laid[end] == '\n' ? end + 1 : end;
     }

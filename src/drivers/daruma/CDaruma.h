@@ -90,7 +90,6 @@ class CDaruma : public CECFBase {
   std::string strPendingCode, strPendingName, strPendingAddress;
 
   // The read time-out after the last byte of a reply (milliseconds).
-  static constexpr uint32_t kReadConstantMs = 100;
   // Waits for the first byte of an answer and of the release's answer (milliseconds).
   static constexpr uint32_t kAnswerMs = 120000, kReleaseMs = 5000, kProbeMs = 5000;
   // The header line of the users in a fiscal-memory read.

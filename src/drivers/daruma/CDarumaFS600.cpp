@@ -62,11 +62,7 @@ CDarumaFS600::CDarumaFS600() {
 
 BOOL CDarumaFS600::CarregaTimeoutsPorta() {
   CECFBase::CarregaTimeoutsPorta();
-  // A reply is over at its CR; the read time-out only bounds a printer that
-  // stops half-way, and the quiet a fresh line is drained to.
-  timeouts.ReadIntervalTimeout = 0;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = kReadConstantMs;
+  daruma::replyTimeouts(timeouts);
   return kTrue;
 }
 

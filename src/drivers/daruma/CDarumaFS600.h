@@ -130,7 +130,6 @@ class CDarumaFS600 : public CECFBase {
   std::string strPendingCode, strPendingName, strPendingAddress;
 
   // The read time-out after the last byte of a reply (milliseconds).
-  static constexpr uint32_t kReadConstantMs = 100;
   // Waits for the first byte of an answer (milliseconds).
   static constexpr uint32_t kAnswerMs = 20000, kProbeMs = 5000;
 

@@ -212,8 +212,7 @@ BOOL CDarumaFS600::FechaCupomFiscal(const std::string& strPrintMessage, double) 
   const char* where = "CDarumaFS600::FechaCupomFiscal";
   return guarded(*this, where, kFalse, [&] {
     std::string message = FormatPrinterText(lines(strPrintMessage));
-    for (char& c : message)
-      if (static_cast<uint8_t>(c) == kTextEnd) c = 'y';
+    noTextEnd(message);
     if (message.size() > kClosingText) message.resize(kClosingText);
     return finish(*this, where, Command(kF, 210, (CupomAdicionalAoFecharCF ? "1" : "0") + message + kEnd));
   });

@@ -370,8 +370,7 @@ size_t classicMessageCount() {
 
 std::string textField(std::string_view cp1252, size_t width, bool pad) {
   std::string s = text::printable(cp1252, text::LineBreaks::Blank);
-  for (char& c : s)
-    if (static_cast<uint8_t>(c) == kTextEnd) c = 'y';
+  noTextEnd(s);
   if (width && s.size() > width) s.resize(width);
   if (width && pad) s.resize(width, ' ');
   return s;

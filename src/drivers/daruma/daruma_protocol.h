@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/channel.h"
 #include "core/datetime.h"
 #include "core/fields.h"
 #include "core/types.h"
@@ -210,5 +211,20 @@ constexpr int kGrandTotal = 1, kGrossSale = 2, kPaymentValues = 6, kNonFiscalTot
               kDecimals = 139, kPendingZ = 140;
 constexpr size_t kSlots = 20, kSlotWidth = 15, kTaxWidth = 5, kValueWidth = 13;
 }  // namespace reg
+
+// Both protocols end a reply at its CR; the read time-out only bounds a
+// printer that stops half-way, and the quiet a fresh line is drained to.
+inline constexpr uint32_t kReadConstantMs = 100;
+inline void replyTimeouts(PortTimeouts& t) {
+  t.ReadIntervalTimeout = 0;
+  t.ReadTotalTimeoutMultiplier = 0;
+  t.ReadTotalTimeoutConstant = kReadConstantMs;
+}
+
+// The text-end byte inside a text would end the frame early: it prints as 'y'.
+inline void noTextEnd(std::string& s) {
+  for (char& c : s)
+    if (static_cast<uint8_t>(c) == kTextEnd) c = 'y';
+}
 
 }  // namespace tarvion::daruma
