@@ -1,0 +1,283 @@
+// The Sweda drivers: literal frames both ways, the ST line's attempts with the
+// same sequence byte on the simulated clock (NAK pauses, '!' replies, a reply
+// refused for its sum, code 193), and sales against the virtual ST and
+// classic printers.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+
+#include "core/capabilities.h"
+#include "core/text.h"
+#include "core/virtual_wire.h"
+#include "driver_port.h"
+#include "drivers/sweda/CSweda.h"
+#include "drivers/sweda/CSwedaST.h"
+#include "drivers/sweda/sweda_protocol.h"
+#include "emulator/paper.h"
+#include "emulator/sweda/printer.h"
+
+using namespace tarvion;
+using namespace tarvion::emulator;
+using text::cp;
+
+namespace {
+
+ByteArray bytes(std::initializer_list<int> v) {
+  ByteArray b;
+  for (int x : v) b.push_back(static_cast<uint8_t>(x));
+  return b;
+}
+
+ByteArray str(const std::string& s) {
+  return ByteArray(s.begin(), s.end());
+}
+
+// The reply to "15" at sequence 43, written out by hand: 02 2B "15+0000" 03 81.
+const ByteArray kXDone = bytes({0x02, 0x2B, '1', '5', '+', '0', '0', '0', '0', 0x03, 0x81});
+// The same with '-' and code 0060: 02 2B "15-0060" 03 89.
+const ByteArray kXRefused = bytes({0x02, 0x2B, '1', '5', '-', '0', '0', '6', '0', 0x03, 0x89});
+// A '!' status for it, code 0098: 02 2B "15!0098" 03 sum 0x8E.
+const ByteArray kXWorking = bytes({0x02, 0x2B, '1', '5', '!', '0', '0', '9', '8', 0x03, 0x8E});
+// Code 193, the printer did not take the frame whole: 02 2B "15-0193" 03 sum 0x8E.
+const ByteArray kXDamaged = bytes({0x02, 0x2B, '1', '5', '-', '0', '1', '9', '3', 0x03, 0x8E});
+
+TEST(SwedaCodec, LiteralFramesAndReplies) {
+  EXPECT_EQ(sweda::buildFrame(43, "15", ""), bytes({0x02, 0x2B, 0x31, 0x35, 0x03, 0x96}));
+  EXPECT_EQ(sweda::nextSequence(254), 43);
+  EXPECT_EQ(sweda::nextSequence(43), 44);
+  EXPECT_EQ(sweda::expandRuns(bytes({'A', 0x1B, 0x22})), str("AAAA"));
+  EXPECT_EQ(sweda::expandRuns(bytes({'x', 'A', 0x1B, 0x20, 'y'})), str("xAAy"));
+  EXPECT_TRUE(sweda::replyCheckOk(kXDone));
+  EXPECT_TRUE(sweda::replyCheckOk(kXRefused));
+  EXPECT_TRUE(sweda::replyCheckOk(kXWorking));
+  EXPECT_TRUE(sweda::replyCheckOk(kXDamaged));
+  EXPECT_EQ(sweda::replyCode(kXRefused), 60);
+  EXPECT_EQ(sweda::errorCount(), 223u);
+  EXPECT_EQ(sweda::errorText(60), cp("É necessária a emissão do documento de Redução Z."));
+  EXPECT_EQ(sweda::errorText(10), cp("Erro inesperado ao enviar o comando."));
+  EXPECT_EQ(sweda::replyFields(str("\x02+34+0000|T1800|S0500\x03x")), (std::vector<std::string>{"T1800", "S0500"}));
+
+  EXPECT_EQ(sweda::buildClassicFrame("05", ""), bytes({0x1B, 0x2E, 0x30, 0x35, 0x7D}));
+  struct Case {
+    const char* reply;
+    bool multi, ok;
+  };
+  const Case cases[] = {{".+05}", false, true},    {".{abc}", false, true},  {".-P0000+}", false, true},
+                        {".-P0000-}", false, false}, {".-0014X}", false, false}, {".-13+abc}", true, true},
+                        {"", false, false}};
+  for (const Case& c : cases) EXPECT_EQ(sweda::classicSuccess(str(c.reply), c.multi), c.ok) << c.reply;
+  EXPECT_EQ(sweda::classicErrorText(str(".-0014Texto do erro}")), "(0014) Texto do erro");
+  EXPECT_TRUE(sweda::classicBusy(str(".+01500}")));
+  EXPECT_FALSE(sweda::classicBusy(str(".+00500}")));
+  EXPECT_TRUE(sweda::classicNoDocument(str(".+00500}")));
+}
+
+// A printer that plays one scripted answer per frame and records what the
+// driver wrote.
+struct Script {
+  static constexpr int kPort = 761;
+  std::deque<ByteArray> answers;
+  std::vector<ByteArray> frames;  // frames (STX...) the driver wrote
+  ByteArray controls;             // single ACK/NAK bytes the driver wrote
+  std::shared_ptr<VirtualDevice> dev;
+  CSwedaST d;
+
+  Script() {
+    dev = std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>([this](const ByteArray& req, VirtualLink& l) {
+      if (req.size() == 1) {
+        controls.push_back(req[0]);
+        return;
+      }
+      frames.push_back(req);
+      if (answers.empty()) return;
+      l.send(answers.front());
+      answers.pop_front();
+    }));
+    ports::attachVirtual(kPort, dev);
+    testsupport::usePort(d, kPort);
+    EXPECT_TRUE(d.OpenComm(0)) << d.strLastError;
+  }
+  ~Script() {
+    d.CloseComm();
+    ports::detachVirtual(kPort);
+  }
+  int64_t nowMs() { return dev->clock().nowUs() / 1000; }
+};
+
+ByteArray ack(const ByteArray& reply) {
+  ByteArray b{0x06};
+  for (uint8_t x : reply) b.push_back(x);
+  return b;
+}
+
+TEST(SwedaSTExchange, TheAttemptsSendTheSameFrameAndStopAtTheAnswer) {
+  const ByteArray frame = bytes({0x02, 0x2B, 0x31, 0x35, 0x03, 0x96});
+  {
+    SCOPED_TRACE("NAK, NAK, ACK");
+    Script s;
+    s.answers = {bytes({0x15}), bytes({0x15}), ack(kXDone)};
+    const int64_t t0 = s.nowMs();
+    EXPECT_TRUE(s.d.LeituraX()) << s.d.strLastError;
+    ASSERT_EQ(s.frames.size(), 3u);
+    for (const ByteArray& f : s.frames) EXPECT_EQ(f, frame);
+    EXPECT_GE(s.nowMs() - t0, 4000);  // two pauses of 2 s after the NAKs
+    EXPECT_EQ(s.controls, bytes({0x06}));
+  }
+  {
+    SCOPED_TRACE("five NAKs");
+    Script s;
+    for (int i = 0; i < 6; ++i) s.answers.push_back(bytes({0x15}));
+    EXPECT_FALSE(s.d.LeituraX());
+    EXPECT_EQ(s.d.strLastError, "Timeout enviando comando para a impressora.");
+    EXPECT_EQ(s.frames.size(), 5u);
+    EXPECT_EQ(s.d.lastOutcome, exchange::Outcome::Refused);
+  }
+  {
+    SCOPED_TRACE("one attempt when the print buffer is off");
+    Script s;
+    s.d.DisablePrintBuffer = kTrue;
+    s.answers = {bytes({0x15}), ack(kXDone)};
+    EXPECT_FALSE(s.d.LeituraX());
+    EXPECT_EQ(s.frames.size(), 1u);
+  }
+  {
+    SCOPED_TRACE("'!' while printing, then '+'");
+    Script s;
+    ByteArray a = ack(kXWorking);
+    a.insert(a.end(), kXDone.begin(), kXDone.end());
+    s.answers = {a};
+    EXPECT_TRUE(s.d.LeituraX()) << s.d.strLastError;
+    EXPECT_EQ(s.frames.size(), 1u);
+    EXPECT_EQ(s.controls, bytes({0x06, 0x06}));  // both replies acknowledged
+  }
+  {
+    SCOPED_TRACE("a reply with a bad sum is refused and comes again");
+    Script s;
+    ByteArray bad = ack(kXDone);
+    bad.back() ^= 0xFF;
+    s.answers = {bad, kXDone};  // the second answers the NAK
+    EXPECT_TRUE(s.d.LeituraX()) << s.d.strLastError;
+    EXPECT_EQ(s.frames.size(), 1u);
+    EXPECT_EQ(s.controls, bytes({0x15, 0x06}));
+  }
+  {
+    SCOPED_TRACE("193: the same frame again after a second");
+    Script s;
+    s.answers = {ack(kXDamaged), ack(kXDone)};
+    const int64_t t0 = s.nowMs();
+    EXPECT_TRUE(s.d.LeituraX()) << s.d.strLastError;
+    ASSERT_EQ(s.frames.size(), 2u);
+    EXPECT_EQ(s.frames[1], frame);
+    EXPECT_GE(s.nowMs() - t0, 1000);
+  }
+  {
+    SCOPED_TRACE("a refusal ends it with the table's message");
+    Script s;
+    s.answers = {ack(kXRefused)};
+    EXPECT_FALSE(s.d.LeituraX());
+    EXPECT_EQ(s.d.strLastError, cp("É necessária a emissão do documento de Redução Z."));
+    EXPECT_EQ(s.frames.size(), 1u);
+    EXPECT_EQ(s.d.lastOutcome, exchange::Outcome::Refused);
+  }
+  {
+    SCOPED_TRACE("the sequence runs 43..254 and wraps");
+    Script s;
+    s.d.nSequence = 254;
+    s.answers = {ack(kXDone)};
+    s.d.LeituraX();
+    s.d.LeituraX();
+    ASSERT_EQ(s.frames.size(), 2u);
+    EXPECT_EQ(s.frames[0][1], 254);
+    EXPECT_EQ(s.frames[1][1], 43);
+  }
+}
+
+// A virtual printer of the model on the wire, with a fresh fiscal half.
+template <class Driver>
+struct Rig {
+  static constexpr int kPort = 762;
+  std::shared_ptr<FiscalCore> core;
+  std::shared_ptr<VirtualPrinter> printer;
+  std::shared_ptr<VirtualDevice> dev;
+  Driver d;
+  explicit Rig(int model) {
+    core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [] { return toSeconds(Stamp{2026, 12, 4, 9, 30, 0}); }});
+    core->setPaper(std::make_shared<Paper>(48));
+    core->addTax('T', 1800);
+    const caps::ModelRow* row = caps::fiscalModel(model);
+    if (row->family == caps::Family::SwedaST)
+      printer = std::make_shared<SwedaSTPrinter>(core, row->name, Hardware{48, false});
+    else
+      printer = std::make_shared<SwedaClassicPrinter>(core, row->name, Hardware{48, false});
+    dev = makeVirtualDevice(printer);
+    ports::attachVirtual(kPort, dev);
+    testsupport::usePort(d, kPort);
+    EXPECT_TRUE(d.OpenComm(1)) << d.strLastError;
+  }
+  ~Rig() {
+    d.CloseComm();
+    ports::detachVirtual(kPort);
+  }
+};
+
+template <class Driver>
+void sell(Rig<Driver>& r) {
+  auto& d = r.d;
+  ASSERT_FALSE(d.arPaymentTypes.empty());
+  const std::string cash = d.arPaymentTypes[0];
+  ASSERT_TRUE(d.AbreCupomFiscal()) << d.strLastError;
+  ASSERT_TRUE(d.RegistraItemFiscal("789", "ARROZ", "UN", 18, 2, 2.5, 0)) << d.strLastError;
+  ASSERT_TRUE(d.RegistraPagamento(cash, 10)) << d.strLastError;
+  ASSERT_TRUE(d.FechaCupomFiscal("OBRIGADO", 0)) << d.strLastError;
+  EXPECT_EQ(r.core->counters().ccf, 1);
+  EXPECT_EQ(r.core->day().gross, 500);
+  EXPECT_FALSE(r.core->receiptOpen());
+}
+
+TEST(SwedaVirtual, ASaleOnEachProtocol) {
+  {
+    SCOPED_TRACE("ST");
+    Rig<CSwedaST> r(47);
+    EXPECT_EQ(r.d.arTaxes, std::vector<std::string>{"T18,00%"});
+    sell(r);
+    std::string coo;
+    ASSERT_TRUE(r.d.RetornaNumeroCupom(coo));
+    EXPECT_EQ(std::stol(coo), r.core->counters().coo);
+    std::string x;
+    ASSERT_TRUE(r.d.LeituraXSerial(x)) << r.d.strLastError;
+    EXPECT_GT(x.size(), 200u);  // more than one part
+  }
+  {
+    SCOPED_TRACE("classic");
+    Rig<CSweda> r(39);
+    sell(r);
+    std::string x;
+    ASSERT_TRUE(r.d.LeituraXSerial(x)) << r.d.strLastError;
+    EXPECT_GT(x.size(), SwedaClassicPrinter::kPart);
+    EXPECT_FALSE(r.d.CancelaItemFiscal(1, "", 0, 0, 0, 0));  // no receipt open
+    EXPECT_EQ(r.d.strLastError.substr(0, 7), "(0058) ");
+  }
+}
+
+TEST(SwedaVirtual, ALostReplyIsAskedForWithTheSameSequenceAndRunsOnce) {
+  for (const char* fault : {"garbage,once", "short,once", "noanswer,once"}) {
+    SCOPED_TRACE(fault);
+    Rig<CSwedaST> r(47);
+    const int before = r.core->counters().coo;
+    ASSERT_TRUE(r.printer->setFaults(fault));
+    EXPECT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+    EXPECT_TRUE(r.core->receiptOpen());
+    EXPECT_EQ(r.core->counters().coo, before + 1);  // one receipt, not two
+  }
+  Rig<CSwedaST> r(47);
+  std::static_pointer_cast<SwedaSTPrinter>(r.printer)->failTransmissions(2);
+  EXPECT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  EXPECT_TRUE(r.core->receiptOpen());
+  ASSERT_TRUE(r.printer->setFaults("nak"));
+  EXPECT_FALSE(r.d.CancelaCupomFiscal());
+  EXPECT_EQ(r.d.lastOutcome, exchange::Outcome::Refused);
+  EXPECT_TRUE(r.core->receiptOpen());
+}
+
+}  // namespace
