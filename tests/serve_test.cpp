@@ -343,6 +343,10 @@ TEST(ServeOutcome, FollowsWhatHappenedToTheCommandOnEachFamily) {
       {"FiscNET cut short after running", 19, "LeituraX", "short,once", "unknown", false},
       {"2009 set refuses", 54, "AbreCupomFiscal", "nak,once", "failed", false},
       {"2009 set garbled after running", 54, "AbreCupomFiscal", "garbage,once", "unknown", true},
+      {"Sweda ST refuses every attempt", 47, "AbreCupomFiscal", "nak", "failed", false},
+      {"Sweda ST asks again with the same sequence", 47, "AbreCupomFiscal", "garbage,once", "done", true},
+      {"Sweda classic refuses", 39, "LeituraX", "nak,once", "failed", false},
+      {"Sweda classic garbled after running", 39, "AbreCupomFiscal", "garbage,once", "unknown", true},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.what);
