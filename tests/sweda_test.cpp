@@ -63,7 +63,7 @@ TEST(SwedaCodec, LiteralFramesAndReplies) {
     const char* reply;
     bool multi, ok;
   };
-  const Case cases[] = {{".+05}", false, true},    {".{abc}", false, true},  {".-P0000+}", false, true},
+  const Case cases[] = {{".+05}", false, true},      {".{abc}", false, true},    {".-P0000+}", false, true},
                         {".-P0000-}", false, false}, {".-0014X}", false, false}, {".-13+abc}", true, true},
                         {"", false, false}};
   for (const Case& c : cases) EXPECT_EQ(sweda::classicSuccess(str(c.reply), c.multi), c.ok) << c.reply;
@@ -202,7 +202,9 @@ struct Rig {
   std::shared_ptr<VirtualDevice> dev;
   Driver d;
   explicit Rig(int model) {
-    core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [] { return toSeconds(Stamp{2026, 12, 4, 9, 30, 0}); }});
+    core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [] {
+                                                              return toSeconds(Stamp{2026, 12, 4, 9, 30, 0});
+                                                            }});
     core->setPaper(std::make_shared<Paper>(48));
     core->addTax('T', 1800);
     const caps::ModelRow* row = caps::fiscalModel(model);

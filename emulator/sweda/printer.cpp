@@ -105,8 +105,8 @@ std::string taxLabel(const std::string& code) {
 
 int64_t dayOf(const std::string& ddmmyyyy) {
   int64_t d = 0, m = 0, y = 0;
-  if (ddmmyyyy.size() < 8 || !sw::parseDigits(ddmmyyyy.substr(0, 2), d) ||
-      !sw::parseDigits(ddmmyyyy.substr(2, 2), m) || !sw::parseDigits(ddmmyyyy.substr(4, 4), y))
+  if (ddmmyyyy.size() < 8 || !sw::parseDigits(ddmmyyyy.substr(0, 2), d) || !sw::parseDigits(ddmmyyyy.substr(2, 2), m) ||
+      !sw::parseDigits(ddmmyyyy.substr(4, 4), y))
     return -1;
   Stamp s{static_cast<int>(y), static_cast<int>(m), static_cast<int>(d), 0, 0, 0};
   if (!validStamp(s)) return -1;
@@ -142,18 +142,42 @@ void SwedaSTPrinter::lineClosed() {
 std::span<const SwedaSTPrinter::Command> SwedaSTPrinter::dispatchTable() {
   using P = SwedaSTPrinter;
   static constexpr Command kCommands[] = {
-      {"01", 0, &P::openReceipt},       {"02", 6, &P::sellItem},         {"03", 1, &P::itemDiscount},
-      {"05", 1, &P::cancelItem},        {"06", 2, &P::pay},              {"07", 0, &P::closeDocument},
-      {"08", 0, &P::cancelReceipt},     {"11", 0, &P::drawer},           {"12", 3, &P::customer},
-      {"14", 2, &P::accept},            {"15", 0, &P::leituraX},         {"16", 0, &P::reducaoZ},
-      {"17", 2, &P::memoryByReduction}, {"18", 2, &P::memoryByDate},     {"20", 2, &P::nonFiscal},
-      {"24", 0, &P::readCheck},         {"25", 1, &P::printText},        {"26", 0, &P::accept},
-      {"28", 0, &P::accept},            {"32", 1, &P::addTax},           {"34", 1, &P::readRegister},
-      {"35", 1, &P::daylightSaving},    {"36", 2, &P::addPayment},       {"37", 1, &P::addTitle},
-      {"39", 2, &P::accept},            {"40", 0, &P::accept},           {"42", 1, &P::addReport},
-      {"43", 1, &P::openReport},        {"44", 2, &P::operations},       {"45", 2, &P::operations},
-      {"47", 0, &P::accept},            {"50", 2, &P::openLinked},       {"54", 1, &P::increase},
-      {"55", 1, &P::discount},          {"62", 0, &P::accept},           {"65", 1, &P::reductionData},
+      {"01", 0, &P::openReceipt},
+      {"02", 6, &P::sellItem},
+      {"03", 1, &P::itemDiscount},
+      {"05", 1, &P::cancelItem},
+      {"06", 2, &P::pay},
+      {"07", 0, &P::closeDocument},
+      {"08", 0, &P::cancelReceipt},
+      {"11", 0, &P::drawer},
+      {"12", 3, &P::customer},
+      {"14", 2, &P::accept},
+      {"15", 0, &P::leituraX},
+      {"16", 0, &P::reducaoZ},
+      {"17", 2, &P::memoryByReduction},
+      {"18", 2, &P::memoryByDate},
+      {"20", 2, &P::nonFiscal},
+      {"24", 0, &P::readCheck},
+      {"25", 1, &P::printText},
+      {"26", 0, &P::accept},
+      {"28", 0, &P::accept},
+      {"32", 1, &P::addTax},
+      {"34", 1, &P::readRegister},
+      {"35", 1, &P::daylightSaving},
+      {"36", 2, &P::addPayment},
+      {"37", 1, &P::addTitle},
+      {"39", 2, &P::accept},
+      {"40", 0, &P::accept},
+      {"42", 1, &P::addReport},
+      {"43", 1, &P::openReport},
+      {"44", 2, &P::operations},
+      {"45", 2, &P::operations},
+      {"47", 0, &P::accept},
+      {"50", 2, &P::openLinked},
+      {"54", 1, &P::increase},
+      {"55", 1, &P::discount},
+      {"62", 0, &P::accept},
+      {"65", 1, &P::reductionData},
       {"69", 1, &P::cancelDiscount},
   };
   static_assert([] {
@@ -278,7 +302,8 @@ SwedaSTPrinter::Answer SwedaSTPrinter::pay(const sw::StRequest& req) {
   int64_t index = 0, v = 0;
   if (!sw::parseDigits(req.params[0], index) || !sw::parseComma(req.params[1], 2, v))
     return {'-', kSyntax, {}, false, {}};
-  if (index < 1 || index > static_cast<int64_t>(core().payments().size())) return fail(FiscalError::PaymentNotProgrammed);
+  if (index < 1 || index > static_cast<int64_t>(core().payments().size()))
+    return fail(FiscalError::PaymentNotProgrammed);
   // The first payment closes the list of items.
   if (core().document().state == ReceiptState::Items)
     if (FiscalError e = core().totalize(0, 0); e != FiscalError::Ok) return fail(e);
@@ -436,7 +461,8 @@ SwedaSTPrinter::Answer SwedaSTPrinter::reductionData(const sw::StRequest& req) {
   if (!sw::parseDigits(req.params[0], n)) return {'-', kSyntax, {}, false, {}};
   for (const ZRecord& z : core().fiscalMemory())
     if (z.crz == n)
-      return {'+', 0, {stampText(z.movementDay * 86400, false), digits(z.grandTotal, 18), digits(z.gross, 14)}, false, {}};
+      return {
+          '+', 0, {stampText(z.movementDay * 86400, false), digits(z.grandTotal, 18), digits(z.gross, 14)}, false, {}};
   return {'-', 243, {}, false, {}};
 }
 
@@ -459,10 +485,16 @@ SwedaSTPrinter::Answer SwedaSTPrinter::readRegister(const sw::StRequest& req) {
   if (r == "C2") return one(digits(n.grg, 6));
   if (r == "C4") return one(digits(n.cdc, 4));
   if (r == "D1") return {'+', 0, {stampText(c.now(), false), stampText(c.now(), true).substr(9)}, false, {}};
-  if (r == "D2") return {'+', 0, {stampText(c.lastDocument(), false), stampText(c.lastDocument(), true).substr(9)}, false, {}};
+  if (r == "D2")
+    return {'+', 0, {stampText(c.lastDocument(), false), stampText(c.lastDocument(), true).substr(9)}, false, {}};
   if (r == "E1") return one(digits(c.grandTotal(), 18));
   if (r == "E2") return one(digits(c.day().gross, 14));
-  if (r == "E4") return {'+', 0, {digits(c.day().cancellations, 14), digits(c.day().discounts, 14), digits(c.day().increases, 14)}, false, {}};
+  if (r == "E4")
+    return {'+',
+            0,
+            {digits(c.day().cancellations, 14), digits(c.day().discounts, 14), digits(c.day().increases, 14)},
+            false,
+            {}};
   if (r == "F1") {
     Answer a;
     for (const Tax& t : c.taxes()) a.fields.push_back(std::string(1, t.kind) + digits(t.rate, 4));
@@ -513,15 +545,33 @@ SwedaClassicPrinter::SwedaClassicPrinter(std::shared_ptr<FiscalCore> core, const
 std::span<const SwedaClassicPrinter::Command> SwedaClassicPrinter::dispatchTable() {
   using P = SwedaClassicPrinter;
   static constexpr Command kCommands[] = {
-      {"01", &P::sellItem},      {"02", &P::itemDiscount},   {"03", &P::discount},
-      {"04", &P::cancelItem},    {"05", &P::cancelReceipt},  {"07", &P::nonFiscal},
-      {"08", &P::printText},     {"10", &P::pay},            {"11", &P::increase},
-      {"12", &P::closeDocument}, {"13", &P::reportOrX},      {"14", &P::reducaoZ},
-      {"15", &P::memoryByReduction}, {"16", &P::memoryByDate}, {"17", &P::openReceipt},
-      {"19", &P::openLinked},    {"21", &P::drawer},         {"24", &P::accept},
-      {"25", &P::accept},        {"27", &P::readRegister},   {"28", &P::readState},
-      {"29", &P::readTable},     {"36", &P::daylightSaving}, {"38", &P::resetTitles},
-      {"39", &P::addPayments},   {"44", &P::accept},         {"49", &P::readCheck},
+      {"01", &P::sellItem},
+      {"02", &P::itemDiscount},
+      {"03", &P::discount},
+      {"04", &P::cancelItem},
+      {"05", &P::cancelReceipt},
+      {"07", &P::nonFiscal},
+      {"08", &P::printText},
+      {"10", &P::pay},
+      {"11", &P::increase},
+      {"12", &P::closeDocument},
+      {"13", &P::reportOrX},
+      {"14", &P::reducaoZ},
+      {"15", &P::memoryByReduction},
+      {"16", &P::memoryByDate},
+      {"17", &P::openReceipt},
+      {"19", &P::openLinked},
+      {"21", &P::drawer},
+      {"24", &P::accept},
+      {"25", &P::accept},
+      {"27", &P::readRegister},
+      {"28", &P::readState},
+      {"29", &P::readTable},
+      {"36", &P::daylightSaving},
+      {"38", &P::resetTitles},
+      {"39", &P::addPayments},
+      {"44", &P::accept},
+      {"49", &P::readCheck},
       {"51", &P::accept},
   };
   static_assert([] {
@@ -612,8 +662,7 @@ void SwedaClassicPrinter::consume(ByteArray& buf, ReplySink& out) {
       continue;
     }
     const std::string refused = ".-0123ERRO RECUPERAVEL}";
-    if (!serve(out, ByteArray(refused.begin(), refused.end()), [&] { return answerBytes(req, execute(req)); }))
-      return;
+    if (!serve(out, ByteArray(refused.begin(), refused.end()), [&] { return answerBytes(req, execute(req)); })) return;
   }
 }
 
@@ -695,7 +744,8 @@ SwedaClassicPrinter::Answer SwedaClassicPrinter::printText(const sw::ClassicRequ
 SwedaClassicPrinter::Answer SwedaClassicPrinter::pay(const sw::ClassicRequest& req) {
   int64_t index = 0, v = 0;
   if (!field(req.params, 0, 2, index) || !field(req.params, 2, 12, v)) return {kSyntax, "ERRO DE SINTAXE", false, {}};
-  if (index < 1 || index > static_cast<int64_t>(core().payments().size())) return fail(FiscalError::PaymentNotProgrammed);
+  if (index < 1 || index > static_cast<int64_t>(core().payments().size()))
+    return fail(FiscalError::PaymentNotProgrammed);
   if (core().document().state == ReceiptState::Items)
     if (FiscalError e = core().totalize(0, 0); e != FiscalError::Ok) return fail(e);
   return fail(core().pay(static_cast<int>(index - 1), v));

@@ -194,7 +194,8 @@ BOOL CSweda::ECFOnline() {
 BOOL CSweda::AbreCupomFiscal() {
   const char* where = "CSweda::AbreCupomFiscal";
   return guarded(*this, where, kFalse, [&] {
-    if (IsLowPaper()) return refuse(*this, where, cp("A impressora está com pouco papel. Não será possível abrir o cupom."));
+    if (IsLowPaper())
+      return refuse(*this, where, cp("A impressora está com pouco papel. Não será possível abrir o cupom."));
     return finish(*this, where, Command("17"));
   });
 }
@@ -221,8 +222,9 @@ BOOL CSweda::RegistraItemFiscal(const std::string& strCodigoProduto, const std::
       for (size_t i = 0; i < arTaxes.size(); ++i)
         if (arTaxes[i].size() > 1 && arTaxes[i].substr(1) == wanted) tax = format("%c%02d", arTaxes[i][0], int(i + 1));
       if (tax.empty())
-        return refuse(*this, where,
-                      cp(format("Alíquota de %s%% não cadastrada na impressora.", fields::printfFixed(nAliquota, 5, 2).c_str())));
+        return refuse(
+            *this, where,
+            cp(format("Alíquota de %s%% não cadastrada na impressora.", fields::printfFixed(nAliquota, 5, 2).c_str())));
     }
     fields::Checked num;
     const std::string qty = num(nQuantidade, field::kClassicQuantity) + "000";
@@ -621,8 +623,9 @@ BOOL CSweda::PrintCheck(double nValue, const std::string& strBankNumber) {
     const std::string v = num(nValue, field::kClassicTotal);
     if (!num.ok()) return refuse(*this, where, num.error());
     nDocumentWait = 1;
-    return finish(*this, where,
-                  Command("24", v + " " + left(oneLine(strBankNumber), 120) + "2" + dateText(DateTime::now(), "%d%m%Y")));
+    return finish(
+        *this, where,
+        Command("24", v + " " + left(oneLine(strBankNumber), 120) + "2" + dateText(DateTime::now(), "%d%m%Y")));
   });
 }
 

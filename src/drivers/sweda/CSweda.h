@@ -73,7 +73,7 @@ class CSweda : public CECFBase {
   BOOL ReleaseCheck() override;
 
   // ---- state of the family
-  int nMultiPart = 0;    // the next command reads a report in parts
+  int nMultiPart = 0;     // the next command reads a report in parts
   int nDocumentWait = 0;  // the next command needs a document in the station
   int nBusyPoll = 1;      // after the next command, wait while the printer is busy
   std::string strReport;  // the text of the last report read in parts

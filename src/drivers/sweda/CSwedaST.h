@@ -114,10 +114,10 @@ class CSwedaST : public CECFBase {
 
   // ---- state of the family
   uint8_t nSequence = sweda::kFirstSequence;
-  int nMultiReply = 0;              // the next command reads a long report in many replies
-  int bCommunicationFailure = 0;    // the last reply check saw code 193
-  int bItemOption = 1;              // item registrations carry the extra "A"
-  std::string strReport;            // the text of the last long report read
+  int nMultiReply = 0;            // the next command reads a long report in many replies
+  int bCommunicationFailure = 0;  // the last reply check saw code 193
+  int bItemOption = 1;            // item registrations carry the extra "A"
+  std::string strReport;          // the text of the last long report read
   static constexpr int kAttempts = 5;
   static constexpr uint32_t kFirstByteMs = 20000, kReplyMs = 20000, kReplyLoopMs = 30000, kQuietMs = 10000;
   static constexpr uint32_t kPauseMs = 1000, kNakPauseMs = 2000;
@@ -126,8 +126,7 @@ class CSwedaST : public CECFBase {
   bool Logging() const { return log_.enabled(); }
   // ClearBuffers, the code, its parameters, Submit.
   BOOL Command(const char* code, std::initializer_list<std::string> params = {});
-  BOOL SerialReport(const char* where, const char* code, std::initializer_list<std::string> params,
-                    std::string& out);
+  BOOL SerialReport(const char* where, const char* code, std::initializer_list<std::string> params, std::string& out);
   BOOL CheckCommand(double value, const std::string& bank);
 
   BOOL AwaitAnswer(exchange::PortExchange& x, uint32_t timeoutMs) override;
@@ -140,8 +139,8 @@ class CSwedaST : public CECFBase {
                 const std::string& unit, double rate, double quantity, double price, double discount);
   long Counter(const char* reg);
   const char* tag_ = "CSwedaST::SendCommand";
-  uint32_t retryPause_ = 0;             // the pause before the next attempt; 0: none
-  std::vector<ByteArray> replies_;      // every reply of the last exchange
+  uint32_t retryPause_ = 0;         // the pause before the next attempt; 0: none
+  std::vector<ByteArray> replies_;  // every reply of the last exchange
   uint8_t frameSequence_ = 0;
 };
 

@@ -70,7 +70,8 @@ std::string cut(const std::string& s, size_t n) {
 BOOL CSwedaST::AbreCupomFiscal() {
   const char* where = "CSwedaST::AbreCupomFiscal";
   return guarded(*this, where, kFalse, [&] {
-    if (IsLowPaper()) return refuse(*this, where, cp("A impressora está com pouco papel. Não será possível abrir o cupom."));
+    if (IsLowPaper())
+      return refuse(*this, where, cp("A impressora está com pouco papel. Não será possível abrir o cupom."));
     return finish(*this, where, Command("01"));
   });
 }
@@ -232,8 +233,7 @@ BOOL CSwedaST::CancelaCupomFiscal() {
 }
 
 // Wire example:  02 2B "50|01|10,00" 03 chk
-BOOL CSwedaST::AbreComprovanteVinculado(const std::string& strPaymentType, double nValorPagamento,
-                                        const std::string&) {
+BOOL CSwedaST::AbreComprovanteVinculado(const std::string& strPaymentType, double nValorPagamento, const std::string&) {
   const char* where = "CSwedaST::AbreComprovanteVinculado";
   return guarded(*this, where, kFalse, [&] {
     const int index = PaymentTypeIndex(strPaymentType);
@@ -461,8 +461,9 @@ BOOL CSwedaST::CutPaper() {
 // Wire example:  02 2B "36|0|CHEQUE" 03 chk
 BOOL CSwedaST::AdicionaFormaPagamento(const std::string& strPaymentType) {
   const char* where = "CSwedaST::AdicionaFormaPagamento";
-  return guarded(*this, where, kFalse,
-                 [&] { return finish(*this, where, Command("36", {"0", cut(oneLine(strPaymentType), 15)})); });
+  return guarded(*this, where, kFalse, [&] {
+    return finish(*this, where, Command("36", {"0", cut(oneLine(strPaymentType), 15)}));
+  });
 }
 
 BOOL CSwedaST::RedefineFormasPagamento(const std::vector<std::string>& arNames) {
@@ -495,7 +496,8 @@ BOOL CSwedaST::AdicionaTotalizadorNaoFiscal(const std::string& strDescricaoTotal
 BOOL CSwedaST::ResetNonFiscalTitles() {
   const char* where = "CSwedaST::ResetNonFiscalTitles";
   return guarded(*this, where, kFalse, [&] {
-    for (const char* t : {"-SANGRIA", "+SUPRIMENTO", "-VALE", "-DESPESAS", "+DIVERSOS", "+VALE PRODUTO", "+VALE PRESENTE"})
+    for (const char* t :
+         {"-SANGRIA", "+SUPRIMENTO", "-VALE", "-DESPESAS", "+DIVERSOS", "+VALE PRODUTO", "+VALE PRESENTE"})
       if (!Command("37", {t})) return finish(*this, where, kFalse);
     return finish(*this, where, kTrue);
   });

@@ -36,7 +36,9 @@ constexpr ErrorRow kErrors[] = {
     {21, "Alíquota de imposto não programada."},
     {22, "Alterações do estilo ou fonte de impressão não permitidas."},
     {23, "Erro de sintaxe."},
-    {24, "O ECF está recuperando os dados da memória de trabalho a partir das informações registradas na memória de fita-detalhe."},
+    {24,
+     "O ECF está recuperando os dados da memória de trabalho a partir das informações registradas na memória de "
+     "fita-detalhe."},
     {25, "Informado valor nulo."},
     {27, "Data inválida."},
     {28, "Hora inválida."},
@@ -45,7 +47,9 @@ constexpr ErrorRow kErrors[] = {
     {31, "A faixa selecionada é inválida."},
     {32, "Tentativa de registro em um mesmo comprovante de operações não fiscais cadastradas com sinais distintos."},
     {33, "Sinal inválido."},
-    {34, "Excedeu a capacidade de registro de pagamento por meio cartão de crédito ou débito em conta. Capacidade máxima: 16 registros."},
+    {34,
+     "Excedeu a capacidade de registro de pagamento por meio cartão de crédito ou débito em conta. Capacidade máxima: "
+     "16 registros."},
     {35, "Não encontrada a operação de TEF informada pelo comando de abertura do comprovante."},
     {36, "Classificação do meio de pagamento inválida."},
     {37, "Não encontrado o título informado no comando de abertura de relatório gerencial."},
@@ -61,7 +65,9 @@ constexpr ErrorRow kErrors[] = {
     {47, "O ajuste é inferior ao conjunto data e hora de gravação da última redução."},
     {50, "Código de descrição do produto vazio ou em branco."},
     {51, "Não foi possível a acumulação de valor em um dos totalizadores."},
-    {52, "Tempo de emissão esgotado. O documento em emissão (comprovante de crédito ou débito ou relatório gerencial) foi encerrado automaticamente."},
+    {52,
+     "Tempo de emissão esgotado. O documento em emissão (comprovante de crédito ou débito ou relatório gerencial) foi "
+     "encerrado automaticamente."},
     {53, "A operação, se registrada, impede que o documento em emissão seja cancelado."},
     {54, "O ECF está emitindo o documento de leitura da memória fiscal referente ao período mensal de operação."},
     {55, "Para saída do horário verão deve decorrer uma hora da emissão do documento redução Z."},
@@ -209,7 +215,9 @@ constexpr ErrorRow kErrors[] = {
     {213, "Chame a assistência técnica (código de defeito: 213)."},
     {214, "Chame a assistência técnica (código de defeito: 214)."},
     {215, "Centavos não habilitado."},
-    {216, "A data está avançada em mais de 30 dias em relação ao último documento emitido pelo ECF. Envie o comando de programação do relógio para verificação."},
+    {216,
+     "A data está avançada em mais de 30 dias em relação ao último documento emitido pelo ECF. Envie o comando de "
+     "programação do relógio para verificação."},
     {217, "Preparando a impressão da fita-detalhe."},
     {219, "Fazer avanço progressivo do relógio."},
     {220, "Mensagem de progressão durante a emissão da Redução Z."},
