@@ -87,6 +87,11 @@ struct Script {
     dev = std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>([this](const ByteArray& req, VirtualLink& l) {
       if (req.size() == 1) {
         controls.push_back(req[0]);
+        // A NAK asks for the reply again: the next scripted answer is it.
+        if (req[0] == 0x15 && !answers.empty()) {
+          l.send(answers.front());
+          answers.pop_front();
+        }
         return;
       }
       frames.push_back(req);
