@@ -96,10 +96,11 @@ double measure(int model, int rounds) {
     int64_t idleUs = 0;
     int idleCount = 0;
     for (const auto& [name, i] : idle) idleUs += i.waitedUs, idleCount += i.count;
-    std::printf("round %d: %llu bytes, wall %.1f ms, line time %.1f ms, printer %.2f ms, ratio %.3f; "
-                "%d replies ended on the idle gap (%.1f ms)\n",
-                r + 1, static_cast<unsigned long long>(bytes), wall * 1e3, line * 1e3, busy * 1e3, ratio, idleCount,
-                idleUs / 1e3);
+    std::printf(
+        "round %d: %llu bytes, wall %.1f ms, line time %.1f ms, printer %.2f ms, ratio %.3f; "
+        "%d replies ended on the idle gap (%.1f ms)\n",
+        r + 1, static_cast<unsigned long long>(bytes), wall * 1e3, line * 1e3, busy * 1e3, ratio, idleCount,
+        idleUs / 1e3);
     if (r == 0)
       for (const auto& [name, i] : idle)
         std::printf("  idle end: %-28s x%d  %.1f ms\n", name.c_str(), i.count, i.waitedUs / 1e3);

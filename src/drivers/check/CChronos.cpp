@@ -104,8 +104,10 @@ BOOL CChronos::SendCommand(Frame command) {
     plan.line = exchange::LineRule::None;
     // No drain of a fresh line: with this printer's read time-out a drain
     // would wait a minute; the purge before the write throws away what an
-    // earlier program left.
+    // earlier program left. Only what came in: text lines written just before
+    // without an answer may still be on their way out, and must reach the paper.
     plan.drainWhenFresh = false;
+    plan.purge = exchange::Purge::Receive;
     plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
     arAnswer.clear();
     const exchange::Result r = ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray&, size_t, int) {
