@@ -48,7 +48,7 @@ void BM_STItem(benchmark::State& state) {
 }
 BENCHMARK(BM_STItem)->Repetitions(9)->ReportAggregatesOnly(true);
 
-void BM_ClassicCancel(benchmark::State& state) {
+void BM_ClassicDrawer(benchmark::State& state) {
   const std::string reply = ".+05}";
   bench::DriverRig<CSweda> b(93, std::make_shared<bench::CannedPeer>(ByteArray(reply.begin(), reply.end())));
   b.d.OpenComm(kFalse);
@@ -56,6 +56,10 @@ void BM_ClassicCancel(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(b.d.OpenCashDrawer());
   if (b.d.OpenCashDrawer() != 1) state.SkipWithError("command failed");
 }
-BENCHMARK(BM_ClassicCancel)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ClassicDrawer)->Repetitions(9)->ReportAggregatesOnly(true);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  return bench::runBenchmarks(argc, argv);
+}
