@@ -16,6 +16,7 @@
 #include "drivers/sweda/sweda_protocol.h"
 #include "emulator/paper.h"
 #include "emulator/sweda/printer.h"
+#include "platform/prompt.h"
 
 using namespace tarvion;
 using emulator::FiscalCore;
@@ -296,6 +297,167 @@ TEST(SwedaVirtual, ALostReplyIsAskedForWithTheSameSequenceAndRunsOnce) {
   EXPECT_FALSE(r.d.CancelaCupomFiscal());
   EXPECT_EQ(r.d.lastOutcome, exchange::Outcome::Refused);
   EXPECT_TRUE(r.core->receiptOpen());
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the faces on their own: literal requests and the bytes they get back
+
+struct FaceSink final : emulator::ReplySink {
+  void send(const ByteArray& b, uint32_t) override { got.insert(got.end(), b.begin(), b.end()); }
+  int64_t nowUs() override { return now; }
+  void hangUp() override {}
+  ByteArray take() {
+    ByteArray g;
+    g.swap(got);
+    return g;
+  }
+  ByteArray got;
+  int64_t now = 1'000'000;
+};
+
+std::shared_ptr<FiscalCore> freshCore() {
+  auto core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [] {
+                                                                 return toSeconds(Stamp{2026, 12, 4, 9, 30, 0});
+                                                               }});
+  core->setPaper(std::make_shared<Paper>(48));
+  return core;
+}
+
+TEST(SwedaSTFace, LiteralRequestsAndTheAnswersTheyGet) {
+  auto core = freshCore();
+  SwedaSTPrinter p(core, "SWEDA IF ST1000", Hardware{48, false});
+  FaceSink out;
+  // "01" at 43: 02 2B 30 31 03 sum 0x91; answered ACK, 02 2B "01+0000" 03 sum 0x7C.
+  const ByteArray open = bytes({0x02, 0x2B, '0', '1', 0x03, 0x91});
+  const ByteArray opened = bytes({0x06, 0x02, 0x2B, '0', '1', '+', '0', '0', '0', '0', 0x03, 0x7C});
+  p.receive(open.data(), open.size(), out);
+  EXPECT_EQ(out.take(), opened);
+  EXPECT_TRUE(core->receiptOpen());
+  const int coo = core->counters().coo;
+  // The same frame again (a lost reply): the same answer, nothing run twice.
+  p.receive(open.data(), open.size(), out);
+  EXPECT_EQ(out.take(), opened);
+  EXPECT_EQ(core->counters().coo, coo);
+  // A NAK from the host: the reply again, without the ACK.
+  const uint8_t nak = 0x15;
+  p.receive(&nak, 1, out);
+  EXPECT_EQ(out.take(), ByteArray(opened.begin() + 1, opened.end()));
+  // A bad sum: NAK, and the command is not run.
+  const ByteArray bad = bytes({0x02, 0x2C, '0', '8', 0x03, 0x00});
+  p.receive(bad.data(), bad.size(), out);
+  EXPECT_EQ(out.take(), bytes({0x15}));
+  EXPECT_TRUE(core->receiptOpen());
+  // "01" at 44 while open: refused with 0058: 02 2C "01-0058" 03 sum 0x8C.
+  const ByteArray again = bytes({0x02, 0x2C, '0', '1', 0x03, 0x92});
+  p.receive(again.data(), again.size(), out);
+  EXPECT_EQ(out.take(), bytes({0x06, 0x02, 0x2C, '0', '1', '-', '0', '0', '5', '8', 0x03, 0x8C}));
+  // Damaged on the way: 193, not run, and the repeat runs.
+  p.failTransmissions(1);
+  const ByteArray cancel = bytes({0x02, 0x2D, '0', '8', 0x03, 0x9A});
+  p.receive(cancel.data(), cancel.size(), out);
+  EXPECT_EQ(out.take(), bytes({0x06, 0x02, 0x2D, '0', '8', '-', '0', '1', '9', '3', 0x03, 0x94}));
+  EXPECT_TRUE(core->receiptOpen());
+  p.receive(cancel.data(), cancel.size(), out);
+  EXPECT_EQ(out.take(), bytes({0x06, 0x02, 0x2D, '0', '8', '+', '0', '0', '0', '0', 0x03, 0x85}));
+  EXPECT_FALSE(core->receiptOpen());
+  // An unknown code: 0029.
+  const ByteArray unknown = bytes({0x02, 0x2E, '9', '9', 0x03, 0xA5});
+  p.receive(unknown.data(), unknown.size(), out);
+  EXPECT_EQ(out.take(), bytes({0x06, 0x02, 0x2E, '9', '9', '-', '0', '0', '2', '9', 0x03, 0x9D}));
+}
+
+TEST(SwedaClassicFace, LiteralRequestsAndTheAnswersTheyGet) {
+  auto core = freshCore();
+  SwedaClassicPrinter p(core, "SWEDA IF S-9000I", Hardware{40, false});
+  FaceSink out;
+  auto ask = [&](const std::string& s) {
+    p.receive(reinterpret_cast<const uint8_t*>(s.data()), s.size(), out);
+    const ByteArray g = out.take();
+    return std::string(g.begin(), g.end());
+  };
+  EXPECT_EQ(ask("\x1B.17}"), ".+17}");
+  EXPECT_EQ(ask("\x1B.17}"), ".-0058CUPOM JA ABERTO}");
+  EXPECT_EQ(ask("\x1B.23}"), ".+005001}");  // no document, receipt open
+  EXPECT_EQ(ask("\x1B.05}"), ".+05}");
+  EXPECT_EQ(ask("\x1B.99}"), ".-0029COMANDO NAO RECONHECIDO}");
+  // The X report over the line comes in parts until ".]}".
+  const std::string first = ask("\x1B.13X}");
+  ASSERT_EQ(first.substr(0, 5), ".+13+");
+  std::string part = first;
+  int parts = 0;
+  while (part != ".]}" && parts < 1000) {
+    part = ask("\x1B.++}");
+    ++parts;
+  }
+  EXPECT_EQ(part, ".]}");
+  EXPECT_GT(parts, 1);
+  // A printed X report keeps the printer busy for a while.
+  EXPECT_EQ(ask("\x1B.13N}"), ".+13}");
+  EXPECT_EQ(ask("\x1B.23}")[3], '1');
+  out.now += SwedaClassicPrinter::kBusyMs * 1000 + 1;
+  EXPECT_EQ(ask("\x1B.23}")[3], '0');
+}
+
+// The classic transport: a document asked for until it is in the station (or
+// the operator gives up), and a busy printer polled only so long.
+TEST(SwedaClassicExchange, TheOperatorIsAskedForTheDocumentUntilItIsInOrCancelled) {
+  constexpr int kPort = 763;
+  auto core = freshCore();
+  auto printer = std::make_shared<SwedaClassicPrinter>(core, "SWEDA IF S-9000I", Hardware{40, true});
+  auto dev = makeVirtualDevice(printer);
+  ports::attachVirtual(kPort, dev);
+  CSweda d;
+  testsupport::usePort(d, kPort);
+  ASSERT_TRUE(d.OpenComm(0));
+  int prompts = 0;
+  platform::setPromptHandler([&](const platform::PromptRequest& r) {
+    EXPECT_EQ(r.message, "Insira o documento na impressora.");
+    if (++prompts == 2) printer->setDocumentInserted(true);
+    return prompts < 4 ? platform::PromptAnswer::Ok : platform::PromptAnswer::Cancel;
+  });
+  std::string cmc7;
+  EXPECT_TRUE(d.ReadCheck(kTrue, cmc7)) << d.strLastError;
+  EXPECT_EQ(prompts, 2);
+  EXPECT_EQ(cmc7.size(), 30u);
+  printer->setDocumentInserted(false);
+  prompts = 3;  // the next prompt is the operator's last: Cancel
+  EXPECT_FALSE(d.ReadCheck(kTrue, cmc7));
+  EXPECT_EQ(d.strLastError, cp("Operação cancelada pelo usuário."));
+  EXPECT_EQ(d.lastOutcome, exchange::Outcome::NotWritten);
+  platform::setPromptHandler(nullptr);
+  d.CloseComm();
+  ports::detachVirtual(kPort);
+}
+
+TEST(SwedaClassicExchange, APrinterThatStaysBusyIsPolledOnlyUntilTheAnswerTimeOut) {
+  constexpr int kPort = 764;
+  int statusRequests = 0;
+  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>([&](const ByteArray& req, VirtualLink& l) {
+    const std::string s(req.begin(), req.end());
+    if (s == "\x1B.23}") {
+      ++statusRequests;
+      l.send(std::string(".+010000}"));  // printing, for ever
+    } else {
+      l.send(std::string(".+15}"));
+    }
+  }));
+  ports::attachVirtual(kPort, dev);
+  CSweda d;
+  testsupport::usePort(d, kPort);
+  ASSERT_TRUE(d.OpenComm(0));
+  d.nAnswerTimeout = 3000;
+  const int64_t t0 = dev->clock().nowUs();
+  EXPECT_FALSE(d.LeituraMFReducao(1, 1, kFalse));
+  const int64_t took = dev->clock().nowUs() - t0;
+  EXPECT_GE(took, 3'000'000);
+  EXPECT_LT(took, 4'000'000);
+  EXPECT_GT(statusRequests, 5);
+  EXPECT_EQ(d.lastOutcome, exchange::Outcome::MayHaveRun);  // the report went out
+  d.CloseComm();
+  ports::detachVirtual(kPort);
 }
 
 }  // namespace
