@@ -104,7 +104,7 @@ class SwedaClassicPrinter final : public VirtualPrinter {
   SwedaClassicPrinter(std::shared_ptr<FiscalCore> core, const std::string& name, Hardware hardware);
   static std::span<const Command> dispatchTable();
   // How long the printer says it is busy after a printed document (line time).
-  static constexpr uint32_t kBusyMs = 300;
+  static constexpr uint32_t kBusyMs = 50;
   static constexpr size_t kPart = 120;
 
  protected:

@@ -79,7 +79,7 @@ class CSweda : public CECFBase {
   std::string strReport;  // the text of the last report read in parts
   // The longest a report may grow to, and a busy printer may be waited for.
   static constexpr size_t kMaxReport = 1u << 20;
-  static constexpr uint32_t kPollMs = 200;
+  static constexpr uint32_t kPollMs = 25;
 
  protected:
   BOOL Command(const char* code, const std::string& params = {});

@@ -2,6 +2,8 @@
 // reply loop, and the reply check.
 #include "drivers/sweda/CSwedaST.h"
 
+#include <algorithm>
+
 #include "core/exchange.h"
 #include "core/text.h"
 
@@ -201,8 +203,11 @@ BOOL CSwedaST::ReadAnswer(exchange::PortExchange& x, const exchange::Plan&, Byte
   while (!loop.passed()) {
     LineStatus ls;
     if (!port.lineStatus(ls)) return fail("Não foi possível verificar o estado da porta serial na leitura.");
+    // What is queued, or one byte to wait for: a read never sits out its
+    // time-out for bytes the printer is not sending.
+    const size_t want = std::min<size_t>(sizeof chunk, std::max<uint32_t>(1, ls.inQueue));
     size_t got = 0;
-    if (!port.read(chunk, sizeof chunk, got)) return fail("Não foi possível efetuar a leitura do resultado.");
+    if (!port.read(chunk, want, got)) return fail("Não foi possível efetuar a leitura do resultado.");
     if (got == 0) {
       if (quiet.passed()) break;
       continue;
