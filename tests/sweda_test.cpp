@@ -13,6 +13,7 @@
 #include "driver_port.h"
 #include "drivers/sweda/CSweda.h"
 #include "drivers/sweda/CSwedaST.h"
+#include "drivers/sweda/CSwedaST2500.h"
 #include "drivers/sweda/sweda_protocol.h"
 #include "emulator/paper.h"
 #include "emulator/sweda/printer.h"
@@ -218,14 +219,14 @@ struct Rig {
   std::shared_ptr<VirtualPrinter> printer;
   std::shared_ptr<VirtualDevice> dev;
   Driver d;
-  explicit Rig(int model) {
+  explicit Rig(int model, bool checkStation = false) {
     core = std::make_shared<FiscalCore>(FiscalCore::Options{"", [] {
                                                               return toSeconds(Stamp{2026, 12, 4, 9, 30, 0});
                                                             }});
     core->setPaper(std::make_shared<Paper>(48));
     const caps::ModelRow* row = caps::fiscalModel(model);
     if (row->family == caps::Family::SwedaST)
-      printer = std::make_shared<SwedaSTPrinter>(core, row->name, Hardware{48, false});
+      printer = std::make_shared<SwedaSTPrinter>(core, row->name, Hardware{48, checkStation});
     else
       printer = std::make_shared<SwedaClassicPrinter>(core, row->name, Hardware{48, false});
     dev = makeVirtualDevice(printer);
@@ -458,6 +459,44 @@ TEST(SwedaClassicExchange, APrinterThatStaysBusyIsPolledOnlyUntilTheAnswerTimeOu
   EXPECT_EQ(d.lastOutcome, exchange::Outcome::MayHaveRun);  // the report went out
   d.CloseComm();
   ports::detachVirtual(kPort);
+}
+
+}  // namespace
+
+namespace {
+
+// The ST2500 asks for the check to be put in place before it prints, and
+// ejects every check it reads; the other ST models keep one when asked to.
+TEST(SwedaST2500, ChecksArePlacedByHandAndAlwaysEjected) {
+  std::vector<platform::PromptRequest> asked;
+  platform::setPromptHandler([&](const platform::PromptRequest& r) {
+    asked.push_back(r);
+    return platform::PromptAnswer::Ok;
+  });
+  {
+    Rig<CSwedaST2500> r(51, true);
+    EXPECT_TRUE(r.d.PrintCheck(10, "001")) << r.d.strLastError;
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].title, cp("Atenção"));
+    EXPECT_EQ(asked[0].message, "Posicione o cheque para que ele seja impresso.");
+    r.printer->setDocumentInserted(true);
+    const int before = r.printer->framesReceived();
+    std::string cmc7;
+    EXPECT_TRUE(r.d.ReadCheck(kTrue, cmc7)) << r.d.strLastError;
+    EXPECT_EQ(cmc7.size(), 30u);
+    EXPECT_EQ(r.printer->framesReceived() - before, 2);  // the read and the eject
+  }
+  {
+    Rig<CSwedaST> r(47, true);
+    EXPECT_TRUE(r.d.PrintCheck(10, "001")) << r.d.strLastError;
+    EXPECT_EQ(asked.size(), 1u);  // no prompt on the other models
+    r.printer->setDocumentInserted(true);
+    const int before = r.printer->framesReceived();
+    std::string cmc7;
+    EXPECT_TRUE(r.d.ReadCheck(kTrue, cmc7)) << r.d.strLastError;
+    EXPECT_EQ(r.printer->framesReceived() - before, 1);
+  }
+  platform::setPromptHandler(nullptr);
 }
 
 }  // namespace
