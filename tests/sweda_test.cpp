@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "core/capabilities.h"
@@ -497,6 +498,170 @@ TEST(SwedaST2500, ChecksArePlacedByHandAndAlwaysEjected) {
     EXPECT_EQ(r.printer->framesReceived() - before, 1);
   }
   platform::setPromptHandler(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- each operation's frames, written out by hand (the sum byte of an ST
+// frame is checked apart; the literal vectors above pin the sum itself)
+
+struct OpCase {
+  const char* what;
+  std::function<BOOL(CECFBase&)> run;
+  std::vector<std::string> frames;  // ST: STX..ETX; classic: ESC..'}'
+  bool ok = true;
+};
+
+// An ST printer that says yes to everything, under each frame's own sequence
+// byte; the status register answers "00000" (nothing open, paper fine).
+std::vector<std::string> stFrames(const OpCase& c) {
+  constexpr int kPort = 765;
+  std::vector<std::string> seen;
+  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>([&](const ByteArray& req, VirtualLink& l) {
+    if (req.size() < 6) return;
+    EXPECT_TRUE(tarvion::sweda::replyCheckOk(req)) << c.what;
+    seen.emplace_back(req.begin(), req.end() - 1);
+    std::string body = "\x06\x02";
+    body += static_cast<char>(req[1]);
+    body += static_cast<char>(req[2]);
+    body += static_cast<char>(req[3]);
+    body += "+0000";
+    if (req[2] == '3' && req[3] == '4') body += "|00000";
+    body += '\x03';
+    ByteArray r(body.begin(), body.end());
+    unsigned sum = 0;
+    for (size_t i = 1; i < r.size(); ++i) sum += r[i];
+    r.push_back(static_cast<uint8_t>(sum));
+    l.send(r);
+  }));
+  ports::attachVirtual(kPort, dev);
+  CSwedaST d;
+  testsupport::usePort(d, kPort);
+  EXPECT_TRUE(d.OpenComm(0));
+  d.arTaxes = {"T18,00%", "S05,00%"};
+  d.arPaymentTypes = {"Dinheiro", "Cartao"};
+  EXPECT_EQ(c.run(d), c.ok ? kTrue : kFalse) << c.what << ": " << d.strLastError;
+  d.CloseComm();
+  ports::detachVirtual(kPort);
+  return seen;
+}
+
+TEST(SwedaSTOperations, TheFramesEachOperationSends) {
+  const DateTime day1 = DateTime::fromParts(2026, 12, 1), day4 = DateTime::fromParts(2026, 12, 4, 9, 30, 0);
+  const OpCase cases[] = {
+      {"open", [](CECFBase& d) { return d.AbreCupomFiscal(); }, {"\x02+34|H2\x03", "\x02,01\x03"}},
+      {"item with discount",
+       [](CECFBase& d) { return d.RegistraItemFiscal("789", "ARROZ\r\nTIPO 1", "UN", 18, 2, 2.5, 0.5); },
+       {"\x02+02|2,000|789|2,50|UN|00T1800|ARROZ  TIPO 1|A\x03", "\x02,03|0,50\x03"}},
+      {"service",
+       [](CECFBase& d) { return d.RegisterService("9", "SERVICO", "UN", 5, 1, 10, 0); },
+       {"\x02+02|1,000|9|10,00|UN|01S0500|SERVICO|A\x03"}},
+      {"exempt item",
+       [](CECFBase& d) { return d.RegistraItemFiscal("1", "X", "KG", 0, 0.5, 3, 0); },
+       {"\x02+02|0,500|1|3,00|KG|I1|X|A\x03"}},
+      {"substituted service",
+       [](CECFBase& d) { return d.RegisterService("1", "X", "UN", -1, 1, 3, 0); },
+       {"\x02+02|1,000|1|3,00|UN|FS1|X|A\x03"}},
+      {"cancel item", [](CECFBase& d) { return d.CancelaItemFiscal(3, "", 0, 0, 0, 0); }, {"\x02+05|3\x03"}},
+      {"payment", [](CECFBase& d) { return d.RegistraPagamento("cartao", 10); }, {"\x02+06|02|10,00\x03"}},
+      {"discount", [](CECFBase& d) { return d.TotalizaCupomFiscalDesconto(1.5, 0); }, {"\x02+55|1,50\x03"}},
+      {"increase", [](CECFBase& d) { return d.TotalizaCupomFiscalAcrescimo(1234.56, 0); }, {"\x02+54|1234,56\x03"}},
+      {"close", [](CECFBase& d) { return d.FechaCupomFiscal("OBRIGADO", 0); }, {"\x02+07\x03"}},
+      {"cancel", [](CECFBase& d) { return d.CancelaCupomFiscal(); }, {"\x02+08\x03"}},
+      {"memory by reduction", [](CECFBase& d) { return d.LeituraMFReducao(1, 3, kFalse); }, {"\x02+17|0001|0003\x03"}},
+      {"memory by date",
+       [&](CECFBase& d) { return d.LeituraMemoriaFiscal(day1, day4, kFalse); },
+       {"\x02+18|01122026|04122026\x03"}},
+      {"reduction", [&](CECFBase& d) { return d.ReducaoZ(day4); }, {"\x02+16|04/12/2026|09:30\x03"}},
+      {"tax", [](CECFBase& d) { return d.AdicionaAliquotaTributaria(7, 1); }, {"\x02+32|S07,00%\x03"}},
+      {"payment type", [](CECFBase& d) { return d.AdicionaFormaPagamento("CHEQUE"); }, {"\x02+36|0|CHEQUE\x03"}},
+      {"summer time", [](CECFBase& d) { return d.MudaHorarioVerao(kTrue); }, {"\x02+35|S\x03"}},
+      {"item discount off", [](CECFBase& d) { return d.CancelaDescontoItem(2, kFalse); }, {"\x02+69|2\x03"}},
+      {"linked", [](CECFBase& d) { return d.AbreComprovanteVinculado("Dinheiro", 5, ""); }, {"\x02+50|01|5,00\x03"}},
+      {"drawer", [](CECFBase& d) { return d.OpenCashDrawer(); }, {"\x02+11\x03"}},
+      {"customer",
+       [](CECFBase& d) { return d.SetCustomerInfo("123", "JOSE", "RUA A"); },
+       {"\x02+12|123|JOSE|RUA A|0\x03"}},
+      // Refused before the wire.
+      {"rate not in the table",
+       [](CECFBase& d) { return d.RegistraItemFiscal("1", "X", "UN", 17, 1, 1, 0); },
+       {},
+       false},
+      {"quantity too wide",
+       [](CECFBase& d) { return d.RegistraItemFiscal("1", "X", "UN", 18, 10000, 1, 0); },
+       {},
+       false},
+      {"payment not programmed", [](CECFBase& d) { return d.RegistraPagamento("PIX", 1); }, {}, false},
+  };
+  for (const OpCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(stFrames(c), c.frames);
+  }
+}
+
+// A classic printer that says yes to everything and is never busy.
+std::vector<std::string> classicFrames(const OpCase& c) {
+  constexpr int kPort = 766;
+  std::vector<std::string> seen;
+  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>([&](const ByteArray& req, VirtualLink& l) {
+    const std::string s(req.begin(), req.end());
+    seen.push_back(s);
+    l.send(s == "\x1B.23}" ? std::string(".+000000}") : ".+" + s.substr(2, 2) + "}");
+  }));
+  ports::attachVirtual(kPort, dev);
+  CSweda d;
+  testsupport::usePort(d, kPort);
+  EXPECT_TRUE(d.OpenComm(0));
+  d.arTaxes = {"T18,00", "S05,00"};
+  d.arPaymentTypes = {"Dinheiro", "Cartao"};
+  EXPECT_EQ(c.run(d), c.ok ? kTrue : kFalse) << c.what << ": " << d.strLastError;
+  d.CloseComm();
+  ports::detachVirtual(kPort);
+  return seen;
+}
+
+TEST(SwedaClassicOperations, TheFramesEachOperationSends) {
+  const DateTime day1 = DateTime::fromParts(2026, 12, 1), day4 = DateTime::fromParts(2026, 12, 4, 9, 30, 0);
+  const OpCase cases[] = {
+      {"cancel", [](CECFBase& d) { return d.CancelaCupomFiscal(); }, {"\x1B.05}", "\x1B.23}"}},
+      {"item",
+       [](CECFBase& d) { return d.RegistraItemFiscal("789", "ARROZ", "UN", 18, 2, 2.5, 0); },
+       {"\x1B.01789          0002000000000250000000000500ARROZ                   T01}"}},
+      {"exempt item",
+       [](CECFBase& d) { return d.RegistraItemFiscal("1", "X", "UN", 0, 1, 1, 0); },
+       {"\x1B.011            0001000000000100000000000100X                       I  }"}},
+      {"payment",
+       [](CECFBase& d) { return d.RegistraPagamento("Cartao", 10); },
+       {"\x1B.1002000000001000}", "\x1B.23}"}},
+      {"increase",
+       [](CECFBase& d) { return d.TotalizaCupomFiscalAcrescimo(1.5, 0); },
+       {"\x1B.1151000000000000150S}", "\x1B.23}"}},
+      {"discount",
+       [](CECFBase& d) { return d.TotalizaCupomFiscalDesconto(1.5, 0); },
+       {"\x1B.030000 DESCONTO  000000000150S}", "\x1B.23}"}},
+      {"close", [](CECFBase& d) { return d.FechaCupomFiscal("", 0); }, {"\x1B.12SNN0}", "\x1B.23}"}},
+      {"X", [](CECFBase& d) { return d.LeituraX(); }, {"\x1B.13N}"}},
+      {"Z", [&](CECFBase& d) { return d.ReducaoZ(day4); }, {"\x1B.14N041226093000}"}},
+      {"memory by reduction",
+       [](CECFBase& d) { return d.LeituraMFReducao(1, 3, kFalse); },
+       {"\x1B.1500010003}", "\x1B.23}"}},
+      {"memory by date",
+       [&](CECFBase& d) { return d.LeituraMemoriaFiscal(day1, day4, kFalse); },
+       {"\x1B.16011226041226}", "\x1B.23}"}},
+      {"summer time", [](CECFBase& d) { return d.MudaHorarioVerao(kFalse); }, {"\x1B.36N}", "\x1B.23}"}},
+      {"cancel item", [](CECFBase& d) { return d.CancelaItemFiscal(7, "", 0, 0, 0, 0); }, {"\x1B.04007}", "\x1B.23}"}},
+      {"payment already there", [](CECFBase& d) { return d.AdicionaFormaPagamento("DINHEIRO"); }, {}, false},
+      {"rate not in the table",
+       [](CECFBase& d) { return d.RegistraItemFiscal("1", "X", "UN", 12, 1, 1, 0); },
+       {},
+       false},
+  };
+  for (const OpCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(classicFrames(c), c.frames);
+  }
 }
 
 }  // namespace

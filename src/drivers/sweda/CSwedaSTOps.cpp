@@ -515,7 +515,14 @@ BOOL CSwedaST::SetPAFECFIdentification(const std::string& strLine1, const std::s
 
 BOOL CSwedaST::ResetPAFECFIdentification() {
   const char* where = "CSwedaST::ResetPAFECFIdentification";
-  return guarded(*this, where, kFalse, [&] { return finish(*this, where, Command("40")); });
+  return guarded(*this, where, kFalse, [&] {
+    // Closing the port resets the identification too: with none given there
+    // is nothing for the printer to forget, and nothing is sent.
+    if (strPAFIdent1.empty() && strPAFIdent2.empty()) return CECFBase::ResetPAFECFIdentification();
+    const BOOL ok = Command("40");
+    if (ok) CECFBase::ResetPAFECFIdentification();
+    return finish(*this, where, ok);
+  });
 }
 
 // ---------------------------------------------------------------- reads
