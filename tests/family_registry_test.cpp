@@ -198,6 +198,10 @@ const Want kWant[] = {
     {30, nullptr, "CItautecFiscNet", 48, ""},
     {32, nullptr, "CFiscNET", 48, ""},
     {53, nullptr, "CZPM", 48, ""},
+    // Two of the three discount flags, as the FS600 class sets them.
+    {13, nullptr, "CDarumaFS600", 40, "SFTD?"},
+    {18, nullptr, "CDarumaMach2", 40, "SFTD?"},
+    {11, nullptr, "CDaruma", 40, "A"},
     {28, nullptr, "CItautec", 40, "", -1, -1, -1, -1, -1, 0},
     {29, nullptr, "CItautec", 43, "", -1, -1, -1, -1, -1, 15},
     {0, "BEMATECH MP-40 FI II ECF-IF", "CBematech", 48, "SA", kESC},
@@ -216,6 +220,7 @@ const Want kWant[] = {
     {0, "PERTOPAY", "CPertoPay", 40, ""},
     {0, "CHRONOS CHECK-PRONTO", "CChronos", 82, ""},
     {0, "IMPRECHEQ", "CImprecheq", 40, ""},
+    {0, "DARUMA FS2100T", "CDarumaFS600", 40, "SFTD?"},
 };
 
 TEST(FamilyRegistry, EachModelRowGivesItsDriverItsClassSettings) {
