@@ -38,6 +38,16 @@ CSweda::CSweda() {
   portProfile.logTag = "CSweda";
 }
 
+BOOL CSweda::CarregaTimeoutsPorta() {
+  CECFBase::CarregaTimeoutsPorta();
+  // A reply is over at its closing brace; the read time-out only bounds a
+  // printer that stops half-way, and the drain of a fresh line.
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 100;
+  return kTrue;
+}
+
 void CSweda::ClearBuffers() {
   CECFBase::ClearBuffers();
   nMultiPart = 0;

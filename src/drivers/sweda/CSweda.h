@@ -25,6 +25,7 @@ class CSweda : public CECFBase {
   void ClearBuffers() override;
   BOOL ECFOnline() override;
   BOOL InitialConfiguration() override { return kTrue; }
+  BOOL CarregaTimeoutsPorta() override;
 
   BOOL AbreCupomFiscal() override;
   BOOL RegistraItemFiscal(const std::string& strCodigoProduto, const std::string& strDescricaoProduto,
