@@ -347,6 +347,10 @@ TEST(ServeOutcome, FollowsWhatHappenedToTheCommandOnEachFamily) {
       {"Daruma FS600 garbled after running", 13, "AbreCupomFiscal", "garbage,once", "unknown", true},
       {"Daruma classic refuses", 11, "LeituraX", "nak,once", "failed", false},
       {"Daruma classic garbled after running", 11, "AbreCupomFiscal", "garbage,once", "unknown", true},
+      {"Sweda ST refuses every attempt", 47, "AbreCupomFiscal", "nak", "failed", false},
+      {"Sweda ST asks again with the same sequence", 47, "AbreCupomFiscal", "garbage,once", "done", true},
+      {"Sweda classic refuses", 39, "LeituraX", "nak,once", "failed", false},
+      {"Sweda classic garbled after running", 39, "LeituraX", "garbage,once", "unknown", false},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.what);

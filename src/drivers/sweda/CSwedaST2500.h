@@ -1,5 +1,5 @@
-// CSwedaST2500: its protocol arrives with its family's work; until then it keeps the
-// base driver's behaviour.
+// CSwedaST2500: the ST printer whose check must be put in place by hand before
+// it prints; a check read always ejects the document.
 #pragma once
 
 #include "drivers/sweda/CSwedaST.h"
@@ -9,6 +9,8 @@ namespace tarvion {
 class CSwedaST2500 : public CSwedaST {
  public:
   const char* ClassName() const override { return "CSwedaST2500"; }
+  BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
+  BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
 };
 
 }  // namespace tarvion
