@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/virtual_wire.h"
+#include "fuzz/reply_peer.h"
 #include "drivers/sweda/CSweda.h"
 #include "drivers/sweda/CSwedaST.h"
 #include "drivers/sweda/sweda_protocol.h"
@@ -18,24 +19,7 @@ using namespace tarvion;
 
 namespace {
 
-class ReplyPeer final : public VirtualPeer {
- public:
-  ReplyPeer(ByteArray reply, bool pieces) : reply_(std::move(reply)), pieces_(pieces) {}
-  void onBytes(const uint8_t*, size_t, VirtualLink& link) override {
-    if (!pieces_) {
-      link.send(reply_);
-      return;
-    }
-    for (size_t i = 0; i < reply_.size(); i += 3)
-      link.send(ByteArray(reply_.begin() + static_cast<long>(i),
-                          reply_.begin() + static_cast<long>(std::min(reply_.size(), i + 3))),
-                5);
-  }
-
- private:
-  ByteArray reply_;
-  bool pieces_;
-};
+using fuzzing::ReplyPeer;
 
 void pureFunctions(const ByteArray& r) {
   const ByteArray e = sweda::expandRuns(r);
