@@ -10,10 +10,10 @@
 #include <string>
 
 #include "core/virtual_wire.h"
-#include "fuzz/reply_peer.h"
 #include "drivers/sweda/CSweda.h"
 #include "drivers/sweda/CSwedaST.h"
 #include "drivers/sweda/sweda_protocol.h"
+#include "fuzz/reply_peer.h"
 
 using namespace tarvion;
 

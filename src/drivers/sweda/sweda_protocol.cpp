@@ -384,4 +384,45 @@ bool classicNoDocument(const ByteArray& s) {
   return s.size() >= 5 && s[4] == '5';
 }
 
+bool classicDigits(const std::string& text, int64_t& out) {
+  if (text.empty() || text.size() > 18) return false;
+  int64_t v = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return false;
+    v = v * 10 + (ch - '0');
+  }
+  out = v;
+  return true;
+}
+
+bool reportGrandTotal(const std::string& report, double& out) {
+  const size_t at = report.find("GT ");
+  if (at == std::string::npos) return false;
+  int64_t whole = 0, cents = 0;
+  int digits = 0, decimals = -1;
+  for (size_t i = at + 3; i < report.size(); ++i) {
+    const char ch = report[i];
+    if (ch >= '0' && ch <= '9') {
+      if (++digits > 18) return false;
+      if (decimals < 0) {
+        whole = whole * 10 + (ch - '0');
+      } else if (decimals < 2) {
+        cents = cents * 10 + (ch - '0');
+        ++decimals;
+      } else {
+        break;
+      }
+    } else if (ch == '.' && decimals < 0 && digits > 0) {
+      continue;
+    } else if (ch == ',' && decimals < 0 && digits > 0) {
+      decimals = 0;
+    } else {
+      break;
+    }
+  }
+  if (decimals != 2) return false;
+  out = static_cast<double>(whole) + static_cast<double>(cents) / 100.0;
+  return true;
+}
+
 }  // namespace tarvion::sweda

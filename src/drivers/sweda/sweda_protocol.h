@@ -110,5 +110,10 @@ bool classicReportEnd(const ByteArray& piece);
 // fourth to sixth bytes), or without a document (a '5' as its fifth).
 bool classicBusy(const ByteArray& status);
 bool classicNoDocument(const ByteArray& status);
+// A register's value: digits only, at most 18 of them.
+bool classicDigits(const std::string& text, int64_t& out);
+// The first "GT " amount of a fiscal-memory report ("GT 1.234,56"): the dots
+// group thousands, the comma leads the cents.
+bool reportGrandTotal(const std::string& report, double& out);
 
 }  // namespace tarvion::sweda
