@@ -278,6 +278,50 @@ TEST(SwedaClassicExchange, BusyPollingEndsWhenTheStatusSaysIdle) {
   EXPECT_EQ(t.seen.size(), 1u);
 }
 
+// A read whose reply names its command is not held back on a fresh line: a
+// reply left from before is told by its code, the line drained and the read
+// asked once more. A refusal is the read's own answer.
+TEST(SwedaClassicExchange, AStaleReplyToTheFirstReadIsDrainedAndTheReadRepeated) {
+  {
+    Scripted s;
+    s.replies["\x1B.28}"] = {".+17}.+28041226093000NN}", ".+28041226093000NN}"};
+    EXPECT_TRUE(s.d.ECFOnline()) << s.d.strLastError;
+    EXPECT_EQ(s.seen, (std::vector<std::string>{"\x1B.28}", "\x1B.28}"}));
+    // The line has answered: a later read is taken as it comes.
+    s.seen.clear();
+    EXPECT_TRUE(s.d.ECFOnline());
+    EXPECT_EQ(s.seen.size(), 1u);
+  }
+  {
+    Scripted s;
+    s.replies["\x1B.28}"] = {".-0029COMANDO NAO RECONHECIDO}"};
+    EXPECT_FALSE(s.d.ECFOnline());
+    EXPECT_EQ(s.d.strLastError, "(0029) COMANDO NAO RECONHECIDO");
+    EXPECT_EQ(s.seen.size(), 1u);
+  }
+  struct Case {
+    const char* frame;
+    const char* reply;
+    bool read, answers;
+  };
+  const Case cases[] = {
+      {"\x1B.28}", ".+28041226093000NN}", true, true},
+      {"\x1B.273}", ".+270004}", true, true},
+      {"\x1B.293}", ".+29|T1800}", true, true},
+      {"\x1B.273}", ".+28041226093000NN}", true, false},
+      {"\x1B.28}", ".-0029X}", true, true},
+      {"\x1B.28}", "NN}", true, false},
+      {"\x1B.23}", ".+000000}", false, false},
+      {"\x1B.17}", ".+17}", false, true},
+  };
+  for (const Case& c : cases) {
+    const std::string f = c.frame, r = c.reply;
+    const ByteArray frame(f.begin(), f.end()), reply(r.begin(), r.end());
+    EXPECT_EQ(tarvion::sweda::classicRead(frame), c.read) << c.frame;
+    EXPECT_EQ(tarvion::sweda::classicAnswers(frame, reply), c.answers) << c.frame << " " << c.reply;
+  }
+}
+
 // ---- against the virtual classic printer
 
 struct Rig {

@@ -807,3 +807,25 @@ TEST(SwedaSTVirtual, WrongStateCommandsGetTheTableText) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first register read on a fresh line skips the wait for a quiet line; a
+// reply left there from before (same sequence byte, another code) is not
+// taken, and the same frame goes once more.
+TEST(SwedaSTExchange, AStaleReplyToTheFirstReadIsDrainedAndTheReadRepeated) {
+  // 02 2B "01+0000" 03 7C: an answer to an opening, left from before.
+  const ByteArray stale = bytes({0x02, 0x2B, '0', '1', '+', '0', '0', '0', '0', 0x03, 0x7C});
+  // 02 2B "34+0000|00000" 03 EE: the status register.
+  const ByteArray status =
+      bytes({0x02, 0x2B, '3', '4', '+', '0', '0', '0', '0', '|', '0', '0', '0', '0', '0', 0x03, 0xEE});
+  Script s;
+  s.answers = {ack(stale), ack(status)};
+  EXPECT_TRUE(s.d.ECFOnline()) << s.d.strLastError;
+  ASSERT_EQ(s.frames.size(), 2u);
+  EXPECT_EQ(s.frames[0], s.frames[1]);
+  EXPECT_EQ(s.frames[0], bytes({0x02, 0x2B, '3', '4', '|', 'H', '2', 0x03, 0x8D}));
+  EXPECT_EQ(s.controls, bytes({0x06, 0x06}));
+}
+
+}  // namespace

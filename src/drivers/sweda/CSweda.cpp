@@ -116,11 +116,17 @@ BOOL CSweda::SendCommand(Frame command) {
     exchange::Plan plan;
     plan.where = where;
     plan.line = exchange::LineRule::CtsOrDsr;
-    plan.drainWhenFresh = true;
+    // A read that changes nothing need not wait for a fresh line to go quiet:
+    // its reply names its command, so one left over from before is told apart
+    // and the read is asked once more after the line is drained.
+    const bool read = !nMultiPart && !nDocumentWait && classicRead(frame);
+    plan.drainWhenFresh = !read;
+    if (read) plan.policy = exchange::RetryPolicy::tries(2).on(Verdict::Resync, 0);
     plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
     plan.end = exchange::ReplyEnd::endingWith("}");
     arAnswer.clear();
     const exchange::Result r = ExchangeCommand(frame, plan, arAnswer, [&](const ByteArray& reply, size_t, int) {
+      if (read && bFreshLine && !classicAnswers(frame, reply)) return Verdict::Resync;
       // A reply that is not one whole ".x...}" cannot say what became of the command.
       if (reply.size() < 3 || reply[0] != '.' || reply.back() != '}') {
         strLastError = cp("Resposta inválida da impressora.");

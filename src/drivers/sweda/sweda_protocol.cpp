@@ -384,6 +384,17 @@ bool classicNoDocument(const ByteArray& s) {
   return s.size() >= 5 && s[4] == '5';
 }
 
+bool classicRead(const ByteArray& f) {
+  if (f.size() < 5 || f[0] != kESC || f[1] != '.' || f[2] != '2') return false;
+  return f[3] == '7' || f[3] == '8' || f[3] == '9';
+}
+
+bool classicAnswers(const ByteArray& frame, const ByteArray& reply) {
+  if (reply.size() < 3 || reply[0] != '.' || reply.back() != '}') return false;
+  if (reply[1] == '-') return true;
+  return frame.size() >= 4 && reply.size() >= 5 && reply[1] == '+' && reply[2] == frame[2] && reply[3] == frame[3];
+}
+
 bool classicDigits(const std::string& text, int64_t& out) {
   if (text.empty() || text.size() > 18) return false;
   int64_t v = 0;
