@@ -184,6 +184,33 @@ TEST(SwedaClassicChecks, TheLayoutAndTheReadAndPrintFrames) {
   }
 }
 
+TEST(SwedaClassicOperations, ANonFiscalReceiptByTitleName) {
+  {
+    Scripted s;
+    s.d.arNonFiscalTitles = {"01,-,SANGRIA", "02,+,SUPRIMENTO"};
+    s.d.arPaymentTypes = {"Dinheiro"};
+    s.replies["\x1B.0702000000001000 " + std::string(40, ' ') + "}"] = {".+07}"};
+    s.replies["\x1B.1001000000001000}"] = {".+10}"};
+    s.replies["\x1B.12SNN0}"] = {".+12}"};
+    EXPECT_TRUE(s.d.NonFiscalReceipt(10, "suprimento", "Dinheiro")) << s.d.strLastError;
+    const std::vector<std::string> want = {"\x1B.0702000000001000 " + std::string(40, ' ') + "}",
+                                           "\x1B.23}",
+                                           "\x1B.1001000000001000}",
+                                           "\x1B.23}",
+                                           "\x1B.12SNN0}",
+                                           "\x1B.23}"};
+    EXPECT_EQ(s.seen, want);
+  }
+  {
+    Scripted s;
+    s.d.arNonFiscalTitles = {"01,-,SANGRIA"};
+    s.d.arPaymentTypes = {"Dinheiro"};
+    EXPECT_FALSE(s.d.NonFiscalReceipt(10, "TROCO", "Dinheiro"));
+    EXPECT_EQ(s.d.strLastError, cp("Totalizador não fiscal não cadastrado na impressora."));
+    EXPECT_TRUE(s.seen.empty());
+  }
+}
+
 // The station stays empty and the operator gives up: the command itself is
 // never written, only status requests were.
 TEST(SwedaClassicExchange, CancellingTheDocumentPromptWritesNoCommand) {
@@ -384,6 +411,11 @@ TEST(SwedaClassicVirtual, ResettingTheTitlesReadsThemBack) {
   EXPECT_TRUE(has("-,SANGRIA")) << testing::PrintToString(r.d.arNonFiscalTitles);
   EXPECT_TRUE(has("+,TROCO")) << testing::PrintToString(r.d.arNonFiscalTitles);
   EXPECT_GE(r.core->titleIndex("PAGAMENTO VALE"), 0);
+  // The titles read back are the ones a receipt is given by name.
+  const int64_t before = r.core->counters().coo;
+  EXPECT_TRUE(r.d.NonFiscalReceipt(10, "TROCO", r.d.arPaymentTypes.at(0))) << r.d.strLastError;
+  EXPECT_EQ(r.core->counters().coo, before + 1);
+  EXPECT_FALSE(r.core->receiptOpen());
 }
 
 TEST(SwedaClassicVirtual, ChecksInTheStation) {

@@ -405,6 +405,16 @@ BOOL CSweda::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, cons
   });
 }
 
+// The title by its name, then as ComprovanteNaoFiscalNaoVinculado.
+BOOL CSweda::NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) {
+  const char* where = "CSweda::NonFiscalReceipt";
+  return guarded(*this, where, kFalse, [&] {
+    const int title = NonFiscalTitlesIndex(strTitle);
+    if (title < 0) return refuse(*this, where, strLastError);
+    return ComprovanteNaoFiscalNaoVinculado(title, nValue, strPaymentType);
+  });
+}
+
 // Wire example:  1B 2E "13" "N" 7D
 BOOL CSweda::LeituraX() {
   const char* where = "CSweda::LeituraX";

@@ -46,6 +46,7 @@ class CSweda : public CECFBase {
   BOOL ImprimeRelatorioGerencial(const std::string& strTextoRelatorio) override;
   BOOL FechaRelatorioGerencial() override;
   BOOL ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, const std::string& strPaymentType) override;
+  BOOL NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) override;
   BOOL LeituraX() override;
   BOOL LeituraXSerial(std::string& strLeitura) override;
   BOOL ReducaoZ(DateTime dtReducao) override;
