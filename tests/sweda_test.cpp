@@ -665,3 +665,167 @@ TEST(SwedaClassicOperations, TheFramesEachOperationSends) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- the ST attempt loop at its edges, on the simulated clock
+
+TEST(SwedaSTExchange, SilenceAndStrayRepliesAtEachStep) {
+  const ByteArray frame = bytes({0x02, 0x2B, 0x31, 0x35, 0x03, 0x96});
+  {
+    SCOPED_TRACE("no byte ever: five equal frames, each after its wait and a pause");
+    Script s;
+    const int64_t t0 = s.nowMs();
+    EXPECT_FALSE(s.d.LeituraX());
+    ASSERT_EQ(s.frames.size(), 5u);
+    for (const ByteArray& f : s.frames) EXPECT_EQ(f, frame);
+    const int64_t took = s.nowMs() - t0;
+    EXPECT_GE(took, 5 * 20000 + 4 * 1000);
+    EXPECT_LT(took, 5 * 20000 + 4 * 1000 + 5000);
+    EXPECT_TRUE(s.controls.empty());
+    EXPECT_EQ(s.d.lastOutcome, exchange::Outcome::MayHaveRun);
+  }
+  {
+    SCOPED_TRACE("acknowledged, then no reply: the same frame again, answered");
+    Script s;
+    s.answers = {bytes({0x06}), ack(kXDone)};
+    const int64_t t0 = s.nowMs();
+    EXPECT_TRUE(s.d.LeituraX()) << s.d.strLastError;
+    ASSERT_EQ(s.frames.size(), 2u);
+    EXPECT_EQ(s.frames[1], frame);
+    EXPECT_GE(s.nowMs() - t0, 20000 + 1000);
+  }
+  {
+    SCOPED_TRACE("a reply under another sequence byte is neither acknowledged nor taken");
+    Script s;
+    // 02 2C "15+0000" 03: the sum is 0x81 + 1 = 0x82.
+    const ByteArray other = bytes({0x02, 0x2C, '1', '5', '+', '0', '0', '0', '0', 0x03, 0x82});
+    ByteArray a = ack(other);
+    a.insert(a.end(), kXRefused.begin(), kXRefused.end());
+    s.answers = {a};
+    EXPECT_FALSE(s.d.LeituraX());
+    EXPECT_EQ(s.d.strLastError, cp("É necessária a emissão do documento de Redução Z."));
+    EXPECT_EQ(s.controls, bytes({0x06}));  // only this frame's reply
+    EXPECT_EQ(s.frames.size(), 1u);
+  }
+  {
+    SCOPED_TRACE("193 on every attempt: five frames, nothing ran");
+    Script s;
+    for (int i = 0; i < 5; ++i) s.answers.push_back(ack(kXDamaged));
+    EXPECT_FALSE(s.d.LeituraX());
+    EXPECT_EQ(s.frames.size(), 5u);
+    for (const ByteArray& f : s.frames) EXPECT_EQ(f, frame);
+    EXPECT_EQ(s.d.strLastError, cp("Falha de comunicação na transmissão das informações."));
+    EXPECT_EQ(s.d.bCommunicationFailure, 1);
+    EXPECT_EQ(s.d.lastOutcome, exchange::Outcome::Refused);
+  }
+  {
+    SCOPED_TRACE("NAK then silence: the NAK pause, then the wait");
+    Script s;
+    s.answers = {bytes({0x15})};
+    const int64_t t0 = s.nowMs();
+    EXPECT_FALSE(s.d.LeituraX());
+    EXPECT_EQ(s.frames.size(), 5u);
+    EXPECT_GE(s.nowMs() - t0, 2000 + 4 * 20000 + 3 * 1000);
+  }
+}
+
+// A printer that answers '!' after every acknowledgement keeps the reply loop
+// going only for its 30 seconds; the frame is not written again.
+TEST(SwedaSTExchange, EndlessIntermediateRepliesEndWithTheLoop) {
+  constexpr int kPort = 793;
+  int frames = 0, acks = 0;
+  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>([&](const ByteArray& req, VirtualLink& l) {
+    if (req.size() == 1) {
+      if (req[0] == 0x06) ++acks;
+      l.send(kXWorking, 1000);
+      return;
+    }
+    ++frames;
+    l.send(ack(kXWorking));
+  }));
+  ports::attachVirtual(kPort, dev);
+  CSwedaST d;
+  testsupport::usePort(d, kPort);
+  ASSERT_TRUE(d.OpenComm(0));
+  const int64_t t0 = dev->clock().nowUs();
+  d.LeituraX();
+  const int64_t took = dev->clock().nowUs() - t0;
+  EXPECT_GE(took, 30'000'000);
+  EXPECT_LT(took, 32'000'000);
+  EXPECT_EQ(frames, 1);
+  EXPECT_GE(acks, 25);
+  d.CloseComm();
+  ports::detachVirtual(kPort);
+}
+
+// A run of one byte in a reply (ESC and a count) is written out before the
+// fields are read.
+TEST(SwedaSTExchange, ARegisterReplyWithARunOfZeros) {
+  Script s;
+  // 02 2B "34+0000|0" ESC 22 "7" 03, sum 0xA2: "0" and three more, then "7".
+  s.answers = {ack(bytes({0x02, 0x2B, '3', '4', '+', '0', '0', '0', '0', '|', '0', 0x1B, 0x22, '7', 0x03, 0xA2}))};
+  EXPECT_EQ(s.d.GetZReportCounter(), 7);
+  ASSERT_EQ(s.frames.size(), 1u);
+  EXPECT_EQ(s.frames[0], bytes({0x02, 0x2B, '3', '4', '|', 'A', '2', 0x03, 0x86}));
+}
+
+// Commands the printer's state does not allow come back with the printer's
+// code, and the driver's message is that code's text.
+TEST(SwedaSTVirtual, WrongStateCommandsGetTheTableText) {
+  struct Case {
+    const char* what;
+    std::function<BOOL(CSwedaST&)> run;
+    const char* error;
+  };
+  const std::string wrongState = cp("Comando inválido. Não foram obedecidos os requisitos para execução do comando.");
+  Rig<CSwedaST> r(47);
+  const Case closed[] = {
+      {"pay with no receipt", [](CSwedaST& d) { return d.RegistraPagamento(d.arPaymentTypes.at(0), 1); }, nullptr},
+      {"close with no receipt", [](CSwedaST& d) { return d.FechaCupomFiscal("", 0); }, nullptr},
+      {"range backwards", [](CSwedaST& d) { return d.LeituraMFReducao(3, 1, kFalse); },
+       "A faixa selecionada é inválida."},
+  };
+  for (const Case& c : closed) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.run(r.d));
+    EXPECT_EQ(r.d.strLastError, c.error ? cp(c.error) : wrongState);
+    EXPECT_EQ(r.d.lastOutcome, exchange::Outcome::Refused);
+  }
+  ASSERT_TRUE(r.d.AbreCupomFiscal()) << r.d.strLastError;
+  const Case open[] = {
+      {"open twice", [](CSwedaST& d) { return d.AbreCupomFiscal(); }, nullptr},
+      {"cancel a missing item", [](CSwedaST& d) { return d.CancelaItemFiscal(9, "", 0, 0, 0, 0); }, "Item inválido."},
+      {"X with a receipt open", [](CSwedaST& d) { return d.LeituraX(); }, nullptr},
+  };
+  for (const Case& c : open) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.run(r.d));
+    EXPECT_EQ(r.d.strLastError, c.error ? cp(c.error) : wrongState);
+  }
+  EXPECT_TRUE(r.core->receiptOpen());
+}
+
+}  // namespace
+
+namespace {
+
+// The first register read on a fresh line skips the wait for a quiet line; a
+// reply left there from before (same sequence byte, another code) is not
+// taken, and the same frame goes once more.
+TEST(SwedaSTExchange, AStaleReplyToTheFirstReadIsDrainedAndTheReadRepeated) {
+  // 02 2B "01+0000" 03 7C: an answer to an opening, left from before.
+  const ByteArray stale = bytes({0x02, 0x2B, '0', '1', '+', '0', '0', '0', '0', 0x03, 0x7C});
+  // 02 2B "34+0000|00000" 03 EE: the status register.
+  const ByteArray status =
+      bytes({0x02, 0x2B, '3', '4', '+', '0', '0', '0', '0', '|', '0', '0', '0', '0', '0', 0x03, 0xEE});
+  Script s;
+  s.answers = {ack(stale), ack(status)};
+  EXPECT_TRUE(s.d.ECFOnline()) << s.d.strLastError;
+  ASSERT_EQ(s.frames.size(), 2u);
+  EXPECT_EQ(s.frames[0], s.frames[1]);
+  EXPECT_EQ(s.frames[0], bytes({0x02, 0x2B, '3', '4', '|', 'H', '2', 0x03, 0x8D}));
+  EXPECT_EQ(s.controls, bytes({0x06, 0x06}));
+}
+
+}  // namespace

@@ -570,9 +570,9 @@ std::span<const SwedaClassicPrinter::Command> SwedaClassicPrinter::dispatchTable
       {"36", &P::daylightSaving},
       {"38", &P::resetTitles},
       {"39", &P::addPayments},
-      {"44", &P::accept},
+      {"44", &P::checkLayout},
       {"49", &P::readCheck},
-      {"51", &P::accept},
+      {"51", &P::readAndPrintCheck},
   };
   static_assert([] {
     for (size_t i = 1; i < std::size(kCommands); ++i)
@@ -867,8 +867,9 @@ SwedaClassicPrinter::Answer SwedaClassicPrinter::daylightSaving(const sw::Classi
 }
 
 SwedaClassicPrinter::Answer SwedaClassicPrinter::resetTitles(const sw::ClassicRequest& req) {
-  // "N", then 15-character names each led by '&' (a group), '+' or '-'.
-  for (size_t at = 1; at + 15 <= req.params.size(); at += 15) {
+  // "N", then 15-character names each led by '&' (a group), '+' or '-'; the
+  // last one may come without its trailing blanks.
+  for (size_t at = 1; at + 1 < req.params.size(); at += 15) {
     const std::string entry = req.params.substr(at, 15);
     if (entry[0] == '&') continue;
     const std::string name = text::trimRight(entry.substr(1));
@@ -890,6 +891,24 @@ SwedaClassicPrinter::Answer SwedaClassicPrinter::addPayments(const sw::ClassicRe
 SwedaClassicPrinter::Answer SwedaClassicPrinter::readCheck(const sw::ClassicRequest&) {
   if (!hardware().checkStation || !documentInSlot()) return {109, "INSERIR CHEQUE", false, {}};
   return {0, formatCmc7(cmc7Digits()), false, {}};
+}
+
+// Currency in words (one and many), place and payee: 80, 30, 20 and 20 wide.
+SwedaClassicPrinter::Answer SwedaClassicPrinter::checkLayout(const sw::ClassicRequest& req) {
+  if (req.params.size() != 150) return {kSyntax, "ERRO DE SINTAXE", false, {}};
+  return {};
+}
+
+// "N", the value in hundredths (12), "N", the text (120), "2", ddmmyyyy: the
+// check in the station is read, then printed.
+SwedaClassicPrinter::Answer SwedaClassicPrinter::readAndPrintCheck(const sw::ClassicRequest& req) {
+  int64_t v = 0;
+  const std::string& p = req.params;
+  if (p.size() != 143 || p[0] != 'N' || !field(p, 1, 12, v) || p[13] != 'N' || p[134] != '2')
+    return {kSyntax, "ERRO DE SINTAXE", false, {}};
+  if (!hardware().checkStation || !documentInSlot()) return {109, "INSERIR CHEQUE", false, {}};
+  Answer a{0, formatCmc7(cmc7Digits()), true, {}};
+  return a;
 }
 
 // ================================================================ models

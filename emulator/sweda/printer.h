@@ -142,6 +142,8 @@ class SwedaClassicPrinter final : public VirtualPrinter {
   Answer resetTitles(const sweda::ClassicRequest& req);
   Answer addPayments(const sweda::ClassicRequest& req);
   Answer readCheck(const sweda::ClassicRequest& req);
+  Answer checkLayout(const sweda::ClassicRequest& req);
+  Answer readAndPrintCheck(const sweda::ClassicRequest& req);
 
   int64_t busyUntilUs_ = 0;
   std::string pending_;  // report text still to go out in parts

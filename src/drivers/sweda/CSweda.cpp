@@ -2,7 +2,9 @@
 // operations.
 #include "drivers/sweda/CSweda.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/exchange.h"
 #include "drivers/sweda/sweda_ops.h"
@@ -20,6 +22,17 @@ namespace {
 std::string left(const std::string& s, size_t width) {
   std::string out = s.size() > width ? s.substr(0, width) : s;
   out.resize(width, ' ');
+  return out;
+}
+
+// The CMC-7 line of a ".+49...}" or ".+51...}" reply, at most 125 bytes of
+// it, without the reader's separators and blanks.
+std::string checkLine(const ByteArray& reply) {
+  std::string out;
+  if (reply.size() < 5) return out;
+  const std::string raw(reply.begin() + 4, reply.begin() + static_cast<long>(std::min<size_t>(reply.size() - 1, 129)));
+  for (char ch : raw)
+    if (ch != '=' && ch != '^' && ch != '/' && ch != ' ') out += ch;
   return out;
 }
 
@@ -103,11 +116,17 @@ BOOL CSweda::SendCommand(Frame command) {
     exchange::Plan plan;
     plan.where = where;
     plan.line = exchange::LineRule::CtsOrDsr;
-    plan.drainWhenFresh = true;
+    // A read that changes nothing need not wait for a fresh line to go quiet:
+    // its reply names its command, so one left over from before is told apart
+    // and the read is asked once more after the line is drained.
+    const bool read = !nMultiPart && !nDocumentWait && classicRead(frame);
+    plan.drainWhenFresh = !read;
+    if (read) plan.policy = exchange::RetryPolicy::tries(2).on(Verdict::Resync, 0);
     plan.answerMs = static_cast<uint32_t>(nAnswerTimeout);
     plan.end = exchange::ReplyEnd::endingWith("}");
     arAnswer.clear();
     const exchange::Result r = ExchangeCommand(frame, plan, arAnswer, [&](const ByteArray& reply, size_t, int) {
+      if (read && bFreshLine && !classicAnswers(frame, reply)) return Verdict::Resync;
       // A reply that is not one whole ".x...}" cannot say what became of the command.
       if (reply.size() < 3 || reply[0] != '.' || reply.back() != '}') {
         strLastError = cp("Resposta inválida da impressora.");
@@ -138,8 +157,14 @@ BOOL CSweda::ReadAnswer(exchange::PortExchange& x, const exchange::Plan& plan, B
       end.readOnIfMore = false;
       end.maxBytes = 4096;
       if (!x.ReadReply(piece, end)) return kFalse;
+      if (classicReportEnd(piece)) break;
+      if (piece.size() < 5 || piece[4] != '+') {
+        // A refusal (or anything else) ends the report: it alone is judged,
+        // so a report cut by an error does not pass for a whole one.
+        reply = std::move(piece);
+        break;
+      }
       reply.insert(reply.end(), piece.begin(), piece.end());
-      if (classicReportEnd(piece) || piece.size() < 5 || piece[4] != '+') break;
       // ".+13+text}": the text of this part.
       strReport.append(piece.begin() + 5, piece.end() - 1);
       if (reply.size() > kMaxReport) {
@@ -380,6 +405,16 @@ BOOL CSweda::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, cons
   });
 }
 
+// The title by its name, then as ComprovanteNaoFiscalNaoVinculado.
+BOOL CSweda::NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) {
+  const char* where = "CSweda::NonFiscalReceipt";
+  return guarded(*this, where, kFalse, [&] {
+    const int title = NonFiscalTitlesIndex(strTitle);
+    if (title < 0) return refuse(*this, where, strLastError);
+    return ComprovanteNaoFiscalNaoVinculado(title, nValue, strPaymentType);
+  });
+}
+
 // Wire example:  1B 2E "13" "N" 7D
 BOOL CSweda::LeituraX() {
   const char* where = "CSweda::LeituraX";
@@ -526,13 +561,16 @@ BOOL CSweda::RedefineFormasPagamento(const std::vector<std::string>& arNames) {
   });
 }
 
+// The titles are read back afterwards, so the driver's list follows what the
+// printer now holds.
 BOOL CSweda::ResetNonFiscalTitles() {
   const char* where = "CSweda::ResetNonFiscalTitles";
   return guarded(*this, where, kFalse, [&] {
-    return finish(*this, where,
-                  Command("38",
-                          "N&DESPESAS      -SANGRIA       -SUPRIMENTO    -VALE          -DESPESAS      &RECEBIMENTOS  "
-                          "+PAGAMENTO VALE+TROCO        "));
+    if (!Command("38",
+                 "N&DESPESAS      -SANGRIA       -SUPRIMENTO    -VALE          -DESPESAS      &RECEBIMENTOS  "
+                 "+PAGAMENTO VALE+TROCO        "))
+      return finish(*this, where, kFalse);
+    return finish(*this, where, LoadNonFiscalTitles());
   });
 }
 
@@ -607,6 +645,84 @@ BOOL CSweda::RetornaNumeroCupom(std::string& strNumeroCupom) {
   });
 }
 
+// Wire example:  1B 2E "27" "3" 7D      reply  ".+270004}"
+BOOL CSweda::ReadRegister(const char* which, std::string& out) {
+  if (!Command("27", which) || arAnswer.size() < 5) return kFalse;
+  out.assign(arAnswer.begin() + 4, arAnswer.end() - 1);
+  return kTrue;
+}
+
+// A counter register: digits only; -1 with the reason in strLastError.
+long CSweda::Counter(const char* which) {
+  return guarded(*this, "CSweda::Counter", -1L, [&] {
+    std::string v;
+    if (!ReadRegister(which, v)) return -1L;
+    int64_t n = 0;
+    if (!classicDigits(v, n)) {
+      strLastError = cp("Resposta inválida da impressora.");
+      return -1L;
+    }
+    return static_cast<long>(n);
+  });
+}
+
+long CSweda::GetOperationCounter() {
+  return Counter("1");
+}
+long CSweda::GetZReportCounter() {
+  return Counter("3");
+}
+long CSweda::GetRestartCounter() {
+  return Counter("6");
+}
+long CSweda::GetFiscalReceiptCounter() {
+  return Counter("7");
+}
+
+// The grand total register holds hundredths.
+double CSweda::GetFinalGrandTotal() {
+  return guarded(*this, "CSweda::GetFinalGrandTotal", 0.0, [&] {
+    std::string v;
+    int64_t cents = 0;
+    if (!ReadRegister("F", v) || !classicDigits(v, cents)) return 0.0;
+    return static_cast<double>(cents) / 100.0;
+  });
+}
+
+BOOL CSweda::ReadSerialNumber(std::string& strOut) {
+  const char* where = "CSweda::ReadSerialNumber";
+  return guarded(*this, where, kFalse, [&] {
+    std::string v;
+    if (!ReadRegister("G", v)) return finish(*this, where, kFalse);
+    strOut = strSerialNumber = text::trim(v);
+    return finish(*this, where, kTrue);
+  });
+}
+
+// The grand total the fiscal memory holds for the user: the one written by
+// the last reduction, read from that reduction's record over the line. No
+// reduction yet: 0.
+double CSweda::GetUserGrandTotal() {
+  const char* where = "CSweda::GetUserGrandTotal";
+  return guarded(*this, where, 0.0, [&] {
+    const long last = GetZReportCounter();
+    if (last <= 0) return 0.0;
+    fields::Checked num;
+    const std::string z = num(last, field::kReduction);
+    if (!num.ok()) return 0.0;
+    nMultiPart = 1;
+    strReport.clear();
+    if (!Command("15", z + z + "X")) return 0.0;
+    double total = 0;
+    if (!reportGrandTotal(strReport, total)) {
+      strLastError = cp("Resposta inválida da impressora.");
+      return 0.0;
+    }
+    Log(where, format("Retorno=%s", fields::printfFixed(total, 0, 2).c_str()));
+    return total;
+  });
+}
+
 // ---------------------------------------------------------------- checks
 
 // Wire example:  1B 2E "49" 7D      reply  ".+49<cmc7>}"
@@ -615,11 +731,7 @@ BOOL CSweda::ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) {
   return guarded(*this, where, kFalse, [&] {
     nDocumentWait = 1;
     if (!Command("49") || arAnswer.size() < 5) return finish(*this, where, kFalse);
-    std::string raw(arAnswer.begin() + 4, arAnswer.end() - 1);
-    raw = raw.substr(0, 125);
-    strCheckInfo.clear();
-    for (char ch : raw)
-      if (ch != '=' && ch != '^' && ch != '/' && ch != ' ') strCheckInfo += ch;
+    strCheckInfo = checkLine(arAnswer);
     if (!bKeepCheck && !Command("25")) return finish(*this, where, kFalse);
     return finish(*this, where, kTrue);
   });
@@ -636,6 +748,38 @@ BOOL CSweda::PrintCheck(double nValue, const std::string& strBankNumber) {
     return finish(
         *this, where,
         Command("24", v + " " + left(oneLine(strBankNumber), 120) + "2" + dateText(DateTime::now(), "%d%m%Y")));
+  });
+}
+
+// Wire example:  1B 2E "51" "N000000001000N" "<text, 120 wide>" "2" "04122026" 7D
+//   reply  ".+51<cmc7>}"
+BOOL CSweda::ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) {
+  const char* where = "CSweda::ReadAndPrintCheck";
+  return guarded(*this, where, kFalse, [&] {
+    fields::Checked num;
+    const std::string v = num(nValue, field::kClassicTotal);
+    if (!num.ok()) return refuse(*this, where, num.error());
+    // The check is read and printed in the station: it must be there first.
+    nDocumentWait = 1;
+    if (!Command("51", "N" + v + "N" + left(FormatPrinterText(oneLine(strBankNumber)), 120) + "2" +
+                           dateText(DateTime::now(), "%d%m%Y")))
+      return finish(*this, where, kFalse);
+    strCheckInfo = checkLine(arAnswer);
+    Log(where, "strCheckInfo=" + strCheckInfo);
+    return finish(*this, where, kTrue);
+  });
+}
+
+// Wire example:  1B 2E "44" "<80>" "<30>" "<20>" "<20>" 7D
+BOOL CSweda::SetCheckConfiguration(const std::string& strSingleCurrency, const std::string& strMultipleCurrency,
+                                   const std::string& strCheckLocal, const std::string& strCheckCarrier, DateTime,
+                                   DateTime) {
+  const char* where = "CSweda::SetCheckConfiguration";
+  return guarded(*this, where, kFalse, [&] {
+    auto f = [&](const std::string& s, size_t width) { return left(FormatPrinterText(oneLine(s)), width); };
+    return finish(*this, where,
+                  Command("44", f(strSingleCurrency, 80) + f(strMultipleCurrency, 30) + f(strCheckLocal, 20) +
+                                    f(strCheckCarrier, 20)));
   });
 }
 

@@ -46,6 +46,7 @@ class CSweda : public CECFBase {
   BOOL ImprimeRelatorioGerencial(const std::string& strTextoRelatorio) override;
   BOOL FechaRelatorioGerencial() override;
   BOOL ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor, const std::string& strPaymentType) override;
+  BOOL NonFiscalReceipt(double nValue, const std::string& strTitle, const std::string& strPaymentType) override;
   BOOL LeituraX() override;
   BOOL LeituraXSerial(std::string& strLeitura) override;
   BOOL ReducaoZ(DateTime dtReducao) override;
@@ -72,6 +73,21 @@ class CSweda : public CECFBase {
   BOOL ReadCheck(BOOL bKeepCheck, std::string& strCheckInfo) override;
   BOOL PrintCheck(double nValue, const std::string& strBankNumber) override;
   BOOL ReleaseCheck() override;
+  BOOL ReadAndPrintCheck(double nValue, const std::string& strBankNumber, std::string& strCheckInfo) override;
+  BOOL SetCheckConfiguration(const std::string& strSingleCurrency, const std::string& strMultipleCurrency,
+                             const std::string& strCheckLocal, const std::string& strCheckCarrier, DateTime dtCheck,
+                             DateTime dtDeposit) override;
+  BOOL ReadSerialNumber(std::string& strOut) override;
+  long GetOperationCounter() override;
+  long GetZReportCounter() override;
+  long GetRestartCounter() override;
+  long GetFiscalReceiptCounter() override;
+  double GetFinalGrandTotal() override;
+  double GetUserGrandTotal() override;
+
+  // A register read (command "27"): the digits or text between the code and
+  // the closing brace.
+  BOOL ReadRegister(const char* which, std::string& out);
 
   // ---- state of the family
   int nMultiPart = 0;     // the next command reads a report in parts
@@ -87,6 +103,7 @@ class CSweda : public CECFBase {
   BOOL ReadTable(const char* which, std::vector<std::string>& out);
   BOOL SerialReport(const char* where, const char* code, const std::string& params, std::string& out);
   BOOL ReadAnswer(exchange::PortExchange& x, const exchange::Plan& plan, ByteArray& reply) override;
+  long Counter(const char* which);
 
  private:
   // One status request on the line, its reply in out; false when it failed.

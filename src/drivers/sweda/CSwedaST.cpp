@@ -94,7 +94,12 @@ BOOL CSwedaST::Exchange(Frame command, bool multi) {
     plan.line = exchange::LineRule::CtsOrDsr;
     plan.first = &kFirst;
     plan.answerMs = kFirstByteMs;
-    plan.drainWhenFresh = true;
+    // A register read changes nothing and its reply names its command: on a
+    // fresh line it need not wait for the line to go quiet first; a reply
+    // left from before is told by its code, and the read asked once more.
+    const bool read = !multi && frame.size() > 3 && frame[2] == '3' && frame[3] == '4';
+    plan.drainWhenFresh = !read;
+    if (read) plan.policy = exchange::RetryPolicy::tries(2).on(Verdict::Resync, 0);
     // The printer knows a repeated frame by its sequence byte and answers it
     // without running it again: an attempt that lost its acknowledgement or
     // its reply sends the very same bytes.
@@ -106,6 +111,8 @@ BOOL CSwedaST::Exchange(Frame command, bool multi) {
       bool notRun = false;
       arAnswer.clear();
       r = ExchangeCommand(frame, plan, arAnswer, [&](const ByteArray& reply, size_t start, int) {
+        if (read && bFreshLine && reply.size() - start >= 5 && (reply[start + 2] != '3' || reply[start + 3] != '4'))
+          return Verdict::Resync;
         if (reply.size() - start < 5) {
           Log(format("%s{Sem retorno no final da fun\xE7\xE3o.}", tag_));
           strLastError = cp("A impressora não retornou informação suficiente.");

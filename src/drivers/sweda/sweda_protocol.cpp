@@ -384,4 +384,56 @@ bool classicNoDocument(const ByteArray& s) {
   return s.size() >= 5 && s[4] == '5';
 }
 
+bool classicRead(const ByteArray& f) {
+  if (f.size() < 5 || f[0] != kESC || f[1] != '.' || f[2] != '2') return false;
+  return f[3] == '7' || f[3] == '8' || f[3] == '9';
+}
+
+bool classicAnswers(const ByteArray& frame, const ByteArray& reply) {
+  if (reply.size() < 3 || reply[0] != '.' || reply.back() != '}') return false;
+  if (reply[1] == '-') return true;
+  return frame.size() >= 4 && reply.size() >= 5 && reply[1] == '+' && reply[2] == frame[2] && reply[3] == frame[3];
+}
+
+bool classicDigits(const std::string& text, int64_t& out) {
+  if (text.empty() || text.size() > 18) return false;
+  int64_t v = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return false;
+    v = v * 10 + (ch - '0');
+  }
+  out = v;
+  return true;
+}
+
+bool reportGrandTotal(const std::string& report, double& out) {
+  const size_t at = report.find("GT ");
+  if (at == std::string::npos) return false;
+  int64_t whole = 0, cents = 0;
+  int digits = 0, decimals = -1;
+  for (size_t i = at + 3; i < report.size(); ++i) {
+    const char ch = report[i];
+    if (ch >= '0' && ch <= '9') {
+      if (++digits > 18) return false;
+      if (decimals < 0) {
+        whole = whole * 10 + (ch - '0');
+      } else if (decimals < 2) {
+        cents = cents * 10 + (ch - '0');
+        ++decimals;
+      } else {
+        break;
+      }
+    } else if (ch == '.' && decimals < 0 && digits > 0) {
+      continue;
+    } else if (ch == ',' && decimals < 0 && digits > 0) {
+      decimals = 0;
+    } else {
+      break;
+    }
+  }
+  if (decimals != 2) return false;
+  out = static_cast<double>(whole) + static_cast<double>(cents) / 100.0;
+  return true;
+}
+
 }  // namespace tarvion::sweda

@@ -110,5 +110,15 @@ bool classicReportEnd(const ByteArray& piece);
 // fourth to sixth bytes), or without a document (a '5' as its fifth).
 bool classicBusy(const ByteArray& status);
 bool classicNoDocument(const ByteArray& status);
+// The frame only reads, and its reply carries its code (registers, date and
+// state, tables; the status reply does not).
+bool classicRead(const ByteArray& frame);
+// The reply is this frame's: ".+" and the frame's code, or a refusal ".-".
+bool classicAnswers(const ByteArray& frame, const ByteArray& reply);
+// A register's value: digits only, at most 18 of them.
+bool classicDigits(const std::string& text, int64_t& out);
+// The first "GT " amount of a fiscal-memory report ("GT 1.234,56"): the dots
+// group thousands, the comma leads the cents.
+bool reportGrandTotal(const std::string& report, double& out);
 
 }  // namespace tarvion::sweda
