@@ -42,8 +42,12 @@ FrameState parseSt(const uint8_t* data, size_t n, StRequest& out) {
 
 ByteArray stReply(uint8_t seq, const std::string& code, char status, int errorCode,
                   const std::vector<std::string>& fields) {
-  ByteArray r{kSTX, seq};
-  r.insert(r.end(), code.begin(), code.end());
+  ByteArray r;
+  r.reserve(8 + code.size());
+  r.push_back(kSTX);
+  r.push_back(seq);
+  // Byte by byte: gcc 12 misreads a range insert into a two-byte vector as out of bounds.
+  for (char ch : code) r.push_back(static_cast<uint8_t>(ch));
   r.push_back(static_cast<uint8_t>(status));
   const int c = errorCode < 0 ? 0 : errorCode % 10000;
   for (int div : {1000, 100, 10, 1}) r.push_back(static_cast<uint8_t>('0' + (c / div) % 10));
