@@ -72,10 +72,12 @@ BOOL CDarumaFS600::CarregaTimeoutsPorta() {
 Frame CDarumaFS600::BuildCommand(const ByteArray& command, const ByteArray& parameters) {
   if (command.empty()) return nullptr;
   if (isRegisterRead(command)) {
+    // Byte by byte: gcc 12 misreads range inserts into a one-byte vector as out of bounds.
     auto f = std::make_unique<ByteArray>();
+    f->reserve(1 + command.size() + parameters.size());
     f->push_back(kFS);
-    f->insert(f->end(), command.begin(), command.end());
-    f->insert(f->end(), parameters.begin(), parameters.end());
+    for (uint8_t b : command) f->push_back(b);
+    for (uint8_t b : parameters) f->push_back(b);
     return f;
   }
   return std::make_unique<ByteArray>(buildFrame(command, parameters));
@@ -286,7 +288,9 @@ BOOL CDarumaFS600::LoadTaxes() {
       long long rate = 0;
       const char kind = v[at];
       if ((kind != 'T' && kind != 'S') || !digitsValue(std::string_view(v).substr(at + 1, 4), rate)) break;
-      arTaxes.push_back(std::string(1, kind) + fields::printfFixed(static_cast<double>(rate) / 100.0, 5, 2));
+      std::string tax(1, kind);
+      tax += fields::printfFixed(static_cast<double>(rate) / 100.0, 5, 2);
+      arTaxes.push_back(std::move(tax));
       TaxEntry& e = arTaxTable[static_cast<size_t>(TaxesCount)];
       e.percent = static_cast<double>(rate) / 100.0;
       e.title = format("%02d%c%04lld", TaxesCount + 1, kind, rate);

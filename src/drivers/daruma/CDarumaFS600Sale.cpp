@@ -298,9 +298,9 @@ BOOL CDarumaFS600::ComprovanteNaoFiscalNaoVinculado(long intTitle, double nValor
       strLastError = why;
       return finish(*this, where, kFalse);
     };
-    if (!Command(kF, 220, index + amount + "0" + std::string(11, '0'))) return undo();
+    if (!Command(kF, 220, index + amount + std::string(12, '0'))) return undo();
     nStatusComprovante |= 2;
-    if (!Command(kF, 223, "0" + std::string(12, '0'))) return undo();
+    if (!Command(kF, 223, std::string(13, '0'))) return undo();
     if (!Command(kF, 209, payment + paid + kEnd)) return undo();
     nStatusComprovante |= 4;
     if (!Command(kF, 226, kEnd)) return undo();

@@ -199,7 +199,8 @@ BOOL CSwedaST::ReadAnswer(exchange::PortExchange& x, const exchange::Plan&, Byte
   uint8_t chunk[512];
   auto fail = [&](const char* what) {
     SetSystemError();
-    strLastError += "\n" + cp(what);
+    strLastError += '\n';
+    strLastError += cp(what);
     return kFalse;
   };
   auto answer = [&](uint8_t b, const char* what) {

@@ -348,9 +348,13 @@ std::string stNumber(const std::string& fixed) {
 }
 
 ByteArray buildClassicFrame(std::string_view code, std::string_view parameters) {
-  ByteArray f{kESC, '.'};
-  f.insert(f.end(), code.begin(), code.end());
-  f.insert(f.end(), parameters.begin(), parameters.end());
+  // Byte by byte: gcc 12 misreads range inserts into a two-byte vector as out of bounds.
+  ByteArray f;
+  f.reserve(3 + code.size() + parameters.size());
+  f.push_back(kESC);
+  f.push_back('.');
+  for (char c : code) f.push_back(static_cast<uint8_t>(c));
+  for (char c : parameters) f.push_back(static_cast<uint8_t>(c));
   f.push_back('}');
   return f;
 }
@@ -365,9 +369,12 @@ bool classicSuccess(const ByteArray& r, bool multiPart) {
 
 std::string classicErrorText(const ByteArray& r) {
   if (r.size() < 3) return {};
-  std::string body(r.begin() + 2, r.end() - 1);
-  if (body.size() < 4) return "(" + body + ") ";
-  return "(" + body.substr(0, 4) + ") " + body.substr(4);
+  const std::string body(r.begin() + 2, r.end() - 1);
+  std::string text = "(";
+  text.append(body, 0, 4);
+  text += ") ";
+  if (body.size() > 4) text.append(body, 4, std::string::npos);
+  return text;
 }
 
 bool classicReportEnd(const ByteArray& piece) {
