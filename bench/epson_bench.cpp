@@ -24,8 +24,8 @@ class EpsonPeer final : public VirtualPeer {
   explicit EpsonPeer(std::string results) : results_(std::move(results)) {}
   void onBytes(const uint8_t* data, size_t n, VirtualLink& link) override {
     if (n < 2 || data[0] != 0x02) return;
-    std::string f = std::string("\x02") + static_cast<char>(data[1]) + std::string("\x00\x01\x1C\x00\x00\x1C\x00\x00\x1C\x00\x00", 11) +
-                    results_ + "\x03";
+    std::string f = std::string("\x02") + static_cast<char>(data[1]) +
+                    std::string("\x00\x01\x1C\x00\x00\x1C\x00\x00\x1C\x00\x00", 11) + results_ + "\x03";
     unsigned sum = 0;
     for (const char c : f) sum += static_cast<uint8_t>(c);
     char digits[8];
@@ -46,7 +46,10 @@ struct Bench : bench::DriverRig<CEpson> {
   }
 };
 
-const std::string kCounters = "\x1C" "0001\x1C" "001234";
+const std::string kCounters =
+    "\x1C"
+    "0001\x1C"
+    "001234";
 
 void BM_CodeOnlyCommand(benchmark::State& state) {
   Bench b(194, "");

@@ -29,7 +29,7 @@ std::string bytes(std::initializer_list<int> b) {
 
 // The printer's answer to one request, as the script gives it.
 struct Answer {
-  std::string raw;         // sent as it is when not empty (no ACK added)
+  std::string raw;          // sent as it is when not empty (no ACK added)
   int cls = 0, detail = 0;  // the return code
   std::vector<std::string> results;
   bool nak = false;
@@ -190,14 +190,21 @@ TEST(EpsonDriver, TheBytesOnTheLineForEachSide) {
   // The echoed code escapes its 0x02 too.
   const std::string reply =
       bytes({0x02, 0x83, 0x0A, 0x1B, 0x02, 0x1C, 0x00, 0x00, 0x1C, 0x00, 0x01, 0x1C, 0x00, 0x00, 0x1C}) +
-      "0000000000700\x1C" "001\x03" "0444";
+      "0000000000700\x1C"
+      "001\x03"
+      "0444";
   r.face->answers = {raw("\x06" + reply)};
   ASSERT_TRUE(r.d.RegistraItemFiscal("789.123.456-78/9012", cp("CAFÉ"), "UN", 18, 2, 3.5, 0)) << r.d.strLastError;
   ASSERT_EQ(r.face->requests.size(), 1u);
-    // The code's 0x02 goes after an ESC.
+  // The code's 0x02 goes after an ESC.
   EXPECT_EQ(r.face->requests[0], bytes({0x02, 0x83, 0x0A, 0x1B, 0x02, 0x1C, 0x00, 0x00, 0x1C}) +
-                                     "78912345678901\x1C" "CAF\x90\x1C" "0002000\x1C" "UN \x1C" "00000350\x1C"
-                                     "01T1800\x03" "0ACE");
+                                     "78912345678901\x1C"
+                                     "CAF\x90\x1C"
+                                     "0002000\x1C"
+                                     "UN \x1C"
+                                     "00000350\x1C"
+                                     "01T1800\x03"
+                                     "0ACE");
   EXPECT_EQ(r.face->acks, 1);  // the reply was acknowledged
   EXPECT_EQ(r.d.GetLastItemNumber(), 1);
   EXPECT_EQ(r.d.LastItemLabel(), "01T1800");
@@ -207,9 +214,15 @@ TEST(EpsonDriver, TheBytesOnTheLineForEachSide) {
   r.face->answers = {Answer{}, Answer{}};
   ASSERT_TRUE(r.d.RegistraItemFiscal("1", "A", "", -1, 1, 1, 0.5)) << r.d.strLastError;
   ASSERT_EQ(r.face->requests.size(), 2u);
-  EXPECT_NE(r.face->requests[0].find("\x1C" "PC \x1C"), std::string::npos);
-  EXPECT_NE(r.face->requests[0].find("\x1C" "F1\x03"), std::string::npos);
-  EXPECT_EQ(r.face->requests[1], bytes({0x02, 0x85, 0x0A, 0x04, 0x1C, 0x00, 0x04, 0x1C}) + "00000000050\x03" "02E9");
+  EXPECT_NE(r.face->requests[0].find("\x1C"
+                                     "PC \x1C"),
+            std::string::npos);
+  EXPECT_NE(r.face->requests[0].find("\x1C"
+                                     "F1\x03"),
+            std::string::npos);
+  EXPECT_EQ(r.face->requests[1], bytes({0x02, 0x85, 0x0A, 0x04, 0x1C, 0x00, 0x04, 0x1C}) +
+                                     "00000000050\x03"
+                                     "02E9");
   EXPECT_FALSE(r.d.ErroRegistroDescontoItem());
 }
 
@@ -222,19 +235,16 @@ TEST(EpsonDriver, WhatBecomesOfACommandOnAnOddLine) {
     Outcome outcome;
   } cases[] = {
       {"nak", nak(), false, "Timeout enviando comando para a impressora.", Outcome::Refused},
-      {"silent", silent(), false, "Timeout aguardando resposta da impressora.",
-       Outcome::MayHaveRun},
+      {"silent", silent(), false, "Timeout aguardando resposta da impressora.", Outcome::MayHaveRun},
       {"ack only", raw("\x06"), false, "Timeout aguardando resposta da impressora.", Outcome::MayHaveRun},
-      {"late reply only",
-       raw("\x06" + replyFrame(0x10, bytes({0x00, 0x01}), 0, 0, {})), false,
+      {"late reply only", raw("\x06" + replyFrame(0x10, bytes({0x00, 0x01}), 0, 0, {})), false,
        "Timeout aguardando resposta da impressora.", Outcome::MayHaveRun},
       {"bad checksum", raw("\x06" + replyFrame(0x83, bytes({0x00, 0x01}), 0, 0, {}).substr(0, 14) + "FFFF"), false,
        "Resposta inválida da impressora.", Outcome::MayHaveRun},
       {"cut short", raw("\x06" + replyFrame(0x83, bytes({0x00, 0x01}), 0, 0, {}).substr(0, 9)), false,
        "Resposta inválida da impressora.", Outcome::MayHaveRun},
       {"no ACK first", raw(replyFrame(0x83, bytes({0x00, 0x01}), 0, 0, {})), true, "", Outcome::Done},
-      {"late reply first", lateFirst(replyFrame(0x80, bytes({0x00, 0x01}), 0x01, 0x01, {})), true, "",
-       Outcome::Done},
+      {"late reply first", lateFirst(replyFrame(0x80, bytes({0x00, 0x01}), 0x01, 0x01, {})), true, "", Outcome::Done},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -281,8 +291,8 @@ TEST(EpsonDriver, ClosingAReceipt) {
   for (int i = 1; i <= 10; ++i) message += "LINHA " + std::to_string(i) + "\r\n";
   ASSERT_TRUE(r.d.FechaCupomFiscal(message, 0)) << r.d.strLastError;
   ASSERT_EQ(r.face->requests.size(), 3u);
-  EXPECT_EQ(r.codes(), (std::vector<std::string>{code(0x0A, 0x22, 0, 0), code(0x0A, 0x23, 0, 0),
-                                                 code(0x0A, 0x06, 0x00, 0x01)}));
+  EXPECT_EQ(r.codes(),
+            (std::vector<std::string>{code(0x0A, 0x22, 0, 0), code(0x0A, 0x23, 0, 0), code(0x0A, 0x06, 0x00, 0x01)}));
   const std::string& closing = r.face->requests[0];
   EXPECT_EQ(closing.substr(7, closing.size() - 12),
             "\x1CLINHA 1\x1CLINHA 2\x1CLINHA 3\x1CLINHA 4\x1CLINHA 5\x1CLINHA 6\x1CLINHA 7\x1CLINHA 8");
@@ -293,8 +303,7 @@ TEST(EpsonDriver, ClosingAReceipt) {
   r.face->answers = {Answer{}, Answer{}, Answer{}};
   ASSERT_TRUE(r.d.PrintSecondReceipt());
   ASSERT_TRUE(r.d.FechaCupomFiscal("OBRIGADO", 0)) << r.d.strLastError;
-  EXPECT_EQ(r.face->requests[0].substr(7, r.face->requests[0].size() - 12),
-            "\x1COBRIGADO\x1C\x1C\x1C\x1C\x1C\x1C\x1C");
+  EXPECT_EQ(r.face->requests[0].substr(7, r.face->requests[0].size() - 12), "\x1COBRIGADO\x1C\x1C\x1C\x1C\x1C\x1C\x1C");
   EXPECT_EQ(r.codes()[2], code(0x0A, 0x06, 0x00, 0x0D));
 
   // The first refusal ends the operation.
@@ -357,8 +366,7 @@ TEST(EpsonDriver, RefusalsSendNothing) {
 TEST(EpsonDriver, RegistersFromTheirResultFields) {
   Rig r;
   r.face->answers = {results({"0002", "000123", "000100", "000010", "000003", "000004", "0007"}),
-                     results({"123456789", "000", "0000000009950"}),
-                     results({"", "04122026", "221005"}),
+                     results({"123456789", "000", "0000000009950"}), results({"", "04122026", "221005"}),
                      results({"TA1800", "TB0700", "", "", "", "", "", "", "", "", "", "", "", ""})};
   std::string coo;
   ASSERT_TRUE(r.d.RetornaNumeroCupom(coo)) << r.d.strLastError;

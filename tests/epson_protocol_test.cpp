@@ -1,13 +1,14 @@
 // The Epson codec on literal bytes: frames and escapes, the end of a reply
 // and the answer picked out behind a late one, the fields and return codes,
 // the message table, tax fields and the printer's text.
+#include "drivers/epson/epson_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "core/text.h"
 #include "drivers/epson/CEpson.h"
-#include "drivers/epson/epson_protocol.h"
 
 using namespace tarvion;
 using text::cp;
@@ -98,8 +99,9 @@ TEST(EpsonProtocol, WhereAReplyEndsAndWhichOneIsOurs) {
 }
 
 TEST(EpsonProtocol, ReplyFieldsAndReturnCodes) {
-  const std::string reply = bytes({0x02, 0x82, 0x0A, 0x02, 0x1C, 0x00, 0x00, 0x1C, 0x00, 0x01, 0x1C, 0x00, 0x00, 0x1C}) +
-                            "0000000000700" + "\x1C" + "001" + "\x03" + "0428";
+  const std::string reply =
+      bytes({0x02, 0x82, 0x0A, 0x02, 0x1C, 0x00, 0x00, 0x1C, 0x00, 0x01, 0x1C, 0x00, 0x00, 0x1C}) + "0000000000700" +
+      "\x1C" + "001" + "\x03" + "0428";
   ASSERT_TRUE(epson::checksumMatches(reply));
   const auto f = epson::replyFields(reply);
   ASSERT_EQ(f.size(), 6u);
@@ -150,16 +152,21 @@ TEST(EpsonProtocol, TaxFieldsAndPrinterText) {
     double rate;
     const char* field;
   } cases[] = {
-      {"TA-18,00%", 18, "01T1800"}, {"TB-07,00%", 7, "02T0700"}, {"TA-18,00%", 7, ""},
+      {"TA-18,00%", 18, "01T1800"},   {"TB-07,00%", 7, "02T0700"}, {"TA-18,00%", 7, ""},
       {"TC-12,50%", 12.5, "03T1250"}, {"TA-18", 18, ""},
   };
   for (const Case& c : cases) EXPECT_EQ(epson::taxField(c.entry, c.rate), c.field) << c.entry;
   EXPECT_EQ(epson::rateText(7), "07,00%");
 
-  const auto lines = epson::printerLines("\xC0\xC1\xC2\xC3\xC4\xC7\xC9" "ABC", 4);
+  const auto lines = epson::printerLines(
+      "\xC0\xC1\xC2\xC3\xC4\xC7\xC9"
+      "ABC",
+      4);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "\xB7\xB5\xB6\xC7");
-  EXPECT_EQ(lines[1], "\x8E\x80\x90" "A");
+  EXPECT_EQ(lines[1],
+            "\x8E\x80\x90"
+            "A");
   EXPECT_EQ(lines[2], "BC");
   EXPECT_TRUE(epson::printerLines("", 48).empty());
 }

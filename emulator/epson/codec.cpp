@@ -80,8 +80,8 @@ FrameState parseRequest(const uint8_t* data, size_t n, Request& out) {
   return FrameState::Whole;
 }
 
-ByteArray buildReply(int seq, const uint8_t code[2], uint16_t printerStatus, uint16_t fiscalStatus, int cls,
-                     int detail, const std::vector<std::string>& results) {
+ByteArray buildReply(int seq, const uint8_t code[2], uint16_t printerStatus, uint16_t fiscalStatus, int cls, int detail,
+                     const std::vector<std::string>& results) {
   ByteArray f{kStx, static_cast<uint8_t>(seq)};
   put(f, code[0]);
   put(f, code[1]);

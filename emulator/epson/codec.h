@@ -32,7 +32,7 @@ struct Request {
 FrameState parseRequest(const uint8_t* data, size_t n, Request& out);
 
 // ACK, then the reply frame.
-ByteArray buildReply(int seq, const uint8_t code[2], uint16_t printerStatus, uint16_t fiscalStatus, int cls,
-                     int detail, const std::vector<std::string>& results);
+ByteArray buildReply(int seq, const uint8_t code[2], uint16_t printerStatus, uint16_t fiscalStatus, int cls, int detail,
+                     const std::vector<std::string>& results);
 
 }  // namespace tarvion::emulator::epson

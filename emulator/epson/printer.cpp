@@ -110,8 +110,8 @@ std::string timeOf(int64_t seconds) {
 bool stampOf(const std::string& date, const std::string& time, int64_t& out) {
   int64_t d = 0, t = 0;
   if (date.size() != 8 || time.size() != 6 || !number(date, d) || !number(time, t)) return false;
-  const Stamp s{static_cast<int>(d % 10000),     static_cast<int>(d / 10000 % 100), static_cast<int>(d / 1000000),
-                static_cast<int>(t / 10000),     static_cast<int>(t / 100 % 100),   static_cast<int>(t % 100)};
+  const Stamp s{static_cast<int>(d % 10000), static_cast<int>(d / 10000 % 100), static_cast<int>(d / 1000000),
+                static_cast<int>(t / 10000), static_cast<int>(t / 100 % 100),   static_cast<int>(t % 100)};
   if (!validStamp(s)) return false;
   out = toSeconds(s);
   return true;
@@ -425,8 +425,8 @@ P::Answer EpsonPrinter::sellItem(const ep::Request& req) {
   in.code = hostText(f[0]);
   in.description = hostText(f[1]);
   in.unit = hostText(f[3]);
-  in.quantity = quantity;      // three decimals: thousandths
-  in.unitPrice = price * 10;   // two decimals: hundredths to thousandths
+  in.quantity = quantity;     // three decimals: thousandths
+  in.unitPrice = price * 10;  // two decimals: hundredths to thousandths
   const std::string& tax = f[5];
   if (tax == "F1")
     in.tax = "FF";

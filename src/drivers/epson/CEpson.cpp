@@ -258,8 +258,7 @@ DateTime CEpson::DateField(const char* where, uint8_t c1, uint8_t c2, size_t dat
   if (!ReadFields(where, c1, c2, std::max(date, time) + 1)) return DateTime::invalid();
   const std::string& d = Field(date);
   const std::string t = time ? Field(time) : std::string("000000");
-  if (d.size() != 8 || t.size() != 6 ||
-      !std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+  if (d.size() != 8 || t.size() != 6 || !std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
       !std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return DateTime::invalid();
   auto num = [](const std::string& s, size_t at, size_t len) { return std::atoi(s.substr(at, len).c_str()); };

@@ -69,7 +69,14 @@ BOOL CEpson::LeituraMemoriaFiscal(DateTime dtInicial, DateTime dtFinal, BOOL bRe
 BOOL CEpson::LeituraMFReducao(long intInicial, long intFinal, BOOL bResumida) {
   const char* where = "CEpson::LeituraMFReducao";
   return guarded(*this, where, kFalse, [&] {
-    constexpr fields::Field kReduction{"Contador de redu\xE7\xF5" "es", 4, 0, fields::Rounding::TowardZero, false, 0};
+    constexpr fields::Field kReduction{
+        "Contador de redu\xE7\xF5"
+        "es",
+        4,
+        0,
+        fields::Rounding::TowardZero,
+        false,
+        0};
     fields::Checked num;
     const std::string from = num(intInicial, kReduction);
     const std::string to = num(intFinal, kReduction);
@@ -241,8 +248,7 @@ BOOL CEpson::LoadPaymentTypes(BOOL) {
 
 BOOL CEpson::LoadNonFiscalTitles() {
   const char* where = "CEpson::LoadNonFiscalTitles";
-  return guarded(*this, where, kFalse,
-                 [&] { return finish(*this, where, LoadTable(where, 0x01, arNonFiscalTitles)); });
+  return guarded(*this, where, kFalse, [&] { return finish(*this, where, LoadTable(where, 0x01, arNonFiscalTitles)); });
 }
 
 BOOL CEpson::LoadReports() {
@@ -260,8 +266,8 @@ BOOL CEpson::LoadTaxes() {
     for (size_t i = 4; i < arReplyFields.size(); ++i) {
       const std::string& e = arReplyFields[i];
       if (e.size() < 6) continue;
-      arTaxes.push_back(format("%s-%.02s,%.02s%%", e.substr(0, 2).c_str(), e.substr(2, 2).c_str(),
-                               e.substr(4, 2).c_str()));
+      arTaxes.push_back(
+          format("%s-%.02s,%.02s%%", e.substr(0, 2).c_str(), e.substr(2, 2).c_str(), e.substr(4, 2).c_str()));
     }
     return finish(*this, where, kTrue);
   });
@@ -323,12 +329,10 @@ BOOL CEpson::DiscountISSQN(std::string& strOut) {
 
 // The totals (09 06): 4 grand total, 5 cancellations, 6 sales, 7 discounts,
 // 8 increases, 9 non-fiscal; hundredths. A failed read gives 0.
-#define EPSON_TOTAL(name, index)                                               \
-  double CEpson::name() {                                                      \
-    const char* where = "CEpson::" #name;                                      \
-    return guarded(*this, where, 0.0, [&] {                                    \
-      return ReadFields(where, 0x09, 0x06, 7) ? TotalField(index) : 0.0;       \
-    });                                                                        \
+#define EPSON_TOTAL(name, index)                                                                                   \
+  double CEpson::name() {                                                                                          \
+    const char* where = "CEpson::" #name;                                                                          \
+    return guarded(*this, where, 0.0, [&] { return ReadFields(where, 0x09, 0x06, 7) ? TotalField(index) : 0.0; }); \
   }
 EPSON_TOTAL(GetFinalGrandTotal, 4)
 EPSON_TOTAL(GetCancelTotal, 5)
@@ -341,12 +345,11 @@ EPSON_TOTAL(GetNonFiscalTotal, 9)
 // The counters (09 07): 4 restarts, 5 operations (COO), 6 fiscal receipts,
 // 7 non-fiscal documents, 8 payment receipts, 9 management reports,
 // 10 reductions. A failed read gives 0.
-#define EPSON_COUNTER(name, index)                                             \
-  long CEpson::name() {                                                        \
-    const char* where = "CEpson::" #name;                                      \
-    return guarded(*this, where, 0L, [&] {                                     \
-      return ReadFields(where, 0x09, 0x07, (index) + 1) ? CounterField(index) : 0L; \
-    });                                                                        \
+#define EPSON_COUNTER(name, index)                                                                         \
+  long CEpson::name() {                                                                                    \
+    const char* where = "CEpson::" #name;                                                                  \
+    return guarded(*this, where, 0L,                                                                       \
+                   [&] { return ReadFields(where, 0x09, 0x07, (index) + 1) ? CounterField(index) : 0L; }); \
   }
 EPSON_COUNTER(GetRestartCounter, 4)
 EPSON_COUNTER(GetOperationCounter, 5)
@@ -364,9 +367,8 @@ long CEpson::GetPrinterID() {
 
 short CEpson::GetUserNumber() {
   const char* where = "CEpson::GetUserNumber";
-  return guarded(*this, where, static_cast<short>(0), [&] {
-    return static_cast<short>(ReadFields(where, 0x05, 0x07, 6) ? CounterField(5) : 0L);
-  });
+  return guarded(*this, where, static_cast<short>(0),
+                 [&] { return static_cast<short>(ReadFields(where, 0x05, 0x07, 6) ? CounterField(5) : 0L); });
 }
 
 DateTime CEpson::GetLastDocumentDateTime() {

@@ -85,8 +85,8 @@ BOOL CEpson::RegistraItemFiscal(const std::string& strCodigoProduto, const std::
     const std::string tax = TaxFieldFor(nAliquota);
     if (tax.empty()) return finish(*this, where, kFalse);
     const fields::Field quantityField{"Quantidade", 7, nQuantityDecimals, fields::Rounding::HalfAwayFromZero, false, 0};
-    const fields::Field priceField{"Valor unit\xE1rio", 8, nUnitPriceDecimals, fields::Rounding::HalfAwayFromZero,
-                                   false, 0};
+    const fields::Field priceField{
+        "Valor unit\xE1rio", 8, nUnitPriceDecimals, fields::Rounding::HalfAwayFromZero, false, 0};
     fields::Checked num;
     const std::string quantity = num(nQuantidade, quantityField);
     const std::string price = num(nValorUnitario, priceField);
