@@ -440,8 +440,8 @@ TEST(BematechPrinter, InjectedFaults) {
 TEST(BematechPrinter, ReadyMadePrintersKeepTheirStateAndPaper) {
   testsupport::TempDir dir;
   std::string err;
-  EXPECT_EQ(makePrinter(24, "", "", &err), nullptr);
-  EXPECT_NE(err.find("24"), std::string::npos);
+  EXPECT_EQ(makePrinter(31, "", "", &err), nullptr);
+  EXPECT_NE(err.find("31"), std::string::npos);
   {
     auto p = makePrinter(6, dir.file("mp40.state"), dir.file("mp40.txt"), &err);
     ASSERT_NE(p, nullptr) << err;

@@ -193,6 +193,8 @@ const Want kWant[] = {
     {54, nullptr, "CECFCV2009", 48, "", -1, 1, 1, 0, 2000},
     {55, nullptr, "CECFCV2009V2", 57, "", -1, 2, 0, 1, 2000},
     {56, nullptr, "CDarumaFS800i", 48, "", -1, 3, 1, 1, 10000},
+    {24, nullptr, "CEpson", 48, ""},
+    {25, nullptr, "CEpson", 48, ""},
     {19, nullptr, "CFiscNET", 48, ""},
     {23, nullptr, "CElginX5", 48, ""},
     {30, nullptr, "CItautecFiscNet", 48, ""},

@@ -338,6 +338,8 @@ TEST(ServeOutcome, FollowsWhatHappenedToTheCommandOnEachFamily) {
   const LineCase cases[] = {
       {"Bematech refuses", 1, "AbreCupomFiscal", "nak,once", "failed", false},
       {"Bematech garbled after running", 1, "AbreCupomFiscal", "garbage,once", "unknown", true},
+      {"Epson refuses", 24, "AbreCupomFiscal", "nak,once", "failed", false},
+      {"Epson garbled after running", 24, "AbreCupomFiscal", "garbage,once", "unknown", true},
       {"FiscNET refuses", 19, "LeituraX", "nak,once", "failed", false},
       {"FiscNET garbled after running", 19, "LeituraX", "garbage,once", "unknown", false},
       {"FiscNET cut short after running", 19, "LeituraX", "short,once", "unknown", false},

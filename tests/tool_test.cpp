@@ -406,7 +406,7 @@ TEST(ToolVirtual, BadVirtualPrinterOptionsStopTheShell) {
   ToolRun r = shellFile("ExisteECF X\n", "--virtual 1-3");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");                              // nothing ran
-  r = shellFile("ExisteECF X\n", "--virtual 24@3");  // an Epson model: no virtual printer yet
+  r = shellFile("ExisteECF X\n", "--virtual 31@3");  // an NCR model: no virtual printer
   EXPECT_EQ(r.status, 1);
   // Files without their printer, and two printers on one port, are refused
   // before anything runs rather than ignored or silently replaced.

@@ -1,0 +1,51 @@
+// Epson frames for the emulator fuzzer: the first byte picks the command and
+// its extension, the rest are its fields (split at FS), numbered with the
+// family's wrapping sequence.
+#include <string>
+
+#include "drivers/epson/epson_protocol.h"
+#include "fuzz/records.h"
+
+namespace tarvion::fuzz {
+
+namespace {
+
+// Code and extension of the commands the face takes.
+const uint8_t kCommands[][4] = {
+    {0x00, 0x01, 0x00, 0x00}, {0x05, 0x02, 0x00, 0x00}, {0x05, 0x0C, 0x00, 0x01}, {0x05, 0x40, 0x00, 0x00},
+    {0x05, 0x42, 0x00, 0x00}, {0x08, 0x01, 0x00, 0x00}, {0x08, 0x02, 0x00, 0x00}, {0x08, 0x0A, 0x00, 0x00},
+    {0x09, 0x02, 0x00, 0x00}, {0x09, 0x07, 0x00, 0x00}, {0x09, 0x10, 0x00, 0x00}, {0x09, 0x10, 0x00, 0x02},
+    {0x0A, 0x01, 0x00, 0x00}, {0x0A, 0x02, 0x00, 0x00}, {0x0A, 0x04, 0x00, 0x04}, {0x0A, 0x04, 0x00, 0x06},
+    {0x0A, 0x05, 0x00, 0x00}, {0x0A, 0x06, 0x00, 0x01}, {0x0A, 0x18, 0x00, 0x04}, {0x0A, 0x18, 0x00, 0x08},
+    {0x0A, 0x20, 0x00, 0x01}, {0x0A, 0x22, 0x00, 0x00}, {0x0E, 0x01, 0x00, 0x00}, {0x0E, 0x01, 0x00, 0x04},
+    {0x0E, 0x06, 0x00, 0x01}, {0x0E, 0x15, 0x00, 0x00}, {0x0E, 0x1A, 0x00, 0x00}, {0x0E, 0x30, 0x00, 0x00},
+    {0x0E, 0x32, 0x00, 0x00}, {0xEE, 0x11, 0x00, 0x00},
+};
+
+}  // namespace
+
+FrameRecords epson_records() {
+  return {"epson", [](const uint8_t* bytes, size_t n, bool, int& sequence) -> std::vector<ByteArray> {
+            if (n == 0) return {};
+            const uint8_t* c = kCommands[bytes[0] % (sizeof kCommands / sizeof *kCommands)];
+            std::string body;
+            epson::addCommandBytes(body, c[0], c[1]);
+            epson::addCommandBytes(body, c[2], c[3]);
+            std::string field;
+            for (size_t i = 1; i < n; ++i) {
+              if (bytes[i] == epson::kFs) {
+                epson::addField(body, field);
+                field.clear();
+              } else if (bytes[i] != epson::kEtx && bytes[i] != epson::kStx && bytes[i] != epson::kEsc) {
+                field += static_cast<char>(bytes[i]);
+              }
+            }
+            if (n > 1) epson::addField(body, field);
+            if (sequence < epson::kFirstSequence || sequence > 0xFE) sequence = epson::kFirstSequence;
+            const std::string frame = epson::buildFrame(sequence, body);
+            sequence = epson::nextSequence(sequence);
+            return {ByteArray(frame.begin(), frame.end())};
+          }};
+}
+
+}  // namespace tarvion::fuzz
