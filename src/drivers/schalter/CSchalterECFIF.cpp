@@ -66,6 +66,7 @@ constexpr const char* kStandardTitles[] = {"-SANGRIA",  "-SUPRIMENTO",     "-VAL
 
 CSchalterECFIF::CSchalterECFIF() {
   Log("CSchalterECFIF::CSchalterECFIF", cp("início"));
+  CanAuthenticateDocument = kTrue;
   portProfile.logTag = "CSchalterECFIF";
   Log("CSchalterECFIF::CSchalterECFIF", "Fim");
 }
@@ -98,7 +99,9 @@ BOOL CSchalterECFIF::SendCommand(Frame command) {
     const exchange::Result r = ExchangeCommand(*command, plan, arAnswer, [&](const ByteArray&, size_t, int) {
       // A read cut short cannot be trusted for its fields; nor can an empty
       // answer say whether the command ran.
-      if (arAnswer.empty() || (isSuccess(arAnswer[0]) && arAnswer.size() < length)) {
+      // A first byte that is no status of the printer is noise, not a refusal.
+      if (arAnswer.empty() || (isSuccess(arAnswer[0]) && arAnswer.size() < length) ||
+          (!isSuccess(arAnswer[0]) && statusMessage(arAnswer[0]).empty())) {
         strLastError = cp("Resposta inválida da impressora.");
         Log("CSchalterECFIF::CheckForSuccess", strLastError);
         return exchange::Verdict::LineFault;

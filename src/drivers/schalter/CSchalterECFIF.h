@@ -20,7 +20,7 @@ class CSchalterECFIF : public CECFBase {
   BOOL SendCommand(Frame command) override;
   Frame BuildCommand(const ByteArray& command, const ByteArray& parameters) override;
   BOOL ECFOnline() override;
-  int GetParity() override { return 2; }
+  int GetParity() override { return kEvenParity; }
   BOOL InitialConfiguration() override { return kTrue; }
 
   // ---- receipts
