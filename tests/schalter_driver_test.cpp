@@ -104,7 +104,7 @@ TEST(SchalterDriver, APendingLinkedReceiptIsPrintedAndClosed) {
   for (uint8_t b : expected) sum += b;
   expected.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
   EXPECT_EQ(r.face->requests[2], expected);
-  EXPECT_EQ(r.face->requests[3], bytes(std::string("\x1B\x66\x06\x00\x00        \x79", 13)));
+  EXPECT_EQ(r.face->requests[3], bytes(std::string("\x1B\x66\x06\x00\x00        \x79", 14)));
   EXPECT_EQ(r.face->requests[4], (ByteArray{0x1B, 0x66, 0xE7, 0x30, 0x31, 0x37}));
   EXPECT_EQ(r.face->requests[5][2], 0x14);
 }
