@@ -11,9 +11,18 @@ namespace tarvion::fuzz {
 
 namespace {
 
-constexpr uint8_t kCommands[] = {0x01, 0x04, 0x05, 0x06, 0x10, 0x12, 0x13, 0x14, 0x15, 0x16,
-                                 0x23, 0x6F, 0xD0, 0xD1, 0xD3, 0xD4, 0xD5, 0xD6, 0xD9, 0xDD,
-                                 0xDE, 0xDF, 0xE0, 0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE7, 0xFA};
+// Each command with the width of its parameters: the printer tells where a
+// frame ends only by its code, so the fuzz bytes are cut or padded to fit.
+struct Command {
+  uint8_t code;
+  uint8_t width;
+};
+constexpr Command kCommands[] = {
+    {0x01, 1},  {0x04, 14}, {0x05, 14}, {0x06, 10}, {0x10, 8},   {0x12, 1}, {0x13, 8},  {0x14, 8},
+    {0x15, 21}, {0x16, 13}, {0x23, 48}, {0x6F, 48}, {0xD0, 111}, {0xD1, 1}, {0xD3, 77}, {0xD4, 34},
+    {0xD5, 25}, {0xD6, 89}, {0xD9, 37}, {0xDD, 1},  {0xDE, 17},  {0xDF, 2}, {0xE0, 2},  {0xE1, 2},
+    {0xE2, 2},  {0xE3, 2},  {0xE4, 2},  {0xE5, 2},  {0xE7, 2},   {0xFA, 2},
+};
 
 }  // namespace
 
@@ -22,8 +31,10 @@ FrameRecords schalter_records() {
             if (n == 0) return {};
             if (variant)
               return {schalter::buildTextLine(std::string_view(reinterpret_cast<const char*>(bytes + 1), n - 1))};
-            const uint8_t code = kCommands[bytes[0] % std::size(kCommands)];
-            return {schalter::buildFrame(ByteArray{code}, ByteArray(bytes + 1, bytes + n))};
+            const Command c = kCommands[bytes[0] % std::size(kCommands)];
+            ByteArray params(bytes + 1, bytes + n);
+            params.resize(c.width, '0');
+            return {schalter::buildFrame(ByteArray{c.code}, params)};
           }};
 }
 
