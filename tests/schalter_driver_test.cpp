@@ -231,3 +231,23 @@ TEST(SchalterDriver, ReportLinesGoRawOneCommandEach) {
   EXPECT_EQ(r.face->requests[0], (ByteArray{0x1B, 0x6E, 'A', 'B', 0x00, 0x0A}));
   EXPECT_EQ(r.face->requests[1], (ByteArray{0x1B, 0x6E, 'C', 'D', 0x00, 0x0A}));
 }
+
+TEST(SchalterDriver, TheIdentityReadIsAskedOnceMoreWhenCutShort) {
+  {
+    Rig r;
+    r.face->replies = {reply(0, 10), reply(0, 45, std::string(34, ' ') + "SC0012345"),
+                       reply(0, 31, "000007" + std::string(1, '\0') + "000123")};
+    ASSERT_TRUE(r.d.ReadFiscalInformation()) << r.d.strLastError;
+    EXPECT_EQ(r.d.strSerialNumber, "SC0012345");
+    EXPECT_EQ(r.d.intPrinterID, 7);
+    EXPECT_EQ(r.d.intFinalOperation, 123);
+    EXPECT_EQ(r.face->requests.size(), 3u);
+  }
+  {
+    Rig r;
+    r.face->replies = {reply(0, 10), reply(0, 10)};
+    EXPECT_FALSE(r.d.ReadFiscalInformation());
+    EXPECT_EQ(r.d.strLastError, cp("Não foi possível ler o número de série."));
+    EXPECT_EQ(r.face->requests.size(), 2u);
+  }
+}

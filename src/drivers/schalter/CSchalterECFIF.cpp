@@ -645,6 +645,25 @@ BOOL CSchalterECFIF::ReadSerialNumber(std::string& strOut) {
   });
 }
 
+// The identity read changes nothing in the printer: a reply cut short is
+// asked for once more after a pause. Then the counters read.
+BOOL CSchalterECFIF::ReadFiscalInformation() {
+  const char* where = "CSchalterECFIF::ReadFiscalInformation";
+  return guarded(*this, where, kFalse, [&] {
+    const bool read =
+        Retry(2, kIdentityRetryMs, [&] { return Command(kIdentity, zeros(2)) && arAnswer.size() >= kIdentityReply; });
+    if (!read) return refuse(*this, where, cp("Não foi possível ler o número de série."));
+    strSerialNumber = text::trimRight(textAt(arAnswer, kSerialAt, kSerialWidth));
+    if (!Command(kCounters, zeros(2))) return finish(*this, where, kFalse);
+    long long id = 0, coo = 0;
+    if (!digitsAt(arAnswer, kPrinterIdAt, 4, id) || !digitsAt(arAnswer, kReceiptNumberAt, 6, coo))
+      return refuse(*this, where, cp("Resposta inválida da impressora."));
+    intPrinterID = static_cast<int>(id);
+    intFinalOperation = static_cast<int>(coo);
+    return finish(*this, where, kTrue);
+  });
+}
+
 double CSchalterECFIF::Total(const char* where, size_t field) {
   return guarded(*this, where, 0.0, [&] {
     double v = 0;

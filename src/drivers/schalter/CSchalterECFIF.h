@@ -70,6 +70,7 @@ class CSchalterECFIF : public CECFBase {
   BOOL RetornaNumeroCupom(std::string& strNumeroCupom) override;
   BOOL ReadSerialNumber(std::string& strOut) override;
   BOOL ReadDateTime(DateTime& dtOut) override;
+  BOOL ReadFiscalInformation() override;
   long GetOperationCounter() override;
   long GetPrinterID() override;
   double GetSaleTotal() override;
@@ -85,6 +86,8 @@ class CSchalterECFIF : public CECFBase {
 
   // The wait for the online probe's answer (milliseconds).
   static constexpr uint32_t kProbeMs = 5000;
+  // The pause before the identity read is asked once more (milliseconds).
+  static constexpr uint32_t kIdentityRetryMs = 250;
 
  protected:
   // One command: its byte and its parameters, through the command cycle.
