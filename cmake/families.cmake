@@ -8,9 +8,9 @@
 # registry, the bytes a fault's noise must never start with, the fuzz targets
 # and the bench sales are generated from this list (cmake/family_glue.cmake),
 # so a new family is a word here and its model rows in src/core/capabilities.cpp.
-set(TARVION_FAMILIES bematech check cv2009 daruma epson fiscnet sweda)
+set(TARVION_FAMILIES bematech check cv2009 daruma epson fiscnet schalter sweda)
 
 # Every folder of src/drivers/ whose classes the model rows name: the families
 # above, and the folders of printers whose protocol has no face yet. Each has a
 # <folder>_family.cpp that lists its classes.
-set(TARVION_DRIVER_FOLDERS ${TARVION_FAMILIES} ibm itautec mecaf ncr schalter)
+set(TARVION_DRIVER_FOLDERS ${TARVION_FAMILIES} ibm itautec mecaf ncr)

@@ -223,6 +223,8 @@ const Want kWant[] = {
     {0, "CHRONOS CHECK-PRONTO", "CChronos", 82, ""},
     {0, "IMPRECHEQ", "CImprecheq", 40, ""},
     {0, "DARUMA FS2100T", "CDarumaFS600", 40, "SFTD?"},
+    {20, nullptr, "CSchalterECFIF", 40, "A"},
+    {38, nullptr, "CSchalterECFIF", 40, "A"},
 };
 
 TEST(FamilyRegistry, EachModelRowGivesItsDriverItsClassSettings) {

@@ -353,6 +353,8 @@ TEST(ServeOutcome, FollowsWhatHappenedToTheCommandOnEachFamily) {
       {"Sweda ST asks again with the same sequence", 47, "AbreCupomFiscal", "garbage,once", "done", true},
       {"Sweda classic refuses", 39, "LeituraX", "nak,once", "failed", false},
       {"Sweda classic garbled after running", 39, "LeituraX", "garbage,once", "unknown", false},
+      {"Schalter refuses", 38, "LeituraX", "nak,once", "failed", false},
+      {"Schalter garbled after running", 38, "AbreCupomFiscal", "garbage,once", "unknown", false},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.what);
