@@ -391,3 +391,22 @@ TEST(EpsonDriver, RegistersFromTheirResultFields) {
   EXPECT_FALSE(r.d.LoadTaxes());
   EXPECT_EQ(r.d.arTaxes.size(), 2u);
 }
+
+// The readings sent to the port are the printed ones' frames; the reading is
+// the reply's result fields, and a refused one leaves the host's text alone.
+TEST(EpsonDriver, SerialReadingsAreTheReplysResultFields) {
+  Rig r;
+  r.face->answers = {results({"LEITURA DA MEMORIA FISCAL", "CRZ 0001", "TOTAL 10,00"}), results({"RESUMO"})};
+  std::string text = "antes";
+  ASSERT_TRUE(
+      r.d.LeituraMemoriaFiscalSerial(DateTime::fromParts(2026, 12, 1), DateTime::fromParts(2026, 12, 4), text, kFalse))
+      << r.d.strLastError;
+  EXPECT_EQ(text, "LEITURA DA MEMORIA FISCAL\r\nCRZ 0001\r\nTOTAL 10,00");
+  ASSERT_TRUE(r.d.LeituraMFSerialReducao(1, 3, text, kTrue)) << r.d.strLastError;
+  EXPECT_EQ(text, "RESUMO");
+  EXPECT_EQ(r.codes(), (std::vector<std::string>{code(0x09, 0x10, 0x00, 0x00), code(0x09, 0x10, 0x00, 0x03)}));
+  r.face->answers = {rc(0x02, 0x01, {"NAO"})};
+  text = "antes";
+  EXPECT_FALSE(r.d.LeituraMFSerialReducao(1, 3, text, kFalse));
+  EXPECT_EQ(text, "antes");
+}

@@ -58,6 +58,9 @@ class CEpson : public CECFBase {
   BOOL ReducaoZ(DateTime dtReducao) override;
   BOOL LeituraMemoriaFiscal(DateTime dtInicial, DateTime dtFinal, BOOL bResumida) override;
   BOOL LeituraMFReducao(long intInicial, long intFinal, BOOL bResumida) override;
+  BOOL LeituraMemoriaFiscalSerial(DateTime dtInicial, DateTime dtFinal, std::string& strLeitura,
+                                  BOOL bResumida) override;
+  BOOL LeituraMFSerialReducao(long intInicial, long intFinal, std::string& strLeitura, BOOL bResumida) override;
   BOOL MudaHorarioVerao(BOOL bHabilita) override;
   BOOL VerificaHorarioVerao(BOOL& bOut) override;
   BOOL OpenCashDrawer() override;
@@ -143,6 +146,8 @@ class CEpson : public CECFBase {
   const std::string& Field(size_t i) const;
   // A register read of `n` fields at least; FALSE with the message otherwise.
   BOOL ReadFields(const char* where, uint8_t c1, uint8_t c2, size_t n);
+  // The result fields of the last reply, after the return code, one line each.
+  std::string ResultText() const;
   long CounterField(size_t i);
   double TotalField(size_t i);
   DateTime DateField(const char* where, uint8_t c1, uint8_t c2, size_t date, size_t time);

@@ -85,6 +85,31 @@ BOOL CEpson::LeituraMFReducao(long intInicial, long intFinal, BOOL bResumida) {
   });
 }
 
+// The same readings sent to the port: the same frames, and the reading is the
+// reply's result fields (after the return code), one line each.
+// Wire example: as LeituraMemoriaFiscal; reply 02 81 09 10 1C st 1C st 1C 00 00 1C "line 1" 1C "line 2" 03 "CCCC"
+BOOL CEpson::LeituraMemoriaFiscalSerial(DateTime dtInicial, DateTime dtFinal, std::string& strLeitura, BOOL bResumida) {
+  if (!LeituraMemoriaFiscal(dtInicial, dtFinal, bResumida)) return kFalse;
+  strLeitura = ResultText();
+  return kTrue;
+}
+
+// Wire example: as LeituraMFReducao, the reading in the reply's result fields.
+BOOL CEpson::LeituraMFSerialReducao(long intInicial, long intFinal, std::string& strLeitura, BOOL bResumida) {
+  if (!LeituraMFReducao(intInicial, intFinal, bResumida)) return kFalse;
+  strLeitura = ResultText();
+  return kTrue;
+}
+
+std::string CEpson::ResultText() const {
+  std::string out;
+  for (size_t i = 4; i < arReplyFields.size(); ++i) {
+    if (i > 4) out += "\r\n";
+    out += arReplyFields[i];
+  }
+  return out;
+}
+
 // Wire example: 02 81 05 10 1C 00 00 1C "S" 03 "CCCC"
 BOOL CEpson::MudaHorarioVerao(BOOL bHabilita) {
   const char* where = "CEpson::MudaHorarioVerao";
