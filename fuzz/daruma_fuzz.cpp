@@ -21,8 +21,6 @@ using namespace tarvion;
 
 namespace {
 
-using fuzzing::ReplyPeer;
-
 void pureFunctions(const ByteArray& r) {
   const size_t whole = daruma::replyLength(r.data(), r.size());
   if (whole > r.size()) __builtin_trap();
@@ -148,23 +146,16 @@ void runClassic(CDaruma& d, uint8_t op) {
 template <class Driver, class Run>
 void onWire(const ByteArray& reply, uint8_t setup, Run run) {
   const int port = 61;
-  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ReplyPeer>(reply, setup & 0x01));
-  static const uint32_t kBauds[4] = {0, 9600, 115200, 1200};
-  dev->setBaud(kBauds[(setup >> 4) & 3]);
-  ports::attachVirtual(port, dev);
+  const fuzzing::ReplyPort line(port, reply, setup);
   {
     Driver d;
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
+    line.setUp(d);
     d.arTaxes = {"T18.00"};
     d.arPaymentTypes = {"Dinheiro"};
     d.OpenComm(kFalse);
     if (d.bPortOpen) run(d);
     d.CloseComm();
   }
-  ports::detachVirtual(port);
 }
 
 }  // namespace

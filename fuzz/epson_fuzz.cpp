@@ -18,8 +18,6 @@ using namespace tarvion;
 
 namespace {
 
-using fuzzing::ReplyPeer;
-
 void pureFunctions(const ByteArray& r) {
   const std::string s(r.begin(), r.end());
   const size_t whole = epson::frameLength(r.data(), r.size());
@@ -99,24 +97,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteArray reply(data + 2, data + size);
   pureFunctions(reply);
   const int port = 61;
-  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ReplyPeer>(reply, setup & 0x01));
-  static const uint32_t kBauds[4] = {0, 9600, 115200, 1200};
-  dev->setBaud(kBauds[(setup >> 4) & 3]);
-  ports::attachVirtual(port, dev);
+  const fuzzing::ReplyPort line(port, reply, setup);
   {
     CEpson d;
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
-    // Short waits keep a silent printer cheap; the wire's clock is simulated anyway.
-    d.nAnswerTimeout = 2000;
+    line.setUp(d);
     d.arTaxes = {"TA-18,00%"};
     d.arPaymentTypes = {"DINHEIRO"};
     d.OpenComm(kFalse);
     if (d.bPortOpen) runOperation(d, op);
     d.CloseComm();
   }
-  ports::detachVirtual(port);
   return 0;
 }

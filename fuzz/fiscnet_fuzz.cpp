@@ -19,8 +19,6 @@ using namespace tarvion;
 
 namespace {
 
-using fuzzing::ReplyPeer;
-
 void pureFunctions(const ByteArray& r) {
   const std::string s(r.begin(), r.end());
   int code = 0;
@@ -127,18 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteArray reply(data + 2, data + size);
   pureFunctions(reply);
   const int port = 60;
-  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ReplyPeer>(reply, setup & 0x01));
-  static const uint32_t kBauds[4] = {0, 9600, 115200, 1200};
-  dev->setBaud(kBauds[(setup >> 4) & 3]);
-  ports::attachVirtual(port, dev);
+  const fuzzing::ReplyPort line(port, reply, setup);
   {
     CElginX5 d;
-    d.nPortNumber = port;
-    d.nBaudRate = 9600;
-    d.nDataBits = 8;
-    d.nStopBits = 1;
-    // Short waits keep a silent printer cheap; the wire's clock is simulated anyway.
-    d.nAnswerTimeout = 2000;
+    line.setUp(d);
     d.arTaxes = {"T00,18.00"};
     d.arPaymentTypes = {"-2,DINHEIRO"};
     d.arNonFiscalTitles = {"00,SANGRIA,F"};
@@ -146,6 +136,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (d.bPortOpen) runOperation(d, op);
     d.CloseComm();
   }
-  ports::detachVirtual(port);
   return 0;
 }

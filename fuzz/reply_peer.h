@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/ecf_base.h"
 #include "core/virtual_wire.h"
 
 namespace tarvion::fuzzing {
@@ -27,6 +28,35 @@ class ReplyPeer final : public VirtualPeer {
  private:
   ByteArray reply_;
   bool pieces_;
+};
+
+// A port behind which every frame is answered with the fuzz reply, for as long
+// as the object lives. setup bit 0: the reply in pieces; bits 4-5: the line
+// speed (unpaced, 9600, 115200, 1200 baud).
+class ReplyPort {
+ public:
+  ReplyPort(int port, const ByteArray& reply, uint8_t setup) : port_(port) {
+    auto dev = std::make_shared<VirtualDevice>(std::make_shared<ReplyPeer>(reply, (setup & 0x01) != 0));
+    static const uint32_t kBauds[4] = {0, 9600, 115200, 1200};
+    dev->setBaud(kBauds[(setup >> 4) & 3]);
+    ports::attachVirtual(port, dev);
+  }
+  ~ReplyPort() { ports::detachVirtual(port_); }
+  ReplyPort(const ReplyPort&) = delete;
+  ReplyPort& operator=(const ReplyPort&) = delete;
+
+  // A driver on this port at 9600 8N1. Short waits keep a silent printer
+  // cheap; the wire's clock is simulated anyway.
+  void setUp(CECFBase& d) const {
+    d.nPortNumber = port_;
+    d.nBaudRate = 9600;
+    d.nDataBits = 8;
+    d.nStopBits = 1;
+    d.nAnswerTimeout = 2000;
+  }
+
+ private:
+  int port_;
 };
 
 }  // namespace tarvion::fuzzing

@@ -19,8 +19,6 @@ using namespace tarvion;
 
 namespace {
 
-using fuzzing::ReplyPeer;
-
 void pureFunctions(const ByteArray& r) {
   const ByteArray e = sweda::expandRuns(r);
   if (e.size() > r.size() * 225 + 1) __builtin_trap();  // a run never grows past its count
@@ -85,25 +83,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteArray reply(data + 2, data + size);
   pureFunctions(reply);
   const int port = 61;
-  auto dev = std::make_shared<VirtualDevice>(std::make_shared<ReplyPeer>(reply, setup & 0x01));
-  ports::attachVirtual(port, dev);
+  const fuzzing::ReplyPort line(port, reply, setup);
   {
     std::unique_ptr<CECFBase> d;
     if (op & 0x80)
       d = std::make_unique<CSweda>();
     else
       d = std::make_unique<CSwedaST>();
-    d->nPortNumber = port;
-    d->nBaudRate = 9600;
-    d->nDataBits = 8;
-    d->nStopBits = 1;
-    d->nAnswerTimeout = 2000;
+    line.setUp(*d);
     d->arTaxes = {"T18,00%", "T18,00"};
     d->arPaymentTypes = {"Dinheiro"};
     d->OpenComm(kFalse);
     if (d->bPortOpen) runOperation(*d, op);
     d->CloseComm();
   }
-  ports::detachVirtual(port);
   return 0;
 }
