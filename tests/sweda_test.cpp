@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "core/capabilities.h"
@@ -757,6 +758,50 @@ TEST(SwedaSTExchange, EndlessIntermediateRepliesEndWithTheLoop) {
   EXPECT_GE(acks, 25);
   d.CloseComm();
   ports::detachVirtual(kPort);
+}
+
+// On a line that takes no time per byte the clock never runs out: a printer
+// that answers every NAK at once with another damaged reply, or only ever says
+// '!', still ends the exchange, by the count of replies.
+TEST(SwedaSTExchange, RepliesThatNeverEndStopByTheirCount) {
+  constexpr int kPort = 794;
+  ByteArray damaged = kXWorking;
+  damaged.back() ^= 0x01;
+  for (const bool bad : {true, false}) {
+    SCOPED_TRACE(bad ? "damaged replies" : "endless '!' at once");
+    int frames = 0, naks = 0;
+    std::set<ByteArray> sent;
+    auto dev =
+        std::make_shared<VirtualDevice>(std::make_shared<ScriptedPeer>([&](const ByteArray& req, VirtualLink& l) {
+          const ByteArray& again = bad ? damaged : kXWorking;
+          if (req.size() == 1) {
+            if (req[0] == 0x15) ++naks;
+            l.send(again, 0);
+            return;
+          }
+          ++frames;
+          sent.insert(req);
+          ByteArray first{0x06};
+          first.insert(first.end(), again.begin(), again.end());
+          l.send(first, 0);
+        }));
+    ports::attachVirtual(kPort, dev);
+    CSwedaST d;
+    testsupport::usePort(d, kPort);
+    ASSERT_TRUE(d.OpenComm(0));
+    const BOOL ok = d.LeituraX();
+    // At most the protocol's five attempts, each the same frame with the same
+    // sequence byte, which the printer runs once.
+    EXPECT_GE(frames, 1);
+    EXPECT_LE(frames, 5);
+    EXPECT_EQ(sent.size(), 1u);
+    if (bad) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(naks, frames * CSwedaST::kMaxRepliesRefused);
+    }
+    d.CloseComm();
+    ports::detachVirtual(kPort);
+  }
 }
 
 // A run of one byte in a reply (ESC and a count) is written out before the

@@ -208,7 +208,12 @@ BOOL CSwedaST::ReadAnswer(exchange::PortExchange& x, const exchange::Plan&, Byte
     if (!port.write(&b, 1, n) || n != 1) return fail(what);
     return kTrue;
   };
-  while (!loop.passed()) {
+  // A line that answers every NAK with another damaged reply, or a printer
+  // that only ever says '!', ends the loop by count too: on a line that takes
+  // no time per byte the clock alone would never end it.
+  int naks = 0;
+  size_t frames = 0;
+  while (!loop.passed() && naks < kMaxRepliesRefused && frames < kMaxRepliesRead) {
     LineStatus ls;
     if (!port.lineStatus(ls)) return fail("Não foi possível verificar o estado da porta serial na leitura.");
     // What is queued, or one byte to wait for: a read never sits out its
@@ -228,11 +233,16 @@ BOOL CSwedaST::ReadAnswer(exchange::PortExchange& x, const exchange::Plan&, Byte
       buf.push_back(b);
       if (buf.size() > 4096) buf.clear();  // no reply is that long: noise
       if (!sweda::candidateComplete(buf) || buf.size() < 3) continue;
+      ++frames;
       if (!sweda::replyCheckOk(buf)) {
-        if (buf[0] == sweda::kSTX && !answer(sweda::kNAK, "")) return kFalse;
+        if (buf[0] == sweda::kSTX) {
+          if (!answer(sweda::kNAK, "")) return kFalse;
+          ++naks;
+        }
         buf.clear();
         continue;
       }
+      naks = 0;
       ByteArray whole;
       whole.swap(buf);
       // A reply for another frame (a late one for an earlier command) is not

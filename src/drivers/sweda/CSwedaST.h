@@ -120,6 +120,9 @@ class CSwedaST : public CECFBase {
   std::string strReport;          // the text of the last long report read
   static constexpr int kAttempts = 5;
   static constexpr uint32_t kFirstByteMs = 20000, kReplyMs = 20000, kReplyLoopMs = 30000, kQuietMs = 10000;
+  // Damaged replies refused in a row, and replies read, before one exchange gives up.
+  static constexpr int kMaxRepliesRefused = 10;
+  static constexpr size_t kMaxRepliesRead = 10000;
   static constexpr uint32_t kPauseMs = 1000, kNakPauseMs = 2000;
 
  protected:
