@@ -1,7 +1,7 @@
 // The operations that name an output file, on the plain driver and on every
 // Bematech class (none of which reads the fiscal memory into a file): what each
 // answers, that nothing goes to the printer and that no file appears. The
-// answers are the ones README.md lists under "Operations that write files".
+// answers are the ones docs/files.md lists.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -85,7 +85,7 @@ TEST(FileOperations, NoDriverLetsTheHostBelieveAFileWasWritten) {
         EXPECT_EQ(d->strLastError, cp(e.byDateOrCounter)) << who << " " << op.name;
       } else {
         // The fiscal-memory and CF-e reads answer TRUE as the plain driver does
-        // (README.md says so): with nothing written and no error.
+        // (docs/files.md says so): with nothing written and no error.
         EXPECT_NE(result, 0) << who << " " << op.name;
         EXPECT_EQ(d->strLastError, "") << who << " " << op.name;
       }
