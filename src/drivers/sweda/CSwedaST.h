@@ -129,6 +129,10 @@ class CSwedaST : public CECFBase {
   bool Logging() const { return log_.enabled(); }
   // ClearBuffers, the code, its parameters, Submit.
   BOOL Command(const char* code, std::initializer_list<std::string> params = {});
+  // A command whose one parameter is a number: refused before the wire when it
+  // does not fit its field; the operation's result line either way.
+  template <class T>
+  BOOL NumberCommand(const char* where, const char* code, T value, const fields::Field& f);
   BOOL SerialReport(const char* where, const char* code, std::initializer_list<std::string> params, std::string& out);
   BOOL CheckCommand(double value, const std::string& bank);
 

@@ -66,6 +66,14 @@ std::string cut(const std::string& s, size_t n) {
 
 }  // namespace
 
+template <class T>
+BOOL CSwedaST::NumberCommand(const char* where, const char* code, T value, const fields::Field& f) {
+  fields::Checked num;
+  const std::string v = stValue(num, value, f);
+  if (!num.ok()) return refuse(*this, where, num.error());
+  return finish(*this, where, Command(code, {v}));
+}
+
 // Wire example:  02 2B "01" 03 chk
 BOOL CSwedaST::AbreCupomFiscal() {
   const char* where = "CSwedaST::AbreCupomFiscal";
@@ -153,45 +161,25 @@ BOOL CSwedaST::RegisterService(const std::string& strProductCode, const std::str
 // Wire example:  02 2B "05|3" 03 chk
 BOOL CSwedaST::CancelaItemFiscal(long intItem, const std::string&, double, double, double, double) {
   const char* where = "CSwedaST::CancelaItemFiscal";
-  return guarded(*this, where, kFalse, [&] {
-    fields::Checked num;
-    const std::string item = stValue(num, intItem, field::kItem);
-    if (!num.ok()) return refuse(*this, where, num.error());
-    return finish(*this, where, Command("05", {item}));
-  });
+  return guarded(*this, where, kFalse, [&] { return NumberCommand(where, "05", intItem, field::kItem); });
 }
 
 // Wire example:  02 2B "69|3" 03 chk
 BOOL CSwedaST::CancelaDescontoItem(long intItem, BOOL) {
   const char* where = "CSwedaST::CancelaDescontoItem";
-  return guarded(*this, where, kFalse, [&] {
-    fields::Checked num;
-    const std::string item = stValue(num, intItem, field::kItem);
-    if (!num.ok()) return refuse(*this, where, num.error());
-    return finish(*this, where, Command("69", {item}));
-  });
+  return guarded(*this, where, kFalse, [&] { return NumberCommand(where, "69", intItem, field::kItem); });
 }
 
 // Wire example:  02 2B "55|1,50" 03 chk
 BOOL CSwedaST::TotalizaCupomFiscalDesconto(double nDesconto, double) {
   const char* where = "CSwedaST::TotalizaCupomFiscalDesconto";
-  return guarded(*this, where, kFalse, [&] {
-    fields::Checked num;
-    const std::string v = stValue(num, nDesconto, field::kAmount);
-    if (!num.ok()) return refuse(*this, where, num.error());
-    return finish(*this, where, Command("55", {v}));
-  });
+  return guarded(*this, where, kFalse, [&] { return NumberCommand(where, "55", nDesconto, field::kAmount); });
 }
 
 // Wire example:  02 2B "54|1,50" 03 chk
 BOOL CSwedaST::TotalizaCupomFiscalAcrescimo(double nAcrescimo, double) {
   const char* where = "CSwedaST::TotalizaCupomFiscalAcrescimo";
-  return guarded(*this, where, kFalse, [&] {
-    fields::Checked num;
-    const std::string v = stValue(num, nAcrescimo, field::kAmount);
-    if (!num.ok()) return refuse(*this, where, num.error());
-    return finish(*this, where, Command("54", {v}));
-  });
+  return guarded(*this, where, kFalse, [&] { return NumberCommand(where, "54", nAcrescimo, field::kAmount); });
 }
 
 // Wire example:  02 2B "06|01|10,00" 03 chk
