@@ -435,16 +435,15 @@ bool Service::start(std::string& error) {
       Pending pend;
       pend.hash = r.hash;
       pend.time = r.time;
-      std::promise<Reply> answer;
+      pend.answer = std::make_shared<Answer>();
       if (r.kind == "done") {
-        answer.set_value({r.status, r.answer, "application/json", false});
+        pend.answer->set({r.status, r.answer, "application/json", false});
       } else {
         // Started and never finished: the service stopped while the printer
         // worked. Whether it printed is for the client to look at.
-        answer.set_value(
+        pend.answer->set(
             {200, answerText(r.printer, "unknown", json::array(), nullptr, true), "application/json", false});
       }
-      pend.answer = answer.get_future().share();
       keys_[r.printer + '\n' + r.key] = std::move(pend);
     }
   }
@@ -617,62 +616,93 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
   return {200, answerText(p.config.id, outcome, std::move(out), std::move(counters), true), "application/json", false};
 }
 
+void Service::Answer::set(Reply r) {
+  std::vector<std::function<void(const Reply&)>> waiting;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    reply_ = std::move(r);
+    ready_ = true;
+    waiting.swap(waiting_);
+  }
+  for (auto& fn : waiting) fn(reply_);
+}
+
+void Service::Answer::then(std::function<void(const Reply&)> fn) {
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    if (!ready_) {
+      waiting_.push_back(std::move(fn));
+      return;
+    }
+  }
+  fn(reply_);  // set once and never changed after
+}
+
 std::shared_future<Reply> Service::submitCalls(const std::string& id, std::string_view body, const std::string& key) {
-  auto ready = [](Reply r) {
-    std::promise<Reply> pr;
-    pr.set_value(std::move(r));
-    return pr.get_future().share();
-  };
+  auto promise = std::make_shared<std::promise<Reply>>();
+  std::shared_future<Reply> answer = promise->get_future().share();
+  submit(id, body, key, [promise](Reply r) { promise->set_value(std::move(r)); });
+  return answer;
+}
+
+void Service::submit(const std::string& id, std::string_view body, const std::string& key,
+                     std::function<void(Reply)> done) {
   Printer* p = find(id);
-  if (!p) return ready(errorReply(404, "no printer '" + id + "'"));
+  if (!p) return done(errorReply(404, "no printer '" + id + "'"));
   if (body.size() > options_.maxBodyBytes)
-    return ready(errorReply(413, "the body is longer than " + std::to_string(options_.maxBodyBytes) + " bytes"));
+    return done(errorReply(413, "the body is longer than " + std::to_string(options_.maxBodyBytes) + " bytes"));
   if (key.size() > kMaxKeyBytes || std::any_of(key.begin(), key.end(), [](char c) { return c < 0x21 || c > 0x7E; }))
-    return ready(errorReply(400, "an Idempotency-Key is 1 to 128 visible ASCII characters"));
+    return done(errorReply(400, "an Idempotency-Key is 1 to 128 visible ASCII characters"));
   auto calls = std::make_shared<std::vector<script::Call>>();
   std::string error;
   if (!parseCalls(body, options_.maxCallsPerBatch, *calls, error))
-    return ready(errorReply(json::accept(body) ? 422 : 400, error));
+    return done(errorReply(json::accept(body) ? 422 : 400, error));
   // The same request written with other blanks or member order is the same request.
   const uint64_t hash = fnv1a64(json::parse(body).dump());
 
-  auto promise = std::make_shared<std::promise<Reply>>();
-  const std::shared_future<Reply> answer = promise->get_future().share();
+  auto answer = std::make_shared<Answer>();
   const std::string slot = id + '\n' + key;
   if (!key.empty()) {
-    std::lock_guard<std::mutex> l(keysMu_);
-    auto it = keys_.find(slot);
-    if (it != keys_.end()) {
-      if (it->second.hash != hash)
-        return ready(errorReply(409, "this Idempotency-Key was used for another request on this printer"));
-      auto earlier = it->second.answer;
-      return std::async(std::launch::deferred,
-                        [earlier] {
-                          Reply r = earlier.get();
-                          r.replayed = true;
-                          return r;
-                        })
-          .share();
+    std::shared_ptr<Answer> earlier;
+    {
+      std::lock_guard<std::mutex> l(keysMu_);
+      auto it = keys_.find(slot);
+      if (it != keys_.end()) {
+        if (it->second.hash != hash)
+          return done(errorReply(409, "this Idempotency-Key was used for another request on this printer"));
+        earlier = it->second.answer;
+      } else {
+        forgetOldKeys(now());
+        if (keys_.size() >= options_.maxKeys) {
+          // Old keys go with the retention; until then a flood of new ones is
+          // refused before it reaches the printer rather than growing the memory
+          // and the journal without end.
+          lastForget_ = 0;
+          forgetOldKeys(now());
+          if (keys_.size() >= options_.maxKeys)
+            return done(errorReply(503, "too many idempotency keys held (" + std::to_string(options_.maxKeys) +
+                                            "); nothing was sent to the printer, try again later or without a key"));
+        }
+        keys_[slot] = {hash, now(), answer};
+      }
     }
-    forgetOldKeys(now());
-    if (keys_.size() >= options_.maxKeys) {
-      // Old keys go with the retention; until then a flood of new ones is
-      // refused before it reaches the printer rather than growing the memory
-      // and the journal without end.
-      lastForget_ = 0;
-      forgetOldKeys(now());
-      if (keys_.size() >= options_.maxKeys)
-        return ready(errorReply(503, "too many idempotency keys held (" + std::to_string(options_.maxKeys) +
-                                         "); nothing was sent to the printer, try again later or without a key"));
+    if (earlier) {
+      earlier->then([done](const Reply& r) {
+        Reply copy = r;
+        copy.replayed = true;
+        done(std::move(copy));
+      });
+      return;
     }
-    keys_[slot] = {hash, now(), answer};
   }
+  // The answer goes to the caller and to any retry that came meanwhile.
+  answer->then([done](const Reply& r) { done(r); });
   auto forget = [this, slot, keyed = !key.empty()] {
     if (!keyed) return;
     std::lock_guard<std::mutex> l(keysMu_);
     keys_.erase(slot);
   };
-  std::function<void()> job = [this, p, calls, promise, forget, key, hash] {
+  std::function<void()> job = [this, p, calls, answer, forget, key, hash] {
     bool stopping = false, online = false;
     {
       std::lock_guard<std::mutex> l(p->mu);
@@ -688,7 +718,7 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
         why = stopping ? "the service is stopping" : "printer '" + p->config.id + "' is offline: " + p->lastError;
       }
       forget();
-      promise->set_value(errorReply(503, why));
+      answer->set(errorReply(503, why));
       return;
     }
     if (!key.empty()) {
@@ -696,7 +726,7 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
       std::lock_guard<std::mutex> l(journalMu_);
       if (journal_.isOpen() && !journal_.append(start)) {
         forget();
-        promise->set_value(errorReply(503, "the journal cannot be written; nothing was sent to the printer"));
+        answer->set(errorReply(503, "the journal cannot be written; nothing was sent to the printer"));
         return;
       }
     }
@@ -704,7 +734,7 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
     if (!key.empty()) record({now(), "done", p->config.id, key, hash, r.status, r.body});
     // Idle before the answer leaves, so whoever has the answer sees it so.
     markIdle(*p);
-    promise->set_value(std::move(r));
+    answer->set(std::move(r));
   };
   {
     std::lock_guard<std::mutex> l(p->mu);
@@ -716,10 +746,10 @@ std::shared_future<Reply> Service::submitCalls(const std::string& id, std::strin
   }
   if (job) {
     forget();
-    return ready(errorReply(503, "the service is stopping"));
+    answer->set(errorReply(503, "the service is stopping"));
+    return;
   }
   p->cv.notify_one();
-  return answer;
 }
 
 std::future<void> Service::runOnWorker(const std::string& id, std::function<void()> fn) {

@@ -103,8 +103,12 @@ class Service {
   Reply printers() const;
   Reply entries() const;
   Reply paper(const std::string& id) const;
-  // Checks the body, then queues it on the printer; the answer comes when the
-  // batch has run. A 4xx comes back at once and nothing reaches the printer.
+  // Checks the body, then queues it on the printer; `done` gets the answer
+  // when the batch has run, on the printer's worker (or at once, on the
+  // caller's thread, for a refusal or the stored answer of a finished key). A
+  // 4xx comes back at once and nothing reaches the printer. Nothing here waits
+  // on a printer, so one thread can take the requests for every printer.
+  void submit(const std::string& id, std::string_view body, const std::string& key, std::function<void(Reply)> done);
   std::shared_future<Reply> submitCalls(const std::string& id, std::string_view body, const std::string& key);
   Reply calls(const std::string& id, std::string_view body, const std::string& key) {
     return submitCalls(id, body, key).get();
@@ -117,10 +121,24 @@ class Service {
 
  private:
   struct Printer;
+  // The answer to a keyed request, which retries with the same key wait on
+  // without holding a thread.
+  class Answer {
+   public:
+    void set(Reply r);
+    // Calls fn with the answer now if it is there, else when it comes.
+    void then(std::function<void(const Reply&)> fn);
+
+   private:
+    std::mutex mu_;
+    bool ready_ = false;
+    Reply reply_;
+    std::vector<std::function<void(const Reply&)>> waiting_;
+  };
   struct Pending {
     uint64_t hash = 0;
     int64_t time = 0;  // when the request came
-    std::shared_future<Reply> answer;
+    std::shared_ptr<Answer> answer;
   };
 
   Printer* find(const std::string& id) const;
