@@ -12,6 +12,7 @@
 
 #include "emulator/virtual_printer.h"
 #include "test_support.h"
+#include "tools/serve/gate.h"
 #include "tools/serve/http.h"
 #include "tools/serve/journal.h"
 #include "tools/serve/service.h"

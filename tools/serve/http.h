@@ -1,15 +1,16 @@
 // HTTP in front of the service: the routes, the token and the page.
+//
+// One thread takes every connection, without blocking: reading a request,
+// waiting for its printer and writing its answer are steps it returns to when
+// they can go on. A call that waits on one printer therefore never holds back
+// a call to another, and a client that trickles its request or never reads its
+// answer holds its own connection and nothing else, until its time runs out.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "tools/serve/gate.h"
 #include "tools/serve/service.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace tarvion::serve {
 
@@ -26,15 +27,15 @@ class HttpFront {
 
   // Binds the address (port 0: any free one); the port, or -1 with a message.
   int bind(const std::string& host, int port, std::string& error);
-  // Serves until stop(); false when the server could not run.
+  // Serves until stop(); false when the server could not run. A stop that
+  // comes first makes it return at once.
   bool run();
   void stop();
 
+  struct Impl;
+
  private:
-  Service& service_;
-  std::string token_;
-  Gate gate_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace tarvion::serve

@@ -246,6 +246,18 @@ bool loadConfig(const std::string& path, Options& options, std::string& error) {
         options.journalDropDamaged = v.get<bool>();
       } else if (k == "token_file") {
         if (!readTokenFile(v.get<std::string>(), options.token, error)) return false;
+      } else if (k == "max_connections") {
+        options.maxConnections = std::max<size_t>(1, v.get<size_t>());
+      } else if (k == "max_connections_per_address") {
+        options.maxConnectionsPerAddress = std::max<size_t>(1, v.get<size_t>());
+      } else if (k == "header_timeout_seconds" || k == "idle_timeout_seconds") {
+        const double seconds = v.get<double>();
+        if (!(seconds > 0 && seconds <= 3600)) {
+          error = path + ": " + k + " is a number of seconds from above 0 to 3600";
+          return false;
+        }
+        (k == "header_timeout_seconds" ? options.headerTimeout : options.idleTimeout) =
+            std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
       } else if (k == "max_body_bytes") {
         options.maxBodyBytes = v.get<size_t>();
       } else if (k == "retention_days") {

@@ -3,6 +3,7 @@
 // calls and the idempotency keys. tools/serve.cpp puts HTTP in front of it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -50,6 +51,13 @@ struct Options {
   // damaged records (else the service refuses to start).
   bool journalDropDamaged = false;
   std::vector<PrinterConfig> printers;
+  // What one client can hold of the HTTP front: connections at once, in all
+  // and from one address; the time from a request's first byte to the end of
+  // its header, and to the end of its body; the time an answer may take to be
+  // read; how long a kept-alive connection may wait for its next request.
+  // None of these times counts a call's wait for its printer.
+  size_t maxConnections = 512, maxConnectionsPerAddress = 64;
+  std::chrono::milliseconds headerTimeout{10000}, bodyTimeout{30000}, writeTimeout{10000}, idleTimeout{30000};
   size_t maxBodyBytes = 256 * 1024;
   size_t maxCallsPerBatch = 500;
   int64_t retentionSeconds = 7 * 24 * 3600;
