@@ -56,7 +56,7 @@ struct Options {
   // its header, and to the end of its body; the time an answer may take to be
   // read; how long a kept-alive connection may wait for its next request.
   // None of these times counts a call's wait for its printer.
-  size_t maxConnections = 512, maxConnectionsPerAddress = 64;
+  size_t maxConnections = 1000, maxConnectionsPerAddress = 200;
   std::chrono::milliseconds headerTimeout{10000}, bodyTimeout{30000}, writeTimeout{10000}, idleTimeout{30000};
   size_t maxBodyBytes = 256 * 1024;
   size_t maxCallsPerBatch = 500;
