@@ -46,6 +46,16 @@ if grep -rlF "$build" "$root$prefix/include" "$lib/pkgconfig" "$lib/cmake"; then
   fail "the installed files above name the build folder $build"
 fi
 
+# The service unit follows the prefix (the package's /usr/bin and /etc are
+# only right for /usr), and its default configuration is where it looks.
+etc="$prefix/etc"
+[ "$prefix" = /usr ] && etc=/etc
+unit="$root$prefix/lib/systemd/system/tarvion-serve.service"
+[ -f "$root$prefix/lib/sysusers.d/tarvion.conf" ] || fail "missing $prefix/lib/sysusers.d/tarvion.conf"
+exec_start="$(sed -n 's/^ExecStart=//p' "$unit")"
+[ "$exec_start" = "$prefix/bin/tarvion serve --config $etc/tarvion/serve.json" ] || fail "the unit runs $exec_start"
+[ -f "$root$etc/tarvion/serve.json" ] || fail "missing $etc/tarvion/serve.json"
+
 # Exports: the C interface and the C++ control, nothing of the drivers or the
 # virtual printers (everything else in the tarvion namespace is internal).
 symbols="$(nm -D --defined-only "$lib/libtarvion.so" | c++filt)"
