@@ -1,6 +1,8 @@
 // `tarvion serve`: the printers of a shop behind a small HTTP/JSON service.
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <iostream>
@@ -61,6 +63,15 @@ int runServe(const ServeCommandOptions& o) {
   }
   if (options.journalDir.empty())
     std::cerr << "tarvion serve: no --journal: idempotency keys are kept only while the service runs\n";
+
+  // Every connection and every printer is a descriptor: the soft limit
+  // (often 1024) is raised, within the hard one, to what the caps need.
+  rlimit files{};
+  const rlim_t need = static_cast<rlim_t>(options.maxConnections + 8 * options.printers.size() + 64);
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY && files.rlim_cur < need) {
+    files.rlim_cur = files.rlim_max == RLIM_INFINITY ? need : std::min(need, files.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   // SIGINT and SIGTERM are taken by one thread, which stops the server; every
   // thread started afterwards inherits the blocked mask.
