@@ -112,6 +112,7 @@ HttpFront::HttpFront(Service& service, std::string token)
   });
   s.Get("/printers", [this](const httplib::Request&, httplib::Response& res) { send(res, service_.printers()); });
   s.Get("/entries", [this](const httplib::Request&, httplib::Response& res) { send(res, service_.entries()); });
+  s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { send(res, service_.metrics("")); });
   s.Get(R"(/printers/([A-Za-z0-9_-]+)/paper)",
         [this](const httplib::Request& req, httplib::Response& res) { send(res, service_.paper(req.matches[1])); });
   s.Post(R"(/printers/([A-Za-z0-9_-]+)/calls)", [this](const httplib::Request& req, httplib::Response& res) {
