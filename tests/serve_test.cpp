@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <future>
 #include <nlohmann/json.hpp>
 
+#include "emulator/fiscal_core.h"
 #include "emulator/virtual_printer.h"
 #include "serve_rig.h"
 #include "test_support.h"
@@ -970,4 +973,152 @@ TEST(ServeKeys, NewKeysBeyondTheLimitAreRefusedAndNothingIsPrinted) {
   // Keys already held still answer, and calls without a key still run.
   EXPECT_TRUE(s.calls("a", x, "k1").replayed);
   EXPECT_EQ(s.calls("a", x, "").status, 200);
+}
+
+// ------------------------------------------------------------------ metrics
+
+// The value of one sample line of /metrics ("name{labels}" exactly as
+// written), or NaN when the series is not there.
+double sampleOf(const std::string& text, const std::string& series) {
+  const size_t at = text.find('\n' + series + ' ');
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(text.substr(at + series.size() + 2));
+}
+
+std::string metricsOf(const Service& s) {
+  const Reply r = s.metrics("");
+  EXPECT_EQ(r.contentType, "text/plain; version=0.0.4; charset=utf-8");
+  return '\n' + r.body;
+}
+
+const char* const kDone = R"(tarvion_printer_calls_total{printer="a",outcome="done"})";
+const char* const kFailed = R"(tarvion_printer_calls_total{printer="a",outcome="failed"})";
+const char* const kUnknown = R"(tarvion_printer_calls_total{printer="a",outcome="unknown"})";
+const char* const kCount = R"(tarvion_printer_call_duration_seconds_count{printer="a"})";
+const char* const kInf = R"(tarvion_printer_call_duration_seconds_bucket{printer="a",le="+Inf"})";
+const char* const kRefused = R"(tarvion_printer_requests_refused_total{printer="a"})";
+
+TEST_F(ServeTest, MetricsCountEachCallOfABatchByOutcome) {
+  const std::string start = metricsOf(*service);
+  // Every series is there before the first call, at zero.
+  for (const char* series : {kDone, kFailed, kUnknown, kCount, kRefused})
+    EXPECT_EQ(sampleOf(start, series), 0) << series;
+  const int frames = service->virtualPrinter("a")->framesReceived();
+  metricsOf(*service);
+  EXPECT_EQ(service->virtualPrinter("a")->framesReceived(), frames) << "reading the figures sent a command";
+
+  ASSERT_EQ(body(service->calls("a", kSale, ""))["outcome"], "done");
+  std::string m = metricsOf(*service);
+  EXPECT_EQ(sampleOf(m, kDone), 6);
+  EXPECT_EQ(sampleOf(m, kCount), 6);
+  EXPECT_EQ(sampleOf(m, kInf), 6);
+  EXPECT_EQ(sampleOf(m, kFailed), 0);
+  // Printer "b" ran nothing.
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_calls_total{printer="b",outcome="done"})"), 0);
+  // The COO the sale read back.
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_operation_counter{printer="a"})"),
+            std::stod(cooOf(service->calls("a", R"({"entry": "RetornaNumeroCupom"})", ""))));
+
+  // A batch stops at the call that fails: the one before counts done, the
+  // failing one failed, the one after nothing.
+  const json j = body(service->calls(
+      "a",
+      R"([{"entry": "RetornaNumeroCupom"}, {"entry": "FechaCupomFiscal", "args": ["", 0]}, {"entry": "LeituraX"}])",
+      ""));
+  ASSERT_EQ(j["outcome"], "failed") << j;
+  m = metricsOf(*service);
+  EXPECT_EQ(sampleOf(m, kDone), 6 + 1 + 1);
+  EXPECT_EQ(sampleOf(m, kFailed), 1);
+  EXPECT_EQ(sampleOf(m, kCount), 6 + 1 + 2);
+}
+
+TEST_F(ServeTest, MetricsShowTheQueueAndStateOfAHeldPrinter) {
+  HeldWorker held(*service, "a");
+  auto sale = service->submitCalls("a", kSale, "");
+  std::string m = metricsOf(*service);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_queue_length{printer="a"})"), 1);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_state{printer="a",state="busy"})"), 1);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_state{printer="a",state="idle"})"), 0);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_state{printer="b",state="idle"})"), 1);
+  held.release();
+  ASSERT_EQ(body(sale.get())["outcome"], "done");
+  m = metricsOf(*service);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_queue_length{printer="a"})"), 0);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_state{printer="a",state="idle"})"), 1);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_state{printer="a",state="busy"})"), 0);
+}
+
+TEST_F(ServeTest, MetricsCountALostCallUnknownAndARefusalWhileOffline) {
+  ASSERT_TRUE(service->virtualPrinter("a")->setFaults("noanswer"));
+  ASSERT_EQ(body(service->calls("a", R"({"entry": "AbreCupomFiscal"})", ""))["outcome"], "unknown");
+  ASSERT_EQ(service->calls("a", R"({"entry": "LeituraX"})", "").status, 503);
+  const std::string m = metricsOf(*service);
+  EXPECT_EQ(sampleOf(m, kUnknown), 1);
+  EXPECT_EQ(sampleOf(m, kFailed), 0);
+  EXPECT_EQ(sampleOf(m, kRefused), 1);
+  EXPECT_EQ(sampleOf(m, kCount), 1);  // the refused batch never reached the printer
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_state{printer="a",state="offline"})"), 1);
+  service->virtualPrinter("a")->clearFaults();
+}
+
+TEST(ServeMetrics, StatusAndZAppearOnceAClientReadsThem) {
+  Options o = optionsFor({virtualConfig("a")});
+  o.clock = [] { return int64_t{1700000000}; };
+  Service s(o);
+  std::string error;
+  ASSERT_TRUE(s.start(error)) << error;
+  std::string m = metricsOf(s);
+  for (const char* series :
+       {R"(tarvion_printer_paper_near_end{printer="a"})", R"(tarvion_printer_drawer_open{printer="a"})",
+        R"(tarvion_printer_status_read_timestamp_seconds{printer="a"})",
+        R"(tarvion_printer_last_z_reduction_timestamp_seconds{printer="a"})",
+        R"(tarvion_printer_z_reduction_counter{printer="a"})"})
+    EXPECT_TRUE(std::isnan(sampleOf(m, series))) << series << " before any read";
+
+  s.virtualPrinter("a")->core().setPaperNearEnd(true);
+  s.virtualPrinter("a")->setDrawerOpen(true);
+  const json status = body(s.calls(
+      "a", R"([{"entry": "CashDrawerAttached", "set": true}, {"entry": "LowPaper"}, {"entry": "CashDrawerClosed"}])",
+      ""));
+  ASSERT_EQ(status["outcome"], "done") << status;
+  m = metricsOf(s);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_paper_near_end{printer="a"})"), 1) << status;
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_drawer_open{printer="a"})"), 1) << status;
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_status_read_timestamp_seconds{printer="a"})"), 1700000000);
+  // Read again after a change: the figures follow the printer.
+  s.virtualPrinter("a")->core().setPaperNearEnd(false);
+  s.virtualPrinter("a")->setDrawerOpen(false);
+  s.calls("a", R"([{"entry": "LowPaper"}, {"entry": "CashDrawerClosed"}])", "");
+  m = metricsOf(s);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_paper_near_end{printer="a"})"), 0);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_drawer_open{printer="a"})"), 0);
+
+  // A Z that runs leaves the service's clock, whatever the printer's.
+  char today[32];
+  const std::time_t t = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y-%m-%dT%H:%M:%S", std::localtime(&t));
+  const json z = body(s.calls("a", R"({"entry": "ReducaoZ", "args": [")" + std::string(today) + R"("]})", ""));
+  ASSERT_EQ(z["outcome"], "done") << z;
+  const json crz = body(s.calls("a", R"({"entry": "ZReportCounter"})", ""));
+  m = metricsOf(s);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_last_z_reduction_timestamp_seconds{printer="a"})"), 1700000000);
+  EXPECT_EQ(sampleOf(m, R"(tarvion_printer_z_reduction_counter{printer="a"})"), crz["calls"][0]["result"].get<double>())
+      << crz;
+  EXPECT_GE(crz["calls"][0]["result"].get<double>(), 1) << crz;
+}
+
+TEST(ServeMetrics, TheJournalAndTheKeysHeldAreCounted) {
+  TempDir tmp;
+  Service s(optionsFor({virtualConfig("a")}, tmp.file("j")));
+  std::string error;
+  ASSERT_TRUE(s.start(error)) << error;
+  std::string m = metricsOf(s);
+  EXPECT_EQ(sampleOf(m, "tarvion_journal_records"), 0);
+  EXPECT_EQ(sampleOf(m, "tarvion_idempotency_keys"), 0);
+  ASSERT_EQ(s.calls("a", R"({"entry": "LeituraX"})", "k1").status, 200);
+  m = metricsOf(s);
+  EXPECT_EQ(sampleOf(m, "tarvion_journal_records"), 2);  // started and done
+  EXPECT_EQ(sampleOf(m, "tarvion_journal_size_bytes"),
+            static_cast<double>(std::filesystem::file_size(tmp.file("j/journal"))));
+  EXPECT_EQ(sampleOf(m, "tarvion_idempotency_keys"), 1);
 }

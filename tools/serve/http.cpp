@@ -211,9 +211,10 @@ class Session : public std::enable_shared_from_this<Session> {
     static const std::regex kPrinterPath(R"(/printers/([A-Za-z0-9_-]+)/(calls|paper))");
     std::smatch m;
     Service& service = front_.service;
-    if (target_ == "/" || target_ == "/printers" || target_ == "/entries") {
+    if (target_ == "/" || target_ == "/printers" || target_ == "/entries" || target_ == "/metrics") {
       if (!get) return refuse(405);
       if (target_ == "/") return respond(200, pageHtml(), "text/html; charset=utf-8", false);
+      if (target_ == "/metrics") return answer(service.metrics(front_.figures()));
       return answer(target_ == "/printers" ? service.printers() : service.entries());
     }
     if (!std::regex_match(target_, m, kPrinterPath)) return refuse(404);

@@ -210,6 +210,7 @@ bool Journal::rewrite(int64_t now, std::vector<JournalRecord>& records, std::str
     size_ = out.size();
   }
   sizeAfterRewrite_ = size_;
+  records_ = records.size();
   return true;
 }
 
@@ -238,6 +239,7 @@ bool Journal::append(const JournalRecord& r) {
   const std::string frame = frameRecord(encodeRecord(r));
   if (!writeAll(fd_, frame) || ::fdatasync(fd_) != 0) return false;
   size_ += frame.size();
+  ++records_;
   if (size_ < compactionFloor_ || size_ < 2 * sizeAfterRewrite_) return true;
   // The record is on the disk already: a compaction that fails leaves the file
   // as it was, still whole, and the next append tries again.

@@ -75,6 +75,9 @@ class Journal {
   bool append(const JournalRecord& r);
   bool isOpen() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
+  // The file's size and the whole records in it, as this journal wrote them.
+  uint64_t sizeBytes() const { return size_; }
+  uint64_t records() const { return records_; }
   // The file grows to at least this many bytes, and to twice its size after the
   // last rewrite, before it is compacted.
   void setCompactionFloor(uint64_t bytes) { compactionFloor_ = bytes; }
@@ -89,7 +92,7 @@ class Journal {
   std::string dir_, path_;
   int64_t retentionSeconds_ = 0;
   bool dropDamaged_ = false;
-  uint64_t size_ = 0, sizeAfterRewrite_ = 0, compactionFloor_ = 1 << 20;
+  uint64_t size_ = 0, records_ = 0, sizeAfterRewrite_ = 0, compactionFloor_ = 1 << 20;
 };
 
 }  // namespace tarvion::serve

@@ -7,9 +7,11 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "control/ctrl_state.h"
@@ -18,6 +20,7 @@
 #include "core/virtual_wire.h"
 #include "emulator/printers.h"
 #include "emulator/virtual_printer.h"
+#include "tools/serve/metrics.h"
 
 namespace tarvion::serve {
 
@@ -115,6 +118,35 @@ bool privateFile(const std::string& path, const char* what, std::string& error) 
 }
 
 constexpr size_t kMinTokenBytes = 16;
+
+// A call's time on the printer, from a status read to a long report.
+const std::vector<double> kCallBuckets = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60, 120};
+
+// A printer's date and time (its own wall clock, the machine's zone) in
+// seconds since the epoch; nothing for an invalid date.
+std::optional<int64_t> unixOf(const DateTime& d) {
+  DateParts p;
+  if (!d.valid() || !d.parts(p)) return std::nullopt;
+  std::tm t{};
+  t.tm_year = p.year - 1900;
+  t.tm_mon = p.month - 1;
+  t.tm_mday = p.day;
+  t.tm_hour = p.hour;
+  t.tm_min = p.minute;
+  t.tm_sec = p.second;
+  t.tm_isdst = -1;
+  const std::time_t at = std::mktime(&t);
+  if (at == static_cast<std::time_t>(-1)) return std::nullopt;
+  return static_cast<int64_t>(at);
+}
+
+std::optional<int64_t> integerOf(std::string_view text) {
+  text = std::string_view(text).substr(0, text.find_last_not_of(' ') + 1);
+  long long n = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size()) return std::nullopt;
+  return n;
+}
 
 std::string answerText(const std::string& printer, const char* outcome, json calls, json counters = nullptr,
                        bool withCounters = false) {
@@ -423,6 +455,13 @@ struct Service::Printer {
   bool stopping = false, online = false, busy = false;
   std::string lastError = "not opened yet";
   std::thread thread;
+  // Figures for /metrics, guarded by mu.
+  uint64_t callsDone = 0, callsFailed = 0, callsUnknown = 0, refused = 0;
+  metrics::Histogram callSeconds{kCallBuckets};
+  // As the printer last told them to a client's call; unset until then.
+  std::optional<bool> paperNearEnd, drawerOpen;
+  int64_t statusReadAt = 0;
+  std::optional<int64_t> lastZAt, zCounter, operationCounter;
 };
 
 Service::Service(Options options) : options_(std::move(options)) {}
@@ -570,6 +609,11 @@ void Service::markIdle(Printer& p) {
   p.busy = false;
 }
 
+void Service::countRefused(Printer& p) {
+  std::lock_guard<std::mutex> l(p.mu);
+  ++p.refused;
+}
+
 void Service::record(const JournalRecord& r) {
   std::lock_guard<std::mutex> l(journalMu_);
   if (journal_.isOpen()) journal_.append(r);
@@ -582,6 +626,8 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
   for (script::Call& call : calls) {
     bool ok = true;
     std::string text;
+    Value result;
+    const auto started = std::chrono::steady_clock::now();
     // The answer carries the message this call left, never an earlier one's.
     ControlState& st = p.ctrl.state();
     st.strLastError.clear();
@@ -591,23 +637,32 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
       ok = p.ctrl.SetProperty(*call.entry, call.setValue);
       text = script::formatCall(call, Value(), true);
     } else {
-      const Value r = p.ctrl.Invoke(*call.entry, call.args);
-      text = script::formatCall(call, r, true);
+      result = p.ctrl.Invoke(*call.entry, call.args);
+      text = script::formatCall(call, result, true);
       // Only a method's BOOL tells success; a BOOL property is a plain answer.
-      ok = !(call.entry->kind == Kind::Method && call.entry->result == Type::Bool && r.i == 0);
+      ok = !(call.entry->kind == Kind::Method && call.entry->result == Type::Bool && result.i == 0);
     }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     json c = json::parse(text, nullptr, false);
     const bool left = (st.fiscal && !st.fiscal->strLastError.empty()) ||
                       (st.check && !st.check->strLastError.empty()) || (!st.fiscal && !st.check);
     c["UltimoErro"] = left ? p.ctrl.UltimoErro() : std::string();
-    out.push_back(std::move(c));
     if (!ok) {
       // A command written and then lost on the line may have run: the client
       // must not simply send it again.
       unknown = p.ctrl.LastOutcome() == CTarvionCtrl::Outcome::MayHaveRun;
       outcome = unknown ? "unknown" : "failed";
-      break;
     }
+    {
+      std::lock_guard<std::mutex> l(p.mu);
+      p.callSeconds.observe(seconds);
+      ++(ok ? p.callsDone : unknown ? p.callsUnknown : p.callsFailed);
+    }
+    // A property's answer is only worth keeping when the call left no error:
+    // a FALSE from a status read that failed is no status.
+    if (ok && !left) capture(p, call, result, c);
+    out.push_back(std::move(c));
+    if (!ok) break;
   }
   if (!unknown) return {200, answerText(p.config.id, outcome, std::move(out)), "application/json", false};
   // The line died mid-command: it may have run. Once the printer answers
@@ -626,6 +681,39 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
     p.lastError = p.ctrl.UltimoErro();
   }
   return {200, answerText(p.config.id, outcome, std::move(out), std::move(counters), true), "application/json", false};
+}
+
+void Service::capture(Printer& p, const script::Call& call, const Value& result, const json& reply) {
+  if (call.form != script::Call::Form::Invoke) return;
+  const std::string_view name = call.entry->name;
+  const int64_t at = now();
+  std::lock_guard<std::mutex> l(p.mu);
+  if (name == "LowPaper") {
+    p.paperNearEnd = result.i != 0;
+    p.statusReadAt = at;
+  } else if (name == "CashDrawerClosed") {
+    p.drawerOpen = result.i == 0;
+    p.statusReadAt = at;
+  } else if (name == "ReducaoZ") {
+    p.lastZAt = at;
+  } else if (name == "DataMovUltimaRZ") {
+    // The day the last Z closed; a Z this service saw run is later the same day.
+    if (const auto day = unixOf(DateTime(result.d)); day && (!p.lastZAt || *day > *p.lastZAt)) p.lastZAt = day;
+  } else if (name == "ZReportCounter") {
+    p.zCounter = result.i;
+  } else if (name == "OperationCounter" || name == "FinalOperation") {
+    p.operationCounter = result.i;
+  } else if (name == "ReadFiscalInformation") {
+    // The driver keeps the counters of its last fiscal information read.
+    if (const ControlState& st = p.ctrl.state(); st.fiscal) {
+      p.zCounter = st.fiscal->intZReportCounter;
+      p.operationCounter = st.fiscal->intFinalOperation;
+    }
+  } else if (name == "RetornaNumeroCupom") {
+    const auto coo = reply.find("out");
+    if (coo != reply.end() && coo->contains("strNumeroCupom") && (*coo)["strNumeroCupom"].is_string())
+      if (const auto n = integerOf((*coo)["strNumeroCupom"].get<std::string>())) p.operationCounter = n;
+  }
 }
 
 void Service::Answer::set(Reply r) {
@@ -730,6 +818,7 @@ void Service::submit(const std::string& id, std::string_view body, const std::st
         why = stopping ? "the service is stopping" : "printer '" + p->config.id + "' is offline: " + p->lastError;
       }
       forget();
+      if (!stopping) countRefused(*p);
       answer->set(errorReply(503, why));
       return;
     }
@@ -738,6 +827,7 @@ void Service::submit(const std::string& id, std::string_view body, const std::st
       std::lock_guard<std::mutex> l(journalMu_);
       if (journal_.isOpen() && !journal_.append(start)) {
         forget();
+        countRefused(*p);
         answer->set(errorReply(503, "the journal cannot be written; nothing was sent to the printer"));
         return;
       }
@@ -821,6 +911,68 @@ Reply Service::paper(const std::string& id) const {
   if (!p) return errorReply(404, "no printer '" + id + "'");
   if (!p->virt) return errorReply(404, "printer '" + id + "' is not virtual: its paper is in the printer");
   return {200, p->virt->printedPaper(), "text/plain; charset=utf-8", false};
+}
+
+}  // namespace tarvion::serve
+
+namespace tarvion::serve {
+
+Reply Service::metrics(const std::string& extra) const {
+  metrics::Writer w;
+  for (const auto& p : printers_) {
+    const metrics::Labels id{{"printer", p->config.id}};
+    std::lock_guard<std::mutex> l(p->mu);
+    const char* current = !p->online && !p->busy ? "offline" : p->busy ? "busy" : "idle";
+    for (const char* state : {"idle", "busy", "offline"})
+      w.gauge("tarvion_printer_state", "1 for the printer's current state (idle, busy or offline), 0 for the others.",
+              {{"printer", p->config.id}, {"state", state}}, std::string_view(state) == current ? 1 : 0);
+    w.gauge("tarvion_printer_queue_length", "Requests waiting for the printer.", id,
+            static_cast<double>(p->jobs.size()));
+    const std::pair<const char*, uint64_t> outcomes[] = {
+        {"done", p->callsDone}, {"failed", p->callsFailed}, {"unknown", p->callsUnknown}};
+    for (const auto& [outcome, n] : outcomes)
+      w.counter("tarvion_printer_calls_total",
+                "Calls run on the printer by outcome: done, failed, or unknown (may have run).",
+                {{"printer", p->config.id}, {"outcome", outcome}}, static_cast<double>(n));
+    w.histogram("tarvion_printer_call_duration_seconds", "Time each call took on the printer.", id, p->callSeconds);
+    w.counter("tarvion_printer_requests_refused_total",
+              "Requests answered 503 with nothing sent: the printer was offline or the journal failed.", id,
+              static_cast<double>(p->refused));
+    if (p->paperNearEnd)
+      w.gauge("tarvion_printer_paper_near_end", "1 when the printer last said its paper is near the end.", id,
+              *p->paperNearEnd ? 1 : 0);
+    if (p->drawerOpen)
+      w.gauge("tarvion_printer_drawer_open", "1 when the printer last said its cash drawer is open.", id,
+              *p->drawerOpen ? 1 : 0);
+    if (p->paperNearEnd || p->drawerOpen)
+      w.gauge("tarvion_printer_status_read_timestamp_seconds", "When a client last read the paper or drawer status.",
+              id, static_cast<double>(p->statusReadAt));
+    if (p->lastZAt)
+      w.gauge("tarvion_printer_last_z_reduction_timestamp_seconds",
+              "When the last Z reduction ran, as seen by the service or read from the printer.", id,
+              static_cast<double>(*p->lastZAt));
+    if (p->zCounter)
+      w.gauge("tarvion_printer_z_reduction_counter", "The printer's Z reduction counter (CRZ) as last read.", id,
+              static_cast<double>(*p->zCounter));
+    if (p->operationCounter)
+      w.gauge("tarvion_printer_operation_counter", "The printer's operation counter (COO) as last read.", id,
+              static_cast<double>(*p->operationCounter));
+  }
+  {
+    std::lock_guard<std::mutex> l(journalMu_);
+    if (journal_.isOpen()) {
+      w.gauge("tarvion_journal_size_bytes", "Size of the idempotency journal file.", {},
+              static_cast<double>(journal_.sizeBytes()));
+      w.gauge("tarvion_journal_records", "Records in the idempotency journal file.", {},
+              static_cast<double>(journal_.records()));
+    }
+  }
+  {
+    std::lock_guard<std::mutex> l(keysMu_);
+    w.gauge("tarvion_idempotency_keys", "Idempotency keys held.", {}, static_cast<double>(keys_.size()));
+  }
+  metrics::writeProcess(w);
+  return {200, w.text() + extra, metrics::kContentType, false};
 }
 
 }  // namespace tarvion::serve

@@ -111,6 +111,9 @@ class Service {
   Reply printers() const;
   Reply entries() const;
   Reply paper(const std::string& id) const;
+  // The service's figures in the Prometheus text format, then `extra` (the
+  // HTTP front's own figures, already in that format).
+  Reply metrics(const std::string& extra) const;
   // Checks the body, then queues it on the printer; `done` gets the answer
   // when the batch has run, on the printer's worker (or at once, on the
   // caller's thread, for a refusal or the stored answer of a finished key). A
@@ -154,6 +157,10 @@ class Service {
   bool openPrinter(Printer& p);
   Reply runBatch(Printer& p, std::vector<script::Call>& calls);
   void record(const JournalRecord& r);
+  // Keeps what a successful call told of the printer's paper, drawer and last
+  // Z, for /metrics: read from its answer, never asked of the printer again.
+  void capture(Printer& p, const script::Call& call, const Value& result, const nlohmann::json& reply);
+  void countRefused(Printer& p);
   void markIdle(Printer& p);
   int64_t now() const;
   // Forgets the keys past the retention (at most once a minute); keysMu_ held.
@@ -163,8 +170,8 @@ class Service {
   std::vector<std::unique_ptr<Printer>> printers_;
   std::vector<int> attachedPorts_;
   Journal journal_;
-  std::mutex journalMu_;
-  std::mutex keysMu_;
+  mutable std::mutex journalMu_;
+  mutable std::mutex keysMu_;
   std::map<std::string, Pending> keys_;  // printer id + '\n' + key
   int64_t lastForget_ = 0;
   bool started_ = false;
