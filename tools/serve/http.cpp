@@ -14,6 +14,7 @@
 #include <regex>
 
 #include "tools/serve/gate.h"
+#include "tools/serve/metrics.h"
 
 namespace tarvion::serve {
 namespace {
@@ -365,32 +366,17 @@ void HttpFront::Impl::release(const std::string& address) {
 }
 
 std::string HttpFront::Impl::figures() const {
-  std::string out =
-      "# HELP tarvion_http_connections Connections open now.\n"
-      "# TYPE tarvion_http_connections gauge\n"
-      "tarvion_http_connections " +
-      std::to_string(open) +
-      "\n"
-      "# HELP tarvion_http_connections_accepted_total Connections taken.\n"
-      "# TYPE tarvion_http_connections_accepted_total counter\n"
-      "tarvion_http_connections_accepted_total " +
-      std::to_string(accepted) +
-      "\n"
-      "# HELP tarvion_http_connections_refused_total Connections refused over the limits in all or per address.\n"
-      "# TYPE tarvion_http_connections_refused_total counter\n"
-      "tarvion_http_connections_refused_total " +
-      std::to_string(refused) +
-      "\n"
-      "# HELP tarvion_http_timeouts_total Connections closed because a request or an answer ran out of time.\n"
-      "# TYPE tarvion_http_timeouts_total counter\n"
-      "tarvion_http_timeouts_total " +
-      std::to_string(timedOut) +
-      "\n"
-      "# HELP tarvion_http_responses_total Answers by HTTP status.\n"
-      "# TYPE tarvion_http_responses_total counter\n";
+  metrics::Writer w;
+  w.gauge("tarvion_http_connections", "Connections open now.", {}, static_cast<double>(open));
+  w.counter("tarvion_http_connections_accepted_total", "Connections taken.", {}, static_cast<double>(accepted));
+  w.counter("tarvion_http_connections_refused_total", "Connections refused over the limits in all or per address.",
+            {}, static_cast<double>(refused));
+  w.counter("tarvion_http_timeouts_total", "Connections closed because a request or an answer ran out of time.", {},
+            static_cast<double>(timedOut));
   for (const auto& [status, n] : answered)
-    out += "tarvion_http_responses_total{code=\"" + std::to_string(status) + "\"} " + std::to_string(n) + "\n";
-  return out;
+    w.counter("tarvion_http_responses_total", "Answers by HTTP status.", {{"code", std::to_string(status)}},
+              static_cast<double>(n));
+  return w.text();
 }
 
 HttpFront::HttpFront(Service& service, std::string token) : impl_(std::make_unique<Impl>(service, std::move(token))) {}
