@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/serve/openapi.h"
+
 namespace tarvion::serve {
 namespace {
 
@@ -112,6 +114,9 @@ HttpFront::HttpFront(Service& service, std::string token)
   });
   s.Get("/printers", [this](const httplib::Request&, httplib::Response& res) { send(res, service_.printers()); });
   s.Get("/entries", [this](const httplib::Request&, httplib::Response& res) { send(res, service_.entries()); });
+  s.Get("/openapi.json",
+        [doc = openApiDocument(!token_.empty(), service_.options().maxCallsPerBatch)](
+            const httplib::Request&, httplib::Response& res) { res.set_content(doc, "application/json"); });
   s.Get(R"(/printers/([A-Za-z0-9_-]+)/paper)",
         [this](const httplib::Request& req, httplib::Response& res) { send(res, service_.paper(req.matches[1])); });
   s.Post(R"(/printers/([A-Za-z0-9_-]+)/calls)", [this](const httplib::Request& req, httplib::Response& res) {
