@@ -25,7 +25,7 @@ constexpr const char* kDatePattern =
 
 // JSON Schema counts 2.0 as an integer; the service reads it as a number,
 // which a short or long parameter refuses.
-constexpr const char* kWhole = "written without a decimal point";
+constexpr const char* kWhole = "An integer, written without a decimal point.";
 
 std::string ref(const std::string& schema) {
   return "#/components/schemas/" + schema;
@@ -42,7 +42,7 @@ json valueSchema(Type type) {
       return {{"type", {"boolean", "integer"}},
               {"minimum", -32768},
               {"maximum", 32767},
-              {"description", "true, false, or a 16-bit integer (non-zero is true)"}};
+              {"description", "true, false, or a 16-bit integer (non-zero is true)."}};
     case Type::Short:
       return {{"type", "integer"}, {"format", "int32"}, {"minimum", -32768}, {"maximum", 32767}, {"description", kWhole}};
     case Type::Long:
@@ -56,7 +56,7 @@ json valueSchema(Type type) {
     case Type::Date:
       return {{"type", "string"},
               {"pattern", kDatePattern},
-              {"description", "a local date, YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, that exists in the calendar"}};
+              {"description", "A local date, YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, that exists in the calendar."}};
     case Type::String:
       return {{"type", "string"}};
     case Type::Void:
