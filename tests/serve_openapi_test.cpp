@@ -109,8 +109,10 @@ TEST(ServeOpenApi, ChosenEntriesHaveExactlyTheirSchema) {
            "required": ["entry", "args"],
            "properties": {"entry": {"const": "LeituraMFSerialData"},
              "args": {"type": "array", "items": false, "minItems": 3, "maxItems": 3, "prefixItems": [
-               )" + date + R"(, "title": "dtInicial"},
-               )" + date + R"(, "title": "dtFinal"},
+               )" +
+           date + R"(, "title": "dtInicial"},
+               )" +
+           date + R"(, "title": "dtFinal"},
                {"type": ["boolean", "integer"], "minimum": -32768, "maximum": 32767, "title": "bResumida"}]}}})"},
       {"EnviaComandoECF",
        R"({"type": "object", "title": "EnviaComandoECF", "additionalProperties": false,
@@ -171,7 +173,8 @@ std::vector<json> wrongOf(const json& s) {
   if (type == "integer")
     return {"1", 1.5, true, s["maximum"].get<long long>() + 1, s["minimum"].get<long long>() - 1, json::array()};
   if (type == "number") return {"24.90", true, nullptr};
-  if (s.contains("pattern")) return {20240229, "2024-13-01", "2024-02-29 10:00:00", "2024-02-29T24:00:00", "0099-12-31", "29/02/2024"};
+  if (s.contains("pattern"))
+    return {20240229, "2024-13-01", "2024-02-29 10:00:00", "2024-02-29T24:00:00", "0099-12-31", "29/02/2024"};
   return {1, true, json::object()};
 }
 

@@ -44,7 +44,8 @@ json valueSchema(Type type) {
               {"maximum", 32767},
               {"description", "true, false, or a 16-bit integer (non-zero is true)."}};
     case Type::Short:
-      return {{"type", "integer"}, {"format", "int32"}, {"minimum", -32768}, {"maximum", 32767}, {"description", kWhole}};
+      return {
+          {"type", "integer"}, {"format", "int32"}, {"minimum", -32768}, {"maximum", 32767}, {"description", kWhole}};
     case Type::Long:
       return {{"type", "integer"},
               {"format", "int32"},
@@ -134,8 +135,7 @@ json callSchema(const EntryInfo& e) {
 }
 
 json errorContent(const char* description) {
-  return {{"description", description},
-          {"content", {{"application/json", {{"schema", refTo("Error")}}}}}};
+  return {{"description", description}, {"content", {{"application/json", {{"schema", refTo("Error")}}}}}};
 }
 
 json jsonContent(const char* description, json schema) {
@@ -177,75 +177,75 @@ json fixedSchemas(size_t maxCalls) {
                 {"description", "Every refusal; a refused request reaches no printer."},
                 {"properties", {{"error", {{"type", "string"}}}}},
                 {"required", {"error"}}};
-  s["Printer"] = {
-      {"type", "object"},
-      {"properties",
-       {{"id", {{"type", "string"}}},
-        {"model", {{"type", "integer"}, {"description", "The fiscal model number."}}},
-        {"modelName", {{"type", "string"}}},
-        {"virtual", {{"type", "boolean"}}},
-        {"port", {{"type", "integer"}}},
-        {"state", {{"type", "string"}, {"enum", {"idle", "busy", "offline"}}}},
-        {"queue", {{"type", "integer"}, {"description", "Requests waiting for this printer."}}},
-        {"error", {{"type", "string"}, {"description", "Why an offline printer does not answer."}}}}},
-      {"required", {"id", "model", "modelName", "virtual", "port", "state", "queue"}}};
-  s["Entry"] = {
-      {"type", "object"},
-      {"properties",
-       {{"dispid", {{"type", "integer"}}},
-        {"name", {{"type", "string"}}},
-        {"kind", {{"type", "string"}, {"enum", kindNames}}},
-        {"result", {{"type", "string"}, {"enum", typeNames}}},
-        {"params",
-         {{"type", "array"},
-          {"items",
-           {{"type", "object"},
-            {"properties",
-             {{"name", {{"type", "string"}}},
-              {"type", {{"type", "string"}, {"enum", typeNames}}},
-              {"dir", {{"type", "string"}, {"enum", {"in", "out", "inout"}}}},
-              {"form", {{"type", "string"}, {"enum", {"plain", "list", "bytes"}}}}}},
-            {"required", {"name", "type", "dir"}}}}}}}},
-      {"required", {"dispid", "name", "kind", "result", "params"}}};
-  s["Calls"] = {{"description", "One call, or a list of calls run in order as one batch that stops at the first "
-                                "method returning false."},
-                {"oneOf",
-                 {refTo("Call"),
-                  {{"type", "array"}, {"items", refTo("Call")}, {"minItems", 1}, {"maxItems", maxCalls}}}}};
+  s["Printer"] = {{"type", "object"},
+                  {"properties",
+                   {{"id", {{"type", "string"}}},
+                    {"model", {{"type", "integer"}, {"description", "The fiscal model number."}}},
+                    {"modelName", {{"type", "string"}}},
+                    {"virtual", {{"type", "boolean"}}},
+                    {"port", {{"type", "integer"}}},
+                    {"state", {{"type", "string"}, {"enum", {"idle", "busy", "offline"}}}},
+                    {"queue", {{"type", "integer"}, {"description", "Requests waiting for this printer."}}},
+                    {"error", {{"type", "string"}, {"description", "Why an offline printer does not answer."}}}}},
+                  {"required", {"id", "model", "modelName", "virtual", "port", "state", "queue"}}};
+  s["Entry"] = {{"type", "object"},
+                {"properties",
+                 {{"dispid", {{"type", "integer"}}},
+                  {"name", {{"type", "string"}}},
+                  {"kind", {{"type", "string"}, {"enum", kindNames}}},
+                  {"result", {{"type", "string"}, {"enum", typeNames}}},
+                  {"params",
+                   {{"type", "array"},
+                    {"items",
+                     {{"type", "object"},
+                      {"properties",
+                       {{"name", {{"type", "string"}}},
+                        {"type", {{"type", "string"}, {"enum", typeNames}}},
+                        {"dir", {{"type", "string"}, {"enum", {"in", "out", "inout"}}}},
+                        {"form", {{"type", "string"}, {"enum", {"plain", "list", "bytes"}}}}}},
+                      {"required", {"name", "type", "dir"}}}}}}}},
+                {"required", {"dispid", "name", "kind", "result", "params"}}};
+  s["Calls"] = {
+      {"description",
+       "One call, or a list of calls run in order as one batch that stops at the first "
+       "method returning false."},
+      {"oneOf",
+       {refTo("Call"), {{"type", "array"}, {"items", refTo("Call")}, {"minItems", 1}, {"maxItems", maxCalls}}}}};
   s["CallResult"] = {
       {"type", "object"},
       {"description", "A call that ran, as `tarvion shell --json` prints it."},
       {"properties",
        {{"entry", {{"type", "string"}}},
         {"result",
-         {{"description", "BOOL, short and long as integers (BOOL as -1, 0 or 1), double as a number, a date as "
-                          "YYYY-MM-DDTHH:MM:SS, a string as a string; null for a set, an invalid date or a "
-                          "number that is not finite."}}},
+         {{"description",
+           "BOOL, short and long as integers (BOOL as -1, 0 or 1), double as a number, a date as "
+           "YYYY-MM-DDTHH:MM:SS, a string as a string; null for a set, an invalid date or a "
+           "number that is not finite."}}},
         {"out",
          {{"type", "object"},
           {"description", "The out and in/out parameters by name; a name list is an array of strings."}}},
         {"set", {{"description", "The value given, for a set."}}},
         {"UltimoErro", {{"type", "string"}, {"description", "The message this call left; empty when none."}}}}},
       {"required", {"entry", "result", "UltimoErro"}}};
-  s["Counters"] = {{"type", "object"},
-                   {"description", "Read back once the printer answers again after a line died mid-command."},
-                   {"properties",
-                    {{"NumeroCupom", {{"type", "string"}}}, {"CupomFiscalAberto", {{"type", "boolean"}}}}},
-                   {"required", {"NumeroCupom", "CupomFiscalAberto"}}};
-  s["Answer"] = {
+  s["Counters"] = {
       {"type", "object"},
-      {"properties",
-       {{"printer", {{"type", "string"}}},
-        {"outcome",
-         {{"type", "string"},
-          {"enum", {"done", "failed", "unknown"}},
-          {"description", "done: every call ran; failed: a method returned false and the batch stopped there; "
-                          "unknown: the line died mid-command, which may have run (see counters)."}}},
-        {"calls", {{"type", "array"}, {"items", refTo("CallResult")}}},
-        {"counters",
-         {{"anyOf", {refTo("Counters"), {{"type", "null"}}}},
-          {"description", "Only with outcome unknown; null when the printer did not answer again."}}}}},
-      {"required", {"printer", "outcome", "calls"}}};
+      {"description", "Read back once the printer answers again after a line died mid-command."},
+      {"properties", {{"NumeroCupom", {{"type", "string"}}}, {"CupomFiscalAberto", {{"type", "boolean"}}}}},
+      {"required", {"NumeroCupom", "CupomFiscalAberto"}}};
+  s["Answer"] = {{"type", "object"},
+                 {"properties",
+                  {{"printer", {{"type", "string"}}},
+                   {"outcome",
+                    {{"type", "string"},
+                     {"enum", {"done", "failed", "unknown"}},
+                     {"description",
+                      "done: every call ran; failed: a method returned false and the batch stopped there; "
+                      "unknown: the line died mid-command, which may have run (see counters)."}}},
+                   {"calls", {{"type", "array"}, {"items", refTo("CallResult")}}},
+                   {"counters",
+                    {{"anyOf", {refTo("Counters"), {{"type", "null"}}}},
+                     {"description", "Only with outcome unknown; null when the printer did not answer again."}}}}},
+                 {"required", {"printer", "outcome", "calls"}}};
   return s;
 }
 
@@ -302,25 +302,25 @@ std::string openApiDocument(bool tokenRequired, size_t maxCalls) {
         {{"name", "Idempotency-Key"},
          {"in", "header"},
          {"required", false},
-         {"description", "Runs the request at most once per key and printer; a retry with the same key and body "
-                         "gets the stored answer."},
+         {"description",
+          "Runs the request at most once per key and printer; a retry with the same key and body "
+          "gets the stored answer."},
          {"schema", {{"type", "string"}, {"pattern", "^[!-~]{1,128}$"}}}}}},
       {"requestBody", {{"required", true}, {"content", {{"application/json", {{"schema", refTo("Calls")}}}}}}},
-      {"responses",
-       responses(std::move(ok),
-                 {{400, "The body is not JSON, or the Idempotency-Key is malformed."},
-                  {404, "No such printer."},
-                  {409, "The Idempotency-Key was used for another body on this printer."},
-                  {413, "The body is too long (max_body_bytes)."},
-                  {415, "The body is not sent as application/json."},
-                  {422, "An unknown or refused entry, a wrong argument count or type, or a bad value."},
-                  {503, "The printer is offline, too many keys are held, the journal cannot be written or the "
-                        "service is stopping; nothing reached the printer and the key stays free."}},
-                 tokenRequired)}};
-  paths["/metrics"]["get"] = {
-      {"operationId", "getMetrics"},
-      {"summary", "The service's metrics in the Prometheus text format"},
-      {"responses", responses(textContent("The metrics.", "text/plain"), {}, tokenRequired)}};
+      {"responses", responses(std::move(ok),
+                              {{400, "The body is not JSON, or the Idempotency-Key is malformed."},
+                               {404, "No such printer."},
+                               {409, "The Idempotency-Key was used for another body on this printer."},
+                               {413, "The body is too long (max_body_bytes)."},
+                               {415, "The body is not sent as application/json."},
+                               {422, "An unknown or refused entry, a wrong argument count or type, or a bad value."},
+                               {503,
+                                "The printer is offline, too many keys are held, the journal cannot be written or the "
+                                "service is stopping; nothing reached the printer and the key stays free."}},
+                              tokenRequired)}};
+  paths["/metrics"]["get"] = {{"operationId", "getMetrics"},
+                              {"summary", "The service's metrics in the Prometheus text format"},
+                              {"responses", responses(textContent("The metrics.", "text/plain"), {}, tokenRequired)}};
   paths["/openapi.json"]["get"] = {
       {"operationId", "getOpenApi"},
       {"summary", "This document"},
@@ -330,8 +330,9 @@ std::string openApiDocument(bool tokenRequired, size_t maxCalls) {
               {"info",
                {{"title", "tarvion serve"},
                 {"version", TARVION_VERSION},
-                {"description", "The printers of a shop over HTTP/JSON: each printer runs its calls one at a time, "
-                                "in arrival order."}}},
+                {"description",
+                 "The printers of a shop over HTTP/JSON: each printer runs its calls one at a time, "
+                 "in arrival order."}}},
               {"paths", std::move(paths)},
               {"components",
                {{"schemas", std::move(schemas)},
