@@ -15,6 +15,7 @@
 
 #include "tools/serve/gate.h"
 #include "tools/serve/metrics.h"
+#include "tools/serve/openapi.h"
 
 namespace tarvion::serve {
 namespace {
@@ -76,6 +77,7 @@ struct HttpFront::Impl {
         options(s.options()),
         token(std::move(t)),
         gate("", 0, options.allowedHosts, options.allowedOrigins),
+        openapi(openApiDocument(!token.empty(), options.maxCallsPerBatch)),
         link(std::make_shared<Link>()) {
     link->front = this;
   }
@@ -93,6 +95,7 @@ struct HttpFront::Impl {
   const Options& options;
   std::string token;
   Gate gate;
+  const std::string openapi;  // the API's description, made once
   // Declared before the I/O context: a session let go while the context is
   // destroyed still gives its place back.
   std::map<std::string, size_t> perAddress;
@@ -212,10 +215,12 @@ class Session : public std::enable_shared_from_this<Session> {
     static const std::regex kPrinterPath(R"(/printers/([A-Za-z0-9_-]+)/(calls|paper))");
     std::smatch m;
     Service& service = front_.service;
-    if (target_ == "/" || target_ == "/printers" || target_ == "/entries" || target_ == "/metrics") {
+    if (target_ == "/" || target_ == "/printers" || target_ == "/entries" || target_ == "/metrics" ||
+        target_ == "/openapi.json") {
       if (!get) return refuse(405);
       if (target_ == "/") return respond(200, pageHtml(), "text/html; charset=utf-8", false);
       if (target_ == "/metrics") return answer(service.metrics(front_.figures()));
+      if (target_ == "/openapi.json") return respond(200, front_.openapi, "application/json", false);
       return answer(target_ == "/printers" ? service.printers() : service.entries());
     }
     if (!std::regex_match(target_, m, kPrinterPath)) return refuse(404);

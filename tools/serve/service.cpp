@@ -88,25 +88,6 @@ script::Arg argOf(const json& v) {
   return {K::Other, {}};
 }
 
-// The service owns each printer's port: these would take it from under it,
-// or leave it paused or closed for the next client.
-bool ownedByService(const EntryInfo& e) {
-  static const char* const kPortEntries[] = {"InitializeECF",
-                                             "OpenComm",
-                                             "CloseComm",
-                                             "PauseComm",
-                                             "ContinueComm",
-                                             "SetCommState",
-                                             "SetCommTimeouts",
-                                             "CarregaEstadoPorta",
-                                             "CarregaTimeoutsPorta",
-                                             "InitializeCheckPrinter",
-                                             "OpenCheckComm",
-                                             "CloseCheckComm"};
-  return std::any_of(std::begin(kPortEntries), std::end(kPortEntries),
-                     [&](const char* name) { return sameText(e.name, name); });
-}
-
 // A file that holds a secret must not be readable by every user of the machine.
 bool privateFile(const std::string& path, const char* what, std::string& error) {
   struct stat st {};
@@ -358,6 +339,25 @@ Reply errorReply(int status, std::string_view message) {
 
 // ------------------------------------------------------------------ requests
 
+// The service owns each printer's port: these would take it from under it,
+// or leave it paused or closed for the next client.
+bool entryOwnedByService(const EntryInfo& e) {
+  static const char* const kPortEntries[] = {"InitializeECF",
+                                             "OpenComm",
+                                             "CloseComm",
+                                             "PauseComm",
+                                             "ContinueComm",
+                                             "SetCommState",
+                                             "SetCommTimeouts",
+                                             "CarregaEstadoPorta",
+                                             "CarregaTimeoutsPorta",
+                                             "InitializeCheckPrinter",
+                                             "OpenCheckComm",
+                                             "CloseCheckComm"};
+  return std::any_of(std::begin(kPortEntries), std::end(kPortEntries),
+                     [&](const char* name) { return sameText(e.name, name); });
+}
+
 bool parseCall(const json& j, script::Call& call, std::string& error) {
   call = script::Call{};
   if (!j.is_object()) {
@@ -381,7 +381,7 @@ bool parseCall(const json& j, script::Call& call, std::string& error) {
     return false;
   }
   const EntryInfo& e = *call.entry;
-  if (ownedByService(e)) {
+  if (entryOwnedByService(e)) {
     error = std::string(e.name) + " is not available here: the service opens and holds the printer's port";
     return false;
   }

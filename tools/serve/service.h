@@ -89,6 +89,9 @@ Reply errorReply(int status, std::string_view message);
 // Reads one call object ({"entry": ..., "args": [...]} or {"entry": ..., "set": v})
 // into a call of the control; false with a message when it does not fit the entry.
 bool parseCall(const nlohmann::json& j, script::Call& call, std::string& error);
+// The entries that open, close, pause or set up the port, which the service
+// holds: a call to one is refused.
+bool entryOwnedByService(const EntryInfo& e);
 // A request body: one call object or a list of them.
 bool parseCalls(std::string_view body, size_t maxCalls, std::vector<script::Call>& calls, std::string& error);
 
