@@ -374,8 +374,8 @@ std::string HttpFront::Impl::figures() const {
   metrics::Writer w;
   w.gauge("tarvion_http_connections", "Connections open now.", {}, static_cast<double>(open));
   w.counter("tarvion_http_connections_accepted_total", "Connections taken.", {}, static_cast<double>(accepted));
-  w.counter("tarvion_http_connections_refused_total", "Connections refused over the limits in all or per address.",
-            {}, static_cast<double>(refused));
+  w.counter("tarvion_http_connections_refused_total", "Connections refused over the limits in all or per address.", {},
+            static_cast<double>(refused));
   w.counter("tarvion_http_timeouts_total", "Connections closed because a request or an answer ran out of time.", {},
             static_cast<double>(timedOut));
   for (const auto& [status, n] : answered)

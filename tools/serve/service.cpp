@@ -803,6 +803,14 @@ void Service::submit(const std::string& id, std::string_view body, const std::st
     keys_.erase(slot);
   };
   std::function<void()> job = [this, p, calls, answer, forget, key, hash] {
+    // Nothing reached the printer: the key stays free for a retry. Idle
+    // before the answer leaves, so whoever has the answer sees it so.
+    auto refuse = [&](const std::string& why, bool count) {
+      forget();
+      if (count) countRefused(*p);
+      markIdle(*p);
+      answer->set(errorReply(503, why));
+    };
     bool stopping = false, online = false;
     {
       std::lock_guard<std::mutex> l(p->mu);
@@ -811,26 +819,21 @@ void Service::submit(const std::string& id, std::string_view body, const std::st
     }
     if (!stopping && !online) online = openPrinter(*p);
     if (stopping || !online) {
-      // Nothing reached the printer: the key stays free for a retry.
       std::string why;
       {
         std::lock_guard<std::mutex> l(p->mu);
         why = stopping ? "the service is stopping" : "printer '" + p->config.id + "' is offline: " + p->lastError;
       }
-      forget();
-      if (!stopping) countRefused(*p);
-      answer->set(errorReply(503, why));
-      return;
+      return refuse(why, !stopping);
     }
     if (!key.empty()) {
       JournalRecord start{now(), "start", p->config.id, key, hash, 0, ""};
-      std::lock_guard<std::mutex> l(journalMu_);
-      if (journal_.isOpen() && !journal_.append(start)) {
-        forget();
-        countRefused(*p);
-        answer->set(errorReply(503, "the journal cannot be written; nothing was sent to the printer"));
-        return;
+      bool written = true;
+      {
+        std::lock_guard<std::mutex> l(journalMu_);
+        written = !journal_.isOpen() || journal_.append(start);
       }
+      if (!written) return refuse("the journal cannot be written; nothing was sent to the printer", true);
     }
     Reply r = runBatch(*p, *calls);
     if (!key.empty()) record({now(), "done", p->config.id, key, hash, r.status, r.body});
