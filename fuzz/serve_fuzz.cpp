@@ -24,10 +24,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "tarvion/entry.hpp"
 #include "tools/serve/http.h"
@@ -40,7 +39,8 @@ namespace {
 int port = 0;
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
   return s;
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -49,35 +50,30 @@ class RawClient {
   // Reads until the server closes the connection or `limit` passes; whether
   // it closed, and what came before.
   bool readUntilClosed(milliseconds limit, std::string& got) {
-    const auto end = Clock::now() + limit;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
-      if (left <= 0) return false;
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-      char buf[4096];
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) return true;  // closed, or reset
-      got.append(buf, static_cast<size_t>(n));
-    }
+    return read(limit, got, [](const std::string&) { return false; }) == Read::Closed;
   }
   // Reads until `text` has come or `limit` passes.
   bool readUntil(std::string_view text, milliseconds limit, std::string& got) {
+    return read(limit, got, [&](const std::string& g) { return g.find(text) != std::string::npos; }) == Read::Done;
+  }
+
+ private:
+  enum class Read { Done, Closed, TimedOut };
+  Read read(milliseconds limit, std::string& got, const std::function<bool(const std::string&)>& done) {
     const auto end = Clock::now() + limit;
-    while (got.find(text) == std::string::npos) {
+    while (!done(got)) {
       const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
-      if (left <= 0) return false;
+      if (left <= 0) return Read::TimedOut;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
       char buf[4096];
       const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) return false;
+      if (n <= 0) return Read::Closed;  // closed, or reset
       got.append(buf, static_cast<size_t>(n));
     }
-    return true;
+    return Read::Done;
   }
 
- private:
   int fd_ = -1;
   bool connected_ = false;
 };
