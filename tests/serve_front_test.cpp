@@ -29,8 +29,10 @@ using std::chrono::milliseconds;
 // A client that writes what it is told, when it is told, and reads raw bytes.
 class RawClient {
  public:
-  explicit RawClient(int port) {
+  // receiveBuffer > 0: a small window, for a client that reads nothing.
+  explicit RawClient(int port, int receiveBuffer = 0) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
@@ -195,6 +197,35 @@ TEST_F(ServeFront, ASlowOrIdleClientIsClosedWhenItsTimeRunsOut) {
   auto printers = client(5)->Get("/printers");
   ASSERT_TRUE(printers);
   EXPECT_EQ(printers->status, 200);
+}
+
+TEST_F(ServeFront, AClientThatNeverReadsItsAnswersIsClosedWhenTheyStall) {
+  Options o = optionsFor({virtualConfig("a")});
+  o.writeTimeout = milliseconds(200);
+  serve(std::move(o));
+  auto timeouts = [&] {
+    auto r = client(5)->Get("/metrics");
+    const std::string series = "tarvion_http_timeouts_total ";
+    const size_t at = r ? r->body.find("\n" + series) : std::string::npos;
+    return at == std::string::npos ? -1 : std::stoi(r->body.substr(at + 1 + series.size()));
+  };
+  const int before = timeouts();
+  ASSERT_GE(before, 0);
+  // Far more answer than the two socket buffers hold, asked for at once.
+  RawClient reader(port, 4096);
+  std::string asks;
+  for (int i = 0; i < 200; ++i) asks += request("GET", "/openapi.json");
+  ASSERT_TRUE(reader.send(asks));
+  // Others are served while it stalls, and the stalled one is let go.
+  int after = before;
+  for (int attempt = 0; attempt < 100 && after == before; ++attempt) {
+    auto printers = client(5)->Get("/printers");
+    ASSERT_TRUE(printers);
+    EXPECT_EQ(printers->status, 200);
+    after = timeouts();
+    if (after == before) std::this_thread::sleep_for(milliseconds(50));
+  }
+  EXPECT_EQ(after, before + 1);
 }
 
 TEST_F(ServeFront, ConnectionsAreCappedInAllAndPerAddress) {
