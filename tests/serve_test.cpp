@@ -1107,6 +1107,43 @@ TEST(ServeMetrics, StatusAndZAppearOnceAClientReadsThem) {
   EXPECT_GE(crz["calls"][0]["result"].get<double>(), 1) << crz;
 }
 
+TEST(ServeMetrics, RepliesThatCarryThePaperSensorsTellThePaperWithoutAStatusRead) {
+  // The virtual printer of model 1 answers with the paper bits in every reply.
+  Options o = optionsFor({virtualConfig("a")});
+  o.clock = [] { return int64_t{1700000000}; };
+  Service s(o);
+  std::string error;
+  ASSERT_TRUE(s.start(error)) << error;
+  const char* nearEnd = R"(tarvion_printer_paper_near_end{printer="a"})";
+  const char* out = R"(tarvion_printer_paper_out{printer="a"})";
+  struct Step {
+    const char* what;
+    bool nearEnd, out;
+    const char* calls;
+    const char* outcome;
+  };
+  const Step steps[] = {
+      {"a plain read", false, false, R"({"entry": "RetornaNumeroCupom"})", "done"},
+      {"near the end, a sale", true, false, kSale, "done"},
+      {"out of paper, refused", true, true, R"({"entry": "AbreCupomFiscal"})", "failed"},
+      {"paper put back", false, false, R"({"entry": "AbreCupomFiscal"})", "done"},
+  };
+  for (const Step& step : steps) {
+    s.virtualPrinter("a")->core().setPaperNearEnd(step.nearEnd);
+    s.virtualPrinter("a")->core().setPaperOut(step.out);
+    const json answer = body(s.calls("a", step.calls, ""));
+    EXPECT_EQ(answer["outcome"], step.outcome) << step.what << ": " << answer;
+    const std::string m = metricsOf(s);
+    EXPECT_EQ(sampleOf(m, nearEnd), step.nearEnd ? 1 : 0) << step.what;
+    EXPECT_EQ(sampleOf(m, out), step.out ? 1 : 0) << step.what;
+    EXPECT_EQ(sampleOf(m, R"(tarvion_printer_status_read_timestamp_seconds{printer="a"})"), 1700000000) << step.what;
+  }
+  // A call that reaches no printer tells nothing: the last figures stay.
+  s.virtualPrinter("a")->core().setPaperOut(true);
+  s.calls("a", R"({"entry": "CashDrawerAttached", "set": true})", "");
+  EXPECT_EQ(sampleOf(metricsOf(s), out), 0);
+}
+
 TEST(ServeMetrics, TheJournalAndTheKeysHeldAreCounted) {
   TempDir tmp;
   Service s(optionsFor({virtualConfig("a")}, tmp.file("j")));

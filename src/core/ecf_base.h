@@ -322,6 +322,12 @@ class CECFBase {
   // failed call may have run in the printer.
   exchange::Outcome lastOutcome = exchange::Outcome::Done;
   unsigned long nCommandsWritten = 0;
+  // The paper as the last reply that carried the printer's paper sensors
+  // told it, for families whose every reply does (known stays clear for the
+  // others): lets a monitor see the paper without sending a command of its own.
+  struct PaperSense {
+    bool known = false, nearEnd = false, out = false;
+  } paperSense;
   // Told of each reply that ended because the line went quiet, not by its
   // length or terminator, with the time its reading took and the bytes it
   // read: what is beyond their line time is the dead time a bench looks for.

@@ -459,7 +459,7 @@ struct Service::Printer {
   uint64_t callsDone = 0, callsFailed = 0, callsUnknown = 0, refused = 0;
   metrics::Histogram callSeconds{kCallBuckets};
   // As the printer last told them to a client's call; unset until then.
-  std::optional<bool> paperNearEnd, drawerOpen;
+  std::optional<bool> paperNearEnd, paperOut, drawerOpen;
   int64_t statusReadAt = 0;
   std::optional<int64_t> lastZAt, zCounter, operationCounter;
 };
@@ -633,6 +633,9 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
     st.strLastError.clear();
     if (st.fiscal) st.fiscal->strLastError.clear();
     if (st.check) st.check->strLastError.clear();
+    // Whatever the call's outcome, a reply that carried the paper sensors
+    // tells the paper now; cleared first so that only this call's replies count.
+    if (st.fiscal) st.fiscal->paperSense.known = false;
     if (call.form == script::Call::Form::Set) {
       ok = p.ctrl.SetProperty(*call.entry, call.setValue);
       text = script::formatCall(call, Value(), true);
@@ -657,6 +660,11 @@ Reply Service::runBatch(Printer& p, std::vector<script::Call>& calls) {
       std::lock_guard<std::mutex> l(p.mu);
       p.callSeconds.observe(seconds);
       ++(ok ? p.callsDone : unknown ? p.callsUnknown : p.callsFailed);
+      if (st.fiscal && st.fiscal->paperSense.known) {
+        p.paperNearEnd = st.fiscal->paperSense.nearEnd;
+        p.paperOut = st.fiscal->paperSense.out;
+        p.statusReadAt = now();
+      }
     }
     // A property's answer is only worth keeping when the call left no error:
     // a FALSE from a status read that failed is no status.
@@ -944,11 +952,14 @@ Reply Service::metrics(const std::string& extra) const {
     if (p->paperNearEnd)
       w.gauge("tarvion_printer_paper_near_end", "1 when the printer last said its paper is near the end.", id,
               *p->paperNearEnd ? 1 : 0);
+    if (p->paperOut)
+      w.gauge("tarvion_printer_paper_out", "1 when the printer last said it is out of paper.", id,
+              *p->paperOut ? 1 : 0);
     if (p->drawerOpen)
       w.gauge("tarvion_printer_drawer_open", "1 when the printer last said its cash drawer is open.", id,
               *p->drawerOpen ? 1 : 0);
-    if (p->paperNearEnd || p->drawerOpen)
-      w.gauge("tarvion_printer_status_read_timestamp_seconds", "When a client last read the paper or drawer status.",
+    if (p->paperNearEnd || p->paperOut || p->drawerOpen)
+      w.gauge("tarvion_printer_status_read_timestamp_seconds", "When the printer last told its paper or drawer status.",
               id, static_cast<double>(p->statusReadAt));
     if (p->lastZAt)
       w.gauge("tarvion_printer_last_z_reduction_timestamp_seconds",

@@ -255,6 +255,9 @@ BOOL CBematech::ReadUsbReply(size_t expected) {
 BOOL CBematech::CheckForSuccess() {
   const uint8_t c = arCommand.empty() ? 0xFF : arCommand[0];
   const Status s = statusOf(arAnswer, c, FsPrefix());
+  // Every reply ends with ST1: its two paper bits are the sensors now.
+  if (arAnswer.size() >= (FsPrefix() ? 4u : 2u))
+    paperSense = {true, (s.st1 & st1::NearPaperEnd) != 0, (s.st1 & st1::PaperOut) != 0};
   strLastError = statusText(s);
   const bool ok = statusOk(s);
   if (!ok) Log("CBematech::CheckForSuccess", strLastError);
