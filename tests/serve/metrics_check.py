@@ -8,13 +8,13 @@ Prometheus's conventions. Exits 77 when prometheus_client is not installed.
 """
 import json
 import os
-import socket
-import subprocess
 import sys
 import tempfile
 import time
 import urllib.error
 import urllib.request
+
+from serve_process import running
 
 try:
     from prometheus_client.parser import text_string_to_metric_families
@@ -36,14 +36,6 @@ SALE = [
 
 def fail(message):
     raise SystemExit("metrics_check: " + message)
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def request(url, body=None, token=TOKEN):
@@ -102,25 +94,7 @@ def main():
     token_file = os.path.join(work.name, "token")
     with open(os.open(token_file, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
         f.write(TOKEN + "\n")
-    port = free_port()
-    base = "http://127.0.0.1:%d" % port
-    log = open(os.path.join(work.name, "serve.log"), "w+")
-    server = subprocess.Popen([TOOL, "serve", "--virtual", "treino=1", "--listen", "127.0.0.1:%d" % port,
-                               "--token-file", token_file], stdout=log, stderr=subprocess.STDOUT)
-    try:
-        for _ in range(100):
-            if server.poll() is not None:
-                log.seek(0)
-                fail("the service stopped: " + log.read())
-            try:
-                if request(base + "/printers")[0] == 200:
-                    break
-            except OSError:
-                pass
-            time.sleep(0.1)
-        else:
-            fail("the service did not answer")
-
+    with running(TOOL, work.name, "--virtual", "treino=1", "--token-file", token_file, token=TOKEN) as base:
         if request(base + "/metrics", token=None)[0] != 401:
             fail("/metrics answered without the token")
         if request(base + "/metrics", token="wrong-token-0123456789")[0] != 401:
@@ -165,13 +139,6 @@ def main():
                    "tarvion_printer_last_z_reduction_timestamp_seconds", printer="treino")
         if not started - 2 <= at <= time.time() + 2:
             fail("the Z reduction time %s is not when it ran (%s)" % (at, started))
-    finally:
-        server.terminate()
-        try:
-            server.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            server.wait()
     print("metrics_check: ok")
 
 

@@ -12,13 +12,10 @@ Usage: openapi_check.py TARVION_TOOL
 Exit 77 (skipped) when this interpreter lacks the validators.
 """
 import os
-import shutil
-import signal
-import socket
-import subprocess
 import sys
 import tempfile
-import time
+
+from serve_process import running
 
 SKIP = 77
 try:
@@ -32,37 +29,7 @@ except ImportError as missing:
 
 REF = "#/components/schemas/"
 
-# Each request on its own connection: an idle kept-alive one would hold the
-# service's stop at the end until the server's keep-alive time runs out.
 http = requests.Session()
-http.headers["Connection"] = "close"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def start_service(tool, work):
-    port = free_port()
-    log = open(os.path.join(work, "serve.log"), "w")
-    proc = subprocess.Popen(
-        [tool, "serve", "--listen", f"127.0.0.1:{port}",
-         "--virtual", f"treino=1,state={work}/state.json,paper={work}/paper.txt"],
-        stdout=log, stderr=subprocess.STDOUT, cwd=work)
-    base = f"http://127.0.0.1:{port}"
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        if proc.poll() is not None:
-            raise SystemExit("openapi_check: the service stopped:\n" + open(log.name).read())
-        try:
-            if http.get(base + "/printers", timeout=2).ok:
-                return proc, base
-        except requests.ConnectionError:
-            pass
-        time.sleep(0.1)
-    raise SystemExit("openapi_check: the service did not answer")
 
 
 class Document:
@@ -149,10 +116,8 @@ def check_every_schema(document):
 
 def main():
     tool = os.path.abspath(sys.argv[1])
-    work = tempfile.mkdtemp(prefix="tarvion-openapi-")
-    proc = None
-    try:
-        proc, base = start_service(tool, work)
+    with tempfile.TemporaryDirectory(prefix="tarvion-openapi-") as work, \
+            running(tool, work, "--virtual", f"treino=1,state={work}/state.json,paper={work}/paper.txt") as base:
         r = http.get(base + "/openapi.json", timeout=10)
         assert r.status_code == 200, r.status_code
         assert r.headers["Content-Type"].startswith("application/json"), r.headers["Content-Type"]
@@ -198,15 +163,6 @@ def main():
         r = http.post(base + "/printers/treino/calls", json=bad, timeout=10)
         assert r.status_code == 422 and "nValorPagamento" in r.json()["error"], (r.status_code, r.text)
         print(f"openapi_check: a document of {size} bytes with {len(document.by_entry)} entries; the sale from it is done")
-    finally:
-        if proc is not None:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":
