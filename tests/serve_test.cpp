@@ -1061,12 +1061,21 @@ TEST_F(ServeTest, MetricsCountALostCallUnknownAndARefusalWhileOffline) {
   service->virtualPrinter("a")->clearFaults();
 }
 
-TEST(ServeMetrics, StatusAndZAppearOnceAClientReadsThem) {
-  Options o = optionsFor({virtualConfig("a")});
-  o.clock = [] { return int64_t{1700000000}; };
-  Service s(o);
-  std::string error;
-  ASSERT_TRUE(s.start(error)) << error;
+// One virtual printer on a service whose clock stands still.
+class ServeMetricsAtAFixedTime : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Options o = optionsFor({virtualConfig("a")});
+    o.clock = [] { return int64_t{1700000000}; };
+    service = std::make_unique<Service>(o);
+    std::string error;
+    ASSERT_TRUE(service->start(error)) << error;
+  }
+  std::unique_ptr<Service> service;
+};
+
+TEST_F(ServeMetricsAtAFixedTime, StatusAndZAppearOnceAClientReadsThem) {
+  Service& s = *service;
   std::string m = metricsOf(s);
   for (const char* series :
        {R"(tarvion_printer_paper_near_end{printer="a"})", R"(tarvion_printer_drawer_open{printer="a"})",
@@ -1107,13 +1116,9 @@ TEST(ServeMetrics, StatusAndZAppearOnceAClientReadsThem) {
   EXPECT_GE(crz["calls"][0]["result"].get<double>(), 1) << crz;
 }
 
-TEST(ServeMetrics, RepliesThatCarryThePaperSensorsTellThePaperWithoutAStatusRead) {
+TEST_F(ServeMetricsAtAFixedTime, RepliesThatCarryThePaperSensorsTellThePaperWithoutAStatusRead) {
   // The virtual printer of model 1 answers with the paper bits in every reply.
-  Options o = optionsFor({virtualConfig("a")});
-  o.clock = [] { return int64_t{1700000000}; };
-  Service s(o);
-  std::string error;
-  ASSERT_TRUE(s.start(error)) << error;
+  Service& s = *service;
   const char* nearEnd = R"(tarvion_printer_paper_near_end{printer="a"})";
   const char* out = R"(tarvion_printer_paper_out{printer="a"})";
   struct Step {
