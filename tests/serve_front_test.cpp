@@ -228,6 +228,23 @@ TEST_F(ServeFront, AClientThatNeverReadsItsAnswersIsClosedWhenTheyStall) {
   EXPECT_EQ(after, before + 1);
 }
 
+TEST_F(ServeFront, AClientThatAsksBeforeSendingItsBodyIsToldToGoOn) {
+  serve(optionsFor({virtualConfig("a")}));
+  const std::string call = R"({"entry": "RetornaNumeroCupom"})";
+  RawClient raw(port);
+  ASSERT_TRUE(raw.send("POST /printers/a/calls HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                       "\r\nContent-Type: application/json\r\nExpect: 100-continue\r\nContent-Length: " +
+                       std::to_string(call.size()) + "\r\n\r\n"));
+  std::string got;
+  // Such a client waits a second or so for the go-ahead before it sends anyway.
+  ASSERT_TRUE(raw.readUntil("\r\n\r\n", milliseconds(500), got)) << got;
+  EXPECT_EQ(got, "HTTP/1.1 100 Continue\r\n\r\n");
+  ASSERT_TRUE(raw.send(call));
+  got.clear();
+  EXPECT_TRUE(raw.readUntil("\"outcome\":\"done\"", milliseconds(5000), got)) << got;
+  EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << got;
+}
+
 TEST_F(ServeFront, ConnectionsAreCappedInAllAndPerAddress) {
   struct Case {
     const char* name;

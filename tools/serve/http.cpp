@@ -3,6 +3,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <cstdint>
@@ -161,6 +162,20 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_->body_limit(front_.options.maxBodyBytes);  // a chunked body is counted as it comes
     if (parser_->is_done()) return route();
     stream_.expires_after(front_.options.bodyTimeout);
+    // A client that asks before it sends its body (some HTTP libraries do for
+    // every POST) is told to go on at once rather than left to its own wait.
+    if (beast::iequals(req[http::field::expect], "100-continue")) {
+      static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+      return net::async_write(stream_, net::buffer(kContinue),
+                              [self = shared_from_this()](beast::error_code ec, size_t) {
+                                if (ec) return self->drop(ec);
+                                self->readBody();
+                              });
+    }
+    readBody();
+  }
+
+  void readBody() {
     http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, size_t) {
       if (ec == http::error::body_limit) return self->refuse(413);
       if (ec) return self->drop(ec);
