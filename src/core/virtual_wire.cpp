@@ -61,8 +61,12 @@ class VirtualChannel final : public Channel {
     if (!ok()) return false;
     out = LineStatus{};
     int64_t now = d_->clock_->nowUs();
-    for (auto& p : d_->pending_)
-      if (p.first <= now) ++out.inQueue;
+    // Bytes are queued in the order they fall due: the count stops at the
+    // first still to come, so a long queue of future bytes costs nothing here.
+    for (auto& p : d_->pending_) {
+      if (p.first > now) break;
+      ++out.inQueue;
+    }
     out.ctsHold = d_->cts_;
     out.dsrHold = d_->dsr_;
     out.rlsdHold = d_->rlsd_;
