@@ -18,6 +18,7 @@
 #include "drivers/bematech/CBematech.h"
 #include "drivers/bematech/CBematech2100.h"
 #include "drivers/bematech/CIBM4610.h"
+#include "fuzz/operations.h"
 
 using namespace tarvion;
 
@@ -94,98 +95,6 @@ void pureFunctions(const ByteArray& r) {
   (void)bematech::fmt::closingText(text, text, text, 40);
 }
 
-void runOperation(CBematech& d, uint8_t op) {
-  std::string s;
-  BOOL b = kFalse;
-  DateTime dt = DateTime::invalid();
-  switch (op % 28) {
-    case 0:
-      d.AbreCupomFiscal();
-      break;
-    case 1:
-      d.InitialConfiguration();
-      break;
-    case 2:
-      d.ECFOnline();
-      break;
-    case 3:
-      d.LoadTaxes();
-      break;
-    case 4:
-      d.LoadPaymentTypes(kTrue);
-      break;
-    case 5:
-      d.LoadNonFiscalTitles();
-      break;
-    case 6:
-      d.RetornaNumeroCupom(s);
-      break;
-    case 7:
-      d.LeituraXSerial(s);
-      break;
-    case 8:
-      d.LeituraMFSerialReducao(1, 2, s, kTrue);
-      break;
-    case 9:
-      d.VerificaHorarioVerao(b);
-      break;
-    case 10:
-      d.MudaHorarioVerao(kTrue);
-      break;
-    case 11:
-      d.CupomFiscalAberto(b);
-      break;
-    case 12:
-      d.ReadSerialNumber(s);
-      break;
-    case 13:
-      d.ReadDateTime(dt);
-      break;
-    case 14:
-      d.ReadFiscalInformation();
-      break;
-    case 15:
-      d.GetSaleTotal();
-      break;
-    case 16:
-      d.GetUserDateTime();
-      break;
-    case 17:
-      d.GetUserGrandTotal();
-      break;
-    case 18:
-      d.GetNonFiscalTotal();
-      break;
-    case 19:
-      d.GetPendingZReport();
-      break;
-    case 20:
-      d.GetFiscalDate();
-      break;
-    case 21:
-      d.ResetNonFiscalTitles();
-      break;
-    case 22:
-      d.AdicionaFormaPagamento("Vale");
-      break;
-    case 23:
-      d.IsLowPaper();
-      break;
-    case 24:
-      d.RegistraItemFiscal("1", "Item", "UN", 18, 1, 1, 0);
-      break;
-    case 25:
-      d.ComprovanteNaoFiscalNaoVinculado(3, 1, "Dinheiro");
-      break;
-    case 26:
-      d.GetFirmwareVersion();
-      break;
-    default:
-      d.GetOperationCounter();
-      break;
-  }
-}
-
 }  // namespace
 
 // Settings the drivers keep (the PAF identification of the FS models) go to a
@@ -229,7 +138,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     d->arNonFiscalTitles = {"", "01,&,SANGRIA"};
     d->CashDrawerAttached = kTrue;
     d->OpenComm(kFalse);
-    if (d->bPortOpen) runOperation(*d, op);
+    using fuzzing::Op;
+    if (d->bPortOpen)
+      fuzzing::runPicked(*d, op,
+                         {Op::OpenReceipt,
+                          Op::InitialConfiguration,
+                          Op::Online,
+                          Op::LoadTaxes,
+                          Op::LoadPaymentTypes,
+                          Op::LoadNonFiscalTitles,
+                          Op::ReceiptNumber,
+                          Op::XReportOverThePort,
+                          Op::FiscalMemoryByReduction,
+                          Op::ReadDaylightSaving,
+                          Op::SetDaylightSaving,
+                          Op::ReceiptOpen,
+                          Op::SerialNumber,
+                          Op::DateTime,
+                          Op::FiscalInformation,
+                          Op::SaleTotal,
+                          Op::UserDateTime,
+                          Op::UserGrandTotal,
+                          Op::NonFiscalTotal,
+                          Op::PendingZReport,
+                          Op::FiscalDate,
+                          Op::ResetNonFiscalTitles,
+                          Op::AddPaymentType,
+                          Op::LowPaper,
+                          Op::Item,
+                          Op::NonFiscalReceipt,
+                          Op::FirmwareVersion,
+                          Op::OperationCounter});
     d->CloseComm();
   }
   ports::detachVirtual(port);

@@ -15,6 +15,7 @@
 #include "drivers/daruma/CDaruma.h"
 #include "drivers/daruma/CDarumaFS600.h"
 #include "drivers/daruma/daruma_protocol.h"
+#include "fuzz/operations.h"
 #include "fuzz/reply_peer.h"
 
 using namespace tarvion;
@@ -37,127 +38,6 @@ void pureFunctions(const ByteArray& r) {
   (void)daruma::textField(body, 20, true);
 }
 
-void runFs600(CDarumaFS600& d, uint8_t op) {
-  std::string s;
-  BOOL b = kFalse;
-  DateTime dt = DateTime::invalid();
-  switch (op % 16) {
-    case 0:
-      d.AbreCupomFiscal();
-      break;
-    case 1:
-      d.ECFOnline();
-      break;
-    case 2:
-      d.LoadTaxes();
-      break;
-    case 3:
-      d.LoadPaymentTypes(kTrue);
-      break;
-    case 4:
-      d.LoadReports();
-      break;
-    case 5:
-      d.LoadNonFiscalTitles();
-      break;
-    case 6:
-      d.RetornaNumeroCupom(s);
-      break;
-    case 7:
-      d.ReadDateTime(dt);
-      break;
-    case 8:
-      d.ReadFiscalInformation();
-      break;
-    case 9:
-      d.CupomFiscalAberto(b);
-      break;
-    case 10:
-      d.RegistraItemFiscal("1", "Item", "UN", 18, 3, 1, 0.5);
-      break;
-    case 11:
-      d.RegistraPagamento("Dinheiro", 10);
-      break;
-    case 12:
-      d.CancelaCupomFiscal();
-      break;
-    case 13:
-      d.InitialConfiguration();
-      break;
-    case 14:
-      d.GetPAFECFIdentification(s, s);
-      break;
-    default:
-      d.GetUserRestartCounter();
-      break;
-  }
-}
-
-void runClassic(CDaruma& d, uint8_t op) {
-  std::string s;
-  BOOL b = kFalse;
-  DateTime dt = DateTime::invalid();
-  switch (op % 14) {
-    case 0:
-      d.AbreCupomFiscal();
-      break;
-    case 1:
-      d.ECFOnline();
-      break;
-    case 2:
-      d.LoadTaxes();
-      break;
-    case 3:
-      d.LoadPaymentTypes(kTrue);
-      break;
-    case 4:
-      d.LoadNonFiscalTitles();
-      break;
-    case 5:
-      d.RetornaNumeroCupom(s);
-      break;
-    case 6:
-      d.ReadDateTime(dt);
-      break;
-    case 7:
-      d.ReadFiscalInformation();
-      break;
-    case 8:
-      d.CupomFiscalAberto(b);
-      break;
-    case 9:
-      d.RegistraItemFiscal("1", "Item", "UN", 18, 3, 1, 0.5);
-      break;
-    case 10:
-      d.GetUserDateTime();
-      break;
-    case 11:
-      d.LeituraMFSerialReducao(1, 2, s, kFalse);
-      break;
-    case 12:
-      d.VerificaHorarioVerao(b);
-      break;
-    default:
-      d.ImprimeRelatorioGerencial("LINHA 1\nLINHA 2");
-      break;
-  }
-}
-
-template <class Driver, class Run>
-void onWire(const ByteArray& reply, uint8_t setup, Run run) {
-  const int port = 61;
-  const fuzzing::ReplyPort line(port, reply, setup);
-  {
-    Driver d;
-    line.setUp(d);
-    d.arTaxes = {"T18.00"};
-    d.arPaymentTypes = {"Dinheiro"};
-    d.OpenComm(kFalse);
-    if (d.bPortOpen) run(d);
-    d.CloseComm();
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -165,9 +45,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t op = data[0], setup = data[1];
   const ByteArray reply(data + 2, data + size);
   pureFunctions(reply);
-  if (op & 0x80)
-    onWire<CDaruma>(reply, setup, [&](CDaruma& d) { runClassic(d, op); });
+  const fuzzing::ReplyPort line(61, reply, setup);
+  using fuzzing::Op;
+  static const std::initializer_list<Op> kClassic = {Op::OpenReceipt,
+                                                     Op::Online,
+                                                     Op::LoadTaxes,
+                                                     Op::LoadPaymentTypes,
+                                                     Op::LoadNonFiscalTitles,
+                                                     Op::ReceiptNumber,
+                                                     Op::DateTime,
+                                                     Op::FiscalInformation,
+                                                     Op::ReceiptOpen,
+                                                     Op::Item,
+                                                     Op::UserDateTime,
+                                                     Op::FiscalMemoryByReduction,
+                                                     Op::ReadDaylightSaving,
+                                                     Op::ManagementReport};
+  static const std::initializer_list<Op> kFs600 = {Op::OpenReceipt,
+                                                   Op::Online,
+                                                   Op::LoadTaxes,
+                                                   Op::LoadPaymentTypes,
+                                                   Op::LoadReports,
+                                                   Op::LoadNonFiscalTitles,
+                                                   Op::ReceiptNumber,
+                                                   Op::DateTime,
+                                                   Op::FiscalInformation,
+                                                   Op::ReceiptOpen,
+                                                   Op::Item,
+                                                   Op::Payment,
+                                                   Op::CancelReceipt,
+                                                   Op::InitialConfiguration,
+                                                   Op::PafIdentification,
+                                                   Op::RestartCounter};
+  const bool classic = op & 0x80;
+  std::unique_ptr<CECFBase> d;
+  if (classic)
+    d = std::make_unique<CDaruma>();
   else
-    onWire<CDarumaFS600>(reply, setup, [&](CDarumaFS600& d) { runFs600(d, op); });
+    d = std::make_unique<CDarumaFS600>();
+  d->arTaxes = {"T18.00"};
+  d->arPaymentTypes = {"Dinheiro"};
+  line.session(*d, [&] { fuzzing::runPicked(*d, op, classic ? kClassic : kFs600); });
   return 0;
 }

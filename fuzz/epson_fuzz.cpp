@@ -12,6 +12,7 @@
 #include "core/virtual_wire.h"
 #include "drivers/epson/CEpson.h"
 #include "drivers/epson/epson_protocol.h"
+#include "fuzz/operations.h"
 #include "fuzz/reply_peer.h"
 
 using namespace tarvion;
@@ -33,62 +34,6 @@ void pureFunctions(const ByteArray& r) {
   if (!s.empty()) (void)epson::taxField(s, r[0]);
 }
 
-void runOperation(CEpson& d, uint8_t op) {
-  std::string s;
-  BOOL b = kFalse;
-  DateTime dt = DateTime::invalid();
-  switch (op % 16) {
-    case 0:
-      d.AbreCupomFiscal();
-      break;
-    case 1:
-      d.ECFOnline();
-      break;
-    case 2:
-      d.LoadTaxes();
-      break;
-    case 3:
-      d.LoadPaymentTypes(kTrue);
-      break;
-    case 4:
-      d.RetornaNumeroCupom(s);
-      break;
-    case 5:
-      d.ReadDateTime(dt);
-      break;
-    case 6:
-      d.ReadFiscalInformation();
-      break;
-    case 7:
-      d.CupomFiscalAberto(b);
-      break;
-    case 8:
-      d.RegistraItemFiscal("1", "Item", "UN", 18, 3, 1, 0.5);
-      break;
-    case 9:
-      d.RegistraPagamento("Dinheiro", 10);
-      break;
-    case 10:
-      d.FechaCupomFiscal("OBRIGADO", 0);
-      break;
-    case 11:
-      d.ReducaoZ(DateTime::fromParts(2026, 1, 1, 10, 0, 0));
-      break;
-    case 12:
-      d.LeituraX();
-      break;
-    case 13:
-      d.CancelaCupomFiscal();
-      break;
-    case 14:
-      d.ComprovanteNaoFiscalNaoVinculado(1, 5, "Dinheiro");
-      break;
-    default:
-      d.GetLastDocumentDateTime();
-      break;
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -96,16 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t op = data[0], setup = data[1];
   const ByteArray reply(data + 2, data + size);
   pureFunctions(reply);
-  const int port = 61;
-  const fuzzing::ReplyPort line(port, reply, setup);
-  {
-    CEpson d;
-    line.setUp(d);
-    d.arTaxes = {"TA-18,00%"};
-    d.arPaymentTypes = {"DINHEIRO"};
-    d.OpenComm(kFalse);
-    if (d.bPortOpen) runOperation(d, op);
-    d.CloseComm();
-  }
+  const fuzzing::ReplyPort line(61, reply, setup);
+  CEpson d;
+  d.arTaxes = {"TA-18,00%"};
+  d.arPaymentTypes = {"DINHEIRO"};
+  using fuzzing::Op;
+  line.session(d, [&] {
+    fuzzing::runPicked(d, op,
+                       {Op::OpenReceipt, Op::Online, Op::LoadTaxes, Op::LoadPaymentTypes, Op::ReceiptNumber,
+                        Op::DateTime, Op::FiscalInformation, Op::ReceiptOpen, Op::Item, Op::Payment, Op::CloseReceipt,
+                        Op::ZReport, Op::XReport, Op::CancelReceipt, Op::NonFiscalReceipt, Op::LastDocumentDateTime});
+  });
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "core/virtual_wire.h"
 #include "drivers/fiscnet/CElginX5.h"
 #include "drivers/fiscnet/fiscnet_protocol.h"
+#include "fuzz/operations.h"
 #include "fuzz/reply_peer.h"
 
 using namespace tarvion;
@@ -48,75 +49,6 @@ void pureFunctions(const ByteArray& r) {
   }
 }
 
-void runOperation(CFiscNET& d, uint8_t op) {
-  std::string s;
-  BOOL b = kFalse;
-  DateTime dt = DateTime::invalid();
-  long n = 0;
-  switch (op % 20) {
-    case 0:
-      d.AbreCupomFiscal();
-      break;
-    case 1:
-      d.ECFOnline();
-      break;
-    case 2:
-      d.LoadTaxes();
-      break;
-    case 3:
-      d.LoadPaymentTypes(kTrue);
-      break;
-    case 4:
-      d.LoadReports();
-      break;
-    case 5:
-      d.LoadNonFiscalTitles();
-      break;
-    case 6:
-      d.RetornaNumeroCupom(s);
-      break;
-    case 7:
-      d.LeituraXSerial(s);
-      break;
-    case 8:
-      d.ReadDateTime(dt);
-      break;
-    case 9:
-      d.ReadFiscalInformation();
-      break;
-    case 10:
-      d.CupomFiscalAberto(b);
-      break;
-    case 11:
-      d.RegistraItemFiscal("1", "Item", "UN", 18, 3, 1, 0.5);
-      break;
-    case 12:
-      d.RegistraPagamento("Dinheiro", 10);
-      break;
-    case 13:
-      d.FechaCupomFiscal("OBRIGADO", 0);
-      break;
-    case 14:
-      d.ReducaoZ(DateTime::fromParts(2026, 1, 1, 10, 0, 0));
-      break;
-    case 15:
-      d.GetDataMovUltimaRZ();
-      break;
-    case 16:
-      d.ReadCheck(kFalse, s);
-      break;
-    case 17:
-      d.ReadInteger("COO", n);
-      break;
-    case 18:
-      d.ComprovanteNaoFiscalNaoVinculado(1, 5, "Dinheiro");
-      break;
-    default:
-      d.GetFirmwareVersion();
-      break;
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -124,17 +56,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t op = data[0], setup = data[1];
   const ByteArray reply(data + 2, data + size);
   pureFunctions(reply);
-  const int port = 60;
-  const fuzzing::ReplyPort line(port, reply, setup);
-  {
-    CElginX5 d;
-    line.setUp(d);
-    d.arTaxes = {"T00,18.00"};
-    d.arPaymentTypes = {"-2,DINHEIRO"};
-    d.arNonFiscalTitles = {"00,SANGRIA,F"};
-    d.OpenComm(kFalse);
-    if (d.bPortOpen) runOperation(d, op);
-    d.CloseComm();
-  }
+  const fuzzing::ReplyPort line(60, reply, setup);
+  CElginX5 d;
+  d.arTaxes = {"T00,18.00"};
+  d.arPaymentTypes = {"-2,DINHEIRO"};
+  d.arNonFiscalTitles = {"00,SANGRIA,F"};
+  using fuzzing::Op;
+  line.session(d, [&] {
+    // The family's own read of a named register, beside the operations.
+    if (op % 20 == 19) {
+      long n = 0;
+      d.ReadInteger("COO", n);
+      return;
+    }
+    fuzzing::runPicked(d, op % 20,
+                       {Op::OpenReceipt, Op::Online, Op::LoadTaxes, Op::LoadPaymentTypes, Op::LoadReports,
+                        Op::LoadNonFiscalTitles, Op::ReceiptNumber, Op::XReportOverThePort, Op::DateTime,
+                        Op::FiscalInformation, Op::ReceiptOpen, Op::Item, Op::Payment, Op::CloseReceipt, Op::ZReport,
+                        Op::LastMovementDate, Op::ReadCheck, Op::NonFiscalReceipt, Op::FirmwareVersion});
+  });
   return 0;
 }

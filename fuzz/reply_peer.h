@@ -55,6 +55,16 @@ class ReplyPort {
     d.nAnswerTimeout = 2000;
   }
 
+  // The driver set up on this port and opened, `run` when it opened, and the
+  // driver closed again.
+  template <class Run>
+  void session(CECFBase& d, Run run) const {
+    setUp(d);
+    d.OpenComm(kFalse);
+    if (d.bPortOpen) run();
+    d.CloseComm();
+  }
+
  private:
   int port_;
 };

@@ -13,6 +13,7 @@
 #include "drivers/sweda/CSweda.h"
 #include "drivers/sweda/CSwedaST.h"
 #include "drivers/sweda/sweda_protocol.h"
+#include "fuzz/operations.h"
 #include "fuzz/reply_peer.h"
 
 using namespace tarvion;
@@ -31,50 +32,6 @@ void pureFunctions(const ByteArray& r) {
   (void)sweda::classicBusy(r);
 }
 
-void runOperation(CECFBase& d, uint8_t op) {
-  std::string s;
-  BOOL b = kFalse;
-  DateTime dt = DateTime::invalid();
-  switch (op % 12) {
-    case 0:
-      d.AbreCupomFiscal();
-      break;
-    case 1:
-      d.ECFOnline();
-      break;
-    case 2:
-      d.LoadTaxes();
-      break;
-    case 3:
-      d.LoadPaymentTypes(kTrue);
-      break;
-    case 4:
-      d.RetornaNumeroCupom(s);
-      break;
-    case 5:
-      d.LeituraXSerial(s);
-      break;
-    case 6:
-      d.ReadDateTime(dt);
-      break;
-    case 7:
-      d.CupomFiscalAberto(b);
-      break;
-    case 8:
-      d.RegistraItemFiscal("1", "Item", "UN", 18, 3, 1, 0.5);
-      break;
-    case 9:
-      d.RegistraPagamento("Dinheiro", 10);
-      break;
-    case 10:
-      d.ReadCheck(kFalse, s);
-      break;
-    default:
-      d.LeituraX();
-      break;
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -82,20 +39,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t op = data[0], setup = data[1];
   const ByteArray reply(data + 2, data + size);
   pureFunctions(reply);
-  const int port = 61;
-  const fuzzing::ReplyPort line(port, reply, setup);
-  {
-    std::unique_ptr<CECFBase> d;
-    if (op & 0x80)
-      d = std::make_unique<CSweda>();
-    else
-      d = std::make_unique<CSwedaST>();
-    line.setUp(*d);
-    d->arTaxes = {"T18,00%", "T18,00"};
-    d->arPaymentTypes = {"Dinheiro"};
-    d->OpenComm(kFalse);
-    if (d->bPortOpen) runOperation(*d, op);
-    d->CloseComm();
-  }
+  const fuzzing::ReplyPort line(61, reply, setup);
+  std::unique_ptr<CECFBase> d;
+  if (op & 0x80)
+    d = std::make_unique<CSweda>();
+  else
+    d = std::make_unique<CSwedaST>();
+  d->arTaxes = {"T18,00%", "T18,00"};
+  d->arPaymentTypes = {"Dinheiro"};
+  using fuzzing::Op;
+  line.session(*d, [&] {
+    fuzzing::runPicked(
+        *d, op,
+        {Op::OpenReceipt, Op::Online, Op::LoadTaxes, Op::LoadPaymentTypes, Op::ReceiptNumber, Op::XReportOverThePort,
+         Op::DateTime, Op::ReceiptOpen, Op::Item, Op::Payment, Op::ReadCheck, Op::XReport});
+  });
   return 0;
 }
