@@ -63,4 +63,26 @@ inline std::string lines(const std::string& s) {
   return text::printable(s, text::LineBreaks::Keep);
 }
 
+// The customer the host named for the next receipt, each field on one line:
+// kept until a receipt opens with it, then the driver's customer data.
+struct PendingCustomer {
+  std::string code, name, address;
+
+  void set(const std::string& c, const std::string& n, const std::string& a) {
+    code = oneLine(c);
+    name = oneLine(n);
+    address = oneLine(a);
+  }
+  bool empty() const { return code.empty() && name.empty() && address.empty(); }
+  // The receipt opened with it: it becomes the driver's customer data.
+  void movedTo(CECFBase& d) {
+    d.strCustomerCode = std::move(code);
+    d.strCustomerName = std::move(name);
+    d.strCustomerAddress = std::move(address);
+    code.clear();
+    name.clear();
+    address.clear();
+  }
+};
+
 }  // namespace tarvion::op

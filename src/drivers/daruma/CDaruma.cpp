@@ -172,9 +172,7 @@ bool CDaruma::Digits(size_t at, size_t n, long long& out) const {
 // ---------------------------------------------------------------- receipt
 
 BOOL CDaruma::SetCustomerInfo(const std::string& code, const std::string& name, const std::string& address) {
-  strPendingCode = oneLine(code);
-  strPendingName = oneLine(name);
-  strPendingAddress = oneLine(address);
+  pendingCustomer.set(code, name, address);
   return kTrue;
 }
 
@@ -182,15 +180,10 @@ BOOL CDaruma::SetCustomerInfo(const std::string& code, const std::string& name, 
 BOOL CDaruma::AbreCupomFiscal() {
   const char* where = "CDaruma::AbreCupomFiscal";
   return guarded(*this, where, kFalse, [&] {
-    const std::string params = textField(strPendingCode, 20) + kEnd + textField(strPendingName, 30) + kEnd +
-                               textField(strPendingAddress, 80) + kEnd;
+    const std::string params = textField(pendingCustomer.code, 20) + kEnd + textField(pendingCustomer.name, 30) + kEnd +
+                               textField(pendingCustomer.address, 80) + kEnd;
     if (!Command(kOpenReceipt, params)) return finish(*this, where, kFalse);
-    strCustomerCode = strPendingCode;
-    strCustomerName = strPendingName;
-    strCustomerAddress = strPendingAddress;
-    strPendingCode.clear();
-    strPendingName.clear();
-    strPendingAddress.clear();
+    pendingCustomer.movedTo(*this);
     return finish(*this, where, kTrue);
   });
 }

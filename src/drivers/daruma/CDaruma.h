@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/ecf_base.h"
+#include "core/operation.h"
 #include "drivers/daruma/daruma_protocol.h"
 
 namespace tarvion {
@@ -87,7 +88,7 @@ class CDaruma : public CECFBase {
 
   // The data of the last reply: what follows its ':'.
   std::string strReply;
-  std::string strPendingCode, strPendingName, strPendingAddress;
+  op::PendingCustomer pendingCustomer;
 
   // The read time-out after the last byte of a reply (milliseconds).
   // Waits for the first byte of an answer and of the release's answer (milliseconds).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/ecf_base.h"
+#include "core/operation.h"
 #include "drivers/daruma/daruma_protocol.h"
 
 namespace tarvion {
@@ -127,7 +128,7 @@ class CDarumaFS600 : public CECFBase {
   // The printer's slot number (from 1) of each loaded payment type and report.
   std::vector<int> arPaymentSlots, arReportSlots;
   // Customer data given for the next receipt.
-  std::string strPendingCode, strPendingName, strPendingAddress;
+  op::PendingCustomer pendingCustomer;
 
   // The read time-out after the last byte of a reply (milliseconds).
   // Waits for the first byte of an answer (milliseconds).

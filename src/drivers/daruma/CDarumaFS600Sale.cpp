@@ -60,9 +60,7 @@ int CDarumaFS600::PaymentSlot(const std::string& name) {
 // ---------------------------------------------------------------- receipt
 
 BOOL CDarumaFS600::SetCustomerInfo(const std::string& code, const std::string& name, const std::string& address) {
-  strPendingCode = oneLine(code);
-  strPendingName = oneLine(name);
-  strPendingAddress = oneLine(address);
+  pendingCustomer.set(code, name, address);
   return kTrue;
 }
 
@@ -71,15 +69,10 @@ BOOL CDarumaFS600::AbreCupomFiscal() {
   const char* where = "CDarumaFS600::AbreCupomFiscal";
   return guarded(*this, where, kFalse, [&] {
     Log(where, cp("início"));
-    const std::string params = textField(strPendingCode, 20) + kEnd + textField(strPendingName, 30) + kEnd +
-                               textField(strPendingAddress, 80) + kEnd;
+    const std::string params = textField(pendingCustomer.code, 20) + kEnd + textField(pendingCustomer.name, 30) + kEnd +
+                               textField(pendingCustomer.address, 80) + kEnd;
     if (!Command(kF, 200, params)) return finish(*this, where, kFalse);
-    strCustomerCode = strPendingCode;
-    strCustomerName = strPendingName;
-    strCustomerAddress = strPendingAddress;
-    strPendingCode.clear();
-    strPendingName.clear();
-    strPendingAddress.clear();
+    pendingCustomer.movedTo(*this);
     return finish(*this, where, kTrue);
   });
 }

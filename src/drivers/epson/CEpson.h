@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/ecf_base.h"
+#include "core/operation.h"
 #include "drivers/epson/epson_protocol.h"
 
 namespace tarvion {
@@ -132,7 +133,7 @@ class CEpson : public CECFBase {
   std::string strApplicationId = "TARVION";
   // Customer data given for the next receipt; the base's customer fields
   // hold those of the last receipt opened with them.
-  std::string strPendingCode, strPendingName, strPendingAddress;
+  op::PendingCustomer pendingCustomer;
   static constexpr uint32_t kReadConstantMs = 100;
 
  protected:

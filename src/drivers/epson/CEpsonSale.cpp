@@ -28,9 +28,7 @@ std::string padRight(std::string s, size_t width) {
 }  // namespace
 
 BOOL CEpson::SetCustomerInfo(const std::string& code, const std::string& name, const std::string& address) {
-  strPendingCode = oneLine(code);
-  strPendingName = oneLine(name);
-  strPendingAddress = oneLine(address);
+  pendingCustomer.set(code, name, address);
   return kTrue;
 }
 
@@ -42,19 +40,14 @@ BOOL CEpson::AbreCupomFiscal() {
   return guarded(*this, where, kFalse, [&] {
     Log(where, cp("início"));
     bSecondReceipt = kFalse;
-    const bool customer = !(strPendingCode.empty() && strPendingName.empty() && strPendingAddress.empty());
+    const bool customer = !pendingCustomer.empty();
     if (customer && !Command(0x0A, 0x20, 0x00, 0x01,
-                             {text::trimRight(printerField(strPendingCode, 20)), printerField(strPendingName, 30),
-                              printerField(strPendingAddress, 40), ""}))
+                             {text::trimRight(printerField(pendingCustomer.code, 20)),
+                              printerField(pendingCustomer.name, 30), printerField(pendingCustomer.address, 40), ""}))
       return finish(*this, where, kFalse);
     if (!Command(0x0A, 0x01, 0x00, 0x00, {"", ""})) return finish(*this, where, kFalse);
     if (customer) {
-      strCustomerCode = strPendingCode;
-      strCustomerName = strPendingName;
-      strCustomerAddress = strPendingAddress;
-      strPendingCode.clear();
-      strPendingName.clear();
-      strPendingAddress.clear();
+      pendingCustomer.movedTo(*this);
     }
     return finish(*this, where, kTrue);
   });

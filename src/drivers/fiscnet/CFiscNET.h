@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/ecf_base.h"
+#include "core/operation.h"
 #include "drivers/fiscnet/fiscnet_banks.h"
 #include "drivers/fiscnet/fiscnet_protocol.h"
 
@@ -156,7 +157,7 @@ class CFiscNET : public CECFBase {
   BOOL bLastZValid = kFalse;
   // Customer data given for the next receipt; the base's customer fields
   // hold those of the last receipt opened with them.
-  std::string strPendingCode, strPendingName, strPendingAddress;
+  op::PendingCustomer pendingCustomer;
   // The read time-out after the last byte of a reply (milliseconds).
   uint32_t nReadConstantMs = kReadConstantMs;
 

@@ -77,9 +77,7 @@ int CFiscNET::PaymentTypeIndex(const std::string& name) {
 // ---------------------------------------------------------------- receipt
 
 BOOL CFiscNET::SetCustomerInfo(const std::string& code, const std::string& name, const std::string& address) {
-  strPendingCode = oneLine(code);
-  strPendingName = oneLine(name);
-  strPendingAddress = oneLine(address);
+  pendingCustomer.set(code, name, address);
   strCustomerCode.clear();
   strCustomerName.clear();
   strCustomerAddress.clear();
@@ -95,17 +93,13 @@ BOOL CFiscNET::AbreCupomFiscal() {
       return refuse(*this, where, cp("A impressora está com pouco papel. Não será possível abrir o cupom."));
     ClearBuffers();
     AddCommandString("AbreCupomFiscal");
-    if (!strPendingCode.empty()) AddNamedParameter(textParameter("IdConsumidor", strPendingCode, 29));
-    if (!strPendingName.empty()) AddNamedParameter(textParameter("NomeConsumidor", strPendingName, 30));
-    if (!strPendingAddress.empty()) AddNamedParameter(textParameter("EnderecoConsumidor", strPendingAddress, 80));
+    if (!pendingCustomer.code.empty()) AddNamedParameter(textParameter("IdConsumidor", pendingCustomer.code, 29));
+    if (!pendingCustomer.name.empty()) AddNamedParameter(textParameter("NomeConsumidor", pendingCustomer.name, 30));
+    if (!pendingCustomer.address.empty())
+      AddNamedParameter(textParameter("EnderecoConsumidor", pendingCustomer.address, 80));
     const BOOL ok = Submit();
-    if (ok && !(strPendingCode.empty() && strPendingName.empty() && strPendingAddress.empty())) {
-      strCustomerCode = strPendingCode;
-      strCustomerName = strPendingName;
-      strCustomerAddress = strPendingAddress;
-      strPendingCode.clear();
-      strPendingName.clear();
-      strPendingAddress.clear();
+    if (ok && !pendingCustomer.empty()) {
+      pendingCustomer.movedTo(*this);
     }
     return finish(*this, where, ok);
   });
